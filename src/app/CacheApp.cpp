@@ -1,0 +1,108 @@
+#include "app/CacheApp.h"
+
+#include "app/OptionStore.h"
+#include "app/TraceLog.h"
+#include "platform/RegistryReader.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace oriel {
+
+namespace {
+CCacheApp* g_app = nullptr;
+} // namespace
+
+CCacheApp* CCacheApp::Instance()
+{
+    return g_app;
+}
+
+CCacheApp::CCacheApp(OptionStore& store)
+    : store_(store)
+{
+    g_app = this;
+}
+
+CCacheApp::~CCacheApp()
+{
+    if (saveAtExit_)
+        SaveAtExit();
+    CTraceLog::Destroy();
+    if (g_app == this)
+        g_app = nullptr;
+}
+
+void CCacheApp::Start()
+{
+    Trace(std::string("Oriel Log File - executable version ") + kVersionText);
+    GetAppGlobals();
+    saveAtExit_ = true;
+}
+
+void CCacheApp::GetAppGlobals()
+{
+    using platform::RootKey;
+    auto registry = platform::Registry();
+
+    options_.cacheFolder = store_.ReadString("Netscape", "Cache", "");
+    if (options_.cacheFolder.empty()) {
+        registry->QueryString(RootKey::CurrentUser, "Software\\Netscape\\Netscape Navigator\\Cache", "Cache Dir",
+                              options_.cacheFolder);
+    }
+    if (!options_.cacheFolder.empty() && options_.cacheFolder.back() == '\\')
+        options_.cacheFolder.pop_back();
+
+    options_.useProfiles = store_.ReadInt("Netscape", "UseProfiles", 0);
+    options_.quickView = store_.ReadString("Options", "QuickView", "");
+    options_.defaultFileName = store_.ReadString("Options", "DefaultFileName", "index");
+    options_.usePathNames = store_.ReadInt("Options", "UsePathNames", 1);
+    options_.extractNames = store_.ReadInt("Options", "ExtractNames", 1);
+    options_.useServerInPath = store_.ReadInt("Options", "UseServerInPath", 1);
+    options_.checkVersionOnStartup = store_.ReadInt("Options", "CheckVersionOnStartup", 1);
+    options_.fastDelete = store_.ReadInt("Options", "FastDelete", 0);
+    options_.removeDB = store_.ReadInt("Options", "RemoveDB", 0);
+    options_.deleteOnlyDefault = store_.ReadInt("Options", "DeleteOnlyDefault", 0);
+    options_.ignoreUnsupported = 0;
+    options_.forceNetscapeVersion = store_.ReadString("Options", "ForceNetscapeVersion", "");
+
+    std::string version = options_.forceNetscapeVersion;
+    if (version.empty()) {
+        for (const char* key : {"Software\\Mozilla\\Mozilla", "Software\\Netscape\\Netscape 6",
+                                "Software\\Netscape\\Netscape Navigator\\"}) {
+            registry->QueryString(RootKey::LocalMachine, key, "CurrentVersion", version);
+            if (!version.empty())
+                break;
+        }
+    }
+    Trace("       Netscape Version : " + version);
+    if (version.empty())
+        version = "999";
+    options_.netscapeVersion = NetscapeVersionNumber(version);
+    Trace("Exit - CCacheApp::GetAppGlobals");
+}
+
+void CCacheApp::SaveAtExit()
+{
+    store_.WriteString("Netscape", "Cache", options_.cacheFolder);
+    store_.WriteString("Options", "DefaultFileName", options_.defaultFileName);
+    store_.WriteInt("Options", "UsePathNames", options_.usePathNames);
+    store_.WriteInt("Options", "ExtractNames", options_.extractNames);
+    store_.WriteInt("Options", "UseServerInPath", options_.useServerInPath);
+}
+
+bool CCacheApp::HasEmptySwitch(const std::string& commandLine)
+{
+    std::string upper = commandLine;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+    return upper.find("/EMPTY") != std::string::npos;
+}
+
+int CCacheApp::NetscapeVersionNumber(const std::string& versionText)
+{
+    // Version texts shorter than three characters take 0 for what is missing.
+    auto digit = [&](size_t i) { return i < versionText.size() ? int(versionText[i]) - int('0') : 0; };
+    return 10 * digit(0) + digit(2);
+}
+
+} // namespace oriel

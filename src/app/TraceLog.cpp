@@ -1,0 +1,90 @@
+#include "app/TraceLog.h"
+
+#include "app/OptionStore.h"
+
+#include <QDir>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+namespace oriel {
+
+namespace {
+std::unique_ptr<CTraceLog> g_log;
+} // namespace
+
+CTraceLog& CTraceLog::Get()
+{
+    // The first call happens at start-up on the main thread.
+    if (!g_log)
+        g_log.reset(new CTraceLog());
+    return *g_log;
+}
+
+void CTraceLog::Destroy()
+{
+    g_log.reset();
+}
+
+std::string CTraceLog::ResolveLogFileName(const std::string& optionValue)
+{
+    if (optionValue.empty() || optionValue.front() == '/')
+        return optionValue;
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (base.isEmpty())
+        base = QDir::homePath() + "/.local/state";
+    QString dir = base + "/Oriel";
+    QDir().mkpath(dir);
+    return (dir + "/").toStdString() + optionValue;
+}
+
+CTraceLog::CTraceLog()
+{
+    std::string option = OptionStore::Instance().ReadString("Options", "MessageDumpFile", "Oriel.log");
+    if (option.empty())
+        return;
+    fileName_ = ResolveLogFileName(option);
+    enabled_ = true;
+    FILE* f = std::fopen(fileName_.c_str(), "wb");
+    if (!f) {
+        enabled_ = false;
+        return;
+    }
+    std::fclose(f);
+}
+
+void CTraceLog::Append(const char* data, size_t length)
+{
+    FILE* f = std::fopen(fileName_.c_str(), "ab");
+    if (!f)
+        return;
+    std::string out;
+    out.reserve(length + 8);
+    for (size_t i = 0; i < length; ++i) {
+        if (data[i] == '\n')
+            out += '\r';
+        out += data[i];
+    }
+    out += "\r\n";
+    std::fwrite(out.data(), 1, out.size(), f);
+    std::fclose(f);
+}
+
+void CTraceLog::Write(std::string_view text)
+{
+    if (!enabled_)
+        return;
+    std::lock_guard guard(lock_);
+    Append(text.data(), text.size());
+}
+
+void CTraceLog::WriteBytes(const void* data, size_t length)
+{
+    if (!enabled_)
+        return;
+    std::lock_guard guard(lock_);
+    Append(static_cast<const char*>(data), length);
+}
+
+} // namespace oriel

@@ -1,0 +1,211 @@
+#include "model/Cache.h"
+
+#include "app/Messages.h"
+#include "app/TraceLog.h"
+#include "model/Progress.h"
+
+namespace oriel {
+
+CNamedCacheItemArray::CNamedCacheItemArray(OptText name)
+{
+    if (name)
+        name_ = std::string(*name);
+}
+
+void CNamedCacheItemArray::SetName(OptText name)
+{
+    if (name)
+        name_ = std::string(*name);
+}
+
+CCacheItem* CNamedCacheItemArray::ItemAt(int32_t index) const
+{
+    if (index < 0 || index >= GetCount())
+        return nullptr;
+    return items_[size_t(index)].get();
+}
+
+void CNamedCacheItemArray::Add(std::unique_ptr<CCacheItem> item)
+{
+    items_.push_back(std::move(item));
+}
+
+// ---------------------------------------------------------------------------
+
+CCache::CCache(BrowserProfile* profile, std::string folder)
+    : folder_(std::move(folder))
+    , profile_(profile)
+{
+}
+
+CCache::~CCache()
+{
+    // A decode still running on its thread must not outlive the cache.
+    RequestStop();
+    WaitForDecodeThread();
+    CCache::DoShutdown();
+}
+
+void CCache::DoShutdown()
+{
+    Trace("Entry - CCache::DoShutdown()");
+    groups_.clear();
+    groups_.shrink_to_fit();
+    groupIndex_.clear();
+    cacheNames_.clear();
+    decoded_ = false;
+    stop_ = false;
+    Trace("Exit  - CCache::DoShutdown()");
+}
+
+int CCache::Decode()
+{
+    Trace("Entry - CCache::Decode()");
+    decoding_ = true;
+    DoShutdown();
+    int result = OpenDatabase();
+    if (result != 0) {
+        DoShutdown();
+    } else {
+        result = DoDecode();
+        if (result == 0)
+            decoded_ = true;
+    }
+    Trace("Exit  - CCache::Decode()");
+    decoding_ = false;
+    return result;
+}
+
+int CCache::Decode(Progress* progress, bool showMessages)
+{
+    progress_ = progress;
+    showMessages_ = showMessages;
+    return Decode();
+}
+
+int CCache::DecodeThread(Progress* progress, bool showMessages)
+{
+    Trace("Entry - CCache::DecodeThread()");
+    bool expected = false;
+    if (decoding_.compare_exchange_strong(expected, true)) {
+        // The previous worker has ended (decoding was 0); reap it.
+        if (decodeThread_.joinable())
+            decodeThread_.join();
+        progress_ = progress;
+        showMessages_ = showMessages;
+        decodeThread_ = std::thread([this] { Decode(); });
+    }
+    Trace("Exit  - CCache::DecodeThread()");
+    return 0;
+}
+
+void CCache::WaitForDecodeThread()
+{
+    if (decodeThread_.joinable() && decodeThread_.get_id() != std::this_thread::get_id())
+        decodeThread_.join();
+}
+
+int CCache::Empty(OwnerWindow owner)
+{
+    Trace("Entry  - CCache::Empty()");
+    int result = DoEmpty(owner);
+    DoShutdown();
+    Trace("Exit  - CCache::Empty()");
+    return result;
+}
+
+int CCache::Empty(OwnerWindow owner, Progress* progress)
+{
+    progress_ = progress;
+    return Empty(owner);
+}
+
+int CCache::DeleteItems(OwnerWindow owner, std::span<CCacheItem* const> items)
+{
+    Trace("Entry  - CCache::DeleteItems()");
+    int result = DoDeleteItems(owner, items);
+    Trace("Exit - CCache::DeleteItems()");
+    return result;
+}
+
+int CCache::DeleteItems(OwnerWindow owner, Progress* progress, std::span<CCacheItem* const> items)
+{
+    progress_ = progress;
+    return DeleteItems(owner, items);
+}
+
+bool CCache::ExportCSV(std::ostream& out)
+{
+    Trace("Entry  - CCache::ExportCSV()");
+    if (!decoded_ || decoding_) {
+        Trace("Exit  - CCache::ExportCSV() not decoded");
+        return false;
+    }
+    for (const auto& group : groups_) {
+        for (int32_t i = 0; i < group->GetCount(); ++i) {
+            if (CCacheItem* item = group->ItemAt(i))
+                item->WriteCSV(out);
+        }
+    }
+    Trace("Exit  - CCache::ExportCSV()");
+    return true;
+}
+
+void CCache::AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> item)
+{
+    if (!item)
+        return;
+    if (const char* cacheName = item->GetCacheName())
+        cacheNames_.emplace(cacheName, size_t(item->GetCacheNameLength()));
+    std::string key(groupName);
+    auto found = groupIndex_.find(key);
+    if (found != groupIndex_.end()) {
+        groups_[found->second]->Add(std::move(item));
+        return;
+    }
+    groups_.push_back(std::make_unique<CNamedCacheItemArray>(groupName));
+    groups_.back()->Add(std::move(item));
+    groupIndex_.emplace(std::move(key), groups_.size() - 1);
+}
+
+bool CCache::HasCacheName(std::string_view name) const
+{
+    return cacheNames_.find(std::string(name)) != cacheNames_.end();
+}
+
+int32_t CCache::GetItemCount() const
+{
+    int32_t count = 0;
+    for (const auto& group : groups_)
+        count += group->GetCount();
+    return count;
+}
+
+CNamedCacheItemArray* CCache::GetGroup(int32_t index) const
+{
+    if (index < 0 || index >= GetGroupCount())
+        return nullptr;
+    return groups_[size_t(index)].get();
+}
+
+void CCache::ShowMessage(const std::string& text) const
+{
+    if (showMessages_)
+        Messages().ShowMessage(text, MessageIcon::Exclamation);
+}
+
+void CCache::ProgressSetRange(int32_t total)
+{
+    if (progress_) {
+        progress_->SetRange(0, total);
+        progress_->SetPos(0);
+    }
+}
+
+void CCache::ProgressSetPos(int32_t position)
+{
+    if (progress_)
+        progress_->SetPos(position);
+}
+
+} // namespace oriel

@@ -1,0 +1,129 @@
+// The abstract cache: one browser cache folder, the decoder that reads its
+// index, and the items of the last decode grouped by server name.
+#pragma once
+
+#include "model/CacheItem.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace oriel {
+
+class Progress;
+struct BrowserProfile;
+
+// The window a shell operation's dialogs belong to; opaque to the core.
+using OwnerWindow = void*;
+
+// One named group of items (for URL-based caches, one server).
+class CNamedCacheItemArray {
+public:
+    explicit CNamedCacheItemArray(OptText name);
+    void SetName(OptText name);
+    const char* GetName() const { return name_ ? name_->c_str() : nullptr; }
+    int32_t GetCount() const { return int32_t(items_.size()); }
+    CCacheItem* ItemAt(int32_t index) const;
+    void Add(std::unique_ptr<CCacheItem> item);
+
+private:
+    std::optional<std::string> name_;
+    std::vector<std::unique_ptr<CCacheItem>> items_;
+};
+
+class CCache {
+public:
+    CCache(BrowserProfile* profile, std::string folder);
+    virtual ~CCache();
+    CCache(const CCache&) = delete;
+    CCache& operator=(const CCache&) = delete;
+
+    // Clears the item list and resets the decoded and stop flags.
+    virtual void DoShutdown();
+    // Reads the index and adds every item; 0 on success.
+    virtual int DoDecode() = 0;
+    // Removes every cached file of this cache; 0 on success.
+    virtual int DoEmpty(OwnerWindow owner) = 0;
+    // Deletes the given items' files and index entries; 0 on success.
+    virtual int DoDeleteItems(OwnerWindow owner, std::span<CCacheItem* const> items) = 0;
+    // 0 if the index can be opened; otherwise shows the format's message
+    // (when show-messages is on) and returns non-zero.
+    virtual int OpenDatabase() { return 0; }
+
+    int Decode();
+    int Decode(Progress* progress, bool showMessages);
+    // Starts a decode on a worker thread and returns 0 at once; does nothing
+    // while a decode runs.
+    int DecodeThread(Progress* progress, bool showMessages);
+    // Waits for a decode started by DecodeThread to end.
+    void WaitForDecodeThread();
+    int Empty(OwnerWindow owner);
+    int Empty(OwnerWindow owner, Progress* progress);
+    int DeleteItems(OwnerWindow owner, std::span<CCacheItem* const> items);
+    int DeleteItems(OwnerWindow owner, Progress* progress, std::span<CCacheItem* const> items);
+    // Writes every item's CSV row; false without writing unless decoded.
+    bool ExportCSV(std::ostream& out);
+
+    // Files an item under its group; decoders call it for every item.
+    void AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> item);
+    // True if any item's cache name equals `name` exactly.
+    bool HasCacheName(std::string_view name) const;
+    int32_t GetItemCount() const;
+    bool IsDecoded() const { return decoded_ && !decoding_; }
+    bool IsDecoding() const { return decoding_; }
+    void RequestStop() { stop_ = true; }
+    bool StopRequested() const { return stop_; }
+
+    const std::string& GetFolder() const { return folder_; }
+    int32_t GetFolderLength() const { return int32_t(folder_.size()); }
+    int32_t GetGroupCount() const { return int32_t(groups_.size()); }
+    CNamedCacheItemArray* GetGroup(int32_t index) const;
+    BrowserProfile* GetProfile() const { return profile_; }
+    int32_t GetProgressTotal() const { return progressTotal_; }
+    Progress* GetProgress() const { return progress_; }
+    void SetProgress(Progress* progress) { progress_ = progress; }
+    bool ShowMessages() const { return showMessages_; }
+    void SetShowMessages(bool show) { showMessages_ = show; }
+
+protected:
+    // Subclass destructors call this first, so that a decode thread never
+    // runs on a half-destroyed cache.
+    void StopDecodeThread()
+    {
+        RequestStop();
+        WaitForDecodeThread();
+    }
+    // Shows `text` with the exclamation icon when show-messages is on.
+    void ShowMessage(const std::string& text) const;
+    // Progress helpers that do nothing without a progress target.
+    void ProgressSetRange(int32_t total);
+    void ProgressSetPos(int32_t position);
+    void SetProgressTotal(int32_t total) { progressTotal_ = total; }
+
+    Progress* progress_ = nullptr;
+    bool showMessages_ = true;
+    int32_t progressTotal_ = 0;
+
+private:
+    std::vector<std::unique_ptr<CNamedCacheItemArray>> groups_;
+    // Beside the ordered groups: group name -> index, and every cache name,
+    // so that AddItem and HasCacheName stay fast with 100,000 items.
+    std::unordered_map<std::string, size_t> groupIndex_;
+    std::unordered_set<std::string> cacheNames_;
+    std::string folder_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> decoded_{false};
+    std::atomic<bool> decoding_{false};
+    BrowserProfile* profile_;
+    std::thread decodeThread_;
+};
+
+} // namespace oriel

@@ -1,0 +1,357 @@
+#include "model/CacheItem.h"
+
+#include "model/Cache.h"
+#include "model/MimeTypes.h"
+#include "model/TextForms.h"
+#include "platform/FileSystem.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace oriel {
+
+namespace {
+
+TypeIconSource* g_iconSource = nullptr;
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char a = text[i], b = prefix[i];
+        if (a >= 'A' && a <= 'Z')
+            a = char(a - 'A' + 'a');
+        if (a != b)
+            return false;
+    }
+    return true;
+}
+
+// As atol: leading blanks, a sign, then digits; stops at the first other character.
+int32_t ParseDecimal(std::string_view s)
+{
+    size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+        ++i;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+        negative = s[i++] == '-';
+    int64_t value = 0;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+        value = value * 10 + (s[i] - '0');
+        if (value > INT32_MAX)
+            value = INT32_MAX;
+    }
+    return int32_t(negative ? -value : value);
+}
+
+// The extension of the last component of `name` (with its dot), or empty.
+std::string ExtensionOf(std::string_view name)
+{
+    size_t slash = name.find_last_of("/\\");
+    std::string_view base = slash == std::string_view::npos ? name : name.substr(slash + 1);
+    size_t dot = base.rfind('.');
+    if (dot == std::string_view::npos || dot + 1 == base.size())
+        return {};
+    return std::string(base.substr(dot));
+}
+
+} // namespace
+
+void SetTypeIconSource(TypeIconSource* source)
+{
+    g_iconSource = source;
+}
+
+CCacheItem::CCacheItem(CCache* owner, int32_t recordKey)
+    : owner_(owner)
+    , recordKey_(recordKey)
+{
+}
+
+CCacheItem::CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText urlPath, OptText cacheName,
+                       OptText contentType, int32_t size, int64_t lastModified, int64_t downloaded,
+                       int64_t expires)
+    : owner_(owner)
+    , recordKey_(recordKey)
+    , url_(Copy(url))
+    , urlPath_(Copy(urlPath))
+    , cacheName_(Copy(cacheName))
+    , contentType_(Copy(contentType))
+    , size_(size)
+    , lastModified_(lastModified)
+    , downloaded_(downloaded)
+    , expires_(expires)
+{
+}
+
+CCacheItem::CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText urlPath, OptText cacheName,
+                       int32_t size, int64_t lastModified, int64_t downloaded, int64_t expires, OptText headers)
+    : owner_(owner)
+    , recordKey_(recordKey)
+    , url_(Copy(url))
+    , urlPath_(Copy(urlPath))
+    , cacheName_(Copy(cacheName))
+    , size_(size)
+    , lastModified_(lastModified)
+    , downloaded_(downloaded)
+    , expires_(expires)
+{
+    if (headers) {
+        headers_ = std::string(*headers);
+        ParseHeaders(*headers_);
+    }
+}
+
+CCacheItem::~CCacheItem() = default;
+
+const std::string& CCacheItem::GetSizeText()
+{
+    if (!sizeText_)
+        sizeText_ = FormatSize(size_);
+    return *sizeText_;
+}
+
+const std::string& CCacheItem::GetLastModifiedText()
+{
+    if (!lastModifiedText_)
+        lastModifiedText_ = FormatDate(lastModified_);
+    return *lastModifiedText_;
+}
+
+const std::string& CCacheItem::GetDownloadedText()
+{
+    if (!downloadedText_)
+        downloadedText_ = FormatDate(downloaded_);
+    return *downloadedText_;
+}
+
+const std::string& CCacheItem::GetExpiresText()
+{
+    if (!expiresText_)
+        expiresText_ = FormatDate(expires_);
+    return *expiresText_;
+}
+
+void CCacheItem::SetSize(int32_t size)
+{
+    size_ = size;
+    sizeText_.reset();
+}
+
+void CCacheItem::SetDownloaded(int64_t time)
+{
+    downloaded_ = time;
+    downloadedText_.reset();
+}
+
+void CCacheItem::SetExpires(int64_t time)
+{
+    expires_ = time;
+    expiresText_.reset();
+}
+
+void CCacheItem::SetLastModifiedText(OptText text)
+{
+    if (!text)
+        return;
+    lastModified_ = 0;
+    lastModifiedText_ = std::string(*text);
+}
+
+void CCacheItem::ParseHeaders(std::string_view text)
+{
+    if (text.empty())
+        return;
+    // The text may carry its own terminating NUL; the walk ends there.
+    if (size_t nul = text.find('\0'); nul != std::string_view::npos)
+        text = text.substr(0, nul);
+    bool haveLength = size_ > 0;
+    bool haveType = contentType_.has_value();
+    bool haveEncoding = false;
+
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find("\r\n", pos);
+        if (end == std::string_view::npos)
+            break; // a last line without CR LF is never examined
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + 2;
+
+        if (!haveLength && StartsWithNoCase(line, "content-len")) {
+            size_ = line.size() > 16 ? ParseDecimal(line.substr(16)) : 0;
+            sizeText_.reset();
+            haveLength = true;
+        } else if (!haveType && StartsWithNoCase(line, "content-typ")) {
+            if (line.size() > 14) {
+                std::string_view value = line.substr(14);
+                if (size_t semi = value.find(';'); semi != std::string_view::npos)
+                    value = value.substr(0, semi);
+                contentType_ = std::string(value);
+                haveType = true;
+            }
+        } else if (!haveEncoding && StartsWithNoCase(line, "content-enc")) {
+            std::string_view value = line.size() > 18 ? line.substr(18) : std::string_view{};
+            if (StartsWithNoCase(value, "gzip") || StartsWithNoCase(value, "x-gzip"))
+                contentEncoding_ = kEncodingGzip;
+            else if (StartsWithNoCase(value, "deflate"))
+                contentEncoding_ = kEncodingDeflate;
+            else if (StartsWithNoCase(value, "compress") || StartsWithNoCase(value, "x-compress"))
+                contentEncoding_ = kEncodingCompress;
+            else
+                contentEncoding_ = kEncodingNone;
+            haveEncoding = true;
+        }
+        if (haveLength && haveType && haveEncoding)
+            break;
+    }
+}
+
+int CCacheItem::Decompress(const std::string& source, const std::string& destination)
+{
+    (void)source;
+    (void)destination;
+    // The content decoders (gzip, zlib, raw deflate) are not built yet:
+    // every encoding fails as an unknown one does.
+    return -1;
+}
+
+std::string CCacheItem::FindExtension(std::string_view bodyFileName)
+{
+    std::string ext = ExtensionOf(bodyFileName);
+    if (ext.empty() && urlPath_) {
+        // Ignore a query or fragment when taking the URL path's extension.
+        std::string_view path = *urlPath_;
+        if (size_t q = path.find_first_of("?#"); q != std::string_view::npos)
+            path = path.substr(0, q);
+        ext = ExtensionOf(path);
+    }
+    if (ext.empty() && contentType_)
+        ExtensionForType(*contentType_, ext);
+    return ext;
+}
+
+int32_t CCacheItem::GetTypeIcon()
+{
+    if (typeIcon_ != -1)
+        return typeIcon_;
+    const char* path = GetFilePath();
+    std::string ext = FindExtension(path ? std::string_view(path) : std::string_view{});
+    typeIcon_ = g_iconSource ? g_iconSource->GetIcon(ext, GetContentType()) : 0;
+    return typeIcon_;
+}
+
+bool CCacheItem::WriteCSV(std::ostream& out)
+{
+    auto quoted = [&out](const char* s) {
+        out << '"';
+        if (s)
+            out << s;
+        out << '"';
+    };
+    quoted(GetURL());
+    out << ',';
+    quoted(GetCacheName());
+    out << ',';
+    quoted(GetSizeText().c_str());
+    out << ',';
+    if (GetContentType())
+        quoted(GetContentType());
+    out << ',';
+    quoted(GetLastModifiedText().c_str());
+    out << ',';
+    quoted(GetDownloadedText().c_str());
+    out << ',';
+    quoted(GetExpiresText().c_str());
+    out << ",\n";
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+CFileCacheItem::~CFileCacheItem()
+{
+    if (deleteOnDestroy_ && filePath_)
+        platform::DeleteFile(*filePath_);
+}
+
+const char* CFileCacheItem::GetFilePath()
+{
+    if (!filePath_) {
+        // A cache name that would leave the cache folder ("..", absolute)
+        // names no body: such an index is hostile or corrupt.
+        if (!cacheName_ || !owner_ || !platform::IsContainedRelativeName(*cacheName_))
+            return nullptr;
+        filePath_ = platform::ResolvePath(platform::MakePath(owner_->GetFolder(), *cacheName_));
+        bodyPath_ = filePath_;
+    }
+    return filePath_->c_str();
+}
+
+int32_t CFileCacheItem::GetFilePathLength()
+{
+    return GetFilePath() ? int32_t(filePath_->size()) : 0;
+}
+
+bool CFileCacheItem::Exists()
+{
+    if (!exists_)
+        return false;
+    bool found = false;
+    if (cacheName_ && GetFilePath()) {
+        auto attributes = platform::GetFileAttributes(*filePath_);
+        if (attributes && !attributes->isDirectory) {
+            found = true;
+            if (size_ == 0) {
+                size_ = int32_t(uint32_t(attributes->size & 0xFFFFFFFFu));
+                sizeText_.reset();
+            }
+        }
+    }
+    exists_ = found;
+    return exists_;
+}
+
+bool CFileCacheItem::PrepareFile()
+{
+    if (!Exists())
+        return false;
+    if (prepared_)
+        return true;
+    prepared_ = true;
+
+    const std::string body = *filePath_;
+    const std::string bodyName = platform::FileNameOf(body);
+    if (contentEncoding_ != kEncodingNone) {
+        std::string working = platform::WorkingCopyPath(body, "uc_" + bodyName);
+        if (!working.empty() && Decompress(body, working) == 0) {
+            filePath_ = working;
+            deleteOnDestroy_ = true;
+        }
+        return true;
+    }
+    std::string ext = FindExtension(bodyName);
+    if (ext.empty())
+        return true;
+    std::string copy = platform::WorkingCopyPath(body, bodyName + ext);
+    if (!copy.empty() && platform::CopyFile(body, copy, false)) {
+        filePath_ = copy;
+        deleteOnDestroy_ = true;
+    }
+    return true;
+}
+
+bool CFileCacheItem::DeleteCacheFile()
+{
+    if (!GetFilePath())
+        return false;
+    if (deleteOnDestroy_ && filePath_ != bodyPath_) {
+        platform::DeleteFile(*filePath_);
+        filePath_ = bodyPath_;
+        deleteOnDestroy_ = false;
+    }
+    return platform::DeleteFile(*bodyPath_);
+}
+
+} // namespace oriel

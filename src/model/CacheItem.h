@@ -1,0 +1,156 @@
+// One cached object as a decoder found it: URL, where the body lies, size,
+// MIME type, three dates and the stored HTTP response headers.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace oriel {
+
+class CCache;
+
+// A text a decoder supplies, or none (std::nullopt).
+using OptText = std::optional<std::string_view>;
+
+class CCacheItem {
+public:
+    enum Encoding : int32_t { kEncodingNone = -1, kEncodingGzip = 1, kEncodingCompress = 2, kEncodingDeflate = 3 };
+
+    CCacheItem(CCache* owner, int32_t recordKey);
+    // With content type.
+    CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText urlPath, OptText cacheName,
+               OptText contentType, int32_t size, int64_t lastModified, int64_t downloaded, int64_t expires);
+    // With headers: the size is set before the headers are parsed, so a
+    // non-zero size from the index wins over a Content-Length header.
+    CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText urlPath, OptText cacheName, int32_t size,
+               int64_t lastModified, int64_t downloaded, int64_t expires, OptText headers);
+    virtual ~CCacheItem();
+    CCacheItem(const CCacheItem&) = delete;
+    CCacheItem& operator=(const CCacheItem&) = delete;
+
+    const char* GetURL() const { return Get(url_); }
+    int32_t GetURLLength() const { return Length(url_); }
+    const char* GetCacheName() const { return Get(cacheName_); }
+    int32_t GetCacheNameLength() const { return Length(cacheName_); }
+    virtual const char* GetDisplayCacheName() { return GetCacheName(); }
+    virtual int32_t GetDisplayCacheNameLength() { return GetCacheNameLength(); }
+    const char* GetURLPath() const { return Get(urlPath_); }
+    int32_t GetURLPathLength() const { return Length(urlPath_); }
+    // Host path of the body (or of its working copy); null when none.
+    virtual const char* GetFilePath() = 0;
+    virtual int32_t GetFilePathLength() = 0;
+    const char* GetHeaders() const { return Get(headers_); }
+    const char* GetContentType() const { return Get(contentType_); }
+    int32_t GetSize() const { return size_; }
+    const std::string& GetSizeText();
+    int64_t GetLastModified() const { return lastModified_; }
+    const std::string& GetLastModifiedText();
+    int64_t GetDownloaded() const { return downloaded_; }
+    const std::string& GetDownloadedText();
+    int64_t GetExpires() const { return expires_; }
+    const std::string& GetExpiresText();
+    virtual bool Exists() = 0;
+    // Makes the body openable by a program that judges files by their
+    // extension (decoded, extracted or copied with an extension).
+    virtual bool PrepareFile() = 0;
+    int32_t GetTypeIcon();
+    void SetTypeIcon(int32_t index) { typeIcon_ = index; }
+    virtual bool DeleteCacheFile() = 0;
+    // Writes the item's CSV row; always true.
+    virtual bool WriteCSV(std::ostream& out);
+
+    int32_t GetRecordKey() const { return recordKey_; }
+    int32_t GetContentEncoding() const { return contentEncoding_; }
+    void SetContentEncoding(int32_t encoding) { contentEncoding_ = encoding; }
+    CCache* GetOwner() const { return owner_; }
+
+    // Setters for fields that are still empty.
+    void SetURL(std::string_view text) { url_ = std::string(text); }
+    void SetURLPath(std::string_view text) { urlPath_ = std::string(text); }
+    void SetCacheName(std::string_view text) { cacheName_ = std::string(text); }
+    void SetContentType(std::string_view text) { contentType_ = std::string(text); }
+    void SetHeaders(std::string_view text) { headers_ = std::string(text); }
+    void SetSize(int32_t size);
+    void SetDownloaded(int64_t time);
+    void SetExpires(int64_t time);
+    // For formats that keep the date only as text: the time becomes 0 and
+    // GetLastModifiedText returns this text unchanged.
+    void SetLastModifiedText(OptText text);
+
+    // Takes Content-Length, Content-Type and Content-Encoding from the
+    // header text (CR LF separated).
+    void ParseHeaders(std::string_view headers);
+
+    // Decodes the body at `source` into `destination` by the content
+    // encoding; 0 on success.
+    int Decompress(const std::string& source, const std::string& destination);
+
+    // The extension to use for this item when opening or copying it: from
+    // the body's name, the URL path, or the content type; empty if none.
+    std::string FindExtension(std::string_view bodyFileName);
+
+protected:
+    static const char* Get(const std::optional<std::string>& s) { return s ? s->c_str() : nullptr; }
+    static int32_t Length(const std::optional<std::string>& s) { return s ? int32_t(s->size()) : 0; }
+    static std::optional<std::string> Copy(OptText t)
+    {
+        return t ? std::optional<std::string>(std::string(*t)) : std::nullopt;
+    }
+
+    CCache* owner_;
+    int32_t recordKey_;
+    std::optional<std::string> url_;
+    std::optional<std::string> urlPath_;
+    std::optional<std::string> cacheName_;
+    int32_t contentEncoding_ = kEncodingNone;
+    std::optional<std::string> headers_;
+    std::optional<std::string> contentType_;
+    int32_t size_ = 0;
+    std::optional<std::string> sizeText_;
+    int64_t lastModified_ = 0;
+    int64_t downloaded_ = 0;
+    int64_t expires_ = 0;
+    std::optional<std::string> lastModifiedText_;
+    std::optional<std::string> downloadedText_;
+    std::optional<std::string> expiresText_;
+    int32_t typeIcon_ = -1;
+};
+
+// An item whose body is a plain file inside the cache folder.
+class CFileCacheItem : public CCacheItem {
+public:
+    using CCacheItem::CCacheItem;
+    ~CFileCacheItem() override;
+
+    const char* GetFilePath() override;
+    int32_t GetFilePathLength() override;
+    bool Exists() override;
+    bool PrepareFile() override;
+    bool DeleteCacheFile() override;
+
+    bool IsPrepared() const { return prepared_; }
+    bool DeletesOnDestroy() const { return deleteOnDestroy_; }
+
+protected:
+    bool prepared_ = false;
+    bool deleteOnDestroy_ = false;
+    bool exists_ = true;
+    std::optional<std::string> filePath_;
+    // The body itself, kept apart from a working copy that replaced it in
+    // filePath_, so that deleting the item removes the body, not the copy.
+    std::optional<std::string> bodyPath_;
+};
+
+// Icon indexes for item types; the window installs one (the file-type icon
+// cache), without one every item has icon 0.
+class TypeIconSource {
+public:
+    virtual ~TypeIconSource() = default;
+    virtual int32_t GetIcon(const std::string& extension, const char* contentType) = 0;
+};
+void SetTypeIconSource(TypeIconSource* source);
+
+} // namespace oriel

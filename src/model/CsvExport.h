@@ -1,0 +1,20 @@
+// The CSV export file: three header lines, an empty line, the column
+// titles, and one row per item (rows are written by the items themselves).
+// Lines end in a single line feed.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace oriel {
+
+class CCache;
+
+void WriteCsvHeader(std::ostream& out, const std::string& displayName, const std::string& cacheFolder);
+
+// Writes the header and every row; false (header only) when the cache is
+// not decoded.
+bool WriteCsvExport(std::ostream& out, CCache& cache, const std::string& displayName,
+                    const std::string& cacheFolder);
+
+} // namespace oriel

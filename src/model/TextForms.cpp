@@ -1,0 +1,91 @@
+#include "model/TextForms.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace oriel {
+
+std::string FormatSize(int64_t size)
+{
+    bool negative = size < 0;
+    uint64_t value = negative ? uint64_t(-(size + 1)) + 1 : uint64_t(size);
+    std::string digits = std::to_string(value);
+    std::string out;
+    out.reserve(digits.size() + digits.size() / 3 + 1);
+    size_t lead = digits.size() % 3;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i != 0 && (i - lead) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return negative ? "-" + out : out;
+}
+
+std::string FormatDate(int64_t time)
+{
+    // _gmtime64 accepts 0 up to 23:59:59 on 31 December 3000 UTC.
+    constexpr int64_t kLastSecond = 32535215999;
+    if (time == 0 || time == -1 || time < 0 || time > kLastSecond)
+        return {};
+    std::time_t t = std::time_t(time);
+    std::tm tm{};
+    if (!gmtime_r(&t, &tm))
+        return {};
+    int hour12 = tm.tm_hour % 12;
+    if (hour12 == 0)
+        hour12 = 12;
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%d/%02d/%04d %d:%02d:%02d %s", tm.tm_mday, tm.tm_mon + 1,
+                  tm.tm_year + 1900, hour12, tm.tm_min, tm.tm_sec, tm.tm_hour < 12 ? "AM" : "PM");
+    return buffer;
+}
+
+int64_t FileTimeToUnix(uint32_t low, uint32_t high)
+{
+    double ticks = double(high) * 4294967296.0 + double(low);
+    double seconds = ticks * 1e-7 - 11644473600.0;
+    return int64_t(std::trunc(seconds));
+}
+
+int64_t FatDateTimeToUnix(uint16_t date, uint16_t tod)
+{
+    int day = int(date & 0x1F);
+    int month = int((date >> 5) & 0x0F);
+    int year = 1980 + int(date >> 9);
+    int seconds = int(tod & 0x1F) * 2;
+    int minutes = int((tod >> 5) & 0x3F);
+    int hours = int(tod >> 11);
+    if (day < 1 || month < 1 || month > 12 || hours > 23 || minutes > 59 || seconds > 59)
+        return 0;
+    // Days from the civil date (proleptic Gregorian), no time zone involved.
+    int y = year - (month <= 2 ? 1 : 0);
+    int era = y / 400;
+    int yoe = y - era * 400;
+    int mp = (month + 9) % 12;
+    int doy = (153 * mp + 2) / 5 + day - 1;
+    int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    int64_t days = int64_t(era) * 146097 + doe - 719468;
+    return days * 86400 + hours * 3600 + minutes * 60 + seconds;
+}
+
+std::optional<UrlParts> SplitUrl(std::string_view url)
+{
+    size_t slashes = url.find("//");
+    if (slashes == std::string_view::npos)
+        return std::nullopt;
+    UrlParts parts;
+    parts.scheme = slashes > 0 ? url.substr(0, slashes - 1) : std::string_view{};
+    std::string_view rest = url.substr(slashes + 2);
+    size_t slash = rest.find('/');
+    if (slash == std::string_view::npos) {
+        parts.host = rest;
+        parts.path = {};
+    } else {
+        parts.host = rest.substr(0, slash);
+        parts.path = rest.substr(slash);
+    }
+    return parts;
+}
+
+} // namespace oriel

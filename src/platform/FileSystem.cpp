@@ -1,0 +1,314 @@
+#include "platform/FileSystem.h"
+
+#include <QString>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <system_error>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace fs = std::filesystem;
+
+namespace oriel::platform {
+
+namespace {
+
+std::string FoldCase(std::string_view s)
+{
+    bool ascii = true;
+    for (unsigned char c : s) {
+        if (c >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (!ascii)
+        return QString::fromUtf8(s.data(), qsizetype(s.size())).toCaseFolded().toStdString();
+    std::string out(s);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    return out;
+}
+
+// Directory listings keyed by folded name, kept while the folder's
+// modification time stays the same, so that resolving many bodies of one
+// cache folder lists that folder once.
+class FolderIndex {
+public:
+    std::optional<std::string> Find(const std::string& dir, std::string_view name)
+    {
+        std::error_code ec;
+        auto mtime = fs::last_write_time(dir, ec);
+        if (ec)
+            return std::nullopt;
+        std::lock_guard lock(mutex_);
+        auto it = folders_.find(dir);
+        if (it == folders_.end() || it->second.mtime != mtime) {
+            if (folders_.size() > 256)
+                folders_.clear();
+            Listing listing;
+            listing.mtime = mtime;
+            for (fs::directory_iterator d(dir, ec), end; !ec && d != end; d.increment(ec)) {
+                std::string entry = d->path().filename().string();
+                // First spelling wins when a case-sensitive folder holds two.
+                listing.names.emplace(FoldCase(entry), entry);
+            }
+            it = folders_.insert_or_assign(dir, std::move(listing)).first;
+        }
+        auto hit = it->second.names.find(FoldCase(name));
+        if (hit == it->second.names.end())
+            return std::nullopt;
+        return hit->second;
+    }
+
+private:
+    struct Listing {
+        fs::file_time_type mtime;
+        std::unordered_map<std::string, std::string> names;
+    };
+    std::mutex mutex_;
+    std::unordered_map<std::string, Listing> folders_;
+};
+
+FolderIndex& Folders()
+{
+    static FolderIndex index;
+    return index;
+}
+
+bool ExistsAsSpelled(const std::string& path)
+{
+    std::error_code ec;
+    return fs::symlink_status(path, ec).type() != fs::file_type::not_found && !ec;
+}
+
+} // namespace
+
+std::string ToHostSeparators(std::string_view windowsName)
+{
+    std::string out(windowsName);
+    for (char& c : out) {
+        if (c == '\\')
+            c = '/';
+    }
+    return out;
+}
+
+std::string ResolvePath(const std::string& path)
+{
+    if (path.empty() || ExistsAsSpelled(path))
+        return path;
+    // Walk the components; keep those that exist as spelled and look the
+    // others up in their parent without regard to case.
+    std::string resolved;
+    size_t pos = 0;
+    if (path[0] == '/') {
+        resolved = "/";
+        pos = 1;
+    }
+    bool found = true;
+    while (pos <= path.size()) {
+        size_t next = path.find('/', pos);
+        if (next == std::string::npos)
+            next = path.size();
+        std::string_view component(path.data() + pos, next - pos);
+        pos = next + 1;
+        if (component.empty() || component == ".")
+            continue;
+        std::string candidate = resolved;
+        if (!candidate.empty() && candidate.back() != '/')
+            candidate += '/';
+        if (found) {
+            std::string spelled = candidate + std::string(component);
+            if (component == ".." || ExistsAsSpelled(spelled)) {
+                resolved = spelled;
+                continue;
+            }
+            auto match = Folders().Find(resolved.empty() ? "." : resolved, component);
+            if (match) {
+                resolved = candidate + *match;
+                continue;
+            }
+            found = false;
+        }
+        resolved = candidate + std::string(component);
+    }
+    return found ? resolved : path;
+}
+
+std::optional<FileAttributes> GetFileAttributes(const std::string& path)
+{
+    std::error_code ec;
+    auto st = fs::status(ResolvePath(path), ec);
+    if (ec || st.type() == fs::file_type::not_found)
+        return std::nullopt;
+    FileAttributes attributes;
+    attributes.isDirectory = st.type() == fs::file_type::directory;
+    if (st.type() == fs::file_type::regular) {
+        auto size = fs::file_size(ResolvePath(path), ec);
+        attributes.size = ec ? 0 : size;
+    }
+    return attributes;
+}
+
+bool FileExists(const std::string& path)
+{
+    return GetFileAttributes(path).has_value();
+}
+
+bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
+{
+    std::error_code ec;
+    std::string source = ResolvePath(from);
+    if (!fs::is_regular_file(source, ec))
+        return false;
+    auto options = failIfExists ? fs::copy_options::none : fs::copy_options::overwrite_existing;
+    return fs::copy_file(source, to, options, ec) && !ec;
+}
+
+bool DeleteFile(const std::string& path)
+{
+    std::error_code ec;
+    std::string target = ResolvePath(path);
+    auto st = fs::symlink_status(target, ec);
+    if (ec || fs::is_directory(st))
+        return false;
+    return fs::remove(target, ec) && !ec;
+}
+
+std::string MakePath(const std::string& dir, std::string_view fileName, std::string_view ext)
+{
+    std::string out = dir;
+    if (!out.empty() && out.back() != '/' && out.back() != '\\')
+        out += '/';
+    out += ToHostSeparators(fileName);
+    if (!ext.empty()) {
+        if (ext.front() != '.')
+            out += '.';
+        out += ext;
+    }
+    return out;
+}
+
+bool IsContainedRelativeName(std::string_view name)
+{
+    if (name.empty())
+        return false;
+    if (name.front() == '/' || name.front() == '\\')
+        return false;
+    if (name.size() >= 2 && name[1] == ':')
+        return false;
+    size_t pos = 0;
+    while (pos <= name.size()) {
+        size_t next = name.find_first_of("/\\", pos);
+        if (next == std::string_view::npos)
+            next = name.size();
+        if (name.substr(pos, next - pos) == "..")
+            return false;
+        pos = next + 1;
+    }
+    return true;
+}
+
+std::string GetTempPath()
+{
+    std::error_code ec;
+    std::string tmp = fs::temp_directory_path(ec).string();
+    if (ec || tmp.empty())
+        tmp = "/tmp";
+    if (tmp.back() != '/')
+        tmp += '/';
+    return tmp;
+}
+
+namespace {
+
+struct PrivateFolder {
+    std::string path;
+    ~PrivateFolder()
+    {
+        if (!path.empty()) {
+            std::error_code ec;
+            fs::remove_all(path, ec);
+        }
+    }
+};
+
+} // namespace
+
+std::string PrivateTempFolder()
+{
+    static std::mutex mutex;
+    static PrivateFolder folder;
+    std::lock_guard lock(mutex);
+    if (folder.path.empty()) {
+        std::string templ = GetTempPath() + "oriel-XXXXXX";
+        if (mkdtemp(templ.data()))
+            folder.path = templ + "/";
+    }
+    return folder.path;
+}
+
+bool IsDirectoryWritable(const std::string& dir)
+{
+    return ::access(dir.empty() ? "." : dir.c_str(), W_OK) == 0;
+}
+
+std::string WorkingCopyPath(const std::string& bodyPath, const std::string& fileName)
+{
+    std::string dir = DirectoryOf(bodyPath);
+    if (IsDirectoryWritable(dir))
+        return MakePath(dir, fileName);
+    std::string privateDir = PrivateTempFolder();
+    if (privateDir.empty())
+        return {};
+    // Distinct bodies may share a file name; keep each copy apart.
+    static std::mutex mutex;
+    static unsigned counter = 0;
+    std::lock_guard lock(mutex);
+    std::string sub = privateDir + std::to_string(++counter);
+    std::error_code ec;
+    fs::create_directory(sub, ec);
+    return MakePath(sub, fileName);
+}
+
+std::optional<std::string> ReadFile(const std::string& path, uint64_t maxBytes)
+{
+    std::ifstream in(ResolvePath(path), std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::string data;
+    char buffer[65536];
+    while (in && data.size() < maxBytes) {
+        uint64_t want = std::min<uint64_t>(sizeof buffer, maxBytes - data.size());
+        in.read(buffer, std::streamsize(want));
+        data.append(buffer, size_t(in.gcount()));
+    }
+    return data;
+}
+
+std::string FileNameOf(std::string_view path)
+{
+    size_t slash = path.find_last_of('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+std::string DirectoryOf(std::string_view path)
+{
+    size_t slash = path.find_last_of('/');
+    if (slash == std::string_view::npos)
+        return {};
+    if (slash == 0)
+        return "/";
+    return std::string(path.substr(0, slash));
+}
+
+} // namespace oriel::platform

@@ -1,0 +1,71 @@
+// Our stand-ins for the Windows file calls the cache code relies on
+// (GetFileAttributesExA, CopyFileA, DeleteFileA, _makepath, GetTempPathA).
+//
+// Windows file systems ignore case and real caches rely on it: an index may
+// spell a body "067383acd01" while the file on disk is "067383ACd01". Every
+// file lookup therefore goes through ResolvePath, which keeps a path that
+// exists as spelled and otherwise looks each missing component up without
+// regard to case.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace oriel::platform {
+
+struct FileAttributes {
+    bool isDirectory = false;
+    uint64_t size = 0;
+};
+
+// Turns a name built the Windows way ("Content.IE5\ABCD1234\a[1].gif") into
+// host separators.
+std::string ToHostSeparators(std::string_view windowsName);
+
+// The existing host path that `path` names when case is ignored, or `path`
+// itself when nothing matches.
+std::string ResolvePath(const std::string& path);
+
+// Stat of the (case-resolved) path; empty when it does not exist.
+std::optional<FileAttributes> GetFileAttributes(const std::string& path);
+bool FileExists(const std::string& path);
+
+// Copies a regular file; overwrites unless failIfExists.
+bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+// Deletes one regular file (never a folder).
+bool DeleteFile(const std::string& path);
+
+// Joins a folder and a file name (whose backslashes become host separators),
+// adding a separator only where the folder lacks one; `ext` is appended
+// as given ("" for none, ".gif" or "gif").
+std::string MakePath(const std::string& dir, std::string_view fileName, std::string_view ext = {});
+
+// True when `name` is a relative name that stays inside its folder: not
+// absolute, no drive letter, no ".." component.
+bool IsContainedRelativeName(std::string_view name);
+
+// The host's temp folder, with a trailing separator.
+std::string GetTempPath();
+
+// A folder private to this process under the temp folder, created on first
+// use and removed when the process ends. Working copies go here when the
+// folder of the body they belong to is not writable.
+std::string PrivateTempFolder();
+
+bool IsDirectoryWritable(const std::string& dir);
+
+// Where a working copy named `fileName` belonging to the body at `bodyPath`
+// goes: beside the body when its folder is writable, otherwise in the
+// process's private temp folder.
+std::string WorkingCopyPath(const std::string& bodyPath, const std::string& fileName);
+
+// Reads a whole file, at most maxBytes; empty optional when it cannot be read.
+std::optional<std::string> ReadFile(const std::string& path, uint64_t maxBytes = UINT64_MAX);
+
+// Splits "dir/name.ext" helpers on host paths.
+std::string FileNameOf(std::string_view path);
+std::string DirectoryOf(std::string_view path);
+
+} // namespace oriel::platform

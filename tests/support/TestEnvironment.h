@@ -1,0 +1,47 @@
+// Test scaffolding: temporary folders and a private option store.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace oriel::test {
+
+// A folder under the temp folder, removed (with its contents) on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // path() + "/" + name
+    std::string file(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+// Points the process's option store at a fresh file in a temp folder whose
+// "MessageDumpFile" is empty (no trace log), and sets ORIEL_CONFIG so that
+// child processes (oriel-cli) use it too.
+class TestEnvironment {
+public:
+    TestEnvironment();
+    ~TestEnvironment();
+    const std::string& configFile() const { return config_; }
+
+private:
+    TempDir dir_;
+    std::string config_;
+};
+
+// Writes `bytes` to `path`, creating parent folders.
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadWholeFile(const std::string& path);
+
+// Runs a command through the shell; returns its exit status and fills the
+// captured stdout (and stderr, when given).
+int RunCommand(const std::string& command, std::string* out, std::string* err = nullptr);
+
+} // namespace oriel::test
