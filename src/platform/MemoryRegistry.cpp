@@ -1,0 +1,130 @@
+#include "platform/MemoryRegistry.h"
+
+#include <QString>
+
+namespace oriel::platform {
+
+namespace {
+
+// Splits "A\B\\C\" into its non-empty components.
+std::vector<std::string_view> SplitKeyPath(std::string_view path)
+{
+    std::vector<std::string_view> parts;
+    size_t pos = 0;
+    while (pos <= path.size()) {
+        size_t next = path.find('\\', pos);
+        if (next == std::string_view::npos)
+            next = path.size();
+        if (next > pos)
+            parts.push_back(path.substr(pos, next - pos));
+        pos = next + 1;
+    }
+    return parts;
+}
+
+} // namespace
+
+MemoryRegistry::MemoryRegistry() = default;
+
+std::string MemoryRegistry::Fold(std::string_view name)
+{
+    bool ascii = true;
+    for (unsigned char c : name) {
+        if (c >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (!ascii)
+        return QString::fromUtf8(name.data(), qsizetype(name.size())).toCaseFolded().toStdString();
+    std::string out(name);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    }
+    return out;
+}
+
+MemoryRegistry::Key& MemoryRegistry::CreateKey(RootKey root, std::string_view keyPath)
+{
+    Key* key = &roots_[int(root)];
+    for (std::string_view part : SplitKeyPath(keyPath)) {
+        std::string folded = Fold(part);
+        auto it = key->subkeys.find(folded);
+        if (it == key->subkeys.end()) {
+            auto child = std::make_unique<Key>();
+            child->name = std::string(part);
+            key->order.push_back(folded);
+            it = key->subkeys.emplace(folded, std::move(child)).first;
+        }
+        key = it->second.get();
+    }
+    return *key;
+}
+
+const MemoryRegistry::Key* MemoryRegistry::FindKey(RootKey root, std::string_view keyPath) const
+{
+    const Key* key = &roots_[int(root)];
+    for (std::string_view part : SplitKeyPath(keyPath)) {
+        auto it = key->subkeys.find(Fold(part));
+        if (it == key->subkeys.end())
+            return nullptr;
+        key = it->second.get();
+    }
+    return key;
+}
+
+void MemoryRegistry::SetValue(RootKey root, std::string_view keyPath, std::string_view valueName, Value value)
+{
+    CreateKey(root, keyPath).values[Fold(valueName)] = std::move(value);
+}
+
+void MemoryRegistry::DeleteKey(RootKey root, std::string_view keyPath)
+{
+    auto parts = SplitKeyPath(keyPath);
+    if (parts.empty())
+        return;
+    Key* key = &roots_[int(root)];
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        auto it = key->subkeys.find(Fold(parts[i]));
+        if (it == key->subkeys.end())
+            return;
+        key = it->second.get();
+    }
+    std::string folded = Fold(parts.back());
+    if (key->subkeys.erase(folded)) {
+        std::erase(key->order, folded);
+    }
+}
+
+void MemoryRegistry::DeleteValue(RootKey root, std::string_view keyPath, std::string_view valueName)
+{
+    const Key* found = FindKey(root, keyPath);
+    if (found)
+        const_cast<Key*>(found)->values.erase(Fold(valueName));
+}
+
+int MemoryRegistry::QueryString(RootKey root, std::string_view keyPath, std::string_view valueName,
+                                std::string& out) const
+{
+    const Key* key = FindKey(root, keyPath);
+    if (!key)
+        return -1;
+    auto it = key->values.find(Fold(valueName));
+    if (it == key->values.end() || it->second.type != ValueType::String)
+        return -1;
+    out = it->second.text;
+    return int(out.size() + 1);
+}
+
+bool MemoryRegistry::EnumSubkeys(RootKey root, std::string_view keyPath, std::vector<std::string>& out) const
+{
+    const Key* key = FindKey(root, keyPath);
+    if (!key)
+        return false;
+    for (const std::string& folded : key->order)
+        out.push_back(key->subkeys.at(folded)->name);
+    return true;
+}
+
+} // namespace oriel::platform
