@@ -1,0 +1,41 @@
+// Internet Explorer cache folder read from its "index.dat" directly. Read
+// only: emptying and deleting do nothing.
+#pragma once
+
+#include "formats/IndexDatFile.h"
+#include "model/Cache.h"
+
+#include <memory>
+#include <string>
+
+namespace oriel {
+
+class ClientUrlCache : public CCache {
+public:
+    static constexpr const char* kIndexFileName = "index.dat";
+
+    ClientUrlCache(BrowserProfile* profile, std::string folder);
+    ~ClientUrlCache() override;
+
+    void DoShutdown() override;
+    int DoDecode() override;
+    int DoEmpty(OwnerWindow owner) override;
+    int DoDeleteItems(OwnerWindow owner, std::span<CCacheItem* const> items) override;
+    int OpenDatabase() override;
+    virtual int CloseDBFile();
+    virtual int OpenDBFile();
+
+    // Host path of the index file.
+    std::string IndexFilePath() const;
+
+private:
+    int GetHeaderInfo();
+    // Returns the cursor of the next record, or -1 to end the walk.
+    int64_t ReadRecord(int64_t offset, bool& decodedUrl);
+    int ParseUrlRecord(const ByteReader& record);
+
+    std::unique_ptr<IndexDatFile> index_;
+    int32_t recordCount_ = 0;
+};
+
+} // namespace oriel

@@ -1,0 +1,97 @@
+// The Internet Explorer "index.dat" file: header, directory table,
+// allocation bitmap and the walk over its records. Shared by the index.dat
+// decoder and the URL-cache service.
+//
+// All integers are little-endian. Header: the 28-byte signature
+// "Client UrlCache MMF Ver 5.2" with its NUL at 0; offset 32: first record
+// (the first hash table); offset 72: directory count; offset 76: 12 bytes a
+// directory (file count, 8-byte name). Offset 0x250: the allocation bitmap,
+// one bit per 128-byte block (bit 0 of each byte first), blocks counted from
+// file offset 0x4000.
+#pragma once
+
+#include "formats/ByteReader.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace oriel {
+
+class IndexDatFile {
+public:
+    static constexpr uint32_t kSigUrl = 0x204C5255;  // "URL "
+    static constexpr uint32_t kSigLeak = 0x4B41454C; // "LEAK"
+    static constexpr uint32_t kSigRedr = 0x52444552; // "REDR"
+    static constexpr uint32_t kSigHash = 0x48534148; // "HASH"
+    static constexpr uint32_t kFreed = 0x0BADF00D;
+    static constexpr size_t kBlockSize = 128;
+    static constexpr size_t kMinHeaderSize = 255;
+    static constexpr size_t kBitmapOffset = 0x250;
+    static constexpr size_t kFirstBitmapBlock = 0x4000;
+
+    struct Directory {
+        int32_t fileCount = 0;
+        std::string name; // up to 8 characters
+    };
+
+    struct Record {
+        size_t offset = 0;
+        uint32_t signature = 0;
+        ByteReader bytes; // the whole record (block count * 128 bytes)
+    };
+
+    // Fields of a URL or LEAK record; texts are views into the file's bytes.
+    struct UrlRecord {
+        uint32_t lastModifiedLow = 0, lastModifiedHigh = 0; // offset 8, FILETIME
+        uint32_t lastAccessLow = 0, lastAccessHigh = 0;     // offset 16, FILETIME
+        uint32_t expiresLow = 0, expiresHigh = 0;           // offset 24
+        uint32_t size = 0;                                  // offset 32
+        bool freed = false;                                 // URL offset 0x0BADF00D
+        uint8_t directoryIndex = 0;                         // offset 56
+        std::optional<std::string_view> url;                // offset of the text at 52
+        std::optional<std::string_view> fileName;           // at 60
+        std::optional<std::string_view> headers;            // at 68
+    };
+
+    explicit IndexDatFile(std::string bytes);
+
+    // Checks the signature and reads the header; false for an invalid header.
+    bool ParseHeader();
+
+    uint32_t FirstRecordOffset() const { return firstRecord_; }
+    const std::vector<Directory>& Directories() const { return directories_; }
+    int64_t SumOfFileCounts() const;
+    const std::string& Bytes() const { return bytes_; }
+    bool UsesBitmap() const { return useBitmap_; }
+
+    // The next live record at or after `cursor`, which moves past it. Steps,
+    // 128 bytes at a time, over blocks the bitmap marks free, free and
+    // unrecognised signatures, and records whose block count is 0 or that
+    // run past the end of the file. Empty at the end of the file.
+    std::optional<Record> NextRecord(size_t& cursor) const;
+
+    bool IsBlockAllocated(size_t offset) const;
+    // The bitmap bit of the block at `offset`; false when the block lies
+    // outside the bitmap.
+    static std::optional<size_t> BitmapBit(size_t offset);
+
+    // Decodes a URL or LEAK record; texts whose offsets fall outside the
+    // record are absent.
+    static UrlRecord DecodeUrlRecord(const ByteReader& record);
+
+    // The expiry time of a record: in version 5.2 files the field holds a
+    // FAT date and time in its lower half and zero in its upper half.
+    static int64_t ExpiryTime(uint32_t low, uint32_t high);
+
+private:
+    std::string bytes_;
+    ByteReader reader_;
+    uint32_t firstRecord_ = 0;
+    std::vector<Directory> directories_;
+    bool useBitmap_ = false;
+};
+
+} // namespace oriel
