@@ -1,0 +1,88 @@
+// oriel-cli: the command-line face of the core, for scripts and batch work.
+// Each command lives in its own file and is listed in the command table of
+// main.cpp.
+#pragma once
+
+#include "model/BrowserProfile.h"
+
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace oriel::cli {
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1; // no recognised cache, invalid index, missing item
+constexpr int kExitUsage = 2;
+
+// The command line after the command word: flags and positional arguments.
+class Args {
+public:
+    // `valueFlags` take a value ("--output FILE" or "--output=FILE"); every
+    // other "--name" is a switch. Repeated value flags keep every value.
+    Args(int argc, char** argv, int first, const std::vector<std::string>& valueFlags);
+
+    bool ok() const { return error_.empty(); }
+    const std::string& error() const { return error_; }
+    const std::vector<std::string>& positional() const { return positional_; }
+    bool has(const std::string& flag) const { return flags_.count(flag) != 0; }
+    std::optional<std::string> value(const std::string& flag) const;
+    std::vector<std::string> values(const std::string& flag) const;
+    // Names of every flag given, for rejecting unknown ones.
+    std::vector<std::string> flagNames() const;
+
+private:
+    std::vector<std::string> positional_;
+    std::multimap<std::string, std::string> flags_;
+    std::string error_;
+};
+
+struct Command {
+    const char* name;
+    const char* usage;    // "list [--json] FOLDER"
+    const char* summary;  // one line
+    std::vector<std::string> valueFlags;
+    std::vector<std::string> switches;
+    int (*run)(const Args& args);
+};
+
+// Prints "oriel-cli: TEXT" on stderr.
+void PrintError(const std::string& text);
+// Prints the usage of one command on stderr and returns kExitUsage.
+int UsageError(const Command& command, const std::string& problem);
+
+// A decoded cache of one folder, wrapped in a profile named after the folder.
+struct OpenedCache {
+    std::unique_ptr<BrowserProfile> profile;
+    std::string formatName;
+};
+
+// Recognises the folder's cache format and decodes it, with a progress line
+// on stderr when stderr is a terminal. Prints the reason and returns empty
+// when the folder holds no recognised cache or its index is invalid.
+std::optional<OpenedCache> OpenAndDecode(const std::string& folder);
+
+// Decodes an existing profile's cache (for commands that pick a profile).
+bool DecodeProfile(BrowserProfile& profile);
+
+// Calls `visit` for every item of the cache, group by group, in order.
+template <typename Visit>
+void ForEachItem(CCache& cache, Visit visit)
+{
+    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
+        CNamedCacheItemArray* group = cache.GetGroup(g);
+        for (int32_t i = 0; i < group->GetCount(); ++i) {
+            if (CCacheItem* item = group->ItemAt(i))
+                visit(*group, *item);
+        }
+    }
+}
+
+int RunList(const Args& args);
+int RunExport(const Args& args);
+
+} // namespace oriel::cli

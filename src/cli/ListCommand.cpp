@@ -1,0 +1,140 @@
+// oriel-cli list [--json] FOLDER
+#include "cli/Cli.h"
+
+#include "model/TextForms.h"
+
+#include <ctime>
+#include <string>
+
+namespace oriel::cli {
+
+namespace {
+
+// Tabs and line breaks inside a field would split the line.
+std::string TsvField(const char* text)
+{
+    std::string out;
+    if (!text)
+        return out;
+    for (const char* p = text; *p; ++p)
+        out += (*p == '\t' || *p == '\n' || *p == '\r') ? ' ' : *p;
+    return out;
+}
+
+void AppendJsonString(std::string& out, std::string_view s)
+{
+    static const char* hex = "0123456789abcdef";
+    out += '"';
+    size_t i = 0;
+    while (i < s.size()) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
+            out += "\\u00";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+            ++i;
+        } else if (c < 0x80) {
+            out += char(c);
+            ++i;
+        } else {
+            // Pass valid UTF-8 sequences through; bytes that are not UTF-8
+            // are shown as the Latin-1 characters of the same value.
+            size_t len = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+            bool valid = len != 0 && i + len <= s.size();
+            for (size_t k = 1; valid && k < len; ++k)
+                valid = (static_cast<unsigned char>(s[i + k]) >> 6) == 2;
+            if (valid) {
+                out.append(s.substr(i, len));
+                i += len;
+            } else {
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 15];
+                ++i;
+            }
+        }
+    }
+    out += '"';
+}
+
+void AppendJsonText(std::string& out, const char* key, const char* value)
+{
+    out += ",\"";
+    out += key;
+    out += "\":";
+    if (value)
+        AppendJsonString(out, value);
+    else
+        out += "null";
+}
+
+std::string IsoTime(int64_t t)
+{
+    std::time_t tt = std::time_t(t);
+    std::tm tm{};
+    if (!gmtime_r(&tt, &tm))
+        return {};
+    char buffer[40];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buffer;
+}
+
+void AppendJsonTime(std::string& out, const char* key, int64_t t)
+{
+    out += ",\"";
+    out += key;
+    out += "\":";
+    if (t == 0 || t == -1) {
+        out += "null";
+    } else {
+        out += "{\"iso\":";
+        AppendJsonString(out, IsoTime(t));
+        out += ",\"seconds\":" + std::to_string(t) + "}";
+    }
+}
+
+} // namespace
+
+int RunList(const Args& args)
+{
+    auto opened = OpenAndDecode(args.positional().at(0));
+    if (!opened)
+        return kExitFailure;
+    const bool json = args.has("json");
+    std::string line;
+    ForEachItem(*opened->profile->cache, [&](const CNamedCacheItemArray& group, CCacheItem& item) {
+        line.clear();
+        bool exists = item.Exists();
+        if (json) {
+            line += "{\"key\":" + std::to_string(item.GetRecordKey());
+            AppendJsonText(line, "url", item.GetURL());
+            AppendJsonText(line, "server", group.GetName());
+            AppendJsonText(line, "path", item.GetURLPath());
+            AppendJsonText(line, "cacheName", item.GetCacheName());
+            line += ",\"size\":" + std::to_string(item.GetSize());
+            AppendJsonText(line, "type", item.GetContentType());
+            line += ",\"encoding\":" + std::to_string(item.GetContentEncoding());
+            AppendJsonTime(line, "lastModified", item.GetLastModified());
+            if (item.GetLastModified() == 0 && !item.GetLastModifiedText().empty())
+                AppendJsonText(line, "lastModifiedText", item.GetLastModifiedText().c_str());
+            AppendJsonTime(line, "downloaded", item.GetDownloaded());
+            AppendJsonTime(line, "expires", item.GetExpires());
+            line += exists ? ",\"exists\":true" : ",\"exists\":false";
+            AppendJsonText(line, "headers", item.GetHeaders());
+            line += "}\n";
+        } else {
+            line += TsvField(item.GetURL()) + '\t' + TsvField(item.GetCacheName()) + '\t' +
+                    std::to_string(item.GetSize()) + '\t' + TsvField(item.GetContentType()) + '\t' +
+                    item.GetLastModifiedText() + '\t' + item.GetDownloadedText() + '\t' +
+                    item.GetExpiresText() + '\t' + (exists ? "yes" : "no") + '\n';
+        }
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    });
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
+}
+
+} // namespace oriel::cli
