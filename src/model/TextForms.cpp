@@ -13,9 +13,8 @@ std::string FormatSize(int64_t size)
     std::string digits = std::to_string(value);
     std::string out;
     out.reserve(digits.size() + digits.size() / 3 + 1);
-    size_t lead = digits.size() % 3;
     for (size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (i - lead) % 3 == 0)
+        if (i != 0 && (digits.size() - i) % 3 == 0)
             out += ',';
         out += digits[i];
     }

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -257,8 +258,19 @@ std::string PrivateTempFolder()
     return folder.path;
 }
 
+namespace {
+std::function<bool(const std::string&)> g_writableCheck;
+} // namespace
+
+void SetWritableCheckForTesting(std::function<bool(const std::string&)> check)
+{
+    g_writableCheck = std::move(check);
+}
+
 bool IsDirectoryWritable(const std::string& dir)
 {
+    if (g_writableCheck)
+        return g_writableCheck(dir);
     return ::access(dir.empty() ? "." : dir.c_str(), W_OK) == 0;
 }
 
@@ -286,12 +298,18 @@ std::optional<std::string> ReadFile(const std::string& path, uint64_t maxBytes)
     if (!in)
         return std::nullopt;
     std::string data;
-    char buffer[65536];
+    std::error_code ec;
+    uint64_t expected = fs::file_size(ResolvePath(path), ec);
+    if (!ec)
+        data.reserve(size_t(std::min(expected, maxBytes)));
+    char buffer[1 << 16];
     while (in && data.size() < maxBytes) {
         uint64_t want = std::min<uint64_t>(sizeof buffer, maxBytes - data.size());
         in.read(buffer, std::streamsize(want));
         data.append(buffer, size_t(in.gcount()));
     }
+    if (in.bad())
+        return std::nullopt;
     return data;
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -55,6 +56,9 @@ std::string GetTempPath();
 std::string PrivateTempFolder();
 
 bool IsDirectoryWritable(const std::string& dir);
+// Replaces the writability check (tests stand in a read-only mount with it,
+// which root cannot make with permissions alone); null restores it.
+void SetWritableCheckForTesting(std::function<bool(const std::string&)> check);
 
 // Where a working copy named `fileName` belonging to the body at `bodyPath`
 // goes: beside the body when its folder is writable, otherwise in the

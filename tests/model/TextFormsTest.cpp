@@ -1,0 +1,88 @@
+#include "model/TextForms.h"
+
+#include <gtest/gtest.h>
+
+namespace oriel {
+namespace {
+
+TEST(TextForms, SizesGroupDigitsByThreeWithCommas)
+{
+    const std::pair<int64_t, const char*> cases[] = {
+        {0, "0"},         {7, "7"},         {999, "999"},           {1000, "1,000"},
+        {1234, "1,234"},  {12345, "12,345"}, {123456, "123,456"},  {1234567, "1,234,567"},
+        {2147483647, "2,147,483,647"},      {-1234, "-1,234"},
+    };
+    for (auto [size, text] : cases)
+        EXPECT_EQ(FormatSize(size), text) << size;
+}
+
+TEST(TextForms, DatesShowDayAndHourWithoutLeadingZeroInUtc)
+{
+    const std::pair<int64_t, const char*> cases[] = {
+        {1765033504, "6/12/2025 3:05:04 PM"},  // afternoon
+        {1167609600, "1/01/2007 12:00:00 AM"}, // midnight is 12 AM
+        {1167652800, "1/01/2007 12:00:00 PM"}, // noon is 12 PM
+        {1, "1/01/1970 12:00:01 AM"},
+        {32535215999, "31/12/3000 11:59:59 PM"}, // the last second the runtime accepts
+    };
+    for (auto [time, text] : cases)
+        EXPECT_EQ(FormatDate(time), text) << time;
+}
+
+TEST(TextForms, UnsetAndOutOfRangeDatesShowEmptyText)
+{
+    for (int64_t time : {int64_t(0), int64_t(-1), int64_t(-86400), int64_t(32535216000), INT64_MAX, INT64_MIN})
+        EXPECT_EQ(FormatDate(time), "") << time;
+}
+
+TEST(TextForms, FileTimesBecomeSecondsSince1970)
+{
+    // 2007-01-01 00:00:00 UTC
+    uint64_t ft = (uint64_t(1167609600) + 11644473600ull) * 10000000ull;
+    EXPECT_EQ(FileTimeToUnix(uint32_t(ft), uint32_t(ft >> 32)), 1167609600);
+    // Sub-second ticks truncate toward zero.
+    EXPECT_EQ(FileTimeToUnix(uint32_t(ft + 5000000), uint32_t((ft + 5000000) >> 32)), 1167609600);
+    EXPECT_EQ(FileTimeToUnix(uint32_t(ft - 5000000), uint32_t((ft - 5000000) >> 32)), 1167609599);
+    // A zero FILETIME lies in 1601: before 1970, so it shows no date.
+    EXPECT_EQ(FormatDate(FileTimeToUnix(0, 0)), "");
+}
+
+TEST(TextForms, FatDateTimesAreReadAsUtc)
+{
+    // 2026-12-06 15:05:04: date = (46 << 9) | (12 << 5) | 6, time = (15 << 11) | (5 << 5) | 2
+    uint16_t date = uint16_t((46 << 9) | (12 << 5) | 6);
+    uint16_t time = uint16_t((15 << 11) | (5 << 5) | 2);
+    EXPECT_EQ(FormatDate(FatDateTimeToUnix(date, time)), "6/12/2026 3:05:04 PM");
+    EXPECT_EQ(FatDateTimeToUnix(uint16_t((0 << 9) | (1 << 5) | 1), 0), 315532800); // 1980-01-01
+    EXPECT_EQ(FatDateTimeToUnix(0, 0), 0);                                        // day 0: no date
+    EXPECT_EQ(FatDateTimeToUnix(uint16_t((1 << 9) | (13 << 5) | 1), 0), 0);       // month 13
+}
+
+TEST(TextForms, UrlsSplitIntoSchemeHostAndPath)
+{
+    auto p = SplitUrl("http://www.example.com/a/b.gif?x=1");
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->scheme, "http");
+    EXPECT_EQ(p->host, "www.example.com");
+    EXPECT_EQ(p->path, "/a/b.gif?x=1");
+
+    auto hostOnly = SplitUrl("https://example.org");
+    ASSERT_TRUE(hostOnly);
+    EXPECT_EQ(hostOnly->host, "example.org");
+    EXPECT_EQ(hostOnly->path, "");
+
+    auto visited = SplitUrl("Visited: jane@http://a.b/c");
+    ASSERT_TRUE(visited);
+    EXPECT_EQ(visited->scheme, "Visited: jane@http");
+    EXPECT_EQ(visited->host, "a.b");
+
+    EXPECT_FALSE(SplitUrl("about:blank"));
+    EXPECT_FALSE(SplitUrl(""));
+    auto leading = SplitUrl("//host/x");
+    ASSERT_TRUE(leading);
+    EXPECT_EQ(leading->scheme, "");
+    EXPECT_EQ(leading->host, "host");
+}
+
+} // namespace
+} // namespace oriel

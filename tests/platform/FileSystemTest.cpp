@@ -1,0 +1,130 @@
+#include "platform/FileSystem.h"
+
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace oriel::platform {
+namespace {
+
+using test::TempDir;
+
+TEST(ResolvePath, PathsThatExistAsSpelledAreKept)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("Sub/File.txt"), "x");
+    EXPECT_EQ(ResolvePath(dir.file("Sub/File.txt")), dir.file("Sub/File.txt"));
+    EXPECT_EQ(ResolvePath(""), "");
+}
+
+TEST(ResolvePath, EachMissingComponentIsFoundWithoutRegardToCase)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("Content.IE5/ABCD1234/067383ACd01"), "x");
+    EXPECT_EQ(ResolvePath(dir.file("content.ie5/abcd1234/067383acd01")), dir.file("Content.IE5/ABCD1234/067383ACd01"));
+    EXPECT_EQ(ResolvePath(dir.file("CONTENT.IE5/ABCD1234/067383ACD01")), dir.file("Content.IE5/ABCD1234/067383ACd01"));
+    EXPECT_TRUE(FileExists(dir.file("content.IE5/abcd1234/067383ACD01")));
+}
+
+TEST(ResolvePath, UnmatchedPathsComeBackUnchanged)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("A/b"), "x");
+    EXPECT_EQ(ResolvePath(dir.file("a/c")), dir.file("a/c"));
+    EXPECT_FALSE(FileExists(dir.file("a/c")));
+}
+
+TEST(ResolvePath, FilesCreatedAfterALookupAreFound)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("F/one"), "x");
+    EXPECT_TRUE(FileExists(dir.file("f/ONE")));
+    std::filesystem::create_directories(dir.file("F"));
+    test::WriteFile(dir.file("F/Two"), "x");
+    EXPECT_TRUE(FileExists(dir.file("f/two")));
+}
+
+TEST(FileCalls, MakePathJoinsWithOneSeparatorAndTurnsBackslashes)
+{
+    EXPECT_EQ(MakePath("/c", "ABCD\\f.gif"), "/c/ABCD/f.gif");
+    EXPECT_EQ(MakePath("/c/", "f"), "/c/f");
+    EXPECT_EQ(MakePath("/c", "f", ".htm"), "/c/f.htm");
+    EXPECT_EQ(MakePath("/c", "f", "htm"), "/c/f.htm");
+    EXPECT_EQ(MakePath("", "f"), "f");
+}
+
+TEST(FileCalls, ContainedNamesStayInsideTheirFolder)
+{
+    for (const char* name : {"a", "A\\b.gif", "a/b/c", "..a", "a..b", "x\\.hidden"})
+        EXPECT_TRUE(IsContainedRelativeName(name)) << name;
+    for (const char* name : {"", "..", "..\\x", "a/../../x", "a\\..", "/etc/passwd", "\\x", "C:\\x", "c:x"})
+        EXPECT_FALSE(IsContainedRelativeName(name)) << name;
+}
+
+TEST(FileCalls, CopyAndDeleteWorkOnFilesOnly)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("a"), "abc");
+    EXPECT_TRUE(CopyFile(dir.file("A"), dir.file("b"), false)); // source found without regard to case
+    EXPECT_EQ(test::ReadWholeFile(dir.file("b")), "abc");
+    EXPECT_FALSE(CopyFile(dir.file("a"), dir.file("b"), true));
+    test::WriteFile(dir.file("a"), "new");
+    EXPECT_TRUE(CopyFile(dir.file("a"), dir.file("b"), false));
+    EXPECT_EQ(test::ReadWholeFile(dir.file("b")), "new");
+    std::filesystem::create_directories(dir.file("d/e"));
+    EXPECT_FALSE(DeleteFile(dir.file("d")));
+    EXPECT_TRUE(std::filesystem::exists(dir.file("d/e")));
+    EXPECT_TRUE(DeleteFile(dir.file("B")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("b")));
+    EXPECT_FALSE(DeleteFile(dir.file("b")));
+}
+
+TEST(FileCalls, AttributesTellFilesFromFolders)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("f"), std::string(10, 'x'));
+    auto file = GetFileAttributes(dir.file("F"));
+    ASSERT_TRUE(file);
+    EXPECT_FALSE(file->isDirectory);
+    EXPECT_EQ(file->size, 10u);
+    auto folder = GetFileAttributes(dir.path());
+    ASSERT_TRUE(folder);
+    EXPECT_TRUE(folder->isDirectory);
+    EXPECT_FALSE(GetFileAttributes(dir.file("none")));
+}
+
+TEST(FileCalls, ReadFileStopsAtTheLimit)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("f"), std::string(100000, 'x'));
+    EXPECT_EQ(ReadFile(dir.file("f"))->size(), 100000u);
+    EXPECT_EQ(ReadFile(dir.file("f"), 70000)->size(), 70000u);
+    EXPECT_FALSE(ReadFile(dir.file("missing")));
+}
+
+TEST(FileCalls, WorkingCopiesGoBesideWritableBodiesAndElsewhereOtherwise)
+{
+    TempDir dir;
+    EXPECT_EQ(WorkingCopyPath(dir.file("body"), "uc_body"), dir.file("uc_body"));
+    SetWritableCheckForTesting([](const std::string&) { return false; });
+    std::string a = WorkingCopyPath(dir.file("body"), "uc_body");
+    std::string b = WorkingCopyPath(dir.file("other/body"), "uc_body");
+    SetWritableCheckForTesting(nullptr);
+    EXPECT_EQ(a.rfind(PrivateTempFolder(), 0), 0u) << a;
+    EXPECT_NE(a, b); // two bodies of one name never share a copy
+    EXPECT_EQ(FileNameOf(a), "uc_body");
+}
+
+TEST(FileCalls, PathPartsSplitAtTheLastSeparator)
+{
+    EXPECT_EQ(FileNameOf("/a/b/c.gif"), "c.gif");
+    EXPECT_EQ(FileNameOf("c.gif"), "c.gif");
+    EXPECT_EQ(DirectoryOf("/a/b/c.gif"), "/a/b");
+    EXPECT_EQ(DirectoryOf("/c.gif"), "/");
+    EXPECT_EQ(DirectoryOf("c.gif"), "");
+}
+
+} // namespace
+} // namespace oriel::platform

@@ -1,0 +1,38 @@
+// A cache whose decoder is a function given by the test.
+#pragma once
+
+#include "model/Cache.h"
+
+#include <functional>
+
+namespace oriel::test {
+
+class FakeCache : public CCache {
+public:
+    explicit FakeCache(std::string folder = {}, BrowserProfile* profile = nullptr)
+        : CCache(profile, std::move(folder))
+    {
+    }
+    ~FakeCache() override { StopDecodeThread(); }
+
+    std::function<int(FakeCache&)> decode = [](FakeCache&) { return 0; };
+    std::function<int()> open = [] { return 0; };
+    int decodeCalls = 0;
+
+    int DoDecode() override
+    {
+        ++decodeCalls;
+        return decode(*this);
+    }
+    int DoEmpty(OwnerWindow) override { return emptyResult; }
+    int DoDeleteItems(OwnerWindow, std::span<CCacheItem* const>) override { return 0; }
+    int OpenDatabase() override { return open(); }
+
+    // Adds a plain item with this URL (host as group) and cache name.
+    void AddUrl(const std::string& url, const std::string& cacheName = {}, int32_t size = 0);
+    using CCache::SetProgressTotal;
+
+    int emptyResult = 0;
+};
+
+} // namespace oriel::test
