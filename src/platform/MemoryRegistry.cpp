@@ -22,6 +22,18 @@ std::vector<std::string_view> SplitKeyPath(std::string_view path)
     return parts;
 }
 
+// The folded components joined by single backslashes.
+std::string FoldedPath(const std::vector<std::string_view>& parts)
+{
+    std::string out;
+    for (std::string_view part : parts) {
+        if (!out.empty())
+            out += '\\';
+        out += MemoryRegistry::Fold(part);
+    }
+    return out;
+}
+
 } // namespace
 
 MemoryRegistry::MemoryRegistry() = default;
@@ -84,6 +96,7 @@ void MemoryRegistry::DeleteKey(RootKey root, std::string_view keyPath)
     auto parts = SplitKeyPath(keyPath);
     if (parts.empty())
         return;
+    deletedKeys_[int(root)].insert(FoldedPath(parts));
     Key* key = &roots_[int(root)];
     for (size_t i = 0; i + 1 < parts.size(); ++i) {
         auto it = key->subkeys.find(Fold(parts[i]));
@@ -99,9 +112,34 @@ void MemoryRegistry::DeleteKey(RootKey root, std::string_view keyPath)
 
 void MemoryRegistry::DeleteValue(RootKey root, std::string_view keyPath, std::string_view valueName)
 {
+    deletedValues_[int(root)].insert(FoldedPath(SplitKeyPath(keyPath)) + '\0' + Fold(valueName));
     const Key* found = FindKey(root, keyPath);
     if (found)
         const_cast<Key*>(found)->values.erase(Fold(valueName));
+}
+
+bool MemoryRegistry::KeyDeleted(RootKey root, std::string_view keyPath) const
+{
+    const auto& deleted = deletedKeys_[int(root)];
+    if (deleted.empty())
+        return false;
+    std::string prefix;
+    for (std::string_view part : SplitKeyPath(keyPath)) {
+        if (!prefix.empty())
+            prefix += '\\';
+        prefix += Fold(part);
+        if (deleted.count(prefix))
+            return true;
+    }
+    return false;
+}
+
+bool MemoryRegistry::ValueDeleted(RootKey root, std::string_view keyPath, std::string_view valueName) const
+{
+    const auto& deleted = deletedValues_[int(root)];
+    if (!deleted.empty() && deleted.count(FoldedPath(SplitKeyPath(keyPath)) + '\0' + Fold(valueName)))
+        return true;
+    return KeyDeleted(root, keyPath);
 }
 
 int MemoryRegistry::QueryString(RootKey root, std::string_view keyPath, std::string_view valueName,

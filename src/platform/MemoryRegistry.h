@@ -8,6 +8,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,14 @@ public:
         SetValue(root, keyPath, valueName, Value{ValueType::String, std::string(text)});
     }
     // Removes a key and its subtree; removes a value. Missing ones are ignored.
+    // Each deletion is also remembered, so that a registry layered under this
+    // one (a hive under .reg files) can hide what was deleted here.
     void DeleteKey(RootKey root, std::string_view keyPath);
     void DeleteValue(RootKey root, std::string_view keyPath, std::string_view valueName);
+    // True when the key, or one of its parents, was ever deleted here.
+    bool KeyDeleted(RootKey root, std::string_view keyPath) const;
+    // True when the value was ever deleted here, or its key was.
+    bool ValueDeleted(RootKey root, std::string_view keyPath, std::string_view valueName) const;
 
     int QueryString(RootKey root, std::string_view keyPath, std::string_view valueName,
                     std::string& out) const override;
@@ -49,6 +56,9 @@ public:
 
 private:
     Key roots_[3];
+    // Folded paths ("a\\b") of deleted keys; folded path + '\0' + folded name of deleted values.
+    std::set<std::string> deletedKeys_[3];
+    std::set<std::string> deletedValues_[3];
 };
 
 } // namespace oriel::platform
