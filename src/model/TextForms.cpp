@@ -42,6 +42,9 @@ std::string FormatDate(int64_t time)
 
 int64_t FileTimeToUnix(uint32_t low, uint32_t high)
 {
+    // A zero FILETIME is a field the browser never set: no time, not 1601.
+    if (low == 0 && high == 0)
+        return 0;
     double ticks = double(high) * 4294967296.0 + double(low);
     double seconds = ticks * 1e-7 - 11644473600.0;
     return int64_t(std::trunc(seconds));

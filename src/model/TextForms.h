@@ -19,7 +19,7 @@ std::string FormatDate(int64_t time);
 
 // A Windows FILETIME (100 ns since 1601, UTC) as seconds since 1970, by the
 // index.dat rule: high * 2^32 + low in double precision, * 1e-7, minus
-// 11644473600, truncated toward zero.
+// 11644473600, truncated toward zero. A zero FILETIME gives 0 (no time).
 int64_t FileTimeToUnix(uint32_t low, uint32_t high);
 
 // A FAT (MS-DOS) date and time, taken as UTC; 0 when the fields do not form

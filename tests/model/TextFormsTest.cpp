@@ -43,8 +43,11 @@ TEST(TextForms, FileTimesBecomeSecondsSince1970)
     // Sub-second ticks truncate toward zero.
     EXPECT_EQ(FileTimeToUnix(uint32_t(ft + 5000000), uint32_t((ft + 5000000) >> 32)), 1167609600);
     EXPECT_EQ(FileTimeToUnix(uint32_t(ft - 5000000), uint32_t((ft - 5000000) >> 32)), 1167609599);
-    // A zero FILETIME lies in 1601: before 1970, so it shows no date.
-    EXPECT_EQ(FormatDate(FileTimeToUnix(0, 0)), "");
+    // A zero FILETIME is an unset field, not a date in 1601.
+    EXPECT_EQ(FileTimeToUnix(0, 0), 0);
+    // Real times before 1970 stay negative and show no date.
+    EXPECT_LT(FileTimeToUnix(1, 0), 0);
+    EXPECT_EQ(FormatDate(FileTimeToUnix(1, 0)), "");
 }
 
 TEST(TextForms, FatDateTimesAreReadAsUtc)
