@@ -1,0 +1,183 @@
+// libFuzzer harness for the Internet Explorer index.dat decoder. The input
+// is written as index.dat into a folder made once, then decoded the way the
+// application does it: a ClientUrlCache on the folder, Decode with messages
+// off, and every item's texts read as the list and the CSV export read them.
+#include "FuzzSupport.h"
+
+#include "formats/ClientUrlCache.h"
+#include "support/IndexDatWriter.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using oriel::test::FatExpiryFromUnix;
+using oriel::test::FileTimeFromUnix;
+using oriel::test::IndexDatUrl;
+using oriel::test::IndexDatWriter;
+using oriel::test::PutU32;
+
+// Made once per process and removed at exit; never destroyed before then,
+// so the exit handler can still name it.
+const std::string& Folder()
+{
+    static const std::string* folder = [] {
+        namespace fs = std::filesystem;
+        auto* dir = new std::string(
+            (fs::temp_directory_path() / ("oriel-indexdat-fuzz-" + std::to_string(::getpid()))).string());
+        fs::create_directories(*dir);
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(Folder(), ec);
+        });
+        return dir;
+    }();
+    return *folder;
+}
+
+void TouchItem(oriel::CCacheItem& item, size_t& sink)
+{
+    for (const char* text : {item.GetURL(), item.GetURLPath(), item.GetCacheName(), item.GetHeaders(),
+                             item.GetContentType(), item.GetDisplayCacheName(), item.GetFilePath()}) {
+        if (text)
+            sink += std::string(text).size();
+    }
+    sink += item.GetSizeText().size() + item.GetLastModifiedText().size() + item.GetDownloadedText().size() +
+            item.GetExpiresText().size() + size_t(item.GetRecordKey()) + size_t(item.GetContentEncoding());
+}
+
+IndexDatUrl Entry(int i, uint8_t directory)
+{
+    std::string name = "file" + std::to_string(i);
+    return {
+        .url = "http://host" + std::to_string(i % 3) + ".example/" + name + ".htm",
+        .fileName = name + "[1].htm",
+        .headers = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Encoding: gzip\r\n"
+                   "Content-Length: 512\r\n\r\n~U:user\r\n",
+        .directory = directory,
+        .size = uint32_t(i * 100),
+        .lastModified = FileTimeFromUnix(1200000000 + i * 3600),
+        .lastAccess = FileTimeFromUnix(1240000000 + i * 60),
+        .expires = FatExpiryFromUnix(1250000000 + i * 86400),
+    };
+}
+
+IndexDatWriter Mixed()
+{
+    using Stray = IndexDatWriter::Stray;
+    IndexDatWriter w;
+    w.setTrailingFreeBlocks(2);
+    w.setHashEntriesPerTable(4);
+    w.addDirectory("ABCD1234");
+    w.addDirectory("EFGH5678", 99);
+    w.addUrl(Entry(0, 0));
+    w.addLeak(Entry(1, 1));
+    w.addRedirect("http://host1.example/moved");
+    w.addFreedUrl(Entry(2, 0));
+    w.addStaleUrl(Entry(3, 1));
+    w.addStrayBlock(Stray::Garbage);
+    w.addStrayBlock(Stray::BadFood);
+    w.addStrayBlock(Stray::FakeRecord);
+    w.addUrl({.url = "no-slashes", .fileName = "x"});
+    w.addUrl({.url = "https://host2.example", .headers = "HTTP/1.1 200 OK\r\nContent-Type: \r\n\r\n"});
+    for (int i = 4; i < 9; ++i)
+        w.addUrl(Entry(i, uint8_t(i % 3)));
+    return w;
+}
+
+} // namespace
+
+void WriteFuzzSeeds(const std::string& dir)
+{
+    {
+        IndexDatWriter w;
+        w.setTrailingFreeBlocks(0);
+        w.addDirectory("ABCD1234");
+        w.addUrl(Entry(0, 0));
+        WriteSeed(dir, "one-url.dat", w.build());
+    }
+    std::string mixed = Mixed().build();
+    WriteSeed(dir, "mixed.dat", mixed);
+    {
+        std::string noBitmap = mixed;
+        for (size_t i = IndexDatWriter::kBitmapOffset; i < IndexDatWriter::kFirstBlockOffset; ++i)
+            noBitmap[i] = 0;
+        WriteSeed(dir, "mixed-no-bitmap.dat", noBitmap);
+    }
+    WriteSeed(dir, "mixed-truncated.dat", mixed.substr(0, mixed.size() - 700));
+    {
+        IndexDatWriter w;
+        w.setTrailingFreeBlocks(0);
+        for (int d = 0; d < 32; ++d)
+            w.addDirectory("DIR" + std::to_string(10000 + d), uint32_t(d));
+        for (int i = 0; i < 6; ++i)
+            w.addUrl(Entry(i, uint8_t(i * 7)));
+        WriteSeed(dir, "thirty-two-directories.dat", w.build());
+    }
+    {
+        // Damaged records: block count 0, unknown signature, texts outside
+        // their record, a record running past the end.
+        IndexDatWriter w;
+        w.setTrailingFreeBlocks(0);
+        w.addDirectory("ABCD1234");
+        std::string zero = IndexDatWriter::UrlRecordBytes(Entry(0, 0), 0x204C5255);
+        PutU32(zero, 4, 0);
+        w.addRawRecord(zero);
+        std::string junk = IndexDatWriter::UrlRecordBytes(Entry(1, 0), 0x4B4E554A);
+        w.addRawRecord(junk);
+        size_t outside = w.addUrl(Entry(2, 0));
+        size_t last = w.addUrl(Entry(3, 0));
+        std::string bytes = w.build();
+        PutU32(bytes, w.recordOffset(outside) + 52, 0x1000);
+        PutU32(bytes, w.recordOffset(outside) + 60, 0x80000000);
+        PutU32(bytes, w.recordOffset(outside) + 68, 255);
+        PutU32(bytes, w.recordOffset(last) + 4, 0x7FFFFFFF);
+        PutU32(bytes, 72, 0xFFFFFFFF);
+        WriteSeed(dir, "damaged.dat", bytes);
+    }
+    {
+        IndexDatWriter w;
+        w.addDirectory("ABCD1234", 7);
+        WriteSeed(dir, "header-only.dat", w.build().substr(0, 255));
+    }
+    {
+        IndexDatWriter w;
+        w.setTrailingFreeBlocks(1);
+        w.addDirectory("ABCD1234");
+        IndexDatUrl e = Entry(0, 0);
+        for (uint64_t expires : {uint64_t(0), uint64_t(0x3A01), FileTimeFromUnix(1924905600), ~uint64_t(0)}) {
+            e.expires = expires;
+            e.lastModified = ~expires;
+            w.addUrl(e);
+        }
+        WriteSeed(dir, "times.dat", w.build());
+    }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string& folder = Folder();
+    {
+        std::ofstream out(folder + "/index.dat", std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    }
+    oriel::ClientUrlCache cache(nullptr, folder);
+    cache.Decode(nullptr, false);
+    size_t sink = 0;
+    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
+        oriel::CNamedCacheItemArray* group = cache.GetGroup(g);
+        if (const char* name = group->GetName())
+            sink += std::string(name).size();
+        for (int32_t i = 0; i < group->GetCount(); ++i)
+            TouchItem(*group->ItemAt(i), sink);
+    }
+    std::ostringstream csv;
+    cache.ExportCSV(csv);
+    sink += csv.str().size();
+    return sink == size_t(-1) ? 1 : 0;
+}
