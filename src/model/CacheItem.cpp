@@ -1,5 +1,7 @@
 #include "model/CacheItem.h"
 
+#include "app/TraceLog.h"
+#include "formats/ContentDecoders.h"
 #include "model/Cache.h"
 #include "model/MimeTypes.h"
 #include "model/TextForms.h"
@@ -7,6 +9,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <unistd.h>
 
 namespace oriel {
 
@@ -210,10 +214,41 @@ void CCacheItem::ParseHeaders(std::string_view text)
 
 int CCacheItem::Decompress(const std::string& source, const std::string& destination)
 {
-    (void)source;
-    (void)destination;
-    // The content decoders (gzip, zlib, raw deflate) are not built yet:
-    // every encoding fails as an unknown one does.
+    if (contentEncoding_ != kEncodingGzip && contentEncoding_ != kEncodingCompress &&
+        contentEncoding_ != kEncodingDeflate)
+        return -1;
+    // A file already at the destination is not ours to overwrite (it may be
+    // part of the examined cache).
+    std::error_code ec;
+    if (std::filesystem::symlink_status(destination, ec).type() != std::filesystem::file_type::not_found) {
+        Trace("     CCacheItem::Decompress - not overwriting " + destination);
+        return -1;
+    }
+    int result;
+    if (contentEncoding_ == kEncodingGzip) {
+        result = GunzipFile(source, size_, destination);
+    } else {
+        // deflate (and compress, which servers send as deflate): a zlib
+        // stream, or raw deflate; data that is neither goes through the gz
+        // reader, which decodes gzip data and passes anything else unchanged.
+        auto bytes = platform::ReadFile(source, size_ > 0 ? uint64_t(size_) : uint64_t(INT32_MAX));
+        result = bytes ? InflateToFile(bytes->data(), bytes->size(), destination, true) : -1;
+        if (result != 0 && std::filesystem::file_size(destination, ec) == 0 && !ec) {
+            ::unlink(destination.c_str());
+            result = GzReadFile(source, size_, destination);
+        }
+    }
+    if (result == 0)
+        return 0;
+    // A stream that broke part-way keeps what was decoded before the damage;
+    // one that gave nothing leaves no file behind.
+    uint64_t decoded = std::filesystem::file_size(destination, ec);
+    if (!ec && decoded > 0) {
+        Trace("     CCacheItem::Decompress - stream damaged, kept " + std::to_string(decoded) + " decoded bytes");
+        return 0;
+    }
+    if (std::filesystem::is_regular_file(std::filesystem::symlink_status(destination, ec)))
+        ::unlink(destination.c_str());
     return -1;
 }
 

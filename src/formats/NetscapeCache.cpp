@@ -1,0 +1,163 @@
+#include "formats/NetscapeCache.h"
+
+#include "app/CacheApp.h"
+#include "app/OptionStore.h"
+#include "app/StringTable.h"
+#include "app/TraceLog.h"
+#include "model/Progress.h"
+#include "ops/ShellFileOperation.h"
+#include "platform/FileSystem.h"
+
+#include <cstring>
+#include <thread>
+
+namespace oriel {
+
+int ReadDeleteOption(const char* key)
+{
+    if (CCacheApp* app = CCacheApp::Instance()) {
+        if (std::strcmp(key, "FastDelete") == 0)
+            return app->Options().fastDelete;
+        if (std::strcmp(key, "RemoveDB") == 0)
+            return app->Options().removeDB;
+    }
+    return OptionStore::Instance().ReadInt("Options", key);
+}
+
+NetscapeCache::NetscapeCache(BrowserProfile* profile, std::string folder, std::string databaseFileName)
+    : CCache(profile, std::move(folder))
+    , databaseFileName_(std::move(databaseFileName))
+{
+}
+
+NetscapeCache::~NetscapeCache()
+{
+    StopDecodeThread();
+    CloseDBFile();
+}
+
+std::string NetscapeCache::DatabaseFilePath() const
+{
+    return platform::ResolvePath(platform::MakePath(GetFolder(), databaseFileName_));
+}
+
+void NetscapeCache::DoShutdown()
+{
+    CloseDBFile();
+    CCache::DoShutdown();
+}
+
+int NetscapeCache::CloseDBFile()
+{
+    database_.reset();
+    return 0;
+}
+
+int NetscapeCache::OpenDBFile()
+{
+    std::string path = DatabaseFilePath();
+    auto attributes = platform::GetFileAttributes(path);
+    // A folder of that name is no database file.
+    if (!attributes || attributes->isDirectory)
+        return -1;
+    database_ = std::make_unique<std::ifstream>(path, std::ios::binary);
+    return database_->good() ? 0 : -1;
+}
+
+int NetscapeCache::OpenDatabase()
+{
+    if (OpenDBFile() == 0)
+        return 0;
+    CloseDBFile();
+    ShowMessage(std::string(LoadString(IDS_DB_NOT_FOUND)) + GetFolder());
+    return -1;
+}
+
+void NetscapeCache::AppendItemPaths(ShellFileOperation& operation, CCacheItem& item) const
+{
+    if (auto* file = dynamic_cast<CFileCacheItem*>(&item)) {
+        // The body itself, also when a working copy has taken its place as
+        // the item's file path.
+        const char* name = file->GetCacheName();
+        std::string body;
+        if (name && platform::IsContainedRelativeName(name)) {
+            body = platform::ResolvePath(platform::MakePath(GetFolder(), name));
+            operation.AppendPath(ShellFileOperation::List::Source, body);
+        }
+        if (file->DeletesOnDestroy()) {
+            const char* copy = file->GetFilePath();
+            if (copy && body != copy)
+                operation.AppendPath(ShellFileOperation::List::Source, copy);
+        }
+        return;
+    }
+    if (const char* path = item.GetFilePath())
+        operation.AppendPath(ShellFileOperation::List::Source, path);
+}
+
+int NetscapeCache::DoEmpty(OwnerWindow owner)
+{
+    Trace("Entry - NetscapeCache::DoEmpty()");
+    ShellFileOperation operation;
+    operation.SetOwnerWindow(owner);
+    operation.SetDeleteScope(GetFolder());
+    operation.AddDeleteScope(platform::PrivateTempFolder());
+
+    if (ReadDeleteOption("FastDelete")) {
+        if (std::string why = ShellFileOperation::ProtectedFolderReason(GetFolder()); !why.empty()) {
+            Trace("Exit  - NetscapeCache::DoEmpty() refused: " + why);
+            return -1;
+        }
+        operation.SetFlags(FOF_NOCONFIRMATION | FOF_NOERRORUI);
+        operation.AppendPath(ShellFileOperation::List::Source, platform::MakePath(GetFolder(), "*.*"));
+    } else {
+        if (GetGroupCount() == 0) {
+            Trace("Exit  - NetscapeCache::DoEmpty() nothing decoded");
+            return 0;
+        }
+        ProgressSetRange(GetGroupCount());
+        operation.SetFlags(FOF_NOCONFIRMATION | FOF_FILESONLY | FOF_NOERRORUI);
+        for (int32_t g = 0; g < GetGroupCount(); ++g) {
+            if (StopRequested()) {
+                Trace("Exit  - NetscapeCache::DoEmpty() stopped");
+                return 0; // nothing is deleted
+            }
+            CNamedCacheItemArray* group = GetGroup(g);
+            for (int32_t i = 0; i < group->GetCount(); ++i) {
+                CCacheItem* item = group->ItemAt(i);
+                if (item && item->Exists())
+                    AppendItemPaths(operation, *item);
+                std::this_thread::yield();
+            }
+            if (progress_)
+                progress_->OffsetPos(1);
+        }
+        if (ReadDeleteOption("RemoveDB"))
+            operation.AppendPath(ShellFileOperation::List::Source, DatabaseFilePath());
+    }
+    operation.RunDelete();
+    Trace("Exit  - NetscapeCache::DoEmpty()");
+    return 0;
+}
+
+int NetscapeCache::DoDeleteItems(OwnerWindow owner, std::span<CCacheItem* const> items)
+{
+    Trace("Entry - NetscapeCache::DoDeleteItems()");
+    ShellFileOperation operation;
+    operation.SetOwnerWindow(owner);
+    operation.SetDeleteScope(GetFolder());
+    operation.AddDeleteScope(platform::PrivateTempFolder());
+    operation.SetFlags(FOF_NOCONFIRMATION | FOF_FILESONLY | FOF_NOERRORUI);
+    for (CCacheItem* item : items) {
+        if (!item || StopRequested())
+            break;
+        AppendItemPaths(operation, *item);
+        if (progress_)
+            progress_->OffsetPos(1);
+    }
+    operation.RunDelete();
+    Trace("Exit  - NetscapeCache::DoDeleteItems()");
+    return 0;
+}
+
+} // namespace oriel

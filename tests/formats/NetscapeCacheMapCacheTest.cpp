@@ -1,0 +1,555 @@
+#include "formats/NetscapeCacheMapCache.h"
+
+#include "app/Messages.h"
+#include "formats/InternalCacheItem.h"
+#include "platform/FileSystem.h"
+#include "support/MozillaCacheWriter.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+namespace oriel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::MozillaCacheWriter;
+using test::ReadWholeFile;
+using test::TempDir;
+using test::WriteFile;
+using Format = MozillaCacheWriter::MapFormat;
+using Layout = MozillaCacheWriter::Layout;
+
+class CapturingSink : public MessageSink {
+public:
+    void ShowMessage(const std::string& text, MessageIcon) override
+    {
+        std::lock_guard lock(mutex);
+        messages.push_back(text);
+    }
+    bool AskYesNo(const std::string&, MessageIcon) override { return false; }
+    std::mutex mutex;
+    std::vector<std::string> messages;
+};
+
+struct Decoded {
+    std::unique_ptr<NetscapeCacheMapCache> cache;
+    int result = 0;
+    std::vector<CCacheItem*> items;
+
+    CCacheItem* Find(const std::string& url) const
+    {
+        for (CCacheItem* item : items) {
+            if (item->GetURL() && url == item->GetURL())
+                return item;
+        }
+        return nullptr;
+    }
+    std::vector<std::string> Urls() const
+    {
+        std::vector<std::string> urls;
+        for (CCacheItem* item : items)
+            urls.push_back(item->GetURL());
+        std::sort(urls.begin(), urls.end());
+        return urls;
+    }
+};
+
+Decoded Decode(const std::string& folder)
+{
+    Decoded d;
+    d.cache = std::make_unique<NetscapeCacheMapCache>(nullptr, folder);
+    d.result = d.cache->Decode(nullptr, true);
+    for (int32_t g = 0; g < d.cache->GetGroupCount(); ++g) {
+        for (int32_t i = 0; i < d.cache->GetGroup(g)->GetCount(); ++i)
+            d.items.push_back(d.cache->GetGroup(g)->ItemAt(i));
+    }
+    return d;
+}
+
+class MessageCapture {
+public:
+    MessageCapture()
+        : sink_(std::make_shared<CapturingSink>())
+    {
+        SetMessageSink(sink_);
+    }
+    ~MessageCapture() { SetMessageSink(std::make_shared<StderrMessageSink>()); }
+    std::vector<std::string> messages() const { return sink_->messages; }
+
+private:
+    std::shared_ptr<CapturingSink> sink_;
+};
+
+// A small cache with one entry in each kind of place.
+MozillaCacheWriter SampleCache(Format format, Layout layout)
+{
+    MozillaCacheWriter w;
+    w.SetFormat(format).SetLayout(layout);
+    w.Add("http://www.example.com/", "<html>home</html>", "text/html; charset=utf-8");
+    w.Add("http://www.example.com/img/logo.gif", std::string(900, 'G'), "image/gif");
+    w.Add("http://static.example.net/app.js", std::string(3000, 'j'), "application/javascript");
+    w.Add("http://static.example.net/big.css", std::string(9000, 'c'), "text/css");
+    auto& separate = w.Add("http://media.example.org/video.bin", std::string(40000, 'v'), "application/octet-stream");
+    separate.lastModified = 1234567890;
+    auto& separateMeta = w.Add("http://media.example.org/long-headers", "tiny", "text/plain");
+    separateMeta.responseHead += "X-Padding: " + std::string(20000, 'p') + "\r\n";
+    return w;
+}
+
+TEST(NetscapeCacheMapCache, EveryMapFormatAndLayoutListsEveryEntryWithItsFields)
+{
+    for (Format format : {Format::Buckets, Format::RecordArray}) {
+        for (Layout layout : {Layout::Flat, Layout::Nested}) {
+            SCOPED_TRACE(std::string(format == Format::Buckets ? "buckets" : "record array") + " / " +
+                         (layout == Layout::Flat ? "flat" : "nested"));
+            TempDir dir;
+            MozillaCacheWriter w = SampleCache(format, layout);
+            w.Write(dir.path());
+            Decoded d = Decode(dir.path());
+            ASSERT_EQ(d.result, 0);
+            EXPECT_TRUE(d.cache->IsDecoded());
+            ASSERT_EQ(d.items.size(), 6u);
+            EXPECT_EQ(d.cache->GetGroupCount(), 3);
+
+            CCacheItem* home = d.Find("http://www.example.com/");
+            ASSERT_NE(home, nullptr);
+            EXPECT_STREQ(home->GetURLPath(), "/");
+            EXPECT_STREQ(home->GetContentType(), "text/html");
+            EXPECT_EQ(home->GetSize(), 17);
+            EXPECT_EQ(home->GetDownloaded(), 1700000000);
+            EXPECT_EQ(home->GetLastModified(), 1690000000);
+            EXPECT_EQ(home->GetExpires(), 1710000000);
+            ASSERT_NE(home->GetHeaders(), nullptr);
+            EXPECT_EQ(std::string(home->GetHeaders()).rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+            EXPECT_STREQ(home->GetDisplayCacheName(), "<Internal to _CACHE_001_>");
+
+            EXPECT_STREQ(d.Find("http://static.example.net/app.js")->GetDisplayCacheName(),
+                         "<Internal to _CACHE_002_>");
+            EXPECT_STREQ(d.Find("http://static.example.net/big.css")->GetDisplayCacheName(),
+                         "<Internal to _CACHE_003_>");
+
+            // The separate data file as it is spelled on disk.
+            const auto& videoEntry = w.Entries()[4];
+            CCacheItem* video = d.Find("http://media.example.org/video.bin");
+            ASSERT_NE(video, nullptr);
+            EXPECT_EQ(dynamic_cast<CInternalCacheItem*>(video), nullptr);
+            EXPECT_EQ(video->GetCacheName(), videoEntry.dataFileName);
+            EXPECT_TRUE(video->Exists());
+            EXPECT_EQ(ReadWholeFile(video->GetFilePath()), std::string(40000, 'v'));
+            EXPECT_EQ(video->GetLastModified(), 1234567890);
+
+            // Metadata in a separate file of its own.
+            ASSERT_FALSE(w.Entries()[5].metaFileName.empty());
+            EXPECT_NE(d.Find("http://media.example.org/long-headers"), nullptr);
+        }
+    }
+}
+
+TEST(NetscapeCacheMapCache, SeparateFileNamesAreBuiltFromHashKindAndGeneration)
+{
+    EXPECT_EQ(cachemap::SeparateFileName(0x00ABCDEF, 'd', 0x1F), "00abcdefd1f");
+    EXPECT_EQ(cachemap::SeparateFileName(0x0A1B2C3D, 'm', 1), "0a1b2c3dm01");
+    EXPECT_EQ(cachemap::NestedFileName(0x3D52DAE7, 'd', 1), "3/D5/2DAE7d01");
+    EXPECT_EQ(cachemap::NestedFileName(0x0000000F, 'm', 0xAB), "0/00/0000FmAB");
+}
+
+TEST(NetscapeCacheMapCache, ASeparateFileFoundInNeitherLayoutKeepsTheFlatNameAndCountsAsMissing)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    w.SetLayout(Layout::Nested);
+    auto& e = w.Add("http://gone.example/file.zip", std::string(50000, 'z'), "application/zip");
+    e.hash = 0x3D52DAE7;
+    auto image = w.Build();
+    const std::string dataName = w.Entries()[0].dataFileName;
+    ASSERT_EQ(dataName, "3/D5/2DAE7d01");
+    std::erase_if(image.files, [&](const auto& f) { return f.first == dataName; });
+    MozillaCacheWriter::WriteImage(image, dir.path());
+    ASSERT_FALSE(fs::exists(dir.file("3/D5/2DAE7d01")));
+    Decoded d = Decode(dir.path());
+    ASSERT_EQ(d.items.size(), 1u);
+    EXPECT_STREQ(d.items[0]->GetCacheName(), "3d52dae7d01");
+    EXPECT_FALSE(d.items[0]->Exists());
+}
+
+TEST(NetscapeCacheMapCache, FlatNameWinsOverNestedWhenBothExist)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    w.SetLayout(Layout::Nested);
+    auto& e = w.Add("http://both.example/x", std::string(50000, 'n'), "text/plain");
+    e.hash = 0x3D52DAE7;
+    w.Write(dir.path());
+    WriteFile(dir.file("3D52DAE7d01"), "flat copy");
+    Decoded d = Decode(dir.path());
+    ASSERT_EQ(d.items.size(), 1u);
+    EXPECT_STREQ(d.items[0]->GetCacheName(), "3D52DAE7d01");
+    EXPECT_EQ(ReadWholeFile(d.items[0]->GetFilePath()), "flat copy");
+}
+
+TEST(NetscapeCacheMapCache, TheRecordKeyIsThePositionInTheRecordTable)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    w.SetFormat(Format::Buckets);
+    for (int i = 0; i < 5; ++i)
+        w.Add("http://k.example/" + std::to_string(i), "body", "text/plain");
+    w.Write(dir.path());
+    Decoded d = Decode(dir.path());
+    ASSERT_EQ(d.items.size(), 5u);
+    const auto& records = d.cache->GetRecords();
+    for (CCacheItem* item : d.items) {
+        ASSERT_GE(item->GetRecordKey(), 0);
+        ASSERT_LT(size_t(item->GetRecordKey()), records.size());
+        uint32_t hash = records[size_t(item->GetRecordKey())].hashNumber;
+        auto entry = std::find_if(w.Entries().begin(), w.Entries().end(),
+                                  [&](const auto& e) { return e.key == std::string("HTTP:") + item->GetURL(); });
+        ASSERT_NE(entry, w.Entries().end());
+        EXPECT_EQ(entry->hash, hash);
+    }
+}
+
+TEST(NetscapeCacheMapCache, AnEmptyRecordInsideABucketHidesTheRestOfThatBucketOnly)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    w.SetFormat(Format::Buckets);
+    // Bucket 0 holds three records, bucket 1 one.
+    w.Add("http://b.example/0", "a", "text/plain").hash = 0x100;
+    w.Add("http://b.example/1", "b", "text/plain").hash = 0x200;
+    w.Add("http://b.example/2", "c", "text/plain").hash = 0x300;
+    w.Add("http://b.example/3", "d", "text/plain").hash = 0x101;
+    auto image = w.Build();
+    // Empty the second record of bucket 0.
+    for (int i = 0; i < 16; ++i)
+        image.map[4096 + 16 + size_t(i)] = 0;
+    MozillaCacheWriter::WriteImage(image, dir.path());
+    Decoded d = Decode(dir.path());
+    EXPECT_EQ(d.Urls(), (std::vector<std::string>{"http://b.example/0", "http://b.example/3"}));
+}
+
+TEST(NetscapeCacheMapCache, EmptyRecordsOfARecordArrayAreSkipped)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    w.Add("http://r.example/0", "a", "text/plain").hash = 0x100;
+    w.Add("http://r.example/1", "b", "text/plain").hash = 0x200;
+    w.Add("http://r.example/2", "c", "text/plain").hash = 0x300;
+    auto image = w.Build();
+    for (int i = 0; i < 16; ++i)
+        image.map[276 + 16 + size_t(i)] = 0;
+    MozillaCacheWriter::WriteImage(image, dir.path());
+    Decoded d = Decode(dir.path());
+    EXPECT_EQ(d.Urls(), (std::vector<std::string>{"http://r.example/0", "http://r.example/2"}));
+}
+
+TEST(NetscapeCacheMapCache, BucketRecordsStoredLittleEndianAreRecognised)
+{
+    TempDir dir;
+    MozillaCacheWriter w = SampleCache(Format::Buckets, Layout::Flat);
+    w.SetLittleEndianRecords(true);
+    w.Write(dir.path());
+    Decoded d = Decode(dir.path());
+    EXPECT_TRUE(d.cache->RecordsWereLittleEndian());
+    EXPECT_EQ(d.items.size(), 6u);
+    EXPECT_NE(d.Find("http://media.example.org/video.bin"), nullptr);
+}
+
+TEST(NetscapeCacheMapCache, TheKeyGivesTheUrlAfterItsFirstColonAndWyciwygPagesShowThePageWritten)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    const struct {
+        const char* key;
+        const char* url; // null: not listed
+    } cases[] = {
+        {"HTTP:http://a.example/x", "http://a.example/x"},
+        {"client:id:http://b.example/y", "id:http://b.example/y"},
+        {"wyciwyg:wyciwyg://0/http://c.example/written", "http://c.example/written"},
+        {"HTTP:wyciwyg://12/https://d.example/p?q=1", "https://d.example/p?q=1"},
+        {"no colon in this key", nullptr},
+        {"HTTP:about:blank", nullptr},
+    };
+    for (const auto& c : cases) {
+        MozillaCacheWriter::Entry e;
+        e.key = c.key;
+        e.body = "x";
+        w.AddEntry(e);
+    }
+    w.Write(dir.path());
+    Decoded d = Decode(dir.path());
+    size_t listed = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        if (!c.url)
+            continue;
+        ++listed;
+        ASSERT_NE(d.Find(c.url), nullptr);
+    }
+    EXPECT_EQ(d.items.size(), listed);
+    CCacheItem* written = d.Find("http://c.example/written");
+    ASSERT_NE(written, nullptr);
+    EXPECT_STREQ(written->GetURLPath(), "/written");
+}
+
+TEST(NetscapeCacheMapCache, OnlyMetadataVersionsFrom10000To30000AreListed)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    const struct {
+        uint32_t version;
+        bool listed;
+    } cases[] = {{0x0000FFFF, false}, {0x00010000, true}, {0x00010008, true}, {0x00030000, true}, {0x00030001, false}};
+    for (const auto& c : cases)
+        w.Add("http://v.example/" + std::to_string(c.version), "x", "text/plain").metadataVersion = c.version;
+    w.Write(dir.path());
+    Decoded d = Decode(dir.path());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.version);
+        EXPECT_EQ(d.Find("http://v.example/" + std::to_string(c.version)) != nullptr, c.listed);
+    }
+}
+
+TEST(NetscapeCacheMapCache, TimesAreSignedSecondsAndZeroMeansNoDate)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    auto& e = w.Add("http://t.example/", "x", "text/plain");
+    e.lastFetched = 0;
+    e.lastModified = -1;
+    e.expires = -86400;
+    w.Write(dir.path());
+    Decoded d = Decode(dir.path());
+    ASSERT_EQ(d.items.size(), 1u);
+    EXPECT_EQ(d.items[0]->GetDownloaded(), 0);
+    EXPECT_EQ(d.items[0]->GetDownloadedText(), "");
+    EXPECT_EQ(d.items[0]->GetLastModified(), -1);
+    EXPECT_EQ(d.items[0]->GetExpires(), -86400);
+}
+
+TEST(NetscapeCacheMapCache, RecordsWithALocationNotInitialisedAreSkipped)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    w.Add("http://u.example/kept", "x", "text/plain");
+    w.Add("http://u.example/no-data", "x", "text/plain").dataLocationWord = 0x10000001;
+    w.Add("http://u.example/no-meta", "x", "text/plain").metaLocationWord = 0;
+    w.Write(dir.path());
+    Decoded d = Decode(dir.path());
+    EXPECT_EQ(d.Urls(), std::vector<std::string>{"http://u.example/kept"});
+}
+
+TEST(NetscapeCacheMapCache, AMissingSeparateMetadataFileLosesOnlyThatEntry)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    w.Add("http://m.example/kept", "x", "text/plain");
+    auto& lost = w.Add("http://m.example/lost", "x", "text/plain");
+    lost.metaFile = 0;
+    w.Write(dir.path());
+    fs::remove(dir.file(w.Entries()[1].metaFileName));
+    Decoded d = Decode(dir.path());
+    EXPECT_EQ(d.result, 0);
+    EXPECT_EQ(d.Urls(), std::vector<std::string>{"http://m.example/kept"});
+}
+
+TEST(NetscapeCacheMapCache, MissingMapOrBlockFileFailsTheDecodeWithItsMessage)
+{
+    const struct {
+        const char* removed;
+        const char* message;
+    } cases[] = {
+        {"_CACHE_MAP_", "Cache database file not found in folder:\n"},
+        {"_CACHE_002_", "Error opening the Cache meta data files... cannot decode."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.removed);
+        TempDir dir;
+        SampleCache(Format::RecordArray, Layout::Flat).Write(dir.path());
+        fs::remove(dir.file(c.removed));
+        MessageCapture capture;
+        Decoded d = Decode(dir.path());
+        EXPECT_NE(d.result, 0);
+        EXPECT_FALSE(d.cache->IsDecoded());
+        EXPECT_TRUE(d.items.empty());
+        ASSERT_EQ(capture.messages().size(), 1u);
+        EXPECT_EQ(capture.messages()[0].rfind(c.message, 0), 0u);
+    }
+}
+
+TEST(NetscapeCacheMapCache, AMapTooShortForItsHeaderIsRefusedWithTheHeaderMessage)
+{
+    TempDir dir;
+    SampleCache(Format::RecordArray, Layout::Flat).Write(dir.path());
+    WriteFile(dir.file("_CACHE_MAP_"), std::string("\x00\x01\x00\x13\x00", 5));
+    MessageCapture capture;
+    Decoded d = Decode(dir.path());
+    EXPECT_EQ(d.result, -1);
+    ASSERT_EQ(capture.messages().size(), 1u);
+    EXPECT_EQ(capture.messages()[0], "Invalid cache database header information! Cannot decode.");
+}
+
+TEST(NetscapeCacheMapCache, CutAndOverAnnouncingMapsYieldTheRecordsThatAreThere)
+{
+    for (Format format : {Format::Buckets, Format::RecordArray}) {
+        SCOPED_TRACE(format == Format::Buckets ? "buckets" : "record array");
+        const size_t headerSize = format == Format::Buckets ? 4096 : 276;
+        MozillaCacheWriter w;
+        w.SetFormat(format).SetEntryCount(0x7FFFFFFF);
+        w.Add("http://c.example/0", "a", "text/plain").hash = 0x20;
+        w.Add("http://c.example/1", "b", "text/plain").hash = 0x40;
+        auto image = w.Build();
+
+        TempDir whole, header, midRecord;
+        MozillaCacheWriter::WriteImage(image, whole.path());
+        EXPECT_EQ(Decode(whole.path()).items.size(), 2u);
+
+        auto cut = image;
+        cut.map.resize(headerSize);
+        MozillaCacheWriter::WriteImage(cut, header.path());
+        Decoded h = Decode(header.path());
+        EXPECT_EQ(h.result, 0);
+        EXPECT_TRUE(h.items.empty());
+
+        cut = image;
+        cut.map.resize(headerSize + 16 + 9); // the first record and part of the second
+        MozillaCacheWriter::WriteImage(cut, midRecord.path());
+        EXPECT_EQ(Decode(midRecord.path()).Urls(), std::vector<std::string>{"http://c.example/0"});
+    }
+}
+
+TEST(NetscapeCacheMapCache, ACleanMapStopsAtItsEntryCountADirtyMapReadsEveryRecord)
+{
+    for (bool dirty : {false, true}) {
+        SCOPED_TRACE(dirty ? "dirty" : "clean");
+        TempDir dir;
+        MozillaCacheWriter w;
+        w.SetDirty(dirty).SetEntryCount(2);
+        for (int i = 0; i < 4; ++i)
+            w.Add("http://d.example/" + std::to_string(i), "x", "text/plain");
+        w.Write(dir.path());
+        Decoded d = Decode(dir.path());
+        EXPECT_EQ(d.cache->IsMapDirty(), dirty);
+        EXPECT_EQ(d.items.size(), dirty ? 4u : 2u);
+    }
+}
+
+TEST(NetscapeCacheMapCache, ShortBlockFilesAndMetadataRunningPastTheBytesReadAreDecodedAsFarAsTheyGo)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    auto& first = w.Add("http://s.example/first", "one", "text/plain");
+    first.metaFile = 2;
+    auto& second = w.Add("http://s.example/second", "two", "text/plain");
+    second.metaFile = 2;
+    second.responseHead = "HTTP/1.1 200 OK\r\nContent-Type: text/css\r\nX-Long: " + std::string(600, 'x') + "\r\n";
+    auto& third = w.Add("http://s.example/third", "three", "text/plain");
+    third.metaFile = 3;
+    auto image = w.Build();
+    // _CACHE_002_ ends inside the second entry's response head (after its
+    // key); _CACHE_003_ ends inside its bitmap.
+    const uint32_t secondStart = cachemap::StartBlock(w.Entries()[1].metaLocation);
+    image.blocks[1].resize(4096 + secondStart * 1024 + 36 + 40 + 60);
+    image.blocks[2].resize(1000);
+    MozillaCacheWriter::WriteImage(image, dir.path());
+    Decoded d = Decode(dir.path());
+    EXPECT_EQ(d.result, 0);
+    EXPECT_EQ(d.Urls(), (std::vector<std::string>{"http://s.example/first", "http://s.example/second"}));
+    CCacheItem* cut = d.Find("http://s.example/second");
+    ASSERT_NE(cut, nullptr);
+    ASSERT_NE(cut->GetHeaders(), nullptr);
+    EXPECT_LT(std::string(cut->GetHeaders()).size(), second.responseHead.size());
+}
+
+TEST(NetscapeCacheMapCache, DecodingAgainGivesTheSameItemsOnce)
+{
+    TempDir dir;
+    SampleCache(Format::RecordArray, Layout::Nested).Write(dir.path());
+    NetscapeCacheMapCache cache(nullptr, dir.path());
+    ASSERT_EQ(cache.Decode(nullptr, false), 0);
+    ASSERT_EQ(cache.Decode(nullptr, false), 0);
+    EXPECT_EQ(cache.GetItemCount(), 6);
+    EXPECT_EQ(cache.GetProgressTotal(), 6);
+}
+
+TEST(NetscapeCacheMapCache, DecodeOnItsThreadCanBeStoppedAndTheCacheDestroyedSafely)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    for (int i = 0; i < 3000; ++i)
+        w.Add("http://many.example/" + std::to_string(i), "x", "text/plain");
+    w.Write(dir.path());
+    auto cache = std::make_unique<NetscapeCacheMapCache>(nullptr, dir.path());
+    cache->DecodeThread(nullptr, false);
+    cache->RequestStop();
+    cache.reset(); // waits for the thread
+    SUCCEED();
+}
+
+// ---------------------------------------------------------------------------
+// Metadata parser on its own.
+
+std::string MetadataOf(const std::string& key, const std::string& elements, uint32_t version = 0x00010008,
+                       uint32_t keySize = 0)
+{
+    MozillaCacheWriter::Entry e;
+    e.key = key;
+    e.metadataVersion = version;
+    e.elements.clear();
+    e.body = "x";
+    std::string meta = MozillaCacheWriter::Metadata(e, 0);
+    if (keySize) {
+        meta[28] = char(keySize >> 24);
+        meta[29] = char(keySize >> 16);
+        meta[30] = char(keySize >> 8);
+        meta[31] = char(keySize);
+    }
+    return meta + elements;
+}
+
+TEST(ParseCacheMapMetadata, TakesTheFirstResponseHeadElementAndStopsAtTheBytesRead)
+{
+    using namespace std::string_literals;
+    const struct {
+        const char* name;
+        std::string bytes;
+        std::optional<std::string> headers;
+    } cases[] = {
+        {"no elements", MetadataOf("HTTP:http://a/", ""), std::nullopt},
+        {"after another element", MetadataOf("HTTP:http://a/", "charset\0utf-8\0response-head\0H1\0"s), "H1"},
+        {"first of two", MetadataOf("HTTP:http://a/", "response-head\0A\0response-head\0B\0"s), "A"},
+        {"name that begins with it", MetadataOf("HTTP:http://a/", "response-headers\0C\0"s), "C"},
+        {"after an empty name", MetadataOf("HTTP:http://a/", "\0response-head\0D\0"s), std::nullopt},
+        {"value cut at the bytes read", MetadataOf("HTTP:http://a/", "response-head\0HTTP/1.1 2"s), "HTTP/1.1 2"},
+        {"name cut at the bytes read", MetadataOf("HTTP:http://a/", "response-he"s), std::nullopt},
+        {"key size past the bytes read", MetadataOf("HTTP:http://a/", ""s, 0x00010008, 0xFFFFFFF0), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto meta = ParseCacheMapMetadata(c.bytes);
+        ASSERT_TRUE(meta.has_value());
+        EXPECT_EQ(meta->url, "http://a/");
+        ASSERT_EQ(meta->headers.has_value(), c.headers.has_value());
+        if (c.headers) {
+            EXPECT_EQ(*meta->headers, *c.headers);
+        }
+    }
+}
+
+TEST(ParseCacheMapMetadata, RejectsCutHeadersKeysWithoutColonAndVersionsOutOfRange)
+{
+    std::string good = MetadataOf("HTTP:http://a/", "");
+    EXPECT_TRUE(ParseCacheMapMetadata(good).has_value());
+    EXPECT_FALSE(ParseCacheMapMetadata(good.substr(0, 35)).has_value());
+    EXPECT_FALSE(ParseCacheMapMetadata(good.substr(0, 36)).has_value());
+    EXPECT_FALSE(ParseCacheMapMetadata(MetadataOf("nocolon", "")).has_value());
+    EXPECT_FALSE(ParseCacheMapMetadata(MetadataOf("HTTP:http://a/", "", 0x00030001)).has_value());
+    EXPECT_FALSE(ParseCacheMapMetadata("").has_value());
+}
+
+} // namespace
+} // namespace oriel

@@ -1,0 +1,207 @@
+#include "ops/ShellFileOperation.h"
+
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace oriel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadWholeFile;
+using test::TempDir;
+using test::WriteFile;
+using List = ShellFileOperation::List;
+
+// A cache folder beside an "outside" folder whose files must survive.
+struct Fixture {
+    TempDir root;
+    std::string cache = root.file("cache");
+    std::string outside = root.file("outside");
+    Fixture()
+    {
+        WriteFile(cache + "/a", "a");
+        WriteFile(cache + "/b", "b");
+        WriteFile(cache + "/3/D5/2DAE7d01", "nested");
+        WriteFile(outside + "/secret", "secret");
+        WriteFile(outside + "/sub/deep", "deep");
+    }
+    int Delete(std::initializer_list<std::string> paths, uint16_t flags = FOF_NOCONFIRMATION | FOF_FILESONLY)
+    {
+        op.SetDeleteScope(cache);
+        op.SetFlags(flags);
+        for (const std::string& p : paths)
+            op.AppendPath(List::Source, p);
+        return op.RunDelete();
+    }
+    bool OutsideIntact() const
+    {
+        return ReadWholeFile(outside + "/secret") == "secret" && ReadWholeFile(outside + "/sub/deep") == "deep";
+    }
+    ShellFileOperation op;
+};
+
+// Points $HOME elsewhere for the length of a test.
+class HomeAt {
+public:
+    explicit HomeAt(const std::string& home)
+    {
+        if (const char* old = std::getenv("HOME"))
+            old_ = old;
+        setenv("HOME", home.c_str(), 1);
+    }
+    ~HomeAt()
+    {
+        if (old_)
+            setenv("HOME", old_->c_str(), 1);
+        else
+            unsetenv("HOME");
+    }
+
+private:
+    std::optional<std::string> old_;
+};
+
+TEST(ShellFileOperation, ListsAreNulSeparatedPathsClosedByOneMoreNul)
+{
+    ShellFileOperation op;
+    op.Reserve(List::Source, 64);
+    op.AppendPath(List::Source, "/c/a");
+    op.AppendPath(List::Source, "/c/b");
+    EXPECT_EQ(op.Buffer(List::Source), std::string("/c/a\0/c/b\0\0", 11));
+    EXPECT_EQ(op.Paths(List::Source), (std::vector<std::string>{"/c/a", "/c/b"}));
+    EXPECT_TRUE(op.Buffer(List::Destination).empty());
+}
+
+TEST(ShellFileOperation, AnEmptyListDeletesNothingAndSucceeds)
+{
+    Fixture f;
+    EXPECT_EQ(f.Delete({}), 0);
+    EXPECT_EQ(f.op.DeletedCount(), 0);
+    EXPECT_EQ(f.op.GetFunction(), FO_DELETE);
+    EXPECT_TRUE(fs::exists(f.cache + "/a"));
+}
+
+TEST(ShellFileOperation, DeletesListedFilesInsideTheCacheFolder)
+{
+    Fixture f;
+    EXPECT_EQ(f.Delete({f.cache + "/a", f.cache + "/3/D5/2DAE7d01"}), 0);
+    EXPECT_EQ(f.op.DeletedCount(), 2);
+    EXPECT_FALSE(fs::exists(f.cache + "/a"));
+    EXPECT_FALSE(fs::exists(f.cache + "/3/D5/2DAE7d01"));
+    EXPECT_TRUE(fs::exists(f.cache + "/b"));
+    EXPECT_TRUE(fs::is_directory(f.cache + "/3/D5"));
+}
+
+TEST(ShellFileOperation, PathsThatLeaveTheCacheFolderAreRefused)
+{
+    Fixture f;
+    fs::create_directory_symlink(f.outside, f.cache + "/link-dir");
+    fs::create_symlink(f.outside + "/secret", f.cache + "/link-file");
+    const struct {
+        const char* name;
+        std::string path;
+    } cases[] = {
+        {"dot-dot", f.cache + "/../outside/secret"},
+        {"dot-dot that comes back", f.cache + "/3/../a"},
+        {"another folder", f.outside + "/secret"},
+        {"a folder named like the cache folder", f.cache + "x/a"},
+        {"through a linked folder", f.cache + "/link-dir/secret"},
+        {"through a linked folder, deeper", f.cache + "/link-dir/sub/deep"},
+        {"the cache folder itself", f.cache},
+        {"a folder inside", f.cache + "/3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ShellFileOperation op;
+        op.SetDeleteScope(f.cache);
+        op.AppendPath(List::Source, c.path);
+        EXPECT_NE(op.RunDelete(), 0);
+        EXPECT_EQ(op.RefusedCount(), 1);
+        EXPECT_EQ(op.DeletedCount(), 0);
+    }
+    EXPECT_TRUE(f.OutsideIntact());
+    EXPECT_TRUE(fs::exists(f.cache + "/a"));
+    EXPECT_TRUE(fs::exists(f.cache + "/3/D5/2DAE7d01"));
+}
+
+TEST(ShellFileOperation, AListedLinkIsRemovedNotItsTarget)
+{
+    Fixture f;
+    fs::create_symlink(f.outside + "/secret", f.cache + "/link-file");
+    EXPECT_EQ(f.Delete({f.cache + "/link-file"}), 0);
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(f.cache + "/link-file")));
+    EXPECT_TRUE(f.OutsideIntact());
+}
+
+TEST(ShellFileOperation, ThePatternRemovesEveryFileAndFolderButNeverFollowsALink)
+{
+    Fixture f;
+    fs::create_directory_symlink(f.outside, f.cache + "/link-dir");
+    fs::create_directory_symlink(f.outside, f.cache + "/3/D5/link-deeper");
+    EXPECT_EQ(f.Delete({f.cache + "/*.*"}, FOF_NOCONFIRMATION | FOF_NOERRORUI), 0);
+    EXPECT_TRUE(fs::is_directory(f.cache));
+    EXPECT_TRUE(fs::is_empty(f.cache));
+    EXPECT_TRUE(f.OutsideIntact());
+}
+
+TEST(ShellFileOperation, ThePatternWithFilesOnlyLeavesTheFolders)
+{
+    Fixture f;
+    EXPECT_EQ(f.Delete({f.cache + "/*.*"}, FOF_NOCONFIRMATION | FOF_FILESONLY | FOF_NOERRORUI), 0);
+    EXPECT_FALSE(fs::exists(f.cache + "/a"));
+    EXPECT_TRUE(fs::exists(f.cache + "/3/D5/2DAE7d01"));
+}
+
+TEST(ShellFileOperation, NoFolderThatIsARootOrAHomeIsEverEmptied)
+{
+    TempDir home;
+    WriteFile(home.file("precious"), "p");
+    WriteFile(home.file("cache/a"), "a");
+    HomeAt at(home.path());
+    const struct {
+        const char* name;
+        std::string folder;
+    } cases[] = {
+        {"empty path", ""},
+        {"file-system root", "/"},
+        {"home folder", home.path()},
+        {"home folder spelled with a trailing separator", home.path() + "/"},
+        {"folder holding a home folder", fs::path(home.path()).parent_path().string()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(ShellFileOperation::ProtectedFolderReason(c.folder).empty());
+        ShellFileOperation op;
+        op.SetDeleteScope(c.folder);
+        op.AppendPath(List::Source, c.folder + "/*.*");
+        EXPECT_NE(op.RunDelete(), 0);
+        EXPECT_EQ(op.DeletedCount(), 0);
+    }
+    EXPECT_TRUE(ShellFileOperation::ProtectedFolderReason(home.file("cache")).empty());
+    EXPECT_TRUE(fs::exists(home.file("precious")));
+    EXPECT_TRUE(fs::exists(home.file("cache/a")));
+}
+
+TEST(ShellFileOperation, AFurtherScopeAllowsItsOwnFilesOnly)
+{
+    Fixture f;
+    TempDir working;
+    WriteFile(working.file("1/copy.html"), "copy");
+    ShellFileOperation op;
+    op.SetDeleteScope(f.cache);
+    op.AddDeleteScope(working.path());
+    op.AppendPath(List::Source, working.file("1/copy.html"));
+    op.AppendPath(List::Source, f.outside + "/secret");
+    EXPECT_NE(op.RunDelete(), 0);
+    EXPECT_EQ(op.DeletedCount(), 1);
+    EXPECT_EQ(op.RefusedCount(), 1);
+    EXPECT_FALSE(fs::exists(working.file("1/copy.html")));
+    EXPECT_TRUE(f.OutsideIntact());
+}
+
+} // namespace
+} // namespace oriel
