@@ -1,0 +1,225 @@
+#include "formats/NetscapeFatDBCache.h"
+
+#include "app/CacheApp.h"
+#include "app/Messages.h"
+#include "app/StringTable.h"
+#include "app/TraceLog.h"
+#include "model/Progress.h"
+#include "model/TextForms.h"
+
+#include <algorithm>
+#include <limits>
+#include <thread>
+
+namespace oriel {
+
+namespace {
+
+int32_t ClampToInt32(int64_t value)
+{
+    return int32_t(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+}
+
+// "IgnoreUnsupported" is never taken from the stored options: a run starts
+// with it off unless the application was told otherwise (oriel-cli's
+// --ignore-unsupported).
+bool IgnoreUnsupported()
+{
+    CCacheApp* app = CCacheApp::Instance();
+    return app && app->Options().ignoreUnsupported != 0;
+}
+
+// Moves past a text: its length word, and its bytes when they are there.
+void SkipText(const ByteReader& page, size_t& pos)
+{
+    hashdb::ReadText(page, pos);
+}
+
+} // namespace
+
+NetscapeFatDBCache::NetscapeFatDBCache(BrowserProfile* profile, std::string folder)
+    : NetscapeCache(profile, std::move(folder), kDatabaseFileName)
+{
+}
+
+NetscapeFatDBCache::~NetscapeFatDBCache()
+{
+    StopDecodeThread();
+}
+
+int NetscapeFatDBCache::GetFatDBHeaderInfo()
+{
+    std::ifstream* db = DatabaseStream();
+    auto header = db ? hashdb::ReadHeader(*db) : std::nullopt;
+    if (!header) {
+        ShowMessage(LoadString(IDS_INVALID_HEADER));
+        RequestStop();
+        return -1;
+    }
+    pageSize_ = header->pageSize;
+    total_ = header->keyCount;
+    SetProgressTotal(ClampToInt32(total_));
+    return 0;
+}
+
+int NetscapeFatDBCache::DoDecode()
+{
+    Trace("Entry - NetscapeFatDBCache::DoDecode()");
+    skipVersionErrors_ = false;
+    if (GetFatDBHeaderInfo() != 0) {
+        Trace("Exit - NetscapeFatDBCache::DoDecode() GetFatDBHeaderInfo fails");
+        return -1;
+    }
+    ProgressSetRange(GetProgressTotal());
+    int64_t remaining = total_;
+    for (uint64_t page = 1;; ++page) {
+        std::this_thread::yield();
+        const int64_t result = DecodePage(page, remaining);
+        if (result >= 0)
+            remaining = result;
+        ProgressSetPos(ClampToInt32(total_ - remaining));
+        if (result < 0 || StopRequested())
+            break;
+    }
+    pageBuffer_.clear();
+    pageBuffer_.shrink_to_fit();
+    CloseDBFile();
+    Trace("Exit - NetscapeFatDBCache::DoDecode()");
+    return 0;
+}
+
+int64_t NetscapeFatDBCache::DecodePage(uint64_t page, int64_t remaining)
+{
+    std::ifstream* db = DatabaseStream();
+    if (!db)
+        return -1;
+    const bool atEnd = hashdb::ReadPage(*db, page, pageSize_, pageBuffer_);
+    const ByteReader bytes(pageBuffer_);
+    hashdb::PagePairs(bytes, pairs_);
+
+    const int64_t count = int64_t(pairs_.size());
+    if (count > remaining) {
+        total_ += count - remaining;
+        remaining = count;
+        SetProgressTotal(ClampToInt32(total_));
+        if (progress_)
+            progress_->SetRange(0, GetProgressTotal());
+    }
+    // The pairs are listed from the last to the first; an unsupported
+    // record ends the page.
+    for (size_t i = pairs_.size(); i-- > 0;) {
+        const hashdb::Pair pair = pairs_[i];
+        if (pair.dataOffset == 0 || pair.dataOffset >= pageSize_)
+            continue;
+        const int result = DecodePair(bytes, ClampToInt32(total_ - remaining), pair.dataOffset, pair.keyOffset);
+        if (result == 0) {
+            if (remaining > 0)
+                --remaining;
+        } else if (result == -3) {
+            ReportUnsupportedVersion(bytes, pair.dataOffset, pair.keyOffset);
+            break;
+        }
+    }
+    return atEnd ? -1 : remaining;
+}
+
+void NetscapeFatDBCache::ReportUnsupportedVersion(const ByteReader& page, size_t dataOffset, size_t keyOffset)
+{
+    // The record's bytes up to its key (which follows the data in a page),
+    // never past the page read; to the end of the page when the key lies
+    // before the data.
+    size_t end = keyOffset > dataOffset ? std::min(keyOffset, page.size()) : page.size();
+    if (auto record = page.bytes(dataOffset, end > dataOffset ? end - dataOffset : 0))
+        CTraceLog::Get().WriteBytes(record->data(), record->size());
+    if (IgnoreUnsupported() || skipVersionErrors_)
+        return;
+    if (Messages().AskYesNo(LoadString(IDS_UNSUPPORTED_VERSION), MessageIcon::Question))
+        skipVersionErrors_ = true;
+}
+
+int NetscapeFatDBCache::DecodePair(const ByteReader& page, int32_t recordKey, size_t dataOffset, size_t keyOffset)
+{
+    auto recordLength = page.u32le(dataOffset);
+    if (!recordLength || *recordLength == 0 || *recordLength >= pageSize_)
+        return -1;
+    auto version = page.u32le(dataOffset + 4);
+    if (!version || *version == kInternalVersion)
+        return -1;
+    const bool layoutA = *version >= 2 && *version <= 4;
+    const bool layoutB = *version == 5;
+    if (!layoutA && !layoutB)
+        return -3;
+
+    auto lastModified = page.u32le(dataOffset + 8);
+    auto downloaded = page.u32le(dataOffset + 12);
+    auto expires = page.u32le(dataOffset + 16);
+    auto size = page.u32le(dataOffset + 20);
+    if (!lastModified || !downloaded || !expires || !size)
+        return -1;
+    // offset 24: 1 unused byte; 25: 4 unused bytes
+    size_t pos = dataOffset + 29;
+    auto cacheName = hashdb::ReadText(page, pos);
+    if (!cacheName)
+        return 1;
+    const std::string_view name = hashdb::UpToNul(*cacheName);
+    if (HasCacheName(name))
+        return 1;
+
+    if (layoutA) {
+        pos += 4;
+        auto variant = page.u8(pos);
+        pos += 1;
+        switch (variant.value_or(0xFF)) {
+        case 0:
+            pos += 24;
+            break;
+        case 1:
+            pos += 20;
+            if (page.u32le(pos).value_or(0) > 0) {
+                pos += 4;
+                SkipText(page, pos);
+            } else {
+                pos += 8;
+            }
+            break;
+        case 2:
+            pos += 8;
+            SkipText(page, pos);
+            SkipText(page, pos);
+            pos += 8;
+            break;
+        default:
+            break;
+        }
+    } else {
+        pos += 4 + 1 + 4;
+        SkipText(page, pos);
+        pos += 4;
+        SkipText(page, pos);
+    }
+    auto contentType = hashdb::ReadText(page, pos);
+
+    auto keyLength = page.u32le(keyOffset);
+    if (!keyLength || *keyLength == 0 || *keyLength >= pageSize_)
+        return -1;
+    size_t keyPos = keyOffset + 4;
+    auto urlText = hashdb::ReadText(page, keyPos);
+    if (!urlText)
+        return 1;
+    const std::string_view url = hashdb::UpToNul(*urlText);
+    auto parts = SplitUrl(url);
+    if (!parts)
+        return 1;
+    if (parts->scheme == "wysiwyg")
+        return 0;
+
+    const OptText type = contentType ? OptText(hashdb::UpToNul(*contentType)) : OptText();
+    // The times are signed 32-bit seconds since 1970, widened with their sign.
+    auto item = std::make_unique<CFileCacheItem>(this, recordKey, url, parts->path, name, type, int32_t(*size),
+                                                 int64_t(int32_t(*lastModified)), int64_t(int32_t(*downloaded)),
+                                                 int64_t(int32_t(*expires)));
+    AddItem(parts->host, std::move(item));
+    return 0;
+}
+
+} // namespace oriel

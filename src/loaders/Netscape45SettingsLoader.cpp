@@ -1,0 +1,58 @@
+#include "loaders/Netscape45SettingsLoader.h"
+
+#include "app/StringTable.h"
+#include "app/TraceLog.h"
+#include "formats/NetscapeCacheDBCache.h"
+#include "loaders/NSRegistry.h"
+#include "platform/WindowsSystem.h"
+
+#include <vector>
+
+namespace oriel {
+
+void Netscape45SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
+{
+    Trace("Entry - Netscape45SettingsLoader::Load()");
+    auto windows = platform::System()->KnownFolderWindowsPath(platform::KnownFolder::Windows, *platform::Registry());
+    if (!windows) {
+        Trace("         GetWindowsDirectory() fails");
+        Trace("Exit - Netscape45SettingsLoader::Load()");
+        return;
+    }
+    CNSRegistry registry;
+    auto file = HostPath(*windows + "\\nsreg.dat");
+    std::vector<std::string> names;
+    if (file && registry.Open(*file)) {
+        const std::string users = std::string(LoadString(IDS_USERS)) + "\\";
+        registry.GetSubkeys(users, names);
+        for (const std::string& name : names) {
+            if (count < 0 || count >= kMaxProfiles)
+                break;
+            std::string location;
+            if (!registry.GetValue(users + name + "\\", "ProfileLocation", location))
+                location.clear();
+            auto profile = std::make_unique<BrowserProfile>();
+            profile->profileName = name;
+            profile->displayName = name + " (Netscape 4.5)";
+            // The profile folder, a Windows path of the examined system.
+            if (TestProfileExists(location)) {
+                const std::string cacheFolder = GetCachePathFromPrefsJS(location, false);
+                profile->cacheFolder = HostPath(cacheFolder).value_or(std::string());
+                profile->cache = CreateCache(*profile, profile->cacheFolder);
+                profiles[size_t(count)] = std::move(profile);
+                ++count;
+            } else {
+                ReportProfileNotFound(name);
+            }
+        }
+        registry.Close();
+    }
+    Trace("Exit - Netscape45SettingsLoader::Load()");
+}
+
+std::unique_ptr<CCache> Netscape45SettingsLoader::CreateCache(BrowserProfile& profile, const std::string& folder)
+{
+    return std::make_unique<NetscapeCacheDBCache>(&profile, folder);
+}
+
+} // namespace oriel

@@ -1,0 +1,409 @@
+// The Opera dcache4.url decoder: header check, tagged records and fields,
+// nested fields, content encoding names, the last-modified text, the 64-bit
+// times of Opera 10 and later, bodies kept inside the index, hostile records.
+#include "formats/OperaCache.h"
+
+#include "app/Messages.h"
+#include "formats/OperaInternalCacheItem.h"
+#include "support/Dcache4Writer.h"
+#include "support/MozillaCacheWriter.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace oriel::test {
+namespace {
+
+class RecordingSink : public MessageSink {
+public:
+    void ShowMessage(const std::string& text, MessageIcon) override { texts.push_back(text); }
+    bool AskYesNo(const std::string&, MessageIcon) override { return false; }
+    std::vector<std::string> texts;
+};
+
+std::vector<CCacheItem*> Items(CCache& cache)
+{
+    std::vector<CCacheItem*> out;
+    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
+        for (int32_t i = 0; i < cache.GetGroup(g)->GetCount(); ++i)
+            out.push_back(cache.GetGroup(g)->ItemAt(i));
+    }
+    return out;
+}
+
+OperaEntry Entry(const std::string& url, std::optional<std::string> cacheName = std::string("opr00001.tmp"))
+{
+    OperaEntry e;
+    e.url = url;
+    e.cacheName = std::move(cacheName);
+    return e;
+}
+
+class OperaCacheTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        SetMessageSink(sink_);
+        folder_ = dir_.file("cache4");
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override { SetMessageSink(nullptr); }
+
+    int Decode(const std::string& bytes)
+    {
+        WriteFile(folder_ + "/dcache4.url", bytes);
+        cache_ = std::make_unique<OperaCache>(nullptr, folder_);
+        return cache_->Decode(nullptr, true);
+    }
+    int Decode(const Dcache4Writer& w) { return Decode(w.build()); }
+    CCacheItem& OnlyItem()
+    {
+        auto items = Items(*cache_);
+        EXPECT_EQ(items.size(), 1u);
+        if (items.empty())
+            throw std::runtime_error("no item");
+        return *items[0];
+    }
+
+    TempDir dir_;
+    std::string folder_;
+    std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
+    std::unique_ptr<OperaCache> cache_;
+};
+
+TEST_F(OperaCacheTest, ARecordGivesEveryField)
+{
+    Dcache4Writer w;
+    OperaEntry e = Entry("http://www.opera.example/img/logo.gif", "g_0001\\opr0000A.gif");
+    e.contentType = "image/gif";
+    e.size = 2048;
+    e.downloaded = 1200000000;
+    e.expires = 3000000000u; // unsigned: after 2038
+    e.lastModifiedText = "Wed, 21 Oct 2009 07:28:00 GMT";
+    w.addEntry(e);
+    WriteFile(folder_ + "/g_0001/opr0000A.gif", "GIF89a");
+    ASSERT_EQ(Decode(w), 0);
+    ASSERT_EQ(cache_->GetGroupCount(), 1);
+    EXPECT_STREQ(cache_->GetGroup(0)->GetName(), "www.opera.example");
+    CCacheItem& item = OnlyItem();
+    EXPECT_STREQ(item.GetURL(), "http://www.opera.example/img/logo.gif");
+    EXPECT_STREQ(item.GetURLPath(), "/img/logo.gif");
+    EXPECT_STREQ(item.GetCacheName(), "g_0001\\opr0000A.gif");
+    EXPECT_STREQ(item.GetContentType(), "image/gif");
+    EXPECT_EQ(item.GetSize(), 2048);
+    EXPECT_EQ(item.GetDownloaded(), 1200000000);
+    EXPECT_EQ(item.GetExpires(), 3000000000LL);
+    EXPECT_EQ(item.GetLastModified(), 0);
+    EXPECT_EQ(item.GetLastModifiedText(), "Wed, 21 Oct 2009 07:28:00 GMT");
+    EXPECT_EQ(item.GetContentEncoding(), -1);
+    EXPECT_EQ(item.GetRecordKey(), 1);
+    EXPECT_TRUE(item.Exists());
+    EXPECT_TRUE(sink_->texts.empty());
+}
+
+TEST_F(OperaCacheTest, RecordsAreKeyedInFileOrderCountingEveryRecord)
+{
+    Dcache4Writer w;
+    w.addEntry(Entry("http://h/1"));
+    w.addRawRecord(2, "not an object");
+    w.addEntry(Entry("no-slashes"));
+    w.addEntry(Entry("http://h/4"));
+    ASSERT_EQ(Decode(w), 0);
+    std::vector<std::pair<std::string, int32_t>> got;
+    for (CCacheItem* item : Items(*cache_))
+        got.emplace_back(item->GetURL(), item->GetRecordKey());
+    EXPECT_EQ(got, (std::vector<std::pair<std::string, int32_t>>{{"http://h/1", 1}, {"http://h/4", 4}}));
+}
+
+TEST_F(OperaCacheTest, FieldsComeInAnyOrderAndALaterOneSetsTheValueAgain)
+{
+    std::string body = Dcache4Writer::Field(9, "text/plain") + Dcache4Writer::Flag(0x85) +
+                       Dcache4Writer::Field(3, "http://h/first") + Dcache4Writer::Flag(0xFF) +
+                       Dcache4Writer::Field(99, std::string(40, '\x03')) + Dcache4Writer::Field(3, "http://h/second") +
+                       Dcache4Writer::Field(13, "opr1.tmp") + Dcache4Writer::Field(9, "text/html");
+    Dcache4Writer w;
+    w.addRawRecord(1, body);
+    ASSERT_EQ(Decode(w), 0);
+    CCacheItem& item = OnlyItem();
+    EXPECT_STREQ(item.GetURL(), "http://h/second");
+    EXPECT_STREQ(item.GetContentType(), "text/html");
+    EXPECT_STREQ(item.GetCacheName(), "opr1.tmp");
+}
+
+TEST_F(OperaCacheTest, FieldsInsideANestedFieldAreTakenAsIfTheyStoodOutside)
+{
+    Dcache4Writer w;
+    OperaEntry e = Entry("http://h/nested");
+    e.nested = true;
+    e.size = 77;
+    e.encoding = "deflate";
+    w.addEntry(e);
+    // Two levels deep, then a field after the nested one.
+    std::string inner = Dcache4Writer::Field(22, Dcache4Writer::U32(1300000000));
+    std::string body = Dcache4Writer::Field(3, "http://h/deep") +
+                       Dcache4Writer::Field(16, Dcache4Writer::Field(16, inner) + Dcache4Writer::Field(9, "a/b")) +
+                       Dcache4Writer::Field(13, "deep.tmp");
+    w.addRawRecord(1, body);
+    ASSERT_EQ(Decode(w), 0);
+    auto items = Items(*cache_);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0]->GetSize(), 77);
+    EXPECT_EQ(items[0]->GetContentEncoding(), 3);
+    EXPECT_EQ(items[0]->GetDownloaded(), 1200000000);
+    EXPECT_EQ(items[1]->GetExpires(), 1300000000);
+    EXPECT_STREQ(items[1]->GetContentType(), "a/b");
+    EXPECT_STREQ(items[1]->GetCacheName(), "deep.tmp");
+}
+
+TEST_F(OperaCacheTest, ContentEncodingNamesAreComparedWithoutCase)
+{
+    const std::pair<const char*, int32_t> cases[] = {
+        {"gzip", 1},     {"GZIP", 1},     {"x-gzip", 1},        {"Deflate", 3}, {"compress", 2},
+        {"x-compress", 2}, {"br", -1},    {"gzip, deflate", -1}, {"", -1},
+    };
+    for (const auto& [name, expected] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(OperaContentEncoding(name), expected);
+        Dcache4Writer w;
+        OperaEntry e = Entry("http://h/x");
+        e.encoding = name;
+        w.addEntry(e);
+        ASSERT_EQ(Decode(w), 0);
+        EXPECT_EQ(OnlyItem().GetContentEncoding(), expected);
+    }
+}
+
+TEST_F(OperaCacheTest, SizesAndTimesTakeTheirPayloadWidth)
+{
+    struct Case {
+        const char* what;
+        bool wide;
+        uint32_t high;
+    } cases[] = {{"32-bit", false, 0}, {"64-bit", true, 0}, {"64-bit with a high word", true, 7}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Dcache4Writer w;
+        OperaEntry e = Entry("http://h/x");
+        e.size = 1000;
+        e.wideSize = c.wide;
+        e.sizeHighWord = c.high;
+        e.wideTimes = c.wide;
+        e.downloaded = 1262304000; // 1 January 2010
+        e.expires = 1293840000;
+        w.addEntry(e);
+        ASSERT_EQ(Decode(w), 0);
+        CCacheItem& item = OnlyItem();
+        EXPECT_EQ(item.GetSize(), 1000);
+        EXPECT_EQ(item.GetDownloaded(), 1262304000);
+        EXPECT_EQ(item.GetExpires(), 1293840000);
+        EXPECT_EQ(item.GetDownloadedText(), "1/01/2010 12:00:00 AM");
+    }
+}
+
+TEST_F(OperaCacheTest, TimesOfOtherWidthsAreIgnored)
+{
+    std::string body = Dcache4Writer::Field(3, "http://h/x") + Dcache4Writer::Field(5, "\x01\x02") +
+                       Dcache4Writer::Field(22, std::string(6, '\x01')) + Dcache4Writer::Field(8, "\x05");
+    Dcache4Writer w;
+    w.addRawRecord(1, body);
+    ASSERT_EQ(Decode(w), 0);
+    EXPECT_EQ(OnlyItem().GetDownloaded(), 0);
+    EXPECT_EQ(OnlyItem().GetExpires(), 0);
+    EXPECT_EQ(OnlyItem().GetSize(), 0);
+}
+
+TEST_F(OperaCacheTest, ARecordWithoutACacheFileOrBodyNeverExists)
+{
+    Dcache4Writer w;
+    w.addEntry(Entry("http://h/x", std::nullopt));
+    ASSERT_EQ(Decode(w), 0);
+    EXPECT_EQ(OnlyItem().GetCacheName(), nullptr);
+    EXPECT_FALSE(OnlyItem().Exists());
+}
+
+TEST_F(OperaCacheTest, AnIndexOfOnlyItsHeaderHoldsNoItems)
+{
+    ASSERT_EQ(Decode(Dcache4Writer().build()), 0);
+    EXPECT_EQ(cache_->GetItemCount(), 0);
+    EXPECT_TRUE(sink_->texts.empty());
+}
+
+TEST_F(OperaCacheTest, AFileVersionOutside4096To8191IsAnInvalidHeader)
+{
+    for (uint32_t version : {0u, 4095u, 8192u, 0x00020000u}) {
+        SCOPED_TRACE(version);
+        sink_->texts.clear();
+        Dcache4Writer w;
+        w.setFileVersion(version);
+        w.addEntry(Entry("http://h/x"));
+        EXPECT_EQ(Decode(w), -1);
+        EXPECT_EQ(cache_->GetItemCount(), 0);
+        EXPECT_TRUE(cache_->StopRequested());
+        EXPECT_EQ(sink_->texts, (std::vector<std::string>{"Invalid cache database header information! Cannot decode."}));
+    }
+    for (uint32_t version : {4096u, 8191u}) {
+        Dcache4Writer w;
+        w.setFileVersion(version);
+        w.addEntry(Entry("http://h/x"));
+        EXPECT_EQ(Decode(w), 0);
+    }
+    sink_->texts.clear();
+    EXPECT_EQ(Decode(Dcache4Writer().build().substr(0, 11)), -1);
+    EXPECT_EQ(sink_->texts.size(), 1u);
+}
+
+TEST_F(OperaCacheTest, HostileRecordsStayInsideTheirBytes)
+{
+    struct Case {
+        const char* what;
+        std::string body;
+        std::vector<std::string> urls; // of the damaged record; the neighbours are always listed
+    } cases[] = {
+        {"field longer than its record", Dcache4Writer::Field(3, "http://h/bad") + std::string("\x09\x7F\xFF", 3), {"http://h/bad"}},
+        {"length cut by the record's end", Dcache4Writer::Field(3, "http://h/bad") + std::string("\x09\x00", 2), {"http://h/bad"}},
+        {"nested field longer than its parent",
+         Dcache4Writer::Field(3, "http://h/bad") + std::string("\x10\x7F\x00", 3) + Dcache4Writer::Field(9, "x/y"),
+         {"http://h/bad"}},
+        {"field inside a nested field running past it",
+         Dcache4Writer::Field(16, std::string("\x03\x00\x20", 3) + "http://h/") + Dcache4Writer::Field(3, "http://h/after"),
+         {"http://h/after"}},
+        {"nesting thousands deep",
+         [] {
+             std::string deep = Dcache4Writer::Field(3, "http://h/deep");
+             std::string prefix;
+             for (int i = 0; i < 20000; ++i)
+                 prefix += std::string("\x10\xFF\xFF", 3);
+             return prefix + deep;
+         }(),
+         {"http://h/deep"}},
+        {"only flags", std::string(200, '\x99'), {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Dcache4Writer w;
+        w.addEntry(Entry("http://h/before"));
+        w.addRawRecord(1, c.body);
+        w.addEntry(Entry("http://h/last"));
+        ASSERT_EQ(Decode(w), 0);
+        std::vector<std::string> expected{"http://h/before"};
+        expected.insert(expected.end(), c.urls.begin(), c.urls.end());
+        expected.push_back("http://h/last");
+        std::vector<std::string> urls;
+        for (CCacheItem* item : Items(*cache_))
+            urls.push_back(item->GetURL());
+        EXPECT_EQ(urls, expected);
+    }
+}
+
+TEST_F(OperaCacheTest, AFileEndingInsideARecordKeepsTheItemsBefore)
+{
+    Dcache4Writer w;
+    w.addEntry(Entry("http://h/1"));
+    w.addEntry(Entry("http://h/2"));
+    std::string bytes = w.build();
+    for (size_t cut : {bytes.size() - 1, w.recordBodyOffset(2) - 2, w.recordBodyOffset(2) + 4}) {
+        SCOPED_TRACE(cut);
+        ASSERT_EQ(Decode(bytes.substr(0, cut)), 0);
+        ASSERT_EQ(cache_->GetItemCount(), 1);
+        EXPECT_STREQ(OnlyItem().GetURL(), "http://h/1");
+    }
+}
+
+TEST_F(OperaCacheTest, ABodyKeptInTheIndexIsListedAndExtractedDecoded)
+{
+    const std::string html = "<html><body>kept inside dcache4.url</body></html>\n";
+    Dcache4Writer w;
+    OperaEntry e = Entry("http://h/page.html", std::nullopt);
+    e.embeddedBody = GzipBytes(html);
+    e.encoding = "gzip";
+    e.contentType = "text/html";
+    e.size = uint32_t(html.size());
+    w.addEntry(e);
+    ASSERT_EQ(Decode(w), 0);
+    const std::string indexBefore = ReadWholeFile(folder_ + "/dcache4.url");
+
+    auto* item = dynamic_cast<COperaInternalCacheItem*>(&OnlyItem());
+    ASSERT_NE(item, nullptr);
+    EXPECT_STREQ(item->GetDisplayCacheName(), "<Internal to dcache4.url>");
+    EXPECT_EQ(item->GetDisplayCacheNameLength(), 25);
+    EXPECT_TRUE(item->Exists());
+    EXPECT_EQ(item->GetSize(), int32_t(html.size()));
+    EXPECT_EQ(item->GetBodyOffset(), int64_t(w.recordBodyOffset(1) + Dcache4Writer::RecordBody(e).size() -
+                                             e.embeddedBody->size()));
+    EXPECT_EQ(item->GetFilePath(), nullptr);
+
+    ASSERT_TRUE(item->PrepareFile());
+    ASSERT_NE(item->GetFilePath(), nullptr);
+    const std::string copy = item->GetFilePath();
+    EXPECT_EQ(ReadWholeFile(copy), html);
+    EXPECT_EQ(std::filesystem::path(copy).parent_path(), std::filesystem::path(folder_));
+
+    ASSERT_TRUE(item->DeleteCacheFile());
+    EXPECT_FALSE(std::filesystem::exists(copy));
+    EXPECT_EQ(ReadWholeFile(folder_ + "/dcache4.url"), indexBefore);
+
+    ASSERT_TRUE(item->PrepareFile());
+    const std::string again = item->GetFilePath();
+    cache_.reset(); // destroying the item removes its copy
+    EXPECT_FALSE(std::filesystem::exists(again));
+}
+
+TEST_F(OperaCacheTest, BodiesKeptInTheIndexDecodeByTheirEncoding)
+{
+    const std::string text = "plain text body, repeated repeated repeated\n";
+    struct Case {
+        const char* what;
+        std::optional<std::string> encoding;
+        std::string stored;
+        std::string expected;
+    } cases[] = {
+        {"no encoding", std::nullopt, text, text},
+        {"deflate with a zlib header", "deflate", DeflateBytes(text, true), text},
+        {"raw deflate", "deflate", DeflateBytes(text, false), text},
+        {"gzip that is not gzip", "gzip", text, text},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Dcache4Writer w;
+        OperaEntry e = Entry("http://h/body.txt", std::nullopt);
+        e.embeddedBody = c.stored;
+        e.encoding = c.encoding;
+        w.addEntry(e);
+        ASSERT_EQ(Decode(w), 0);
+        ASSERT_TRUE(OnlyItem().PrepareFile());
+        EXPECT_EQ(ReadWholeFile(OnlyItem().GetFilePath()), c.expected);
+    }
+}
+
+TEST_F(OperaCacheTest, ARecordWithACacheFileKeepsItEvenWithABodyField)
+{
+    Dcache4Writer w;
+    OperaEntry e = Entry("http://h/x", "opr9.tmp");
+    e.embeddedBody = "inline";
+    w.addEntry(e);
+    ASSERT_EQ(Decode(w), 0);
+    EXPECT_EQ(dynamic_cast<COperaInternalCacheItem*>(&OnlyItem()), nullptr);
+    EXPECT_STREQ(OnlyItem().GetCacheName(), "opr9.tmp");
+}
+
+TEST_F(OperaCacheTest, ASyntheticCacheDecodesEveryEntryAsPresent)
+{
+    SynthOptions options;
+    options.entries = 400;
+    WriteSyntheticOperaCache(folder_, options);
+    OperaCache cache(nullptr, folder_);
+    ASSERT_EQ(cache.Decode(nullptr, true), 0);
+    EXPECT_EQ(cache.GetItemCount(), 400);
+    int present = 0;
+    for (CCacheItem* item : Items(cache))
+        present += item->Exists();
+    EXPECT_EQ(present, 400);
+}
+
+} // namespace
+} // namespace oriel::test

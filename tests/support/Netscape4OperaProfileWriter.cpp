@@ -1,0 +1,154 @@
+#include "support/Netscape4OperaProfileWriter.h"
+
+#include "support/Dcache4Writer.h"
+#include "support/MozillaProfileWriter.h"
+#include "support/NSRegistryWriter.h"
+#include "support/NetscapeDbWriter.h"
+#include "support/TestEnvironment.h"
+#include "support/WindowsTreeWriter.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <stdexcept>
+
+namespace oriel::test {
+
+namespace {
+
+constexpr const char* kNavigatorUsers = "Netscape\\Netscape Navigator\\Users\\";
+constexpr const char* kOperaAppPath = "Microsoft\\Windows\\CurrentVersion\\App Paths\\Opera.exe";
+
+std::string RoamingFolder(const WindowsTreeWriter& tree, const std::string& user)
+{
+    bool xp = tree.layout() == WindowsTreeWriter::Layout::Xp;
+    return tree.profileFolder(user) + (xp ? "/Application Data" : "/AppData/Roaming");
+}
+
+std::string WindowsFolder(const WindowsTreeWriter& tree)
+{
+    return tree.layout() == WindowsTreeWriter::Layout::Xp ? "WINDOWS" : "Windows";
+}
+
+// The host path, under `root`, of a Windows path on the tree's drive.
+std::string HostOf(const WindowsTreeWriter& tree, const std::string& root, const std::string& windowsPath)
+{
+    std::string drive = tree.windowsPath("");
+    if (windowsPath.size() < 3 || std::toupper(static_cast<unsigned char>(windowsPath[0])) != drive[0] ||
+        windowsPath[1] != ':')
+        throw std::invalid_argument("not a path on the tree's drive: " + windowsPath);
+    std::string rest = windowsPath.substr(3);
+    std::replace(rest.begin(), rest.end(), '\\', '/');
+    while (!rest.empty() && rest.back() == '/')
+        rest.pop_back();
+    return root + "/" + rest;
+}
+
+// Writes the profile folder's prefs.js and returns the cache folder (host path).
+std::string WriteNetscape4Profile(const WindowsTreeWriter& tree, const std::string& root,
+                                  const Netscape4ProfileSpec& p)
+{
+    const std::string folder = root + "/" + Netscape4ProfileFolder(p);
+    if (p.writeProfileFolder) {
+        PrefsJs prefs;
+        prefs.setString("browser.startup.homepage", "http://home.netscape.com/");
+        if (p.cacheDirectory)
+            prefs.setString("browser.cache.directory", *p.cacheDirectory);
+        WriteFile(folder + "/prefs.js", prefs.text());
+    }
+    return p.cacheDirectory ? HostOf(tree, root, *p.cacheDirectory) : folder + "/cache";
+}
+
+} // namespace
+
+std::string Netscape4ProfileFolder(const Netscape4ProfileSpec& spec)
+{
+    return spec.folder.empty() ? "Program Files/Netscape/Users/" + spec.name : spec.folder;
+}
+
+void AddNetscape40Profiles(WindowsTreeWriter& tree, std::vector<Netscape4ProfileSpec> profiles)
+{
+    for (const Netscape4ProfileSpec& p : profiles) {
+        const std::string key = kNavigatorUsers + p.name;
+        tree.software().setString(key, "UserName", p.userName);
+        tree.software().setString(key, "DirRoot", tree.windowsPath(Netscape4ProfileFolder(p)));
+    }
+    tree.addExtraWriter([&tree, profiles = std::move(profiles)](const std::string& root) {
+        for (const Netscape4ProfileSpec& p : profiles) {
+            const std::string cache = WriteNetscape4Profile(tree, root, p);
+            if (p.cache)
+                WriteSyntheticFatDbCache(cache, *p.cache);
+        }
+    });
+}
+
+void AddNetscape45Profiles(WindowsTreeWriter& tree, std::vector<Netscape4ProfileSpec> profiles)
+{
+    tree.addExtraWriter([&tree, profiles = std::move(profiles)](const std::string& root) {
+        NSRegistryWriter nsreg;
+        nsreg.addKey("Users");
+        for (const Netscape4ProfileSpec& p : profiles) {
+            nsreg.setString("Users\\" + p.name, "ProfileLocation", tree.windowsPath(Netscape4ProfileFolder(p)));
+            const std::string cache = WriteNetscape4Profile(tree, root, p);
+            if (p.cache) {
+                // The browser stores every body's full path.
+                const std::string stored =
+                    p.cacheDirectory ? *p.cacheDirectory : tree.windowsPath(Netscape4ProfileFolder(p) + "/cache");
+                WriteSyntheticCacheDbCache(cache, *p.cache, stored);
+            }
+        }
+        nsreg.writeTo(root + "/" + WindowsFolder(tree) + "/nsreg.dat");
+    });
+}
+
+std::string OperaCacheFolder(const WindowsTreeWriter& tree, const std::string& user, const OperaProfileSpec& spec)
+{
+    if (spec.mode == OperaProfileSpec::Mode::SingleUser) {
+        if (spec.cacheDirectory4)
+            return HostOf(tree, "", *spec.cacheDirectory4).substr(1);
+        return spec.operaFolder + "/profile/cache4";
+    }
+    return RoamingFolder(tree, user) + "/Opera/Opera/profile/cache4";
+}
+
+void AddOperaProfile(WindowsTreeWriter& tree, const std::string& user, OperaProfileSpec spec)
+{
+    if (spec.mode != OperaProfileSpec::Mode::Unregistered)
+        tree.software().setString(kOperaAppPath, "Path", tree.windowsPath(spec.operaFolder));
+    tree.addExtraWriter([&tree, user, spec = std::move(spec)](const std::string& root) {
+        const std::string opera = root + "/" + spec.operaFolder;
+        if (spec.mode != OperaProfileSpec::Mode::Unregistered) {
+            std::optional<int> multiUser;
+            if (spec.writeMultiUserKey)
+                multiUser = spec.mode == OperaProfileSpec::Mode::SingleUser ? 0 : 1;
+            WriteFile(opera + "/OperaDef6.ini", OperaDef6Ini(multiUser, spec.cacheDirectory4));
+            WriteFile(opera + "/Opera.exe", "MZ");
+        }
+        if (spec.cache)
+            WriteSyntheticOperaCache(root + "/" + OperaCacheFolder(tree, user, spec), *spec.cache);
+    });
+}
+
+void AddSyntheticNetscapeOperaProfiles(WindowsTreeWriter& tree, const std::string& user, const SynthOptions& options)
+{
+    SynthOptions small = options;
+    small.entries = std::clamp(options.entries / 4, 1, 50);
+    Netscape4ProfileSpec nav40;
+    nav40.name = "nav40";
+    nav40.userName = "Jane Navigator";
+    nav40.cache = small;
+    AddNetscape40Profiles(tree, {nav40});
+
+    Netscape4ProfileSpec comm45;
+    comm45.name = "jane";
+    comm45.cache = small;
+    comm45.cache->seed = options.seed + 2;
+    AddNetscape45Profiles(tree, {comm45});
+
+    OperaProfileSpec opera;
+    opera.cache = small;
+    opera.cache->seed = options.seed + 3;
+    AddOperaProfile(tree, user, opera);
+}
+
+} // namespace oriel::test
