@@ -6,7 +6,9 @@
 //
 // Each format's writer lives in its own tests/support file; this file only
 // parses the command line and dispatches.
+#include "support/Dcache4Writer.h"
 #include "support/IndexDatWriter.h"
+#include "support/NetscapeDbWriter.h"
 #include "support/SynthOptions.h"
 
 #include <cstdio>
@@ -34,6 +36,13 @@ const std::vector<Format>& Formats()
     static const std::vector<Format> formats{
         {"index-dat", "Internet Explorer cache folder (index.dat and sub-folders)",
          &oriel::test::WriteSyntheticIndexDatCache},
+        {"cache-db", "Netscape 4.5 cache folder (cache.db and bodies)",
+         [](const std::string& folder, const SynthOptions& options) {
+             return oriel::test::WriteSyntheticCacheDbCache(folder, options);
+         }},
+        {"fat-db", "Netscape 4.0 cache folder (fat.db and bodies)", &oriel::test::WriteSyntheticFatDbCache},
+        {"dcache4", "Opera cache folder (dcache4.url, bodies, some kept in the index)",
+         &oriel::test::WriteSyntheticOperaCache},
     };
     return formats;
 }
@@ -45,6 +54,9 @@ struct DemoCache {
 };
 constexpr DemoCache kDemoCaches[] = {
     {"index-dat", "ie"},
+    {"cache-db", "netscape45"},
+    {"fat-db", "netscape40"},
+    {"dcache4", "opera"},
 };
 
 void Usage(FILE* out)
