@@ -279,27 +279,31 @@ int32_t CCacheItem::GetTypeIcon()
 
 bool CCacheItem::WriteCSV(std::ostream& out)
 {
-    auto quoted = [&out](const char* s) {
-        out << '"';
+    // One row, built whole and written once.
+    std::string row;
+    row.reserve(size_t(GetURLLength() + GetCacheNameLength()) + 96);
+    auto quoted = [&row](const char* s) {
+        row += '"';
         if (s)
-            out << s;
-        out << '"';
+            row += s;
+        row += '"';
     };
     quoted(GetURL());
-    out << ',';
+    row += ',';
     quoted(GetCacheName());
-    out << ',';
+    row += ',';
     quoted(GetSizeText().c_str());
-    out << ',';
+    row += ',';
     if (GetContentType())
         quoted(GetContentType());
-    out << ',';
+    row += ',';
     quoted(GetLastModifiedText().c_str());
-    out << ',';
+    row += ',';
     quoted(GetDownloadedText().c_str());
-    out << ',';
+    row += ',';
     quoted(GetExpiresText().c_str());
-    out << ",\n";
+    row += ",\n";
+    out.write(row.data(), std::streamsize(row.size()));
     return true;
 }
 

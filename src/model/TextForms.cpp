@@ -25,19 +25,55 @@ std::string FormatDate(int64_t time)
 {
     // _gmtime64 accepts 0 up to 23:59:59 on 31 December 3000 UTC.
     constexpr int64_t kLastSecond = 32535215999;
-    if (time == 0 || time == -1 || time < 0 || time > kLastSecond)
+    if (time <= 0 || time > kLastSecond)
         return {};
-    std::time_t t = std::time_t(time);
-    std::tm tm{};
-    if (!gmtime_r(&t, &tm))
-        return {};
-    int hour12 = tm.tm_hour % 12;
-    if (hour12 == 0)
-        hour12 = 12;
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%d/%02d/%04d %d:%02d:%02d %s", tm.tm_mday, tm.tm_mon + 1,
-                  tm.tm_year + 1900, hour12, tm.tm_min, tm.tm_sec, tm.tm_hour < 12 ? "AM" : "PM");
-    return buffer;
+    // Broken down by hand (civil date from day number): this runs three
+    // times per item in every listing and export.
+    int64_t days = time / 86400;
+    int secondsOfDay = int(time % 86400);
+    int64_t z = days + 719468;
+    int64_t era = z / 146097;
+    int64_t doe = z - era * 146097;
+    int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    int64_t mp = (5 * doy + 2) / 153;
+    int day = int(doy - (153 * mp + 2) / 5 + 1);
+    int month = int(mp < 10 ? mp + 3 : mp - 9);
+    int year = int(yoe + era * 400 + (month <= 2 ? 1 : 0));
+    int hour = secondsOfDay / 3600;
+    int minute = secondsOfDay / 60 % 60;
+    int second = secondsOfDay % 60;
+    int hour12 = hour % 12 == 0 ? 12 : hour % 12;
+
+    char buffer[32];
+    char* p = buffer;
+    auto two = [&p](int v) {
+        *p++ = char('0' + v / 10);
+        *p++ = char('0' + v % 10);
+    };
+    auto upToTwo = [&p, &two](int v) {
+        if (v >= 10)
+            two(v);
+        else
+            *p++ = char('0' + v);
+    };
+    upToTwo(day);
+    *p++ = '/';
+    two(month);
+    *p++ = '/';
+    *p++ = char('0' + year / 1000);
+    *p++ = char('0' + year / 100 % 10);
+    two(year % 100);
+    *p++ = ' ';
+    upToTwo(hour12);
+    *p++ = ':';
+    two(minute);
+    *p++ = ':';
+    two(second);
+    *p++ = ' ';
+    *p++ = hour < 12 ? 'A' : 'P';
+    *p++ = 'M';
+    return std::string(buffer, size_t(p - buffer));
 }
 
 int64_t FileTimeToUnix(uint32_t low, uint32_t high)
