@@ -243,11 +243,16 @@ HiveRegistry::ValueKind HiveRegistry::LookupValue(std::string_view hiveKeyPath, 
     if (!match)
         return ValueKind::Missing;
 
+    // libhivex stores the value's type number as it stands in the file, which
+    // may lie outside hive_type: read it as a number, never as the enum.
     hive_type type{};
     size_t length = 0;
     if (hivex_value_type(impl_->hive, match, &type, &length) != 0)
         return ValueKind::Missing;
-    if (type != hive_t_REG_SZ)
+    uint32_t typeNumber = 0;
+    static_assert(sizeof type == sizeof typeNumber);
+    std::memcpy(&typeNumber, &type, sizeof typeNumber);
+    if (typeNumber != hive_t_REG_SZ)
         return ValueKind::OtherType;
     char* data = hivex_value_value(impl_->hive, match, &type, &length);
     if (!data)

@@ -113,10 +113,11 @@ TEST_P(HiveRegistryTest, ValuesOfOtherTypesAreRefused)
         .setDword("Software\\T", "Dword", 1)
         .setValue("Software\\T", "Binary", 3, "\x01\x02\x03\x04\x05")
         .setValue("Software\\T", "None", 0, "")
+        .setValue("Software\\T", "Unknown type", 0x12345678, HiveWriter::Utf16Z("not a string"))
         .setString("Software\\T", "Sz", "yes");
     auto hive = Write(writer);
     ASSERT_TRUE(hive);
-    for (const char* name : {"Expand", "Multi", "Dword", "Binary", "None", "Missing"}) {
+    for (const char* name : {"Expand", "Multi", "Dword", "Binary", "None", "Unknown type", "Missing"}) {
         std::string out = "unchanged";
         EXPECT_EQ(hive->QueryString(RootKey::CurrentUser, "Software\\T", name, out), -1) << name;
         EXPECT_EQ(out, "unchanged") << name;
