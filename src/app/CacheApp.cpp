@@ -1,7 +1,9 @@
 #include "app/CacheApp.h"
 
 #include "app/OptionStore.h"
+#include "app/SystemSetup.h"
 #include "app/TraceLog.h"
+#include "model/BrowserSettings.h"
 #include "platform/RegistryReader.h"
 
 #include <algorithm>
@@ -26,6 +28,7 @@ CCacheApp::CCacheApp(OptionStore& store)
 
 CCacheApp::~CCacheApp()
 {
+    document_.reset();
     if (saveAtExit_)
         SaveAtExit();
     CTraceLog::Destroy();
@@ -36,8 +39,23 @@ CCacheApp::~CCacheApp()
 void CCacheApp::Start()
 {
     Trace(std::string("Oriel Log File - executable version ") + kVersionText);
+    // Before the options: their fallbacks come from the examined registry.
+    SetUpExaminedSystem(systemConfig_ ? *systemConfig_ : ReadSystemOptions(store_));
     GetAppGlobals();
     saveAtExit_ = true;
+}
+
+bool CCacheApp::InitInstance(const std::string& commandLine)
+{
+    Start();
+    if (HasEmptySwitch(commandLine)) {
+        // The empty-cache run builds its own document; no window opens.
+        return false;
+    }
+    // Constructing the document discovers the browser profiles; the main
+    // window is created over it.
+    document_ = std::make_unique<CBrowserSettings>(options_);
+    return true;
 }
 
 void CCacheApp::GetAppGlobals()

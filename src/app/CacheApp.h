@@ -3,11 +3,16 @@
 // again at exit. Both faces (the window and oriel-cli) hold one CCacheApp.
 #pragma once
 
+#include "platform/WindowsSystem.h"
+
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace oriel {
 
 class OptionStore;
+class CBrowserSettings;
 
 struct AppOptions {
     std::string cacheFolder;         // "Netscape"/"Cache", without trailing backslash
@@ -38,9 +43,20 @@ public:
     CCacheApp(const CCacheApp&) = delete;
     CCacheApp& operator=(const CCacheApp&) = delete;
 
-    // Writes the first trace line (which creates the log) and loads the
-    // options; the start-up steps that both faces share.
+    // Writes the first trace line (which creates the log), sets up the
+    // examined Windows system and its registry (from the "System" options, or
+    // the configuration given to SetSystemConfig) and loads the options; the
+    // start-up steps that both faces share.
     void Start();
+    // Replaces the "System" options for this run (oriel-cli's flags).
+    void SetSystemConfig(platform::SystemConfig config) { systemConfig_ = std::move(config); }
+
+    // Start-up up to the window: Start, then, unless the command line holds
+    // "/EMPTY", the document (which discovers the profiles). False for an
+    // empty-only run: the caller empties the caches and ends.
+    bool InitInstance(const std::string& commandLine);
+    // The document; null before InitInstance built it.
+    CBrowserSettings* Document() const { return document_.get(); }
 
     void GetAppGlobals();
     void SaveAtExit();
@@ -58,6 +74,8 @@ private:
     OptionStore& store_;
     AppOptions options_;
     bool saveAtExit_ = false;
+    std::optional<platform::SystemConfig> systemConfig_;
+    std::unique_ptr<CBrowserSettings> document_;
 };
 
 } // namespace oriel

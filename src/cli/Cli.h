@@ -4,6 +4,7 @@
 #pragma once
 
 #include "model/BrowserProfile.h"
+#include "model/BrowserSettings.h"
 
 #include <cstdio>
 #include <map>
@@ -11,6 +12,10 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace oriel {
+class CCacheApp;
+} // namespace oriel
 
 namespace oriel::cli {
 
@@ -57,6 +62,7 @@ int UsageError(const Command& command, const std::string& problem);
 
 // A decoded cache of one folder, wrapped in a profile named after the folder.
 struct OpenedCache {
+    std::unique_ptr<CBrowserSettings> document; // the collection a --profile was chosen from
     std::unique_ptr<BrowserProfile> profile;
     std::string formatName;
 };
@@ -84,5 +90,17 @@ void ForEachItem(CCache& cache, Visit visit)
 
 int RunList(const Args& args);
 int RunExport(const Args& args);
+
+// The examined system (SystemCommands.cpp). Value flags every command takes:
+// --root, --user, --reg, --drive, --mode.
+const std::vector<std::string>& SystemFlags();
+// Before the start-up: the system flags over the "System" options.
+int PrepareSystem(const Command& command, const Args& args, CCacheApp& app);
+// After the start-up: the display mode, and a failure for a missing user.
+int FinishSystem(const Args& args, CCacheApp& app);
+// The cache of FOLDER, or of the profile that --profile N|NAME picks, decoded.
+std::optional<OpenedCache> OpenFromArgs(const Args& args);
+int RunProfiles(const Args& args);
+int RunUsers(const Args& args);
 
 } // namespace oriel::cli

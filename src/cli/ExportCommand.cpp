@@ -11,7 +11,7 @@ namespace oriel::cli {
 
 int RunExport(const Args& args)
 {
-    auto opened = OpenAndDecode(args.positional().at(0));
+    auto opened = OpenFromArgs(args);
     if (!opened)
         return kExitFailure;
     const BrowserProfile& profile = *opened->profile;

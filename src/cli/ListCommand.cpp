@@ -101,7 +101,7 @@ void AppendJsonTime(std::string& out, const char* key, int64_t t)
 
 int RunList(const Args& args)
 {
-    auto opened = OpenAndDecode(args.positional().at(0));
+    auto opened = OpenFromArgs(args);
     if (!opened)
         return kExitFailure;
     const bool json = args.has("json");

@@ -15,17 +15,24 @@ namespace {
 using namespace oriel::cli;
 
 const Command kCommands[] = {
-    {"list", "list [--json] FOLDER",
-     "one line per cached item (tab-separated, or JSON Lines with --json)", {}, {"json"}, &RunList},
-    {"export", "export [--output FILE] FOLDER", "the cache's index as CSV, to stdout or FILE", {"output"}, {},
-     &RunExport},
+    {"list", "list [--json] FOLDER | --profile N|NAME",
+     "one line per cached item (tab-separated, or JSON Lines with --json)", {"profile"}, {"json"}, &RunList},
+    {"export", "export [--output FILE] FOLDER | --profile N|NAME", "the cache's index as CSV, to stdout or FILE",
+     {"output", "profile"}, {}, &RunExport},
+    {"profiles", "profiles", "the browser profiles found (slot, default, names, cache folder, format)", {}, {},
+     &RunProfiles},
+    {"users", "users", "the user profiles of the examined Windows system (* the examined one)", {}, {}, &RunUsers},
 };
 
 // Messages go to stderr as "oriel-cli: TEXT"; questions are answered no, and
 // printed, so that the tool never waits for input.
 class CliMessageSink : public oriel::MessageSink {
 public:
-    void ShowMessage(const std::string& text, oriel::MessageIcon) override { PrintError(text); }
+    // The window's exclamation icon is the warning sign.
+    void ShowMessage(const std::string& text, oriel::MessageIcon icon) override
+    {
+        PrintError(icon == oriel::MessageIcon::Exclamation ? "warning: " + text : text);
+    }
     bool AskYesNo(const std::string& text, oriel::MessageIcon) override
     {
         PrintError("warning: " + text + " (answered no)");
@@ -38,6 +45,11 @@ int PrintUsage(FILE* to)
     std::fprintf(to, "usage: oriel-cli COMMAND [ARGS]\n\ncommands:\n");
     for (const Command& c : kCommands)
         std::fprintf(to, "  %-40s %s\n", c.usage, c.summary);
+    std::fprintf(to, "\noptions of every command:\n  %-40s %s\n", "--ignore-unsupported",
+                 "skip unsupported cache entry versions without asking");
+    std::fprintf(to, "  %-40s %s\n", "--root DIR [--user NAME]", "the Windows system drive to examine, and its user");
+    std::fprintf(to, "  %-40s %s\n", "--reg FILE, --drive D=DIR", ".reg exports to read; further drive letters");
+    std::fprintf(to, "  %-40s %s\n", "--mode all|ie|folder", "which profiles to list");
     return to == stdout ? kExitOk : kExitUsage;
 }
 
@@ -61,23 +73,34 @@ int main(int argc, char** argv)
         return PrintUsage(stderr);
     }
 
-    Args args(argc, argv, 2, command->valueFlags);
+    std::vector<std::string> valueFlags = command->valueFlags;
+    valueFlags.insert(valueFlags.end(), SystemFlags().begin(), SystemFlags().end());
+    Args args(argc, argv, 2, valueFlags);
     if (!args.ok())
         return UsageError(*command, args.error());
     for (const std::string& flag : args.flagNames()) {
-        bool known = std::find(command->valueFlags.begin(), command->valueFlags.end(), flag) !=
-                         command->valueFlags.end() ||
-                     std::find(command->switches.begin(), command->switches.end(), flag) != command->switches.end();
+        bool known = std::find(valueFlags.begin(), valueFlags.end(), flag) != valueFlags.end() ||
+                     std::find(command->switches.begin(), command->switches.end(), flag) != command->switches.end() ||
+                     flag == "ignore-unsupported";
         if (flag == "help")
             return UsageError(*command, "");
         if (!known)
             return UsageError(*command, "unknown option --" + flag);
     }
-    if (args.positional().size() != 1)
-        return UsageError(*command, args.positional().empty() ? "missing FOLDER" : "too many arguments");
+    // A folder, or a profile of the examined system; "profiles" and "users" take neither.
+    size_t folders = command->run == &RunProfiles || command->run == &RunUsers || args.has("profile") ? 0 : 1;
+    if (args.positional().size() != folders)
+        return UsageError(*command, args.positional().size() < folders ? "missing FOLDER" : "too many arguments");
 
     oriel::SetMessageSink(std::make_shared<CliMessageSink>());
     oriel::CCacheApp app(oriel::OptionStore::Instance());
+    if (int status = PrepareSystem(*command, args, app); status != kExitOk)
+        return status;
     app.Start();
+    if (int status = FinishSystem(args, app); status != kExitOk)
+        return status;
+    // Answers the unsupported-version question yes for the whole decode.
+    if (args.has("ignore-unsupported"))
+        app.Options().ignoreUnsupported = 1;
     return command->run(args);
 }

@@ -4,6 +4,8 @@
 
 #include "model/Cache.h"
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -21,5 +23,10 @@ struct BrowserProfile {
             cache->DoShutdown();
     }
 };
+
+// The profile slots of the collection, as the settings loaders fill them:
+// slots below the count hold profiles, the others are null.
+constexpr int32_t kMaxProfiles = 256;
+using ProfileTable = std::array<std::unique_ptr<BrowserProfile>, kMaxProfiles>;
 
 } // namespace oriel

@@ -1,6 +1,13 @@
 #include "model/CacheFolder.h"
 
 #include "formats/ClientUrlCache.h"
+#include "formats/NetscapeCacheDBCache.h"
+#include "formats/NetscapeFatDBCache.h"
+#include "formats/OperaCache.h"
+#include "loaders/ClientUrlCacheSettingsLoader.h"
+#include "loaders/Netscape40SettingsLoader.h"
+#include "loaders/Netscape45SettingsLoader.h"
+#include "loaders/OperaSettingsLoader.h"
 #include "platform/FileSystem.h"
 
 namespace oriel {
@@ -12,11 +19,31 @@ std::unique_ptr<CCache> CreateClientUrlCache(BrowserProfile* profile, const std:
     return std::make_unique<ClientUrlCache>(profile, folder);
 }
 
+template <typename Cache>
+std::unique_ptr<CCache> Create(BrowserProfile* profile, const std::string& folder)
+{
+    return std::make_unique<Cache>(profile, folder);
+}
+
+template <typename Loader>
+std::unique_ptr<SettingsLoader> CreateLoader()
+{
+    return std::make_unique<Loader>();
+}
+
+std::unique_ptr<SettingsLoader> CreateClientUrlCacheLoader()
+{
+    return std::make_unique<ClientUrlCacheSettingsLoader>();
+}
+
 // In the order they are tried; each browser family adds its row as its
 // decoder lands ("_CACHE_MAP_", "cache.db", "fat.db", "dcache4.url" come
 // before "index.dat").
 const CacheFormat kFormats[] = {
-    {"index.dat", "ie", &CreateClientUrlCache},
+    {"cache.db", "netscape45", &Create<NetscapeCacheDBCache>, &CreateLoader<Netscape45SettingsLoader>},
+    {"fat.db", "netscape40", &Create<NetscapeFatDBCache>, &CreateLoader<Netscape40SettingsLoader>},
+    {"dcache4.url", "opera", &Create<OperaCache>, &CreateLoader<OperaSettingsLoader>},
+    {"index.dat", "ie", &CreateClientUrlCache, &CreateClientUrlCacheLoader},
 };
 
 } // namespace

@@ -12,11 +12,16 @@
 namespace oriel {
 
 struct BrowserProfile;
+class SettingsLoader;
 
 struct CacheFormat {
     const char* indexFile; // "index.dat"
     const char* name;      // short format name for listings: "ie", "mozilla", ...
     std::unique_ptr<CCache> (*create)(BrowserProfile* profile, const std::string& folder);
+    // The family's settings loader, whose CreateCache the single-folder
+    // profile uses (the Internet Explorer loader also names the profile);
+    // null until the family has one, and then `create` builds the cache.
+    std::unique_ptr<SettingsLoader> (*loader)() = nullptr;
 };
 
 // The first format whose index file exists in `folder` (a file or a folder

@@ -10,13 +10,20 @@ int ExtensionForType(std::string_view contentType, std::string& out)
 {
     if (contentType.empty())
         return -1;
+    // Read into a text of our own: an empty value must not clear `out`.
+    std::string registered;
     std::string key = "MIME\\Database\\Content Type\\" + std::string(contentType);
-    int result = platform::Registry()->QueryString(platform::RootKey::ClassesRoot, key, "Extension", out);
-    if (result >= 0 && !out.empty())
+    int result = platform::Registry()->QueryString(platform::RootKey::ClassesRoot, key, "Extension", registered);
+    if (result >= 0 && !registered.empty()) {
+        out = registered;
         return result;
+    }
 
+    // The host's database knows types by their lower-case names and aliases
+    // ("application/x-javascript"); blanks around the type are not part of it.
+    QString name = QString::fromUtf8(contentType.data(), qsizetype(contentType.size())).trimmed().toLower();
     static thread_local QMimeDatabase db;
-    QMimeType type = db.mimeTypeForName(QString::fromUtf8(contentType.data(), qsizetype(contentType.size())));
+    QMimeType type = db.mimeTypeForName(name);
     if (!type.isValid() || type.isDefault())
         return -1;
     QString suffix = type.preferredSuffix();

@@ -1,0 +1,138 @@
+#include "formats/IECache.h"
+
+#include "app/TraceLog.h"
+#include "formats/UrlCacheService.h"
+#include "model/Progress.h"
+#include "model/TextForms.h"
+
+#include <thread>
+
+namespace oriel {
+
+namespace {
+
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
+constexpr int64_t kUnixTimeOf1900 = -2208988800LL;
+
+} // namespace
+
+IECache::IECache(BrowserProfile* profile, std::string folder)
+    : CCache(profile, std::move(folder))
+{
+}
+
+IECache::IECache(BrowserProfile* profile, std::string folder, std::shared_ptr<UrlCacheService> service)
+    : CCache(profile, std::move(folder))
+    , service_(std::move(service))
+{
+}
+
+IECache::~IECache()
+{
+    StopDecodeThread();
+}
+
+UrlCacheService& IECache::Service()
+{
+    if (!service_)
+        service_ = UrlCacheService::ForExaminedUser();
+    return *service_;
+}
+
+int64_t IECache::ItemTimeFromFileTime(uint64_t fileTime)
+{
+    int64_t seconds = int64_t(fileTime / 10000000ULL) - kSecondsFrom1601To1970;
+    return seconds < kUnixTimeOf1900 ? 0 : seconds;
+}
+
+int IECache::DoDecode()
+{
+    Trace("Entry - IECache::DoDecode()");
+    UrlCacheService& service = Service();
+    UrlCacheEntryInfo entry;
+    auto handle = service.FindFirstUrlCacheEntry("*.*", entry);
+    if (!handle) {
+        Trace("Exit  - IECache::DoDecode()");
+        return 0;
+    }
+
+    // Local file paths are host paths; the cache name is the part below the
+    // cache folder, written the Windows way.
+    std::string prefix = GetFolder();
+    while (prefix.size() > 1 && prefix.back() == '/')
+        prefix.pop_back();
+    prefix += '/';
+
+    int32_t recordKey = 0;
+    bool more = true;
+    while (more) {
+        bool skip = (entry.cacheEntryType & (COOKIE_CACHE_ENTRY | URLHISTORY_CACHE_ENTRY)) != 0 ||
+                    !entry.headerInfo;
+        auto parts = skip ? std::nullopt : SplitUrl(entry.sourceUrlName);
+        if (parts) {
+            std::optional<std::string> cacheName;
+            // An entry whose file lies outside the cache folder (or a cache
+            // without a folder) gets no cache name rather than a mangled one.
+            if (entry.localFileName && GetFolderLength() > 0 && entry.localFileName->size() > prefix.size() &&
+                entry.localFileName->compare(0, prefix.size(), prefix) == 0) {
+                cacheName = entry.localFileName->substr(prefix.size());
+                for (char& c : *cacheName) {
+                    if (c == '/')
+                        c = '\\';
+                }
+            }
+            auto item = std::make_unique<CFileCacheItem>(
+                this, recordKey, entry.sourceUrlName, parts->path,
+                cacheName ? OptText(*cacheName) : std::nullopt, int32_t(entry.sizeLow),
+                ItemTimeFromFileTime(entry.lastModifiedTime), ItemTimeFromFileTime(entry.lastSyncTime),
+                ItemTimeFromFileTime(entry.expireTime), OptText(*entry.headerInfo));
+            AddItem(parts->host, std::move(item));
+            ++recordKey;
+        }
+        if (StopRequested())
+            break;
+        more = service.FindNextUrlCacheEntry(*handle, entry);
+        std::this_thread::yield();
+    }
+    service.FindCloseUrlCache(std::move(handle));
+    Trace("Exit  - IECache::DoDecode()");
+    return 0;
+}
+
+int IECache::DoEmpty(OwnerWindow)
+{
+    Trace("Entry - IECache::DoEmpty()");
+    UrlCacheService& service = Service();
+    int32_t groups = GetGroupCount();
+    ProgressSetRange(groups);
+    for (int32_t g = 0; g < groups && !StopRequested(); ++g) {
+        CNamedCacheItemArray* group = GetGroup(g);
+        for (int32_t i = 0; group && i < group->GetCount(); ++i) {
+            CCacheItem* item = group->ItemAt(i);
+            if (item && item->GetURL() && item->Exists())
+                service.DeleteUrlCacheEntry(item->GetURL());
+            std::this_thread::yield();
+        }
+        ProgressSetPos(g + 1);
+    }
+    Trace("Exit  - IECache::DoEmpty()");
+    return 0;
+}
+
+int IECache::DoDeleteItems(OwnerWindow, std::span<CCacheItem* const> items)
+{
+    Trace("Entry - IECache::DoDeleteItems()");
+    UrlCacheService& service = Service();
+    for (CCacheItem* item : items) {
+        if (StopRequested())
+            break;
+        if (item && item->GetURL())
+            service.DeleteUrlCacheEntry(item->GetURL());
+        if (progress_)
+            progress_->OffsetPos(1);
+    }
+    Trace("Exit  - IECache::DoDeleteItems()");
+    return 0;
+}
+
+} // namespace oriel

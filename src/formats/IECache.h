@@ -1,0 +1,38 @@
+// The Internet Explorer cache of the examined user, listed through the
+// URL-cache service (our stand-in for WinINet) rather than by reading the
+// index file itself. Deleting and emptying go through the same service.
+#pragma once
+
+#include "model/Cache.h"
+
+#include <memory>
+#include <string>
+
+namespace oriel {
+
+class UrlCacheService;
+
+class IECache : public CCache {
+public:
+    // `folder` is the Internet Explorer cache folder; it only serves to turn
+    // each entry's local file path into a cache name relative to it.
+    IECache(BrowserProfile* profile, std::string folder);
+    // With a given service instead of the examined user's.
+    IECache(BrowserProfile* profile, std::string folder, std::shared_ptr<UrlCacheService> service);
+    ~IECache() override;
+
+    int DoDecode() override;
+    int DoEmpty(OwnerWindow owner) override;
+    int DoDeleteItems(OwnerWindow owner, std::span<CCacheItem* const> items) override;
+
+    // A FILETIME as an item time: the UTC instant in seconds since 1970, or
+    // 0 for a time before 1900 (which includes a FILETIME of 0).
+    static int64_t ItemTimeFromFileTime(uint64_t fileTime);
+
+private:
+    UrlCacheService& Service();
+
+    std::shared_ptr<UrlCacheService> service_;
+};
+
+} // namespace oriel
