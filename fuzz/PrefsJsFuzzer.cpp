@@ -1,0 +1,93 @@
+// libFuzzer harness for the prefs.js reader. The input is written as the
+// prefs.js of a profile folder in a synthetic Windows tree made once, then
+// read the way the loaders read it, with and without the new-cache key.
+// The cache folder found is either the fallback or a text that stood
+// between two double quotes of one line, so it holds no quote and no line
+// end; anything else is a fault.
+#include "FuzzSupport.h"
+
+#include "app/CacheApp.h"
+#include "app/OptionStore.h"
+#include "loaders/BaseNetscapeSettingsLoader.h"
+#include "platform/WindowsSystem.h"
+#include "support/MozillaProfileWriter.h"
+#include "support/TestEnvironment.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kProfile = "C:\\Profile";
+
+// Removes the tree when the process ends.
+struct TreeFolder {
+    std::string path;
+    ~TreeFolder()
+    {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+};
+
+const std::string& Root()
+{
+    static const TreeFolder root{[] {
+        std::string dir = (fs::temp_directory_path() / ("oriel-prefs-fuzz-" + std::to_string(::getpid()))).string();
+        fs::create_directories(dir + "/Profile");
+        oriel::platform::SystemConfig config;
+        config.root = dir;
+        oriel::platform::SetSystem(std::make_shared<oriel::platform::WindowsSystem>(config));
+        // Version number 61: the new-cache flag selects the other key.
+        static oriel::CCacheApp app(oriel::OptionStore::Instance());
+        app.Options().netscapeVersion = 61;
+        return dir;
+    }()};
+    return root.path;
+}
+
+void Check(const std::string& result, size_t inputSize)
+{
+    bool fallback = result == std::string(kProfile) + "\\cache" || result == std::string(kProfile) + "\\newcache";
+    if (fallback)
+        return;
+    if (result.empty() || result.size() > inputSize || result.find_first_of("\"\n") != std::string::npos)
+        std::abort();
+}
+
+} // namespace
+
+void WriteFuzzSeeds(const std::string& dir)
+{
+    using oriel::test::PrefsJs;
+    PrefsJs usual;
+    usual.setString("browser.cache.directory", "C:\\Documents and Settings\\Jane\\Cache")
+        .setInt("browser.cache.disk.capacity", 50000)
+        .setString("browser.newcache.directory", "D:\\New Cache");
+    WriteSeed(dir, "usual.js", usual.text());
+    PrefsJs tricky;
+    tricky.addLine("browser.cache.directory\", \"C:\\\\AtColumnZero\");")
+        .setString("browser.cache.directory", "")
+        .setString("browser.cache.directory", "\\\\server\\share\\cache")
+        .addLine("user_pref(\"browser.cache.directory\", \"C:\\\\\\Three\");")
+        .addLine("user_pref(\"browser.cache.directory\", 5);")
+        .addLine("user_pref(\"browser.cache.directory\"");
+    WriteSeed(dir, "tricky.js", tricky.text());
+    WriteSeed(dir, "empty.js", "");
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    {
+        std::ofstream out(Root() + "/Profile/prefs.js", std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    }
+    Root();
+    for (bool newCache : {false, true})
+        Check(oriel::BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS(kProfile, newCache), size);
+    return 0;
+}
