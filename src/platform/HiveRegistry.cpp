@@ -158,7 +158,8 @@ std::string HiveRegistry::CheckHiveHeader(std::string_view bytes, uint64_t fileS
 std::shared_ptr<HiveRegistry> HiveRegistry::Open(const std::string& hivePath, RootKey root,
                                                  std::string_view mountPath)
 {
-    int fd = ::open(hivePath.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO given as the hive must not block the open; it is refused below.
+    int fd = ::open(hivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         WarnUnreadable(hivePath, ErrnoText(errno));
         return nullptr;

@@ -193,7 +193,8 @@ private:
         if (end == std::string_view::npos)
             end = text_.size();
         line = text_.substr(pos_, end - pos_);
-        if (!line.empty() && line.back() == '\r')
+        crlf_ = !line.empty() && line.back() == '\r';
+        if (crlf_)
             line.remove_suffix(1);
         pos_ = end + 1;
         ++lineNo_;
@@ -215,6 +216,7 @@ private:
     size_t pos_ = 0;
     size_t lineNo_ = 0;
     size_t startLine_ = 0;
+    bool crlf_ = false; // the last line read ended in CR LF
     bool unicode_ = true;
     // The key that value lines apply to; none before the first key, after a
     // deleted key and under roots that are not read.
@@ -225,10 +227,11 @@ private:
 
 // A quoted text starting at s[0] == '"'; `\\` and `\"` are escapes, any other
 // backslash stands for itself. Sets `rest` to what follows the closing quote.
-bool ParseQuoted(std::string_view s, std::string& out, std::string_view& rest)
+// Appends the text of `s` (which follows an opening quote or continues a
+// quoted text) to `out`; true when the closing quote was found.
+bool ParseQuotedPart(std::string_view s, std::string& out, std::string_view& rest)
 {
-    out.clear();
-    for (size_t i = 1; i < s.size(); ++i) {
+    for (size_t i = 0; i < s.size(); ++i) {
         char c = s[i];
         if (c == '\\' && i + 1 < s.size() && (s[i + 1] == '\\' || s[i + 1] == '"')) {
             out += s[++i];
@@ -240,6 +243,12 @@ bool ParseQuoted(std::string_view s, std::string& out, std::string_view& rest)
         }
     }
     return false;
+}
+
+bool ParseQuoted(std::string_view s, std::string& out, std::string_view& rest)
+{
+    out.clear();
+    return ParseQuotedPart(s.substr(1), out, rest);
 }
 
 bool Parser::Run(std::string& error)
@@ -320,11 +329,17 @@ bool Parser::ValueLine(std::string_view line, std::string& error)
     MemoryRegistry::Value value;
     bool remove = false;
     if (!data.empty() && data.front() == '"') {
+        // regedit writes a line break inside a string as it stands, so a
+        // string goes on over the following lines until its closing quote.
         std::string text;
         std::string_view after;
-        if (!ParseQuoted(data, text, after))
-            return Fail(error, "a string value without its closing quote");
-        if (!TrimLeft(after).empty())
+        std::string_view part = data.substr(1);
+        while (!ParseQuotedPart(part, text, after)) {
+            text += crlf_ ? "\r\n" : "\n";
+            if (!NextLine(part))
+                return Fail(error, "the file ends inside a string value");
+        }
+        if (!TrimLeft(TrimRight(after)).empty())
             return Fail(error, "text after a string value");
         value = {MemoryRegistry::ValueType::String, std::move(text)};
     } else if (data == "-") {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <sys/stat.h>
 #include <thread>
 
 using oriel::platform::HiveRegistry;
@@ -277,7 +278,10 @@ TEST_F(DamagedHiveTest, AMissingOrDamagedHiveGivesOneWarningNamingItAndNoRegistr
     sink_->messages.clear();
     EXPECT_EQ(HiveRegistry::Open(dir_.file("missing"), RootKey::CurrentUser, ""), nullptr);
     EXPECT_EQ(HiveRegistry::Open(dir_.path(), RootKey::CurrentUser, ""), nullptr);
-    EXPECT_EQ(sink_->messages.size(), 2u);
+    const std::string fifo = dir_.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(HiveRegistry::Open(fifo, RootKey::CurrentUser, ""), nullptr);
+    EXPECT_EQ(sink_->messages.size(), 3u);
 }
 
 TEST_F(DamagedHiveTest, DamagedCellsInsideASoundHiveLoseOnlyWhatTheyHold)

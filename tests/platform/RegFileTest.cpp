@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <sys/stat.h>
 
 using oriel::platform::MemoryRegistry;
 using oriel::platform::RegFile;
@@ -240,6 +241,9 @@ TEST_F(RegFileTest, HandWrittenVariantsOfTheSyntaxAreRead)
          "C:\\Temp"},
         {"a header in other case", "regedit4\r\n[HKEY_CURRENT_USER\\X]\r\n\"v\"=\"case\"\r\n", "case"},
         {"no line end at the end", "REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n\"v\"=\"last\"", "last"},
+        {"a line break inside a string, as regedit writes it",
+         "REGEDIT4\r\n[HKEY_CURRENT_USER\\X]\r\n\"v\"=\"first\r\n\\\"second\\\"\r\nthird\"\r\n\"w\"=\"x\"\r\n",
+         "first\r\n\"second\"\r\nthird"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -314,7 +318,10 @@ TEST_F(RegFileTest, MissingAndUnreadableFilesGiveOneWarningEach)
     MemoryRegistry reg;
     EXPECT_FALSE(RegFile::Apply(dir_.file("missing.reg"), reg));
     EXPECT_FALSE(RegFile::Apply(dir_.path(), reg));
-    ASSERT_EQ(sink_->messages.size(), 2u);
+    const std::string fifo = dir_.file("fifo.reg");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(RegFile::Apply(fifo, reg)); // refused without waiting for a writer
+    ASSERT_EQ(sink_->messages.size(), 3u);
     EXPECT_NE(sink_->messages[0].find("missing.reg"), std::string::npos);
     EXPECT_NE(sink_->messages[1].find(dir_.path()), std::string::npos);
 }

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <map>
 #include <stdexcept>
 
 namespace oriel::test {
@@ -190,16 +191,17 @@ struct HiveWriter::Key {
         std::string data;
     };
     std::vector<Value> values; // in creation order, as Windows keeps them
+    std::map<std::u16string, Key*> byName; // subkeys by upper-cased name
 
     Key* child(const std::u16string& childName)
     {
         const std::u16string up = Upcased(childName);
-        for (auto& k : subkeys) {
-            if (Upcased(k->name) == up)
-                return k.get();
-        }
+        auto it = byName.find(up);
+        if (it != byName.end())
+            return it->second;
         subkeys.push_back(std::make_unique<Key>());
         subkeys.back()->name = childName;
+        byName.emplace(up, subkeys.back().get());
         return subkeys.back().get();
     }
 };
