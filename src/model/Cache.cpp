@@ -53,6 +53,7 @@ void CCache::DoShutdown()
     groups_.shrink_to_fit();
     groupIndex_.clear();
     cacheNames_.clear();
+    cacheNamesBuilt_ = false;
     decoded_ = false;
     stop_ = false;
     Trace("Exit  - CCache::DoShutdown()");
@@ -155,7 +156,7 @@ void CCache::AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> ite
 {
     if (!item)
         return;
-    if (const char* cacheName = item->GetCacheName())
+    if (const char* cacheName = item->GetCacheName(); cacheName && cacheNamesBuilt_)
         cacheNames_.emplace(cacheName, size_t(item->GetCacheNameLength()));
     std::string key(groupName);
     auto found = groupIndex_.find(key);
@@ -170,6 +171,15 @@ void CCache::AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> ite
 
 bool CCache::HasCacheName(std::string_view name) const
 {
+    if (!cacheNamesBuilt_) {
+        for (const auto& group : groups_) {
+            for (int32_t i = 0; i < group->GetCount(); ++i) {
+                if (const char* cacheName = group->ItemAt(i)->GetCacheName())
+                    cacheNames_.emplace(cacheName, size_t(group->ItemAt(i)->GetCacheNameLength()));
+            }
+        }
+        cacheNamesBuilt_ = true;
+    }
     return cacheNames_.find(std::string(name)) != cacheNames_.end();
 }
 

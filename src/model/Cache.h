@@ -117,7 +117,10 @@ private:
     // Beside the ordered groups: group name -> index, and every cache name,
     // so that AddItem and HasCacheName stay fast with 100,000 items.
     std::unordered_map<std::string, size_t> groupIndex_;
-    std::unordered_set<std::string> cacheNames_;
+    // Built on the first HasCacheName, then kept up to date: decoders that
+    // never ask do not pay for it.
+    mutable std::unordered_set<std::string> cacheNames_;
+    mutable bool cacheNamesBuilt_ = false;
     std::string folder_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> decoded_{false};

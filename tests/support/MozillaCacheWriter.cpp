@@ -432,4 +432,55 @@ void MozillaCacheWriter::WriteImage(const Image& image, const std::string& folde
         WriteFile(folder + "/" + name, bytes);
 }
 
+std::string WriteSyntheticMozillaCache(const std::string& folder, const SynthOptions& options)
+{
+    MozillaCacheWriter w;
+    w.SetFormat(options.mapVersion == "old" ? MozillaCacheWriter::MapFormat::Buckets
+                                            : MozillaCacheWriter::MapFormat::RecordArray);
+    w.SetLayout(options.layout == "nested" ? MozillaCacheWriter::Layout::Nested : MozillaCacheWriter::Layout::Flat);
+    static const struct {
+        const char* ext;
+        const char* type;
+    } kinds[] = {{".html", "text/html"}, {".css", "text/css"}, {".js", "application/javascript"},
+                 {".gif", "image/gif"}, {".png", "image/png"}, {".json", "application/json"}};
+    uint32_t x = options.seed ? options.seed : 1;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    for (int i = 0; i < options.entries; ++i) {
+        const auto& kind = kinds[size_t(i) % std::size(kinds)];
+        std::string url = "http://www" + std::to_string(i % 50) + ".example.com/path/" + std::to_string(i / 50) +
+                          "/file" + std::to_string(i) + kind.ext;
+        std::string body = "<!-- entry " + std::to_string(i) + " -->\n";
+        size_t length = options.bodies ? 100 + next() % 3000 : 16;
+        while (body.size() < length)
+            body += "cached text of entry " + std::to_string(i) + "\n";
+        body.resize(length);
+        std::string encoding;
+        if (options.bodies && i % 10 == 3) {
+            body = GzipBytes(body, i % 20 == 3 ? kGzipName : 0);
+            encoding = "gzip";
+        } else if (options.bodies && i % 15 == 7) {
+            body = DeflateBytes(body, i % 30 == 7);
+            encoding = "deflate";
+        }
+        auto& e = w.Add(url, std::move(body), kind.type, encoding);
+        e.lastFetched = int32_t(1600000000 + i * 60);
+        e.lastModified = int32_t(1500000000 + i * 3600);
+        e.expires = i % 7 == 0 ? 0 : int32_t(1700000000 + i * 600);
+        if (i % 100 == 42) {
+            e.dataFile = 0;
+            if (options.bodies)
+                e.body += NoiseBytes(17000, uint32_t(i + 1));
+        }
+        if (i % 250 == 17)
+            e.metaFile = 0;
+    }
+    w.Write(folder);
+    return folder + "/_CACHE_MAP_";
+}
+
 } // namespace oriel::test

@@ -14,6 +14,8 @@
 // first 32768 blocks then show in the bitmap.
 #pragma once
 
+#include "support/SynthOptions.h"
+
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -112,5 +114,12 @@ private:
     bool littleEndianRecords_ = false;
     std::deque<Entry> entries_; // references to entries stay valid as more are added
 };
+
+// oriel-synth's Mozilla cache: `options.entries` entries over 50 servers,
+// most inside the block files, some in separate files (layout "nested" for
+// Firefox 4 sub-folders, otherwise flat), some gzip or deflate encoded,
+// some with metadata in separate files; `options.mapVersion` "old" writes a
+// version 0x00010005 map. Returns the map file's path.
+std::string WriteSyntheticMozillaCache(const std::string& folder, const SynthOptions& options);
 
 } // namespace oriel::test

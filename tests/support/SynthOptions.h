@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace oriel::test {
 
@@ -9,6 +10,8 @@ struct SynthOptions {
     int entries = 200;  // index records to write
     uint32_t seed = 1;  // same seed, same files
     bool bodies = true; // write the cached bodies beside the index
+    std::string layout = "vista"; // Windows trees: "xp" or "vista"; Mozilla caches: "flat" or "nested"
+    std::string mapVersion = "new"; // Mozilla caches: "old" (0x00010005 buckets) or "new"
 };
 
 } // namespace oriel::test

@@ -8,6 +8,7 @@
 // parses the command line and dispatches.
 #include "support/Dcache4Writer.h"
 #include "support/IndexDatWriter.h"
+#include "support/MozillaCacheWriter.h"
 #include "support/NetscapeDbWriter.h"
 #include "support/SynthOptions.h"
 
@@ -43,6 +44,8 @@ const std::vector<Format>& Formats()
         {"fat-db", "Netscape 4.0 cache folder (fat.db and bodies)", &oriel::test::WriteSyntheticFatDbCache},
         {"dcache4", "Opera cache folder (dcache4.url, bodies, some kept in the index)",
          &oriel::test::WriteSyntheticOperaCache},
+        {"mozilla", "Mozilla/Firefox cache folder (_CACHE_MAP_, block files; --layout flat|nested, --version old|new)",
+         &oriel::test::WriteSyntheticMozillaCache},
     };
     return formats;
 }
@@ -57,6 +60,7 @@ constexpr DemoCache kDemoCaches[] = {
     {"cache-db", "netscape45"},
     {"fat-db", "netscape40"},
     {"dcache4", "opera"},
+    {"mozilla", "firefox"},
 };
 
 void Usage(FILE* out)
@@ -115,6 +119,10 @@ int Run(int argc, char** argv)
                 options.seed = uint32_t(value);
         } else if (arg == "--no-bodies") {
             options.bodies = false;
+        } else if (arg == "--layout" && i + 1 < argc) {
+            options.layout = argv[++i];
+        } else if (arg == "--version" && i + 1 < argc) {
+            options.mapVersion = argv[++i];
         } else if (!arg.empty() && arg[0] != '-' && folder.empty()) {
             folder = std::string(arg);
         } else {

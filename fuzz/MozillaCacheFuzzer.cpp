@@ -1,0 +1,213 @@
+// libFuzzer harness for the Mozilla cache decoder over a whole cache folder.
+// The input is split into the map, the three block files and any separate
+// files:
+//   four times: u32 little-endian length, bytes ("_CACHE_MAP_", then
+//   "_CACHE_001_" to "_CACHE_003_"); a section cut short takes what is left;
+//   then, repeated: u8 name length, name, u32 length, bytes (a separate file;
+//   the name keeps only hex digits and '/', so it stays inside the folder).
+// The folder is decoded as the application does it (messages off), every
+// item's texts are read, and the first items are prepared (extracted and
+// decoded) and deleted again.
+#include "FuzzSupport.h"
+
+#include "formats/NetscapeCacheMapCache.h"
+#include "support/MozillaCacheWriter.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using oriel::test::DeflateBytes;
+using oriel::test::GzipBytes;
+using oriel::test::MozillaCacheWriter;
+
+const std::string& Folder()
+{
+    static const std::string* folder = [] {
+        auto* dir = new std::string((fs::temp_directory_path() / ("oriel-mozilla-fuzz-" + std::to_string(::getpid())))
+                                        .string());
+        fs::create_directories(*dir);
+        std::atexit([] {
+            std::error_code ec;
+            fs::remove_all(Folder(), ec);
+        });
+        return dir;
+    }();
+    return *folder;
+}
+
+void PutLE(std::string& out, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out += char((v >> (8 * i)) & 0xFF);
+}
+
+std::string Frame(const MozillaCacheWriter::Image& image)
+{
+    std::string out;
+    for (const std::string* section : {&image.map, &image.blocks[0], &image.blocks[1], &image.blocks[2]}) {
+        PutLE(out, uint32_t(section->size()));
+        out += *section;
+    }
+    for (const auto& [name, bytes] : image.files) {
+        out += char(name.size());
+        out += name;
+        PutLE(out, uint32_t(bytes.size()));
+        out += bytes;
+    }
+    return out;
+}
+
+class Input {
+public:
+    Input(const uint8_t* data, size_t size)
+        : data_(reinterpret_cast<const char*>(data))
+        , size_(size)
+    {
+    }
+    bool AtEnd() const { return pos_ >= size_; }
+    uint32_t U32()
+    {
+        uint32_t v = 0;
+        for (int i = 0; i < 4 && pos_ < size_; ++i)
+            v |= uint32_t(uint8_t(data_[pos_++])) << (8 * i);
+        return v;
+    }
+    uint8_t U8() { return pos_ < size_ ? uint8_t(data_[pos_++]) : 0; }
+    std::string Bytes(size_t n)
+    {
+        n = std::min(n, size_ - pos_);
+        std::string out(data_ + pos_, n);
+        pos_ += n;
+        return out;
+    }
+
+private:
+    const char* data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+// Only hex digits and single separators: a name that cannot leave the folder.
+std::string SafeName(const std::string& raw)
+{
+    std::string out;
+    for (char c : raw) {
+        bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+        if (hex || (c == '/' && !out.empty() && out.back() != '/'))
+            out += c;
+    }
+    while (!out.empty() && out.back() == '/')
+        out.pop_back();
+    return out;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes)
+{
+    std::error_code ec;
+    fs::create_directories(fs::path(path).parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+MozillaCacheWriter Mixed(MozillaCacheWriter::MapFormat format, MozillaCacheWriter::Layout layout)
+{
+    MozillaCacheWriter w;
+    w.SetFormat(format).SetLayout(layout);
+    std::string page;
+    for (int i = 0; i < 40; ++i)
+        page += "<p>line " + std::to_string(i) + "</p>\n";
+    w.Add("http://a.example/", page, "text/html");
+    w.Add("http://a.example/gz", GzipBytes(page, 0x1E), "text/html", "gzip");
+    w.Add("http://b.example/deflate", DeflateBytes(page, false), "text/css", "deflate");
+    w.Add("http://b.example/zlib", DeflateBytes(page, true), "text/plain", "deflate");
+    w.Add("http://c.example/sep", std::string(17000, 's'), "application/octet-stream");
+    auto& meta = w.Add("http://c.example/meta", "m", "text/plain");
+    meta.metaFile = 0;
+    w.Add("wyciwyg://1/http://d.example/w", "w", "text/html");
+    return w;
+}
+
+} // namespace
+
+void WriteFuzzSeeds(const std::string& dir)
+{
+    using Format = MozillaCacheWriter::MapFormat;
+    using Layout = MozillaCacheWriter::Layout;
+    WriteSeed(dir, "record-array-flat", Frame(Mixed(Format::RecordArray, Layout::Flat).Build()));
+    WriteSeed(dir, "record-array-nested", Frame(Mixed(Format::RecordArray, Layout::Nested).Build()));
+    WriteSeed(dir, "buckets", Frame(Mixed(Format::Buckets, Layout::Flat).Build()));
+    WriteSeed(dir, "buckets-little-endian",
+              Frame(Mixed(Format::Buckets, Layout::Flat).SetLittleEndianRecords(true).Build()));
+    WriteSeed(dir, "dirty-over-announcing",
+              Frame(Mixed(Format::RecordArray, Layout::Flat).SetDirty(true).SetEntryCount(100000).Build()));
+    {
+        auto image = Mixed(Format::RecordArray, Layout::Flat).Build();
+        image.blocks[0].resize(4096 + 300);
+        image.blocks[1].resize(2000);
+        WriteSeed(dir, "short-block-files", Frame(image));
+    }
+    {
+        MozillaCacheWriter w;
+        auto& e = w.Add("http://e.example/", "x", "text/plain");
+        e.metadataVersion = 0x00030001;
+        w.Add("no-colon-key", "y").key = "nocolon";
+        WriteSeed(dir, "rejected-entries", Frame(w.Build()));
+    }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const std::string& folder = Folder();
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    fs::create_directories(folder, ec);
+
+    Input in(data, size);
+    const char* names[] = {"_CACHE_MAP_", "_CACHE_001_", "_CACHE_002_", "_CACHE_003_"};
+    for (const char* name : names) {
+        uint32_t length = in.U32();
+        WriteBytes(folder + "/" + name, in.Bytes(length));
+    }
+    for (int files = 0; !in.AtEnd() && files < 16; ++files) {
+        std::string name = SafeName(in.Bytes(in.U8()));
+        std::string bytes = in.Bytes(in.U32());
+        if (!name.empty() && !fs::is_directory(folder + "/" + name, ec))
+            WriteBytes(folder + "/" + name, bytes);
+    }
+
+    size_t sink = 0;
+    {
+        oriel::NetscapeCacheMapCache cache(nullptr, folder);
+        cache.Decode(nullptr, false);
+        int prepared = 0;
+        for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
+            oriel::CNamedCacheItemArray* group = cache.GetGroup(g);
+            sink += group->GetName() ? std::string(group->GetName()).size() : 0;
+            for (int32_t i = 0; i < group->GetCount(); ++i) {
+                oriel::CCacheItem& item = *group->ItemAt(i);
+                for (const char* text : {item.GetURL(), item.GetURLPath(), item.GetCacheName(), item.GetHeaders(),
+                                         item.GetContentType(), item.GetDisplayCacheName()}) {
+                    if (text)
+                        sink += std::string(text).size();
+                }
+                sink += item.GetSizeText().size() + item.GetLastModifiedText().size() +
+                        item.GetDownloadedText().size() + item.GetExpiresText().size();
+                if (prepared++ < 8 && item.PrepareFile()) {
+                    if (const char* path = item.GetFilePath())
+                        sink += std::string(path).size();
+                }
+            }
+        }
+        std::ostringstream csv;
+        cache.ExportCSV(csv);
+        sink += csv.str().size();
+    }
+    return sink == size_t(-1) ? 1 : 0;
+}
