@@ -2,11 +2,13 @@
 
 #include "formats/ClientUrlCache.h"
 #include "formats/NetscapeCacheDBCache.h"
+#include "formats/NetscapeCacheMapCache.h"
 #include "formats/NetscapeFatDBCache.h"
 #include "formats/OperaCache.h"
 #include "loaders/ClientUrlCacheSettingsLoader.h"
 #include "loaders/Netscape40SettingsLoader.h"
 #include "loaders/Netscape45SettingsLoader.h"
+#include "loaders/Netscape60SettingsLoader.h"
 #include "loaders/OperaSettingsLoader.h"
 #include "platform/FileSystem.h"
 
@@ -40,6 +42,7 @@ std::unique_ptr<SettingsLoader> CreateClientUrlCacheLoader()
 // decoder lands ("_CACHE_MAP_", "cache.db", "fat.db", "dcache4.url" come
 // before "index.dat").
 const CacheFormat kFormats[] = {
+    {"_CACHE_MAP_", "mozilla", &Create<NetscapeCacheMapCache>, &CreateLoader<Netscape60SettingsLoader>},
     {"cache.db", "netscape45", &Create<NetscapeCacheDBCache>, &CreateLoader<Netscape45SettingsLoader>},
     {"fat.db", "netscape40", &Create<NetscapeFatDBCache>, &CreateLoader<Netscape40SettingsLoader>},
     {"dcache4.url", "opera", &Create<OperaCache>, &CreateLoader<OperaSettingsLoader>},
