@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <unordered_map>
@@ -147,16 +148,20 @@ std::string ResolvePath(const std::string& path)
 
 std::optional<FileAttributes> GetFileAttributes(const std::string& path)
 {
-    std::error_code ec;
-    auto st = fs::status(ResolvePath(path), ec);
-    if (ec || st.type() == fs::file_type::not_found)
+    // One stat when the path exists as spelled, which is the common case
+    // (the item list asks this of every item it shows).
+    struct stat st {};
+    if (path.empty())
         return std::nullopt;
-    FileAttributes attributes;
-    attributes.isDirectory = st.type() == fs::file_type::directory;
-    if (st.type() == fs::file_type::regular) {
-        auto size = fs::file_size(ResolvePath(path), ec);
-        attributes.size = ec ? 0 : size;
+    if (::stat(path.c_str(), &st) != 0) {
+        const std::string resolved = ResolvePath(path);
+        if (resolved == path || ::stat(resolved.c_str(), &st) != 0)
+            return std::nullopt;
     }
+    FileAttributes attributes;
+    attributes.isDirectory = S_ISDIR(st.st_mode);
+    if (S_ISREG(st.st_mode))
+        attributes.size = uint64_t(st.st_size);
     return attributes;
 }
 

@@ -1,0 +1,747 @@
+#include "ui/CacheFrame.h"
+
+#include "app/OptionStore.h"
+#include "app/StringTable.h"
+#include "app/TraceLog.h"
+#include "model/TextForms.h"
+#include "ui/CacheListView.h"
+#include "ui/CacheTreeView.h"
+#include "ui/ContentView.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLayout>
+#include <QListView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableView>
+#include <QThread>
+#include <QTimer>
+#include <QToolBar>
+
+#include <algorithm>
+
+namespace oriel {
+
+namespace {
+
+QString Text(int id)
+{
+    return QString::fromUtf8(LoadString(id));
+}
+
+// A menu text as the resource spells it, less its "\tKeys" part.
+QString MenuText(int id)
+{
+    QString text = Text(id);
+    int tab = text.indexOf(u'\t');
+    return tab >= 0 ? text.left(tab) : text;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// FrameProgress
+
+FrameProgress::FrameProgress(QProgressBar* bar)
+    : bar_(bar)
+{
+}
+
+void FrameProgress::SetRange(int lower, int upper)
+{
+    lower_ = lower;
+    upper_ = std::max(lower, upper);
+    SyncIfOwnThread();
+}
+
+void FrameProgress::SetPos(int position)
+{
+    pos_ = position;
+    SyncIfOwnThread();
+}
+
+void FrameProgress::OffsetPos(int delta)
+{
+    pos_ += delta;
+    SyncIfOwnThread();
+}
+
+void FrameProgress::StepIt()
+{
+    // A step of 1, wrapping to the start past the end as the control does.
+    int next = pos_ + 1;
+    pos_ = next > upper_ ? lower_.load() : next;
+    SyncIfOwnThread();
+}
+
+void FrameProgress::SyncIfOwnThread()
+{
+    if (QThread::currentThread() == bar_->thread())
+        Sync(false);
+}
+
+void FrameProgress::Sync(bool force)
+{
+    // The bar is brought up to date and repainted now, not when the event
+    // loop comes round (the long work that moves it keeps the loop from
+    // running); at most every 40 ms, so that 100,000 steps cost nothing.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!force && now - lastPaint_ < 40)
+        return;
+    lastPaint_ = now;
+    const int lower = lower_, upper = upper_;
+    const int pos = std::clamp(pos_.load(), lower, upper);
+    if (bar_->minimum() != lower || bar_->maximum() != upper)
+        bar_->setRange(lower, upper);
+    bar_->setValue(pos);
+    if (bar_->isVisible())
+        bar_->repaint();
+}
+
+// ---------------------------------------------------------------------------
+// CCacheFrame
+
+CCacheFrame::CCacheFrame(CCacheDocument& document, QWidget* parent)
+    : QMainWindow(parent)
+    , document_(document)
+{
+    Trace("Entry - CCacheFrame::CCacheFrame()");
+    InitUiResources();
+    setWindowIcon(QIcon(QStringLiteral(":/oriel/icons/oriel.svg")));
+    setWindowTitle(Text(IDS_APP_TITLE));
+
+    OptionStore& store = OptionStore::Instance();
+    setGeometry(store.ReadInt("Window", "Left", 50), store.ReadInt("Window", "Top", 50),
+                store.ReadInt("Window", "Width", 550), store.ReadInt("Window", "Height", 350));
+
+    icons_ = std::make_unique<CFileTypeIcons>();
+    SetTypeIconSource(icons_.get());
+
+    CreateClient();
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+    CreateProgressBar();
+    LoadSettings();
+
+    document_.SetTitleListener([this](const std::string& title) { OnTitleChanged(title); });
+    list_->OnInitialUpdate();
+    tree_->OnInitialUpdate();
+    metaData_->OnInitialUpdate();
+    content_->OnInitialUpdate();
+    tree_->AddProfiles();
+    UpdateStatusText();
+    list_->CurrentView()->setFocus();
+    Trace("Exit - CCacheFrame::CCacheFrame()");
+}
+
+CCacheFrame::~CCacheFrame()
+{
+    document_.SetTitleListener(nullptr);
+    // The views go first: the list draws with the icon cache.
+    delete takeCentralWidget();
+    SetTypeIconSource(nullptr);
+}
+
+void CCacheFrame::CreateClient()
+{
+    Trace("Entry - CCacheFrame::OnCreateClient()");
+    outer_ = new QSplitter(Qt::Horizontal, this);
+    inner_ = new QSplitter(Qt::Vertical, outer_);
+    Trace("      - Created Splitter OK");
+    tree_ = new CCacheTreeView(*this, document_);
+    outer_->insertWidget(0, tree_);
+    Trace("      - Created TreeView OK (RO)");
+    list_ = new CCacheListView(*this, document_);
+    inner_->addWidget(list_);
+    Trace("      - Created ListView OK (RO)");
+    infoView_ = 0;
+    metaData_ = new CMetaDataView(document_);
+    inner_->addWidget(metaData_);
+    Trace("      - Created CMetaDataView OK (RO)");
+    content_ = new CContentView(document_);
+    inner_->addWidget(content_);
+    content_->hide();
+    Trace("      - Created ContentView OK (RO)");
+    for (QSplitter* splitter : {outer_, inner_}) {
+        splitter->setChildrenCollapsible(false);
+        for (int i = 0; i < splitter->count(); ++i)
+            splitter->widget(i)->setMinimumSize(20, 20);
+    }
+    outer_->setStretchFactor(0, 0);
+    outer_->setStretchFactor(1, 1);
+    inner_->setStretchFactor(0, 0);
+    inner_->setStretchFactor(1, 1);
+    inner_->setStretchFactor(2, 1);
+
+    OptionStore& store = OptionStore::Instance();
+    // Applied when the window is first shown and the splitters know their
+    // own size.
+    splitWidth_ = std::max(20, store.ReadInt("Window", "SplitWidth", 200));
+    splitHeight_ = std::max(20, store.ReadInt("Window", "SplitHeight", 200));
+    setCentralWidget(outer_);
+    Trace("Exit - CCacheFrame::OnCreateClient()");
+}
+
+QAction* CCacheFrame::AddAction(int command, const QString& text, bool checkable)
+{
+    auto* action = new QAction(text, this);
+    action->setCheckable(checkable);
+    const QString prompt = Text(command);
+    const int lineFeed = prompt.indexOf(u'\n');
+    action->setStatusTip(lineFeed >= 0 ? prompt.left(lineFeed) : prompt);
+    if (lineFeed >= 0)
+        action->setToolTip(prompt.mid(lineFeed + 1));
+    actions_[command] = action;
+    return action;
+}
+
+QAction* CCacheFrame::Action(int command) const
+{
+    auto found = actions_.find(command);
+    return found == actions_.end() ? nullptr : found->second;
+}
+
+void CCacheFrame::CreateActions()
+{
+    connect(AddAction(ID_FILE_RELOAD, MenuText(IDS_MENU_RELOAD)), &QAction::triggered, this,
+            &CCacheFrame::OnReloadCache);
+    connect(AddAction(ID_APP_EXIT, MenuText(IDS_MENU_EXIT)), &QAction::triggered, this, &QWidget::close);
+
+    QAction* selectAll = AddAction(ID_EDIT_SELECT_ALL, MenuText(IDS_MENU_SELECT_ALL));
+    selectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    connect(selectAll, &QAction::triggered, this, &CCacheFrame::OnSelectAll);
+    QAction* invert = AddAction(ID_EDIT_INVERT, MenuText(IDS_MENU_INVERT));
+    invert->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    connect(invert, &QAction::triggered, this, &CCacheFrame::OnInvertSelection);
+
+    connect(AddAction(ID_VIEW_TOOLBAR, MenuText(IDS_MENU_TOOLBAR), true), &QAction::triggered, this,
+            &CCacheFrame::OnToggleToolbar);
+    connect(AddAction(ID_VIEW_SHOW_MISSING, MenuText(IDS_MENU_SHOW_MISSING), true), &QAction::triggered, this,
+            &CCacheFrame::OnToggleShowMissing);
+
+    const struct {
+        int command;
+        int text;
+        int style;
+        const char* icon;
+    } kStyles[] = {
+        {ID_VIEW_LARGE_ICONS, IDS_MENU_LARGE_ICONS, CCacheListView::kLargeIcons, "view-large"},
+        {ID_VIEW_SMALL_ICONS, IDS_MENU_SMALL_ICONS, CCacheListView::kSmallIcons, "view-small"},
+        {ID_VIEW_LIST, IDS_MENU_LIST, CCacheListView::kList, "view-list"},
+        {ID_VIEW_DETAILS, IDS_MENU_DETAILS, CCacheListView::kDetails, "view-details"},
+    };
+    for (const auto& s : kStyles) {
+        QAction* action = AddAction(s.command, MenuText(s.text), true);
+        action->setIcon(QIcon(QStringLiteral(":/oriel/icons/%1.svg").arg(QLatin1String(s.icon))));
+        const int style = s.style;
+        connect(action, &QAction::triggered, this, [this, style] { OnViewStyle(style); });
+    }
+
+    connect(AddAction(ID_VIEW_CONTENTS, MenuText(IDS_MENU_CONTENTS), true), &QAction::triggered, this,
+            [this] { ShowInfoView(1); });
+    connect(AddAction(ID_VIEW_REQUEST_DATA, MenuText(IDS_MENU_REQUEST_DATA), true), &QAction::triggered, this,
+            [this] { ShowInfoView(0); });
+
+    const int kSortTexts[7] = {IDS_MENU_SORT_URL_OR_PATH, IDS_MENU_SORT_NAME,     IDS_MENU_SORT_SIZE,
+                               IDS_MENU_SORT_TYPE,        IDS_MENU_SORT_MODIFIED, IDS_MENU_SORT_DOWNLOADED,
+                               IDS_MENU_SORT_EXPIRES};
+    for (int column = 0; column < 7; ++column) {
+        QAction* action = AddAction(ID_SORT_URL + column, MenuText(kSortTexts[column]), true);
+        connect(action, &QAction::triggered, this, [this, column] { OnSortCommand(column); });
+    }
+    connect(AddAction(ID_VIEW_AUTO_ARRANGE, MenuText(IDS_MENU_AUTO_ARRANGE), true), &QAction::triggered, this,
+            &CCacheFrame::OnAutoArrange);
+}
+
+void CCacheFrame::CreateMenus()
+{
+    QMenu* file = menuBar()->addMenu(Text(IDS_MENU_FILE));
+    file->addAction(Action(ID_FILE_RELOAD));
+    file->addSeparator();
+    file->addAction(Action(ID_APP_EXIT));
+
+    QMenu* edit = menuBar()->addMenu(Text(IDS_MENU_EDIT));
+    edit->addAction(Action(ID_EDIT_SELECT_ALL));
+    edit->addAction(Action(ID_EDIT_INVERT));
+
+    QMenu* view = menuBar()->addMenu(Text(IDS_MENU_VIEW));
+    view->addAction(Action(ID_VIEW_TOOLBAR));
+    view->addAction(Action(ID_VIEW_SHOW_MISSING));
+    view->addSeparator();
+    for (int command : {ID_VIEW_LARGE_ICONS, ID_VIEW_SMALL_ICONS, ID_VIEW_LIST, ID_VIEW_DETAILS})
+        view->addAction(Action(command));
+    view->addSeparator();
+    view->addAction(Action(ID_VIEW_CONTENTS));
+    view->addAction(Action(ID_VIEW_REQUEST_DATA));
+    view->addSeparator();
+    QMenu* arrange = view->addMenu(Text(IDS_MENU_ARRANGE));
+    for (int column = 0; column < 7; ++column)
+        arrange->addAction(Action(ID_SORT_URL + column));
+    arrange->addSeparator();
+    arrange->addAction(Action(ID_VIEW_AUTO_ARRANGE));
+
+    for (QMenu* menu : {file, edit, view, arrange})
+        connect(menu, &QMenu::aboutToShow, this, &CCacheFrame::UpdateCommandUI);
+}
+
+void CCacheFrame::CreateToolBar()
+{
+    Trace("Entry - CCacheFrame::CreateToolBar()");
+    toolBar_ = new QToolBar(Text(IDS_TOOLBAR_TITLE), this);
+    toolBar_->setObjectName(QStringLiteral("Tools"));
+    toolBar_->setIconSize(QSize(16, 16));
+    toolBar_->setMovable(true);
+    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    for (int command : {ID_VIEW_LARGE_ICONS, ID_VIEW_SMALL_ICONS, ID_VIEW_LIST, ID_VIEW_DETAILS})
+        toolBar_->addAction(Action(command));
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+    Trace("Exit - CCacheFrame::CreateToolBar()");
+}
+
+void CCacheFrame::CreateStatusBar()
+{
+    Trace("Entry - CCacheFrame::CreateStatusBar()");
+    pane0_ = new QLabel(this);
+    pane1_ = new QLabel(this);
+    pane0_->setMinimumWidth(150);
+    pane1_->setMinimumWidth(150);
+    for (QLabel* pane : {pane0_, pane1_}) {
+        pane->setFrameShape(QFrame::StyledPanel);
+        pane->setFrameShadow(QFrame::Sunken);
+        pane->setIndent(3);
+    }
+    statusBar()->addWidget(pane0_, 0);
+    statusBar()->addWidget(pane1_, 1);
+    statusBar()->setSizeGripEnabled(true);
+    pane0_->installEventFilter(this);
+    Trace("Exit - CCacheFrame::CreateStatusBar()");
+}
+
+void CCacheFrame::CreateProgressBar()
+{
+    Trace("Entry - CCacheFrame::CreateProgressBar()");
+    progressBar_ = new QProgressBar(statusBar());
+    progressBar_->setObjectName(QStringLiteral("progress"));
+    progressBar_->setTextVisible(false);
+    progressBar_->hide();
+    progress_ = std::make_unique<FrameProgress>(progressBar_);
+    Trace("Exit - CCacheFrame::CreateProgressBar()");
+}
+
+void CCacheFrame::PlaceProgressBar()
+{
+    if (progressBar_ && pane0_)
+        progressBar_->setGeometry(pane0_->geometry());
+}
+
+bool CCacheFrame::eventFilter(QObject* watched, QEvent* event)
+{
+    // The bar stays exactly over pane 0 whatever moves the pane.
+    if (watched == pane0_ && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        PlaceProgressBar();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void CCacheFrame::LoadSettings()
+{
+    Trace("Entry - CCacheFrame::LoadSettings()");
+    OptionStore& store = OptionStore::Instance();
+    const int infoView = store.ReadInt("Options", "InfoView", 1);
+    if (infoView != infoView_)
+        ShowInfoView(infoView == 0 ? 0 : 1);
+    toolBar_->setVisible(store.ReadInt("Options", "Toolbar", 1) != 0);
+    showMissing_ = store.ReadInt("Options", "ShowMissing", 1) != 0;
+    defaultAction_ = store.ReadInt("Options", "DefaultAction", 0);
+    const bool programPathSet = !store.ReadString("Options", "QuickView", "").empty();
+    if (defaultAction_ == 2 && !programPathSet)
+        defaultAction_ = 0;
+    int view = store.ReadInt("Options", "View", 1);
+    if (view > 3 || view < 0)
+        view = 1;
+    OnViewStyle(view);
+    Trace("Exit - CCacheFrame::LoadSettings()");
+}
+
+int CCacheFrame::ShowCommand() const
+{
+    if (isMinimized())
+        return 2;
+    if (isMaximized())
+        return 3;
+    return 1;
+}
+
+void CCacheFrame::SaveSettings()
+{
+    OptionStore& store = OptionStore::Instance();
+    const QRect normal = (isMaximized() || isMinimized() || isFullScreen()) ? normalGeometry() : geometry();
+    store.WriteInt("Window", "State", ShowCommand());
+    store.WriteInt("Window", "Left", normal.x());
+    store.WriteInt("Window", "Width", normal.width());
+    store.WriteInt("Window", "Top", normal.y());
+    store.WriteInt("Window", "Height", normal.height());
+    store.WriteInt("Window", "SplitWidth", outer_->sizes().value(0));
+    store.WriteInt("Window", "SplitHeight", inner_->sizes().value(0));
+    store.WriteInt("Options", "InfoView", infoView_);
+    store.WriteInt("Options", "Toolbar", toolBar_->isVisibleTo(this) ? 1 : 0);
+    store.WriteInt("Options", "ShowMissing", showMissing_ ? 1 : 0);
+    // The view style the user chose comes back at the next start.
+    store.WriteInt("Options", "View", viewStyle_);
+    store.Sync();
+}
+
+void CCacheFrame::ShowWithState(int showCommand)
+{
+    switch (showCommand) {
+    case 2:
+        showMinimized();
+        break;
+    case 3:
+        showMaximized();
+        break;
+    default:
+        show();
+        break;
+    }
+}
+
+void CCacheFrame::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (splitWidth_ > 0) {
+        if (layout())
+            layout()->activate();
+        const int total = std::max(outer_->width(), splitWidth_ + 20);
+        outer_->setSizes({splitWidth_, total - splitWidth_});
+        const int height = std::max(inner_->height(), splitHeight_ + 20);
+        const int pane = height - splitHeight_;
+        inner_->setSizes({splitHeight_, infoView_ == 0 ? pane : 0, infoView_ == 0 ? 0 : pane});
+        splitWidth_ = splitHeight_ = 0;
+    }
+}
+
+void CCacheFrame::closeEvent(QCloseEvent* event)
+{
+    // A decode in progress holds the window: it ends first.
+    if (IsBusy()) {
+        event->ignore();
+        return;
+    }
+    if (!closing_) {
+        closing_ = true;
+        SaveSettings();
+    }
+    event->accept();
+}
+
+void CCacheFrame::OnTitleChanged(const std::string& title)
+{
+    if (title.empty())
+        setWindowTitle(Text(IDS_APP_TITLE));
+    else
+        setWindowTitle(QString::fromStdString(title) + QStringLiteral(" - ") + Text(IDS_APP_TITLE));
+}
+
+QString CCacheFrame::StatusText(int pane) const
+{
+    return pane == 0 ? pane0_->text() : pane1_->text();
+}
+
+void CCacheFrame::UpdateStatusText()
+{
+    selectedCount_ = list_->GetSelectedCount();
+    int64_t sum = 0;
+    if (selectedCount_ > 0) {
+        pane0_->setText(QString::fromStdString(FormatSize(selectedCount_)) + Text(IDS_OBJECTS_SELECTED));
+        sum = list_->SizeSum(true);
+    } else {
+        pane0_->setText(QString::fromStdString(FormatSize(list_->GetItemCount())) + Text(IDS_OBJECTS));
+        sum = list_->SizeSum(false);
+    }
+    QString unit = Text(IDS_UNIT_BYTES);
+    if (sum > 1023) {
+        sum /= 1024;
+        unit = Text(IDS_UNIT_KB);
+    }
+    pane1_->setText(QString::fromStdString(FormatSize(sum)) + unit);
+    statusBar()->repaint();
+    UpdateCommandUI();
+}
+
+void CCacheFrame::SetStatusMessage(int stringId)
+{
+    pane0_->setText(Text(stringId));
+    statusBar()->repaint();
+}
+
+void CCacheFrame::ShowProgress(bool show)
+{
+    if (show) {
+        PlaceProgressBar();
+        progressBar_->show();
+        progressBar_->raise();
+        progress_->Sync(true);
+    } else {
+        progressBar_->hide();
+    }
+}
+
+void CCacheFrame::BeginWait()
+{
+    if (busy_++ == 0) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        centralWidget()->setEnabled(false);
+        menuBar()->setEnabled(false);
+        toolBar_->setEnabled(false);
+    }
+}
+
+void CCacheFrame::EndWait()
+{
+    if (busy_ > 0 && --busy_ == 0) {
+        centralWidget()->setEnabled(true);
+        menuBar()->setEnabled(true);
+        toolBar_->setEnabled(true);
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+int CCacheFrame::RunDecode(CCache* cache)
+{
+    if (!cache)
+        return -1;
+    progress_->SetRange(0, 100);
+    progress_->SetPos(0);
+    cache->DecodeThread(progress_.get(), true);
+    if (cache->IsDecoding()) {
+        // The window keeps painting (and shows the decoder's messages) while
+        // the decode runs on its own thread.
+        QEventLoop loop;
+        QTimer timer;
+        timer.setInterval(25);
+        connect(&timer, &QTimer::timeout, &loop, [&] {
+            progress_->Sync(true);
+            if (!cache->IsDecoding())
+                loop.quit();
+        });
+        timer.start();
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    cache->WaitForDecodeThread();
+    progress_->Sync(true);
+    return cache->IsDecoded() ? 0 : -1;
+}
+
+void CCacheFrame::SetSortColumn(int column)
+{
+    sortColumn_ = column;
+    autoArrange_ = false;
+    UpdateCommandUI();
+}
+
+void CCacheFrame::UpdateCommandUI()
+{
+    if (actions_.empty() || !toolBar_)
+        return;
+    Action(ID_FILE_RELOAD)->setEnabled(tree_->GetSelectedProfile() != nullptr);
+    Action(ID_VIEW_TOOLBAR)->setChecked(toolBar_->isVisibleTo(this));
+    Action(ID_VIEW_SHOW_MISSING)->setChecked(showMissing_);
+    Action(ID_VIEW_LARGE_ICONS)->setChecked(viewStyle_ == CCacheListView::kLargeIcons);
+    Action(ID_VIEW_SMALL_ICONS)->setChecked(viewStyle_ == CCacheListView::kSmallIcons);
+    Action(ID_VIEW_LIST)->setChecked(viewStyle_ == CCacheListView::kList);
+    Action(ID_VIEW_DETAILS)->setChecked(viewStyle_ == CCacheListView::kDetails);
+    Action(ID_VIEW_CONTENTS)->setChecked(infoView_ == 1);
+    Action(ID_VIEW_REQUEST_DATA)->setChecked(infoView_ == 0);
+    for (int column = 0; column < 7; ++column)
+        Action(ID_SORT_URL + column)->setChecked(sortColumn_ == column);
+    QAction* arrange = Action(ID_VIEW_AUTO_ARRANGE);
+    arrange->setEnabled(viewStyle_ != CCacheListView::kDetails);
+    arrange->setChecked(viewStyle_ != CCacheListView::kDetails && autoArrange_);
+}
+
+void CCacheFrame::OnReloadCache()
+{
+    BrowserProfile* profile = tree_->GetSelectedProfile();
+    if (!profile || !profile->cache)
+        return;
+    BeginWait();
+    SetStatusMessage(IDS_CLEARING_LIST);
+    list_->DeleteAllItems();
+    ShowProgress(true);
+    SetStatusMessage(IDS_DECODING);
+    RunDecode(profile->cache.get());
+    ShowProgress(false);
+    EndWait();
+    // From the list: the tree rebuilds the profile and the list follows it.
+    document_.UpdateAllViews(list_, CACHE_RELOAD, CUpdateHint::ForProfile(profile));
+    UpdateStatusText();
+}
+
+void CCacheFrame::OnViewStyle(int style)
+{
+    viewStyle_ = style;
+    if (style == CCacheListView::kDetails)
+        autoArrange_ = false;
+    list_->SetViewStyle(style);
+    UpdateCommandUI();
+}
+
+void CCacheFrame::OnToggleToolbar()
+{
+    toolBar_->setVisible(!toolBar_->isVisibleTo(this));
+    UpdateCommandUI();
+    list_->CurrentView()->setFocus();
+}
+
+void CCacheFrame::OnToggleShowMissing()
+{
+    showMissing_ = !showMissing_;
+    document_.UpdateAllViews(nullptr, CACHE_REFRESH, nullptr);
+    UpdateCommandUI();
+}
+
+void CCacheFrame::OnSortCommand(int column)
+{
+    sortColumn_ = column;
+    autoArrange_ = false;
+    OptionStore& store = OptionStore::Instance();
+    store.WriteInt("Options", "SortColumn", column);
+    store.WriteInt("Options", "SortOrder", 1);
+    list_->SortByColumn(column, true);
+    UpdateCommandUI();
+}
+
+void CCacheFrame::OnAutoArrange()
+{
+    if (viewStyle_ == CCacheListView::kDetails)
+        return;
+    if (!autoArrange_)
+        list_->ArrangeIcons();
+    autoArrange_ = !autoArrange_;
+    UpdateCommandUI();
+}
+
+void CCacheFrame::OnSelectAll()
+{
+    list_->SelectAll();
+    UpdateStatusText();
+}
+
+void CCacheFrame::OnInvertSelection()
+{
+    list_->InvertSelection();
+    UpdateStatusText();
+}
+
+void CCacheFrame::ShowInfoView(int infoView)
+{
+    if (infoView == infoView_)
+        return;
+    QWidget* show = infoView == 0 ? static_cast<QWidget*>(metaData_) : static_cast<QWidget*>(content_);
+    QWidget* hide = infoView == 0 ? static_cast<QWidget*>(content_) : static_cast<QWidget*>(metaData_);
+    const bool hadFocus = hide->isAncestorOf(QApplication::focusWidget()) || hide->hasFocus();
+    const QList<int> sizes = inner_->sizes();
+    show->show();
+    hide->hide();
+    // The shown pane takes the hidden one's place in the splitter (once the
+    // splitter has been laid out; before that it lays itself out).
+    const int paneHeight = std::max(sizes.value(1), sizes.value(2));
+    if (sizes.value(0) > 0 && paneHeight > 0)
+        inner_->setSizes({sizes.value(0), infoView == 0 ? paneHeight : 0, infoView == 0 ? 0 : paneHeight});
+    if (hadFocus)
+        show->setFocus();
+    infoView_ = infoView;
+    UpdateCommandUI();
+}
+
+bool CCacheFrame::focusNextPrevChild(bool)
+{
+    OnNextPane();
+    return true;
+}
+
+void CCacheFrame::OnNextPane()
+{
+    // Between the tree and the right-hand pane.
+    if (tree_->hasFocus())
+        list_->CurrentView()->setFocus(Qt::TabFocusReason);
+    else
+        tree_->setFocus(Qt::TabFocusReason);
+}
+
+int CCacheFrame::ContextMenuAt(const QPoint& globalPos) const
+{
+    QAbstractItemView* view = list_->CurrentView();
+    if (view->isVisible()) {
+        const QPoint p = view->viewport()->mapFromGlobal(globalPos);
+        if (view->viewport()->rect().contains(p) && view->indexAt(p).isValid())
+            return kItemMenu;
+    }
+    if (tree_->isVisible()) {
+        const QPoint p = tree_->viewport()->mapFromGlobal(globalPos);
+        if (tree_->viewport()->rect().contains(p)) {
+            if (QTreeWidgetItem* node = tree_->itemAt(p))
+                return CCacheTreeView::NodeImage(node) != CCacheTreeView::kProfileImage ? kServerMenu : kProfileMenu;
+        }
+    }
+    return kBackgroundMenu;
+}
+
+std::unique_ptr<QMenu> CCacheFrame::CreateContextMenu(int menu)
+{
+    UpdateCommandUI();
+    switch (menu) {
+    case kProfileMenu: {
+        auto popup = std::make_unique<QMenu>(this);
+        popup->addAction(Action(ID_FILE_RELOAD));
+        popup->setDefaultAction(Action(ID_FILE_RELOAD));
+        return popup;
+    }
+    case kBackgroundMenu: {
+        auto popup = std::make_unique<QMenu>(this);
+        popup->addAction(Action(ID_VIEW_TOOLBAR));
+        popup->addAction(Action(ID_VIEW_SHOW_MISSING));
+        popup->addSeparator();
+        QMenu* view = popup->addMenu(Text(IDS_MENU_VIEW));
+        for (int command : {ID_VIEW_LARGE_ICONS, ID_VIEW_SMALL_ICONS, ID_VIEW_LIST, ID_VIEW_DETAILS})
+            view->addAction(Action(command));
+        QMenu* arrange = popup->addMenu(Text(IDS_MENU_ARRANGE));
+        // The background menu names the first sort "by URL".
+        QAction* byUrl = arrange->addAction(MenuText(IDS_MENU_SORT_URL));
+        byUrl->setCheckable(true);
+        byUrl->setChecked(sortColumn_ == 0);
+        byUrl->setStatusTip(Action(ID_SORT_URL)->statusTip());
+        connect(byUrl, &QAction::triggered, this, [this] { OnSortCommand(0); });
+        for (int column = 1; column < 7; ++column)
+            arrange->addAction(Action(ID_SORT_URL + column));
+        arrange->addSeparator();
+        arrange->addAction(Action(ID_VIEW_AUTO_ARRANGE));
+        return popup;
+    }
+    default:
+        // The item and server menus hold only the item operations.
+        return nullptr;
+    }
+}
+
+void CCacheFrame::contextMenuEvent(QContextMenuEvent* event)
+{
+    std::unique_ptr<QMenu> menu = CreateContextMenu(ContextMenuAt(event->globalPos()));
+    if (menu)
+        menu->exec(event->globalPos());
+}
+
+} // namespace oriel

@@ -1,0 +1,59 @@
+// The profile tree: one node per browser profile and, once a profile has
+// been expanded, one node per server of its cache. Expanding a profile
+// decodes its cache the first time; choosing a node shows it in the list.
+#pragma once
+
+#include "ui/Document.h"
+
+#include <QTreeWidget>
+
+namespace oriel {
+
+class CCacheFrame;
+
+class CCacheTreeView : public QTreeWidget, public CView {
+    Q_OBJECT
+public:
+    // Node images: the node's kind is told by its image.
+    enum Image { kProfileImage = 0, kProfileSelectedImage = 1, kServerImage = 2, kServerSelectedImage = 3 };
+    // Server names longer than this show their start and "...".
+    static constexpr int kMaxServerChars = 250;
+
+    CCacheTreeView(CCacheFrame& frame, CCacheDocument& document, QWidget* parent = nullptr);
+    ~CCacheTreeView() override;
+
+    void OnInitialUpdate() override;
+    void OnUpdate(CView* sender, int32_t hint, CUpdateHint* hintObject) override;
+
+    void AddProfiles();
+    BrowserProfile* GetSelectedProfile() const;
+    CNamedCacheItemArray* GetSelectedServer() const;
+    QTreeWidgetItem* FindProfileNode(BrowserProfile* profile) const;
+    void RebuildProfileNode(BrowserProfile* profile, bool expand);
+
+    // The node's image (0 profile, 2 server), or -1 without a node.
+    static int NodeImage(const QTreeWidgetItem* node);
+    static BrowserProfile* NodeProfile(const QTreeWidgetItem* node);
+    static CNamedCacheItemArray* NodeServer(const QTreeWidgetItem* node);
+    static bool ExpandedOnce(const QTreeWidgetItem* node);
+    // The label a server node shows.
+    static QString ServerLabel(const char* name);
+
+private:
+    void OnItemExpandedOrCollapsed(QTreeWidgetItem* node);
+    void OnCurrentItemChanged(QTreeWidgetItem* current);
+    QTreeWidgetItem* NewNode(int image, const QString& label);
+    // Inserts among the siblings in alphabetical position.
+    static void InsertSorted(QTreeWidget* tree, QTreeWidgetItem* parent, QTreeWidgetItem* node);
+    // Selects without the selection counting as the user's.
+    void SelectInCode(QTreeWidgetItem* node);
+    void ExpandInCode(QTreeWidgetItem* node);
+
+    CCacheFrame& frame_;
+    CCacheDocument& document_;
+    QIcon profileIcon_;
+    QIcon serverIcon_;
+    int codeSelecting_ = 0;
+};
+
+} // namespace oriel

@@ -1,0 +1,61 @@
+#include "ui/WindowApp.h"
+
+#include "app/CacheApp.h"
+#include "app/OptionStore.h"
+#include "app/StringTable.h"
+#include "app/TraceLog.h"
+#include "ui/UiMessageSink.h"
+
+#include <QApplication>
+
+namespace oriel {
+
+std::unique_ptr<CCacheFrame> CreateCacheFrame(CCacheDocument& document)
+{
+    Trace("Entry - CCacheApp::CreateCacheFrame");
+    // A window closed maximized comes back maximized.
+    const int state = OptionStore::Instance().ReadInt("Window", "State", 1);
+    auto frame = std::make_unique<CCacheFrame>(document);
+    frame->ShowWithState(state);
+    Trace("Exit - CCacheApp::CreateCacheFrame");
+    return frame;
+}
+
+void DecodeAtStartup(CCacheFrame& frame)
+{
+    if (OptionStore::Instance().ReadInt("Options", "DecodeStartup", 1) != 0)
+        frame.OnReloadCache();
+}
+
+int RunWindowApp(int argc, char** argv)
+{
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Oriel"));
+    ChooseIconTheme();
+    SetMessageSink(std::make_shared<UiMessageSink>());
+
+    std::string commandLine;
+    for (int i = 1; i < argc; ++i) {
+        if (i > 1)
+            commandLine += ' ';
+        commandLine += argv[i];
+    }
+
+    CCacheApp app(OptionStore::Instance());
+    if (!app.InitInstance(commandLine)) {
+        // "/EMPTY": the empty-cache run has no window of its own yet.
+        Messages().ShowMessage(LoadString(IDS_EMPTY_NOT_AVAILABLE), MessageIcon::Information);
+        return 0;
+    }
+    int status = 0;
+    {
+        CCacheDocument document(std::make_unique<BrowserSettingsCollection>(*app.Document()));
+        std::unique_ptr<CCacheFrame> frame = CreateCacheFrame(document);
+        DecodeAtStartup(*frame);
+        status = QApplication::exec();
+    }
+    SetMessageSink(nullptr);
+    return status;
+}
+
+} // namespace oriel

@@ -1,0 +1,179 @@
+// oriel-shot: opens the window offscreen on the configured caches (as
+// `oriel` would, with ORIEL_CONFIG) and saves pictures of it:
+//
+//   oriel-shot OUTDIR
+//
+//   details.png       details view, a server chosen, an image shown
+//   request-data.png  the request-data pane under a page's row
+//   icons.png         large icons view of the whole profile
+#include "app/CacheApp.h"
+#include "app/OptionStore.h"
+#include "ui/CacheFrame.h"
+#include "ui/CacheListView.h"
+#include "ui/CacheTreeView.h"
+#include "ui/ContentView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QItemSelectionModel>
+#include <QSplitter>
+#include <QTableView>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+#include <cstring>
+#include <functional>
+
+namespace {
+
+using namespace oriel;
+
+bool Save(QWidget& window, const QString& file)
+{
+    QApplication::processEvents();
+    window.repaint();
+    QApplication::processEvents();
+    if (!window.grab().save(file, "PNG")) {
+        std::fprintf(stderr, "oriel-shot: cannot write %s\n", qPrintable(file));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(file));
+    return true;
+}
+
+// Selects the first row whose item passes `want`, as a click would.
+bool SelectRow(CCacheListView& list, const std::function<bool(CCacheItem&)>& want)
+{
+    CCacheItemModel* model = list.Model();
+    for (int row = 0; row < model->RowCountInt(); ++row) {
+        CCacheItem* item = model->ItemAt(row);
+        if (!model->IsMissing(row) && want(*item)) {
+            QModelIndex index = model->index(row, 0);
+            list.Table()->selectionModel()->select(
+                index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            list.Table()->selectionModel()->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+            list.Table()->scrollTo(index);
+            list.ReportSelectionChange();
+            return true;
+        }
+    }
+    return false;
+}
+
+bool HasType(CCacheItem& item, const char* prefix)
+{
+    const char* type = item.GetContentType();
+    return type && std::strncmp(type, prefix, std::strlen(prefix)) == 0;
+}
+
+// The server node with the most image items that show.
+QTreeWidgetItem* ServerWithImages(CCacheTreeView& tree, QTreeWidgetItem* profileNode)
+{
+    QTreeWidgetItem* best = nullptr;
+    int bestCount = 0;
+    for (int i = 0; i < profileNode->childCount(); ++i) {
+        CNamedCacheItemArray* server = CCacheTreeView::NodeServer(profileNode->child(i));
+        int count = 0;
+        for (int32_t j = 0; server && j < server->GetCount(); ++j) {
+            CCacheItem* item = server->ItemAt(j);
+            if (item && HasType(*item, "image") && item->Exists())
+                ++count;
+        }
+        if (count > bestCount) {
+            best = profileNode->child(i);
+            bestCount = count;
+        }
+    }
+    (void)tree;
+    return best;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication qapp(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: oriel-shot OUTDIR\n");
+        return 2;
+    }
+    const QString outDir = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(outDir);
+    ChooseIconTheme();
+
+    CCacheApp app(OptionStore::Instance());
+    if (!app.InitInstance("")) {
+        std::fprintf(stderr, "oriel-shot: no window to show\n");
+        return 1;
+    }
+    CCacheDocument document(std::make_unique<BrowserSettingsCollection>(*app.Document()));
+    CCacheFrame frame(document);
+    frame.setGeometry(0, 0, 1100, 700);
+    frame.ShowInfoView(1);
+    frame.OnViewStyle(CCacheListView::kDetails);
+    frame.show();
+    if (!QTest::qWaitForWindowExposed(&frame))
+        return 1;
+
+    frame.OuterSplitter()->setSizes({230, 870});
+    frame.InnerSplitter()->setSizes({360, 260, 0});
+    CCacheListView& list = *frame.List();
+    const int widths[CCacheItemModel::kColumnCount] = {190, 150, 80, 90, 150, 150, 150};
+    for (int column = 0; column < CCacheItemModel::kColumnCount; ++column)
+        list.Table()->setColumnWidth(column, widths[column]);
+
+    // The first server, over all profiles, with a picture that shows.
+    CCacheTreeView& tree = *frame.Tree();
+    QTreeWidgetItem* profileNode = nullptr;
+    bool shown = false;
+    for (int i = 0; i < tree.topLevelItemCount() && !shown; ++i) {
+        QTreeWidgetItem* node = tree.topLevelItem(i);
+        node->setExpanded(true);
+        QTreeWidgetItem* server = ServerWithImages(tree, node);
+        if (!server)
+            continue;
+        tree.setCurrentItem(server);
+        // The largest picture of the server makes the clearest picture.
+        CCacheItemModel* model = list.Model();
+        std::vector<CCacheItem*> images;
+        for (int row = 0; row < model->RowCountInt(); ++row) {
+            if (HasType(*model->ItemAt(row), "image") && !model->IsMissing(row))
+                images.push_back(model->ItemAt(row));
+        }
+        std::stable_sort(images.begin(), images.end(),
+                         [](CCacheItem* a, CCacheItem* b) { return a->GetSize() > b->GetSize(); });
+        for (CCacheItem* wanted : images) {
+            SelectRow(list, [wanted](CCacheItem& item) { return &item == wanted; });
+            shown = frame.Content()->HasImage();
+            if (shown)
+                break;
+        }
+        profileNode = node;
+    }
+    if (!shown)
+        std::fprintf(stderr, "oriel-shot: no picture could be shown\n");
+    if (!profileNode && tree.topLevelItemCount() > 0)
+        profileNode = tree.topLevelItem(0);
+    if (!profileNode) {
+        std::fprintf(stderr, "oriel-shot: no profiles\n");
+        return 1;
+    }
+    bool ok = Save(frame, outDir + "/details.png");
+
+    frame.ShowInfoView(0);
+    tree.setCurrentItem(profileNode);
+    list.Table()->setColumnWidth(0, 300);
+    if (!SelectRow(list, [](CCacheItem& item) { return HasType(item, "text/html") && item.GetHeaders(); }))
+        SelectRow(list, [](CCacheItem& item) { return item.GetHeaders() != nullptr; });
+    ok = Save(frame, outDir + "/request-data.png") && ok;
+
+    frame.ShowInfoView(1);
+    frame.OnViewStyle(CCacheListView::kLargeIcons);
+    SelectRow(list, [](CCacheItem& item) { return HasType(item, "image/png"); });
+    ok = Save(frame, outDir + "/icons.png") && ok;
+    return ok ? 0 : 1;
+}
