@@ -525,5 +525,24 @@ TEST_F(MozillaLoadersTest, CollectionListsFirefoxThenMozillaThenInternetExplorer
     EXPECT_TRUE(sink->messages.empty());
 }
 
+TEST_F(MozillaLoadersTest, ChosenFolderWithACacheMapGetsTheMozillaDecoderFirst)
+{
+    const std::string folder = dir.file("chosen");
+    test::WriteFile(folder + "/_CACHE_MAP_", "");
+    test::WriteFile(folder + "/index.dat", "");
+    AppOptions appOptions;
+    appOptions.useProfiles = CBrowserSettings::kModeFolderOnly;
+    appOptions.cacheFolder = folder;
+    CBrowserSettings settings(appOptions, CBrowserSettings::ProfileLoaders());
+    ASSERT_EQ(settings.GetCount(), 1);
+    BrowserProfile* profile = settings.GetProfile(0);
+    auto* cache = dynamic_cast<NetscapeCacheMapCache*>(profile->cache.get());
+    ASSERT_NE(cache, nullptr);
+    EXPECT_EQ(cache->GetFolder(), folder);
+    // The Mozilla loader leaves the profile's names as they were.
+    EXPECT_EQ(profile->profileName, folder);
+    EXPECT_EQ(profile->cacheFolder, "");
+}
+
 } // namespace
 } // namespace oriel
