@@ -90,6 +90,8 @@ void ForEachItem(CCache& cache, Visit visit)
 
 int RunList(const Args& args);
 int RunExport(const Args& args);
+// One item's prepared body to stdout (CatCommand.cpp).
+int RunCat(const Args& args);
 
 // The examined system (SystemCommands.cpp). Value flags every command takes:
 // --root, --user, --reg, --drive, --mode.

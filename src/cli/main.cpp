@@ -22,6 +22,8 @@ const Command kCommands[] = {
     {"profiles", "profiles", "the browser profiles found (slot, default, names, cache folder, format)", {}, {},
      &RunProfiles},
     {"users", "users", "the user profiles of the examined Windows system (* the examined one)", {}, {}, &RunUsers},
+    {"cat", "cat FOLDER URL | cat --key N FOLDER", "one item's body (extracted and decoded) to stdout",
+     {"key", "profile"}, {}, &RunCat},
 };
 
 // Messages go to stderr as "oriel-cli: TEXT"; questions are answered no, and
@@ -89,6 +91,8 @@ int main(int argc, char** argv)
     }
     // A folder, or a profile of the examined system; "profiles" and "users" take neither.
     size_t folders = command->run == &RunProfiles || command->run == &RunUsers || args.has("profile") ? 0 : 1;
+    if (command->run == &RunCat && !args.has("key"))
+        ++folders; // and the URL
     if (args.positional().size() != folders)
         return UsageError(*command, args.positional().size() < folders ? "missing FOLDER" : "too many arguments");
 
