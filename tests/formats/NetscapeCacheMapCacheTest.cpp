@@ -2,6 +2,7 @@
 
 #include "app/Messages.h"
 #include "formats/InternalCacheItem.h"
+#include "model/CacheFolder.h"
 #include "platform/FileSystem.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
@@ -147,6 +148,35 @@ TEST(NetscapeCacheMapCache, EveryMapFormatAndLayoutListsEveryEntryWithItsFields)
             EXPECT_NE(d.Find("http://media.example.org/long-headers"), nullptr);
         }
     }
+}
+
+TEST(NetscapeCacheMapCache, AFolderHoldingAMapAndAnIndexDatIsReadAsAMozillaCache)
+{
+    TempDir dir;
+    SampleCache(Format::RecordArray, Layout::Flat).Write(dir.path());
+    WriteFile(dir.file("index.dat"), "Client UrlCache MMF Ver 5.2");
+    const CacheFormat* format = RecognizeCacheFolder(dir.path());
+    ASSERT_NE(format, nullptr);
+    EXPECT_STREQ(format->indexFile, "_CACHE_MAP_");
+    auto cache = CreateCacheForFolder(nullptr, dir.path());
+    EXPECT_NE(dynamic_cast<NetscapeCacheMapCache*>(cache.get()), nullptr);
+}
+
+TEST(NetscapeCacheMapCache, MapAndBlockFilesAreFoundWhateverTheCaseOfTheirNames)
+{
+    TempDir dir;
+    SampleCache(Format::RecordArray, Layout::Flat).Write(dir.path());
+    fs::rename(dir.file("_CACHE_MAP_"), dir.file("_cache_map_"));
+    fs::rename(dir.file("_CACHE_001_"), dir.file("_Cache_001_"));
+    EXPECT_NE(RecognizeCacheFolder(dir.path()), nullptr);
+    Decoded d = Decode(dir.path());
+    EXPECT_EQ(d.result, 0);
+    EXPECT_EQ(d.items.size(), 6u);
+    auto* home = dynamic_cast<CInternalCacheItem*>(d.Find("http://www.example.com/"));
+    ASSERT_NE(home, nullptr);
+    EXPECT_TRUE(home->Exists());
+    ASSERT_TRUE(home->PrepareFile());
+    EXPECT_EQ(ReadWholeFile(home->GetFilePath()), "<html>home</html>");
 }
 
 TEST(NetscapeCacheMapCache, SeparateFileNamesAreBuiltFromHashKindAndGeneration)
