@@ -3,6 +3,8 @@
 // --ignore-unsupported, and every browser family of a synthetic Windows
 // tree in "oriel-cli profiles".
 #include "support/Dcache4Writer.h"
+#include "support/MozillaProfileWriter.h"
+#include "support/Netscape4OperaProfileWriter.h"
 #include "support/NetscapeDbWriter.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
@@ -44,6 +46,19 @@ SynthOptions Entries(int entries)
     SynthOptions options;
     options.entries = entries;
     return options;
+}
+
+// The synthetic Windows tree of oriel-synth: users Jane and Tom, Jane with
+// an Internet Explorer cache and every other browser family's profiles.
+void WriteTree(const std::string& root, WindowsTreeWriter::Layout layout, const SynthOptions& options)
+{
+    WindowsTreeWriter tree(layout);
+    tree.addUser("Jane");
+    tree.addUser("Tom");
+    tree.synthesizeIECache("Jane", options);
+    AddSyntheticMozillaProfiles(tree, "Jane", options);
+    AddSyntheticNetscapeOperaProfiles(tree, "Jane", options);
+    tree.write(root);
 }
 
 TEST(NetscapeOperaCliTest, ListAndExportShowEveryEntryOfEachFormat)
@@ -129,7 +144,7 @@ TEST(NetscapeOperaCliTest, EveryBrowserFamilyOfAWindowsTreeIsListedInOrderWithIt
         SCOPED_TRACE(layout == WindowsTreeWriter::Layout::Xp ? "xp" : "vista");
         TempDir dir;
         const std::string root = dir.file("system");
-        WriteSyntheticWindowsTree(root, layout, Entries(12));
+        WriteTree(root, layout, Entries(12));
         std::string out, err;
         ASSERT_EQ(RunCommand(Cli("profiles --root '" + root + "'"), &out, &err), 0) << err;
         std::vector<std::string> names;

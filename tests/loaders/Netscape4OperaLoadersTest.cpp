@@ -16,6 +16,7 @@
 #include "platform/WindowsSystem.h"
 #include "support/Dcache4Writer.h"
 #include "support/IndexDatWriter.h"
+#include "support/MozillaProfileWriter.h"
 #include "support/Netscape4OperaProfileWriter.h"
 #include "support/NetscapeDbWriter.h"
 #include "support/TestEnvironment.h"
@@ -50,6 +51,19 @@ SynthOptions Small(int entries, uint32_t seed = 1)
     options.entries = entries;
     options.seed = seed;
     return options;
+}
+
+// The synthetic Windows tree of oriel-synth: users Jane and Tom, Jane with
+// an Internet Explorer cache and every other browser family's profiles.
+void WriteTree(const std::string& root, WindowsTreeWriter::Layout layout, const SynthOptions& options)
+{
+    WindowsTreeWriter tree(layout);
+    tree.addUser("Jane");
+    tree.addUser("Tom");
+    tree.synthesizeIECache("Jane", options);
+    AddSyntheticMozillaProfiles(tree, "Jane", options);
+    AddSyntheticNetscapeOperaProfiles(tree, "Jane", options);
+    tree.write(root);
 }
 
 class Netscape4OperaLoadersTest : public testing::Test {
@@ -268,7 +282,7 @@ TEST_F(Netscape4OperaLoadersTest, LoadersNeverGoBeyond256Profiles)
 
 TEST_F(Netscape4OperaLoadersTest, TheCollectionListsEveryFamilyInItsOrderWithItsCache)
 {
-    WriteSyntheticWindowsTree(root, WindowsTreeWriter::Layout::Xp, Small(20));
+    WriteTree(root, WindowsTreeWriter::Layout::Xp, Small(20));
     platform::SystemConfig config;
     config.root = root;
     platform::InstallSystem(config);
