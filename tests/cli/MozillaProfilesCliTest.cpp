@@ -120,8 +120,7 @@ TEST(MozillaProfilesCli, TheSyntheticTreeHasFirefoxAndMozillaProfilesWithCaches)
     TempDir dir;
     test::SynthOptions options;
     options.entries = 12;
-    options.layout = "vista";
-    test::WriteSyntheticWindowsTree(dir.path(), options);
+    test::WriteSyntheticWindowsTree(dir.path(), WindowsTreeWriter::Layout::Vista, options);
     std::string out, err;
     ASSERT_EQ(RunCommand(Cli("profiles --root " + Quote(dir.path())), &out, &err), 0) << err;
     EXPECT_EQ(err, "");
