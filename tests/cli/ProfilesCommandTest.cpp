@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <sstream>
+
 namespace oriel {
 namespace {
 
@@ -124,6 +128,55 @@ TEST(ProfilesCommand, BadSystemFlagsAndMissingProfilesFail)
     for (const Case& k : cases) {
         std::string err = RunCli(k.args, k.status);
         EXPECT_NE(err.find(k.message), std::string::npos) << k.args << ": " << err;
+    }
+}
+
+// The first fields of the lines, sorted.
+std::vector<std::string> Urls(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        lines.push_back(line.substr(0, line.find('\t')));
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// oriel-synth's tree, given as the root, lists the IE cache through the
+// URL-cache service as the index.dat decoder lists the same folder, less the
+// LEAK records (entries Windows already deleted) that only the decoder shows.
+TEST(ProfilesCommand, ASynthesizedTreeListsItsCacheAsTheIndexDatDecoderDoes)
+{
+    for (const char* layout : {"xp", "vista"}) {
+        TempDir root;
+        std::string out, err;
+        ASSERT_EQ(RunCommand(std::string(ORIEL_SYNTH_PATH) + " windows-tree " + Quote(root.path()) +
+                                 " --entries 120 --layout " + layout,
+                             &out, &err),
+                  0)
+            << err;
+        std::string index = out.substr(0, out.find('\n'));
+        std::string content = index.substr(0, index.rfind('/'));
+        const std::string system = " --root " + Quote(root.path()) + " --mode ie";
+
+        EXPECT_EQ(RunCli("profiles" + system),
+                  "0\t*\tInternet Explorer Cache\tInternet Explorer Cache\t" + content + "\tie-urlcache\n");
+        std::vector<std::string> viaService = Urls(RunCli("list --profile 0" + system));
+        std::vector<std::string> direct = Urls(RunCli("list " + Quote(content)));
+        ASSERT_EQ(viaService.size(), 119u) << layout;
+        ASSERT_EQ(direct.size(), 120u) << layout;
+        std::vector<std::string> onlyDirect;
+        std::set_difference(direct.begin(), direct.end(), viaService.begin(), viaService.end(),
+                            std::back_inserter(onlyDirect));
+        EXPECT_EQ(onlyDirect.size(), 1u) << layout;
+        std::string listed = RunCli("list --profile 0" + system);
+        EXPECT_EQ(listed.find("\tno\n"), std::string::npos) << listed; // every body is there
+
+        // One row fewer.
+        std::string csv = RunCli("export --profile 'Internet Explorer Cache'" + system);
+        std::string directCsv = RunCli("export " + Quote(content));
+        EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n') + 1, std::count(directCsv.begin(), directCsv.end(), '\n'));
     }
 }
 

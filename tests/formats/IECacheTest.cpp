@@ -523,7 +523,8 @@ TEST_F(IECacheTest, EmptyingRemovesEveryEntryWhoseFileExists)
     EXPECT_EQ(Urls(Enumerate(fresh)), std::vector<std::string>{"http://h0.example/4.gif"});
     EXPECT_TRUE(fs::is_empty(dir.file("ABCD1234")));
     EXPECT_TRUE(fs::is_empty(dir.file("EFGH5678")));
-    ByteReader now(ReadWholeFile(index));
+    const std::string after = ReadWholeFile(index);
+    ByteReader now(after);
     EXPECT_EQ(*now.u32le(76) + *now.u32le(88), 1u); // the folders' file counts
     if (HaveMsiecfexport()) {
         EXPECT_EQ(MsiecfLocations(index), std::vector<std::string>{"http://h0.example/4.gif"});

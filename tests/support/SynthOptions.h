@@ -10,7 +10,7 @@ struct SynthOptions {
     int entries = 200;  // index records to write
     uint32_t seed = 1;  // same seed, same files
     bool bodies = true; // write the cached bodies beside the index
-    std::string layout = "vista"; // Windows trees: "xp" or "vista"; Mozilla caches: "flat" or "nested"
+    std::string layout; // empty: the format's default; Windows trees "xp" or "vista", Mozilla caches "flat" or "nested"
     std::string mapVersion = "new"; // Mozilla caches: "old" (0x00010005 buckets) or "new"
 };
 

@@ -209,6 +209,14 @@ void WindowsTreeWriter::write(const std::string& root)
         writer(root);
 }
 
+std::string WriteSyntheticWindowsTree(const std::string& root, const SynthOptions& options)
+{
+    if (!options.layout.empty() && options.layout != "xp" && options.layout != "vista")
+        throw std::runtime_error("unknown layout '" + options.layout + "' (xp or vista)");
+    return WriteSyntheticWindowsTree(
+        root, options.layout == "xp" ? WindowsTreeWriter::Layout::Xp : WindowsTreeWriter::Layout::Vista, options);
+}
+
 std::string WriteSyntheticWindowsTree(const std::string& root, WindowsTreeWriter::Layout layout,
                                       const SynthOptions& options)
 {
@@ -216,8 +224,11 @@ std::string WriteSyntheticWindowsTree(const std::string& root, WindowsTreeWriter
     tree.addUser("Jane");
     tree.addUser("Tom");
     tree.synthesizeIECache("Jane", options);
-    AddSyntheticMozillaProfiles(tree, "Jane", options);
-    AddSyntheticNetscapeOperaProfiles(tree, "Jane", options);
+    // The layout named the tree's; the other browsers' files take their own default.
+    SynthOptions others = options;
+    others.layout.clear();
+    AddSyntheticMozillaProfiles(tree, "Jane", others);
+    AddSyntheticNetscapeOperaProfiles(tree, "Jane", others);
     tree.write(root);
     return root + "/" + tree.contentFolder("Jane") + "/index.dat";
 }

@@ -125,11 +125,15 @@ private:
 };
 
 // A plausible Windows tree for oriel-synth and the demo: users "Jane" and
-// "Bob" (Bob without an Internet Explorer cache) in the given layout, Jane's
+// "Tom" (Tom without an Internet Explorer cache) in the given layout, Jane's
 // cache with `options.entries` entries; Jane also has the Firefox and
-// Mozilla profiles of AddSyntheticMozillaProfiles. Returns the path of
+// Mozilla profiles of AddSyntheticMozillaProfiles and the Netscape 4 and
+// Opera profiles of AddSyntheticNetscapeOperaProfiles. Returns the path of
 // Jane's index.dat.
 std::string WriteSyntheticWindowsTree(const std::string& root, WindowsTreeWriter::Layout layout,
                                       const SynthOptions& options);
+// The same in the layout that `options.layout` names ("xp", or "vista", the
+// default), for oriel-synth.
+std::string WriteSyntheticWindowsTree(const std::string& root, const SynthOptions& options);
 
 } // namespace oriel::test

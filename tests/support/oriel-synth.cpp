@@ -1,7 +1,7 @@
 // oriel-synth: writes synthetic browser caches for the benchmarks, the
 // fuzz seeds and the demo.
 //
-//   oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies]
+//   oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L]
 //   oriel-synth demo DIR
 //
 // Each format's writer lives in its own tests/support file; this file only
@@ -11,6 +11,7 @@
 #include "support/MozillaCacheWriter.h"
 #include "support/NetscapeDbWriter.h"
 #include "support/SynthOptions.h"
+#include "support/WindowsTreeWriter.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +47,8 @@ const std::vector<Format>& Formats()
          &oriel::test::WriteSyntheticOperaCache},
         {"mozilla", "Mozilla/Firefox cache folder (_CACHE_MAP_, block files; --layout flat|nested, --version old|new)",
          &oriel::test::WriteSyntheticMozillaCache},
+        {"windows-tree", "Windows system drive (hives, users, an IE cache; --layout xp|vista)",
+         &oriel::test::WriteSyntheticWindowsTree},
     };
     return formats;
 }
@@ -61,12 +64,13 @@ constexpr DemoCache kDemoCaches[] = {
     {"fat-db", "netscape40"},
     {"dcache4", "opera"},
     {"mozilla", "firefox"},
+    {"windows-tree", "windows"},
 };
 
 void Usage(FILE* out)
 {
     std::fprintf(out,
-                 "usage: oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies]\n"
+                 "usage: oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L]\n"
                  "       oriel-synth demo DIR\n\nformats:\n");
     for (const Format& f : Formats())
         std::fprintf(out, "  %-12s %s\n", f.name, f.what);
