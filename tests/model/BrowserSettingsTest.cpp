@@ -6,6 +6,10 @@
 #include "app/TraceLog.h"
 #include "formats/ClientUrlCache.h"
 #include "formats/IECache.h"
+#include "formats/NetscapeCacheDBCache.h"
+#include "formats/NetscapeCacheMapCache.h"
+#include "formats/NetscapeFatDBCache.h"
+#include "formats/OperaCache.h"
 #include "loaders/SettingsLoader.h"
 #include "model/BrowserSettings.h"
 #include "platform/RegistryReader.h"
@@ -147,6 +151,50 @@ TEST_F(BrowserSettingsTest, ModeFolderOnlyListsTheChosenFolderRecognisedByItsInd
     EXPECT_EQ(profile->cache->Decode(), 0);
     EXPECT_EQ(profile->cache->GetItemCount(), 1);
     EXPECT_TRUE(g_events.empty());
+}
+
+TEST_F(BrowserSettingsTest, TheFirstIndexFileInTableOrderDecidesTheFolderFormat)
+{
+    enum class Kind { Map, CacheDb, FatDb, Opera, IndexDat };
+    struct Case {
+        std::vector<std::string> files;
+        Kind kind;
+    };
+    const Case cases[] = {
+        {{"_CACHE_MAP_", "index.dat"}, Kind::Map},
+        {{"index.dat", "cache.db", "fat.db"}, Kind::CacheDb},
+        {{"dcache4.url", "fat.db"}, Kind::FatDb},
+        {{"index.dat", "dcache4.url"}, Kind::Opera},
+        {{"INDEX.DAT"}, Kind::IndexDat},
+        {{"index.dat/"}, Kind::IndexDat}, // a folder of that name counts too
+    };
+    int n = 0;
+    for (const Case& k : cases) {
+        std::string folder = dir.file("f" + std::to_string(n++));
+        for (const std::string& name : k.files) {
+            if (name.back() == '/')
+                fs::create_directories(folder + "/" + name);
+            else
+                test::WriteFile(folder + "/" + name, "");
+        }
+        options.useProfiles = CBrowserSettings::kModeFolderOnly;
+        options.cacheFolder = folder;
+        CBrowserSettings settings(options);
+        ASSERT_EQ(settings.GetCount(), 1);
+        BrowserProfile* profile = settings.GetProfile(0);
+        CCache* cache = profile->cache.get();
+        ASSERT_NE(cache, nullptr) << n;
+        EXPECT_EQ(cache->GetFolder(), folder);
+        switch (k.kind) {
+        case Kind::Map: EXPECT_NE(dynamic_cast<NetscapeCacheMapCache*>(cache), nullptr) << n; break;
+        case Kind::CacheDb: EXPECT_NE(dynamic_cast<NetscapeCacheDBCache*>(cache), nullptr) << n; break;
+        case Kind::FatDb: EXPECT_NE(dynamic_cast<NetscapeFatDBCache*>(cache), nullptr) << n; break;
+        case Kind::Opera: EXPECT_NE(dynamic_cast<OperaCache*>(cache), nullptr) << n; break;
+        case Kind::IndexDat: EXPECT_NE(dynamic_cast<ClientUrlCache*>(cache), nullptr) << n; break;
+        }
+        // Only the Internet Explorer loader renames the profile.
+        EXPECT_EQ(profile->displayName, k.kind == Kind::IndexDat ? "Internet Explorer Cache" : folder) << n;
+    }
 }
 
 TEST_F(BrowserSettingsTest, AFolderWithoutAnIndexFileGivesOneProfileWithoutACache)
