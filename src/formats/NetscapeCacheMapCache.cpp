@@ -33,7 +33,7 @@ constexpr size_t kRecordMapHeaderSize = 276;
 // No real map holds this many records; a larger count is hostile.
 constexpr size_t kMaxRecords = size_t(1) << 24;
 // Records decoded between two yields of the processor.
-constexpr size_t kRecordsPerYield = 256;
+constexpr size_t kRecordsPerYield = 4096;
 // The metadata header: nine big-endian words, then the key.
 constexpr size_t kMetadataHeaderSize = 36;
 
