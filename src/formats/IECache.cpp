@@ -64,6 +64,7 @@ int IECache::DoDecode()
     prefix += '/';
 
     int32_t recordKey = 0;
+    uint32_t entries = 0;
     bool more = true;
     while (more) {
         bool skip = (entry.cacheEntryType & (COOKIE_CACHE_ENTRY | URLHISTORY_CACHE_ENTRY)) != 0 ||
@@ -92,7 +93,10 @@ int IECache::DoDecode()
         if (StopRequested())
             break;
         more = service.FindNextUrlCacheEntry(*handle, entry);
-        std::this_thread::yield();
+        // Let other threads run now and then; yielding on every entry costs
+        // a time slice each on a busy machine.
+        if (++entries % 1024 == 0)
+            std::this_thread::yield();
     }
     service.FindCloseUrlCache(std::move(handle));
     Trace("Exit  - IECache::DoDecode()");
@@ -104,6 +108,7 @@ int IECache::DoEmpty(OwnerWindow)
     Trace("Entry - IECache::DoEmpty()");
     UrlCacheService& service = Service();
     int32_t groups = GetGroupCount();
+    uint32_t deleted = 0;
     ProgressSetRange(groups);
     for (int32_t g = 0; g < groups && !StopRequested(); ++g) {
         CNamedCacheItemArray* group = GetGroup(g);
@@ -111,7 +116,8 @@ int IECache::DoEmpty(OwnerWindow)
             CCacheItem* item = group->ItemAt(i);
             if (item && item->GetURL() && item->Exists())
                 service.DeleteUrlCacheEntry(item->GetURL());
-            std::this_thread::yield();
+            if (++deleted % 1024 == 0)
+                std::this_thread::yield();
         }
         ProgressSetPos(g + 1);
     }

@@ -174,6 +174,7 @@ struct UrlCacheService::Snapshot {
     std::string bytes;
     std::unique_ptr<IndexDatFile> file;
     std::unordered_map<std::string, size_t> records; // URL -> record offset (first one wins)
+    std::unordered_map<uint32_t, std::vector<size_t>> hashSlots; // record offset -> slots pointing to it
     dev_t device = 0;
     ino_t inode = 0;
     off_t size = 0;
@@ -260,6 +261,24 @@ bool UrlCacheService::LoadSnapshot(int fd)
         IndexDatFile::UrlRecord rec = IndexDatFile::DecodeUrlRecord(record->bytes);
         if (!rec.freed && rec.url)
             snapshot->records.emplace(std::string(*rec.url), record->offset);
+    }
+    // The hash-table slots by the record they point to. The chain is
+    // followed only as far as it stays inside the file and visits no table
+    // twice.
+    std::unordered_set<size_t> visited;
+    ByteReader r(snapshot->bytes);
+    size_t table = snapshot->file->FirstRecordOffset();
+    while (table != 0 && visited.insert(table).second) {
+        auto sig = r.u32le(table);
+        auto tableBlocks = r.u32le(table + 4);
+        if (!sig || *sig != IndexDatFile::kSigHash || !tableBlocks)
+            break;
+        size_t tableLength = size_t(*tableBlocks) * IndexDatFile::kBlockSize;
+        if (!r.has(table, tableLength))
+            break;
+        for (size_t slot = table + kHashSlotsOffset; slot + 8 <= table + tableLength; slot += 8)
+            snapshot->hashSlots[*r.u32le(slot + 4)].push_back(slot);
+        table = r.u32le(table + kHashNextOffset).value_or(0);
     }
     snapshot->device = st.st_dev;
     snapshot->inode = st.st_ino;
@@ -359,27 +378,16 @@ bool UrlCacheService::DeleteUrlCacheEntry(std::string_view url)
         }
     }
 
-    // Hash-table slots that point to the record; the chain is followed
-    // only as far as it stays inside the file and visits no table twice.
-    std::unordered_set<size_t> visited;
-    size_t table = snap.file->FirstRecordOffset();
-    while (table != 0 && visited.insert(table).second) {
-        ByteReader r(snap.bytes);
-        auto sig = r.u32le(table);
-        auto tableBlocks = r.u32le(table + 4);
-        if (!sig || *sig != IndexDatFile::kSigHash || !tableBlocks)
-            break;
-        size_t tableLength = size_t(*tableBlocks) * IndexDatFile::kBlockSize;
-        if (!r.has(table, tableLength))
-            break;
-        for (size_t slot = table + kHashSlotsOffset; slot + 8 <= table + tableLength; slot += 8) {
-            if (r.u32le(slot + 4) == uint32_t(offset)) {
-                Store32(snap.bytes, slot, kUnusedHashSlot);
-                Store32(snap.bytes, slot + 4, kUnusedHashSlot);
-                dirty.push_back({slot, 8});
-            }
+    // The hash-table slots that point to the record.
+    if (auto slots = snap.hashSlots.find(uint32_t(offset)); slots != snap.hashSlots.end()) {
+        for (size_t slot : slots->second) {
+            if (ByteReader(snap.bytes).u32le(slot + 4) != uint32_t(offset) || !SameAsFile(fd, snap.bytes, slot, 8))
+                continue;
+            Store32(snap.bytes, slot, kUnusedHashSlot);
+            Store32(snap.bytes, slot + 4, kUnusedHashSlot);
+            dirty.push_back({slot, 8});
         }
-        table = r.u32le(table + kHashNextOffset).value_or(0);
+        snap.hashSlots.erase(slots);
     }
 
     bool written = true;
