@@ -312,7 +312,7 @@ bool CCacheItem::WriteCSV(std::ostream& out)
 CFileCacheItem::~CFileCacheItem()
 {
     if (deleteOnDestroy_ && filePath_)
-        platform::DeleteFile(*filePath_);
+        platform::DeleteExactFile(*filePath_);
 }
 
 const char* CFileCacheItem::GetFilePath()
@@ -386,7 +386,7 @@ bool CFileCacheItem::DeleteCacheFile()
     if (!GetFilePath())
         return false;
     if (deleteOnDestroy_ && filePath_ != bodyPath_) {
-        platform::DeleteFile(*filePath_);
+        platform::DeleteExactFile(*filePath_);
         filePath_ = bodyPath_;
         deleteOnDestroy_ = false;
     }

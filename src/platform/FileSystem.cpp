@@ -190,6 +190,15 @@ bool DeleteFile(const std::string& path)
     return fs::remove(target, ec) && !ec;
 }
 
+bool DeleteExactFile(const std::string& path)
+{
+    std::error_code ec;
+    auto st = fs::symlink_status(path, ec);
+    if (ec || fs::is_directory(st))
+        return false;
+    return fs::remove(path, ec) && !ec;
+}
+
 std::string MakePath(const std::string& dir, std::string_view fileName, std::string_view ext)
 {
     std::string out = dir;
@@ -282,8 +291,13 @@ bool IsDirectoryWritable(const std::string& dir)
 std::string WorkingCopyPath(const std::string& bodyPath, const std::string& fileName)
 {
     std::string dir = DirectoryOf(bodyPath);
-    if (IsDirectoryWritable(dir))
-        return MakePath(dir, fileName);
+    // Beside the body only when that overwrites nothing: a file of that name
+    // (in any case) may be another cached body.
+    if (IsDirectoryWritable(dir)) {
+        std::string beside = MakePath(dir, fileName);
+        if (!FileExists(beside))
+            return beside;
+    }
     std::string privateDir = PrivateTempFolder();
     if (privateDir.empty())
         return {};

@@ -37,6 +37,10 @@ bool FileExists(const std::string& path);
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
 // Deletes one regular file (never a folder).
 bool DeleteFile(const std::string& path);
+// Deletes exactly this path, without looking it up regardless of case: for
+// working copies we made, so that a vanished copy never takes a similarly
+// named examined file with it.
+bool DeleteExactFile(const std::string& path);
 
 // Joins a folder and a file name (whose backslashes become host separators),
 // adding a separator only where the folder lacks one; `ext` is appended

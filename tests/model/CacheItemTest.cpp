@@ -143,6 +143,22 @@ TEST_F(FileCacheItemTest, ExtensionIsAppendedEvenWhenTheBodyHasIt)
     EXPECT_EQ(item->GetFilePath(), dir.file("page.htm.htm"));
 }
 
+TEST_F(FileCacheItemTest, AWorkingCopyNeverOverwritesAFileOfItsName)
+{
+    test::WriteFile(dir.file("page.htm"), "<p>");
+    test::WriteFile(dir.file("PAGE.HTM.htm"), "another body");
+    std::string copy;
+    {
+        auto item = Item("/page.htm", "page.htm");
+        ASSERT_TRUE(item->PrepareFile());
+        copy = item->GetFilePath();
+        EXPECT_NE(platform::DirectoryOf(copy), dir.path());
+        EXPECT_EQ(test::ReadWholeFile(copy), "<p>");
+    }
+    EXPECT_EQ(test::ReadWholeFile(dir.file("PAGE.HTM.htm")), "another body");
+    EXPECT_FALSE(std::filesystem::exists(copy));
+}
+
 TEST_F(FileCacheItemTest, ContentTypeGivesTheExtensionWhenNameAndUrlHaveNone)
 {
     test::WriteFile(dir.file("blob"), "x");

@@ -9,7 +9,7 @@ void FakeCache::AddUrl(const std::string& url, const std::string& cacheName, int
     auto parts = SplitUrl(url);
     std::string host = parts ? std::string(parts->host) : url;
     std::string path = parts ? std::string(parts->path) : std::string();
-    auto item = std::make_unique<CFileCacheItem>(this, GetItemCount(), url, path,
+    auto item = std::make_unique<CFileCacheItem>(this, nextKey++, url, path,
                                                  cacheName.empty() ? OptText() : OptText(cacheName),
                                                  OptText(), size, 0, 0, 0);
     AddItem(host, std::move(item));

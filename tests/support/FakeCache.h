@@ -33,6 +33,7 @@ public:
     using CCache::SetProgressTotal;
 
     int emptyResult = 0;
+    int32_t nextKey = 0;
 };
 
 } // namespace oriel::test
