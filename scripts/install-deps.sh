@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
   zlib1g-dev libhivex-dev libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
-  fonts-dejavu-core
+  fonts-dejavu-core shared-mime-info
   pasco libmsiecf-utils
   xvfb xauth
 )
