@@ -209,7 +209,7 @@ private:
 
     bool KeyLine(std::string_view line, std::string& error);
     bool ValueLine(std::string_view line, std::string& error);
-    bool HexData(std::string_view spec, std::string_view list, MemoryRegistry::Value& value, std::string& error);
+    bool HexData(std::string_view typeTag, std::string_view list, MemoryRegistry::Value& value, std::string& error);
 
     std::string_view text_;
     std::vector<Op>& ops_;
@@ -380,15 +380,15 @@ bool Parser::ValueLine(std::string_view line, std::string& error)
     return true;
 }
 
-// `spec` is what stands between "hex" and ':' ("" or "(N)"), `list` the
+// `typeTag` is what stands between "hex" and ':' ("" or "(N)"), `list` the
 // comma-separated bytes.
-bool Parser::HexData(std::string_view spec, std::string_view list, MemoryRegistry::Value& value, std::string& error)
+bool Parser::HexData(std::string_view typeTag, std::string_view list, MemoryRegistry::Value& value, std::string& error)
 {
     uint32_t type = 3; // REG_BINARY
-    if (!spec.empty()) {
+    if (!typeTag.empty()) {
         std::optional<uint32_t> n;
-        if (spec.size() >= 3 && spec.front() == '(' && spec.back() == ')')
-            n = ParseHex32(spec.substr(1, spec.size() - 2));
+        if (typeTag.size() >= 3 && typeTag.front() == '(' && typeTag.back() == ')')
+            n = ParseHex32(typeTag.substr(1, typeTag.size() - 2));
         if (!n)
             return Fail(error, "a hex value type that is not \"hex(N)\"");
         type = *n;
