@@ -316,14 +316,20 @@ TEST(CFileCacheItemInMozillaCache, AnExistingFileNamedLikeTheWorkingCopyIsNotOve
     w.Write(dir.path());
     const std::string name = w.Entries()[0].dataFileName;
     WriteFile(dir.file("uc_" + name), "someone else's file");
+    std::string copy;
     {
         Decoded d(dir.path());
         CCacheItem* item = d.Find("http://f.example/big.html");
         ASSERT_NE(item, nullptr);
         ASSERT_TRUE(item->PrepareFile());
-        EXPECT_EQ(item->GetFilePath(), dir.file(name)) << "the stored body is used as it is";
+        copy = item->GetFilePath();
+        EXPECT_NE(copy, dir.file("uc_" + name)) << "the copy goes elsewhere";
+        EXPECT_EQ(platform::FileNameOf(copy), "uc_" + name);
+        EXPECT_EQ(ReadWholeFile(copy), Page(3000)) << "the body is still decoded";
     }
+    EXPECT_FALSE(fs::exists(copy)) << "the copy leaves with its item";
     EXPECT_EQ(ReadWholeFile(dir.file("uc_" + name)), "someone else's file");
+    EXPECT_EQ(ReadWholeFile(dir.file(name)), stored);
 }
 
 TEST(CFileCacheItemInMozillaCache, ABodyThatDoesNotDecodeLeavesNoWorkingCopy)
