@@ -158,15 +158,14 @@ void CCache::AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> ite
         return;
     if (const char* cacheName = item->GetCacheName(); cacheName && cacheNamesBuilt_)
         cacheNames_.emplace(cacheName, size_t(item->GetCacheNameLength()));
-    std::string key(groupName);
-    auto found = groupIndex_.find(key);
+    auto found = groupIndex_.find(groupName);
     if (found != groupIndex_.end()) {
         groups_[found->second]->Add(std::move(item));
         return;
     }
     groups_.push_back(std::make_unique<CNamedCacheItemArray>(groupName));
     groups_.back()->Add(std::move(item));
-    groupIndex_.emplace(std::move(key), groups_.size() - 1);
+    groupIndex_.emplace(std::string(groupName), groups_.size() - 1);
 }
 
 bool CCache::HasCacheName(std::string_view name) const
@@ -180,7 +179,7 @@ bool CCache::HasCacheName(std::string_view name) const
         }
         cacheNamesBuilt_ = true;
     }
-    return cacheNames_.find(std::string(name)) != cacheNames_.end();
+    return cacheNames_.find(name) != cacheNames_.end();
 }
 
 int32_t CCache::GetItemCount() const

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <span>
@@ -116,10 +117,16 @@ private:
     std::vector<std::unique_ptr<CNamedCacheItemArray>> groups_;
     // Beside the ordered groups: group name -> index, and every cache name,
     // so that AddItem and HasCacheName stay fast with 100,000 items.
-    std::unordered_map<std::string, size_t> groupIndex_;
+    // Looked up by string_view, so that finding a group or a name builds
+    // no string of its own.
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    std::unordered_map<std::string, size_t, TextHash, std::equal_to<>> groupIndex_;
     // Built on the first HasCacheName, then kept up to date: decoders that
     // never ask do not pay for it.
-    mutable std::unordered_set<std::string> cacheNames_;
+    mutable std::unordered_set<std::string, TextHash, std::equal_to<>> cacheNames_;
     mutable bool cacheNamesBuilt_ = false;
     std::string folder_;
     std::atomic<bool> stop_{false};

@@ -53,6 +53,9 @@ const CacheFormat kFormats[] = {
 
 const CacheFormat* RecognizeCacheFolder(const std::string& folder)
 {
+    // No folder is not the current folder (which may be anything).
+    if (folder.empty())
+        return nullptr;
     for (const CacheFormat& format : kFormats) {
         if (platform::FileExists(platform::MakePath(folder, format.indexFile)))
             return &format;

@@ -25,7 +25,7 @@ struct CacheFormat {
 };
 
 // The first format whose index file exists in `folder` (a file or a folder
-// of that name counts), or null.
+// of that name counts), or null; null for an empty folder name.
 const CacheFormat* RecognizeCacheFolder(const std::string& folder);
 
 // Builds the cache object for `folder`; null when no format is recognised.

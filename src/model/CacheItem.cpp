@@ -279,29 +279,41 @@ int32_t CCacheItem::GetTypeIcon()
 
 bool CCacheItem::WriteCSV(std::ostream& out)
 {
-    // One row, built whole and written once.
+    // One row, built whole and written once. The texts are formatted into
+    // the row rather than kept: an export touches every item once.
     std::string row;
-    row.reserve(size_t(GetURLLength() + GetCacheNameLength()) + 96);
+    row.reserve(size_t(GetURLLength() + GetCacheNameLength()) + 112);
     auto quoted = [&row](const char* s) {
         row += '"';
         if (s)
             row += s;
         row += '"';
     };
+    auto quotedDate = [&row](const std::optional<std::string>& text, int64_t time) {
+        row += '"';
+        if (text)
+            row += *text;
+        else
+            AppendDate(row, time);
+        row += '"';
+    };
     quoted(GetURL());
     row += ',';
     quoted(GetCacheName());
-    row += ',';
-    quoted(GetSizeText().c_str());
-    row += ',';
+    row += ",\"";
+    if (sizeText_)
+        row += *sizeText_;
+    else
+        AppendSize(row, size_);
+    row += "\",";
     if (GetContentType())
         quoted(GetContentType());
     row += ',';
-    quoted(GetLastModifiedText().c_str());
+    quotedDate(lastModifiedText_, lastModified_);
     row += ',';
-    quoted(GetDownloadedText().c_str());
+    quotedDate(downloadedText_, downloaded_);
     row += ',';
-    quoted(GetExpiresText().c_str());
+    quotedDate(expiresText_, expires_);
     row += ",\n";
     out.write(row.data(), std::streamsize(row.size()));
     return true;
@@ -338,14 +350,22 @@ bool CFileCacheItem::Exists()
     if (!exists_)
         return false;
     bool found = false;
-    if (cacheName_ && GetFilePath()) {
-        auto attributes = platform::GetFileAttributes(*filePath_);
-        if (attributes && !attributes->isDirectory) {
-            found = true;
-            if (size_ == 0) {
-                size_ = int32_t(uint32_t(attributes->size & 0xFFFFFFFFu));
-                sizeText_.reset();
-            }
+    std::optional<platform::FileAttributes> attributes;
+    if (!filePath_ && cacheName_ && owner_ && platform::IsContainedRelativeName(*cacheName_)) {
+        // The first check also settles the body's path, with one stat when
+        // it exists as spelled (the list checks every item it shows).
+        std::string resolved;
+        attributes = platform::GetFileAttributes(platform::MakePath(owner_->GetFolder(), *cacheName_), resolved);
+        filePath_ = std::move(resolved);
+        bodyPath_ = filePath_;
+    } else if (cacheName_ && GetFilePath()) {
+        attributes = platform::GetFileAttributes(*filePath_);
+    }
+    if (attributes && !attributes->isDirectory) {
+        found = true;
+        if (size_ == 0) {
+            size_ = int32_t(uint32_t(attributes->size & 0xFFFFFFFFu));
+            sizeText_.reset();
         }
     }
     exists_ = found;

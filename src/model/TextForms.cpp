@@ -6,27 +6,45 @@
 
 namespace oriel {
 
-std::string FormatSize(int64_t size)
+void AppendSize(std::string& out, int64_t size)
 {
     bool negative = size < 0;
     uint64_t value = negative ? uint64_t(-(size + 1)) + 1 : uint64_t(size);
-    std::string digits = std::to_string(value);
-    std::string out;
-    out.reserve(digits.size() + digits.size() / 3 + 1);
-    for (size_t i = 0; i < digits.size(); ++i) {
-        if (i != 0 && (digits.size() - i) % 3 == 0)
-            out += ',';
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    if (negative)
+        out += '-';
+    for (int i = n - 1; i >= 0; --i) {
         out += digits[i];
+        if (i != 0 && i % 3 == 0)
+            out += ',';
     }
-    return negative ? "-" + out : out;
+}
+
+std::string FormatSize(int64_t size)
+{
+    std::string out;
+    AppendSize(out, size);
+    return out;
 }
 
 std::string FormatDate(int64_t time)
 {
+    std::string out;
+    AppendDate(out, time);
+    return out;
+}
+
+void AppendDate(std::string& out, int64_t time)
+{
     // _gmtime64 accepts 0 up to 23:59:59 on 31 December 3000 UTC.
     constexpr int64_t kLastSecond = 32535215999;
     if (time <= 0 || time > kLastSecond)
-        return {};
+        return;
     // Broken down by hand (civil date from day number): this runs three
     // times per item in every listing and export.
     int64_t days = time / 86400;
@@ -73,7 +91,7 @@ std::string FormatDate(int64_t time)
     *p++ = ' ';
     *p++ = hour < 12 ? 'A' : 'P';
     *p++ = 'M';
-    return std::string(buffer, size_t(p - buffer));
+    out.append(buffer, size_t(p - buffer));
 }
 
 int64_t FileTimeToUnix(uint32_t low, uint32_t high)

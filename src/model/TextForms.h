@@ -11,11 +11,15 @@ namespace oriel {
 
 // 1234567 -> "1,234,567"; no unit.
 std::string FormatSize(int64_t size);
+// The same, appended to `out` (no text of its own to allocate).
+void AppendSize(std::string& out, int64_t size);
 
 // Seconds since 1970 UTC as "6/12/2026 3:05:04 PM" (day and hour without
 // leading zero). Empty for 0, for -1, and for times the Windows runtime
 // cannot break down (before 1 January 1970, after 31 December 3000).
 std::string FormatDate(int64_t time);
+// The same, appended to `out`.
+void AppendDate(std::string& out, int64_t time);
 
 // A Windows FILETIME (100 ns since 1601, UTC) as seconds since 1970, by the
 // index.dat rule: high * 2^32 + low in double precision, * 1e-7, minus

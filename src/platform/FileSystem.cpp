@@ -146,16 +146,17 @@ std::string ResolvePath(const std::string& path)
     return found ? resolved : path;
 }
 
-std::optional<FileAttributes> GetFileAttributes(const std::string& path)
+std::optional<FileAttributes> GetFileAttributes(const std::string& path, std::string& resolvedPath)
 {
     // One stat when the path exists as spelled, which is the common case
     // (the item list asks this of every item it shows).
     struct stat st {};
+    resolvedPath = path;
     if (path.empty())
         return std::nullopt;
     if (::stat(path.c_str(), &st) != 0) {
-        const std::string resolved = ResolvePath(path);
-        if (resolved == path || ::stat(resolved.c_str(), &st) != 0)
+        resolvedPath = ResolvePath(path);
+        if (resolvedPath == path || ::stat(resolvedPath.c_str(), &st) != 0)
             return std::nullopt;
     }
     FileAttributes attributes;
@@ -163,6 +164,12 @@ std::optional<FileAttributes> GetFileAttributes(const std::string& path)
     if (S_ISREG(st.st_mode))
         attributes.size = uint64_t(st.st_size);
     return attributes;
+}
+
+std::optional<FileAttributes> GetFileAttributes(const std::string& path)
+{
+    std::string resolved;
+    return GetFileAttributes(path, resolved);
 }
 
 bool FileExists(const std::string& path)

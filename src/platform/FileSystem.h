@@ -31,6 +31,9 @@ std::string ResolvePath(const std::string& path);
 
 // Stat of the (case-resolved) path; empty when it does not exist.
 std::optional<FileAttributes> GetFileAttributes(const std::string& path);
+// The same, and the path as found on disk (as ResolvePath gives it), with
+// one stat when the path exists as spelled.
+std::optional<FileAttributes> GetFileAttributes(const std::string& path, std::string& resolvedPath);
 bool FileExists(const std::string& path);
 
 // Copies a regular file; overwrites unless failIfExists.

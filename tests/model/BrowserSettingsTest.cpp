@@ -12,6 +12,7 @@
 #include "formats/OperaCache.h"
 #include "loaders/SettingsLoader.h"
 #include "model/BrowserSettings.h"
+#include "model/CacheFolder.h"
 #include "platform/RegistryReader.h"
 #include "platform/WindowsSystem.h"
 #include "support/FakeCache.h"
@@ -216,6 +217,8 @@ TEST_F(BrowserSettingsTest, AFolderWithoutAnIndexFileGivesOneProfileWithoutACach
         EXPECT_EQ(settings.GetProfile(0)->displayName, *folder ? options.cacheFolder : "Cache Folder");
         EXPECT_EQ(settings.GetDefaultProfile(), settings.GetProfile(0));
     }
+    EXPECT_EQ(RecognizeCacheFolder(""), nullptr) << "the current folder holds an index.dat";
+    EXPECT_EQ(CreateCacheForFolder(nullptr, ""), nullptr);
     fs::current_path(previous);
 }
 

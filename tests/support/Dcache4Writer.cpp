@@ -1,5 +1,6 @@
 #include "support/Dcache4Writer.h"
 
+#include "support/DemoImages.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -143,6 +144,8 @@ std::string WriteSyntheticOperaCache(const std::string& folder, const SynthOptio
         e.wideTimes = i % 3 == 2;
         std::string body = "synthetic Opera body " + std::to_string(i) + "\n";
         body.append(random.next() % 300, char('a' + i % 26));
+        if (kTypes[kind] == std::string_view("image/gif"))
+            body = MakePatternGif(uint16_t(16 + body.size() % 48), uint16_t(16 + body.size() % 32), uint32_t(i) * 2654435761u);
         if (i % 5 == 4) {
             e.embeddedBody = GzipBytes(body);
             e.encoding = "gzip";

@@ -1,8 +1,7 @@
 #include "support/IndexDatWriter.h"
 
+#include "support/DemoImages.h"
 #include "support/TestEnvironment.h"
-
-#include <zlib.h>
 
 #include <algorithm>
 #include <array>
@@ -370,48 +369,6 @@ std::string IndexDatWriter::writeCache(const std::string& folder, bool withBodie
 
 namespace {
 
-std::string PngChunk(const char* type, const std::string& data)
-{
-    std::string chunk;
-    for (int i = 3; i >= 0; --i)
-        chunk += char((data.size() >> (8 * i)) & 0xFF);
-    std::string body = std::string(type, 4) + data;
-    chunk += body;
-    uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(body.data()), uInt(body.size())));
-    for (int i = 3; i >= 0; --i)
-        chunk += char((crc >> (8 * i)) & 0xFF);
-    return chunk;
-}
-
-// A w x 1 RGB picture in one colour.
-std::string MakePng(uint32_t width, uint8_t r, uint8_t g, uint8_t b)
-{
-    std::string ihdr;
-    for (uint32_t v : {width, 1u})
-        for (int i = 3; i >= 0; --i)
-            ihdr += char((v >> (8 * i)) & 0xFF);
-    ihdr += std::string("\x08\x02\x00\x00\x00", 5); // 8 bits, RGB
-    std::string raw(1, '\0');
-    for (uint32_t x = 0; x < width; ++x)
-        raw += {char(r), char(g), char(b)};
-    uLongf length = compressBound(uLong(raw.size()));
-    std::string packed(length, '\0');
-    compress(reinterpret_cast<Bytef*>(packed.data()), &length, reinterpret_cast<const Bytef*>(raw.data()),
-             uLong(raw.size()));
-    packed.resize(length);
-    return std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", ihdr) + PngChunk("IDAT", packed) +
-           PngChunk("IEND", "");
-}
-
-// A 1 x 1 GIF in one colour.
-std::string MakeGif(uint8_t r, uint8_t g, uint8_t b)
-{
-    std::string gif("GIF89a\x01\x00\x01\x00\x80\x00\x00", 13);
-    gif += {char(r), char(g), char(b), char(0xFF), char(0xFF), char(0xFF)};
-    gif += std::string("\x2c\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3b", 16);
-    return gif;
-}
-
 struct BodyKind {
     const char* extension;
     const char* contentType;
@@ -465,10 +422,15 @@ std::string WriteSyntheticIndexDatCache(const std::string& folder, const SynthOp
             body = "<html><head><title>Page " + std::to_string(i) + "</title>\n<link rel=\"stylesheet\" href=\"style.css\">"
                    "</head>\n<body><h1>" + stem + "</h1><p>Cached page " + std::to_string(i) + " of " + server +
                    ".</p><img src=\"logo.gif\"></body></html>\n";
-        else if (ext == "gif")
-            body = MakeGif(r, g, b);
-        else if (ext == "png")
-            body = MakePng(1 + pick(16), r, g, b);
+        else if (ext == "gif" || ext == "png") {
+            // Mostly icons; now and then a picture large enough to look at.
+            const uint32_t colours = uint32_t(r) | uint32_t(g) << 8 | uint32_t(b) << 16;
+            const uint32_t side = (i % 25 == 1 ? 96 : 16) + (r % 48);
+            if (ext == "gif")
+                body = MakePatternGif(uint16_t(side), uint16_t(side * 3 / 4), colours);
+            else
+                body = MakePatternPng(side + pick(16), side, colours);
+        }
         else if (ext == "css")
             body = "body { color: #" + std::to_string(100000 + pick(899999)) + "; margin: " +
                    std::to_string(pick(20)) + "px; }\nh1 { font-size: 120%; }\n";

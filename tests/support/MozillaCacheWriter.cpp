@@ -1,5 +1,6 @@
 #include "support/MozillaCacheWriter.h"
 
+#include "support/DemoImages.h"
 #include "support/TestEnvironment.h"
 
 #include <zlib.h>
@@ -459,6 +460,10 @@ std::string WriteSyntheticMozillaCache(const std::string& folder, const SynthOpt
         while (body.size() < length)
             body += "cached text of entry " + std::to_string(i) + "\n";
         body.resize(length);
+        if (options.bodies && kind.type == std::string_view("image/gif"))
+            body = MakePatternGif(uint16_t(12 + length % 52), uint16_t(12 + length % 40), next());
+        else if (options.bodies && kind.type == std::string_view("image/png"))
+            body = MakePatternPng(uint32_t(12 + length % 52), uint32_t(12 + length % 40), next());
         std::string encoding;
         if (options.bodies && i % 10 == 3) {
             body = GzipBytes(body, i % 20 == 3 ? kGzipName : 0);

@@ -1,5 +1,6 @@
 #include "support/MozillaProfileWriter.h"
 
+#include "support/DemoImages.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
 
@@ -182,7 +183,8 @@ MozillaCacheWriter SyntheticMozillaCache(const std::string& host, int entries, u
         state = state * 1103515245u + 12345u;
         std::string url = "http://" + host + "/page" + std::to_string(i) + (i % 3 == 2 ? ".gif" : ".html");
         if (i % 3 == 2) {
-            w.Add(url, "GIF89a" + std::string(size_t(state % 2000), '\x01'), "image/gif");
+            const uint16_t side = uint16_t((i % 30 == 2 ? 96 : 12) + state % 40);
+            w.Add(url, MakePatternGif(side, side, state >> 8), "image/gif");
         } else {
             std::string html = "<html><body>page " + std::to_string(i) + "</body></html>" +
                                std::string(size_t(state % 6000), ' ');

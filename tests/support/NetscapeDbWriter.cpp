@@ -1,11 +1,13 @@
 #include "support/NetscapeDbWriter.h"
 
+#include "support/DemoImages.h"
 #include "support/TestEnvironment.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
+#include <string_view>
 
 namespace oriel::test {
 
@@ -70,6 +72,15 @@ std::string BodyFor(int i, Random& random)
 {
     std::string body = "<html><body>synthetic body " + std::to_string(i) + "</body></html>\n";
     body.append(random.next() % 200, char('a' + i % 26));
+    return body;
+}
+
+// The body of synthetic entry i of type kTypes[kind]: a picture for GIFs.
+std::string BodyFor(int i, size_t kind, Random& random)
+{
+    std::string body = BodyFor(i, random);
+    if (kTypes[kind] == std::string_view("image/gif"))
+        body = MakePatternGif(uint16_t(16 + body.size() % 48), uint16_t(16 + body.size() % 32), uint32_t(i) * 40503u);
     return body;
 }
 
@@ -332,7 +343,7 @@ std::string WriteSyntheticCacheDbCache(const std::string& folder, const SynthOpt
         e.expires = int32_t(1010000000 + i * 60);
         w.addCacheEntry(e);
         if (options.bodies)
-            WriteFile(folder + "/" + name, BodyFor(i, random));
+            WriteFile(folder + "/" + name, BodyFor(i, kind, random));
     }
     return w.write(folder);
 }
@@ -355,7 +366,7 @@ std::string WriteSyntheticFatDbCache(const std::string& folder, const SynthOptio
         e.lastModified = int32_t(990000000 + i * 60);
         e.downloaded = int32_t(1000000000 + i * 60);
         e.expires = int32_t(1010000000 + i * 60);
-        std::string body = BodyFor(i, random);
+        std::string body = BodyFor(i, kind, random);
         e.size = uint32_t(body.size());
         w.addFatEntry(e);
         if (options.bodies)
