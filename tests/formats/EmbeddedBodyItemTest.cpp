@@ -61,12 +61,21 @@ const Kind kKinds[] = {
     {"COperaInternalCacheItem", "dcache4.url", DecodeOpera},
 };
 
-CEmbeddedBodyItem* OnlyItem(CCache& cache)
-{
-    if (cache.GetGroupCount() != 1 || cache.GetGroup(0)->GetCount() != 1)
-        return nullptr;
-    return dynamic_cast<CEmbeddedBodyItem*>(cache.GetGroup(0)->ItemAt(0));
-}
+// A decoded cache folder "cache" in `dir` and its one item (null when the
+// decoder did not make exactly one embedded-body item).
+struct Decoded {
+    Decoded(const Kind& kind, const TempDir& dir)
+        : folder(dir.file("cache"))
+    {
+        fs::create_directories(folder);
+        cache = kind.decode(folder);
+        if (cache->GetGroupCount() == 1 && cache->GetGroup(0)->GetCount() == 1)
+            item = dynamic_cast<CEmbeddedBodyItem*>(cache->GetGroup(0)->ItemAt(0));
+    }
+    std::string folder;
+    std::unique_ptr<CCache> cache;
+    CEmbeddedBodyItem* item = nullptr;
+};
 
 // Turns the trace log on into a file of its own for as long as it lives.
 class TraceCapture {
@@ -93,10 +102,8 @@ TEST(CEmbeddedBodyItem, TraceLinesNameTheKindOfItem)
     for (const Kind& kind : kKinds) {
         SCOPED_TRACE(kind.className);
         TempDir dir;
-        const std::string folder = dir.file("cache");
-        fs::create_directories(folder);
-        auto cache = kind.decode(folder);
-        CEmbeddedBodyItem* item = OnlyItem(*cache);
+        Decoded d(kind, dir);
+        CEmbeddedBodyItem* item = d.item;
         ASSERT_NE(item, nullptr);
         const std::string name = kind.className;
         {
@@ -106,7 +113,7 @@ TEST(CEmbeddedBodyItem, TraceLinesNameTheKindOfItem)
             EXPECT_EQ(trace.Text(), "Entry - " + name + "::ExtractFile()\r\nExit - " + name + "::ExtractFile()\r\n");
         }
         ASSERT_TRUE(item->DeleteCacheFile());
-        fs::remove(fs::path(folder) / kind.containerName);
+        fs::remove(fs::path(d.folder) / kind.containerName);
         {
             TraceCapture trace(dir.file("missing.log"));
             EXPECT_FALSE(item->PrepareFile());
@@ -121,11 +128,9 @@ TEST(CEmbeddedBodyItem, ALinkPutInPlaceOfItsCopyIsNeitherFollowedNorRemoved)
     for (const Kind& kind : kKinds) {
         SCOPED_TRACE(kind.className);
         TempDir dir;
-        const std::string folder = dir.file("cache");
-        fs::create_directories(folder);
         WriteFile(dir.file("elsewhere.txt"), "not the cache's");
-        auto cache = kind.decode(folder);
-        CEmbeddedBodyItem* item = OnlyItem(*cache);
+        Decoded d(kind, dir);
+        CEmbeddedBodyItem* item = d.item;
         ASSERT_NE(item, nullptr);
         ASSERT_TRUE(item->PrepareFile());
         const std::string copy = item->GetFilePath();
@@ -135,7 +140,7 @@ TEST(CEmbeddedBodyItem, ALinkPutInPlaceOfItsCopyIsNeitherFollowedNorRemoved)
         EXPECT_FALSE(item->PrepareFile());
         EXPECT_TRUE(fs::is_symlink(fs::symlink_status(copy)));
         EXPECT_TRUE(item->DeleteCacheFile());
-        cache.reset();
+        d.cache.reset();
         EXPECT_TRUE(fs::is_symlink(fs::symlink_status(copy)));
         EXPECT_EQ(ReadWholeFile(dir.file("elsewhere.txt")), "not the cache's");
     }
