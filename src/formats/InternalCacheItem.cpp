@@ -1,29 +1,25 @@
 #include "formats/InternalCacheItem.h"
 
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
-#include "formats/ContentDecoders.h"
-#include "model/Cache.h"
-#include "model/MimeTypes.h"
-#include "platform/FileSystem.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
 
 namespace oriel {
 
-namespace {
-
-const char* DisplayName(int32_t blockFile)
+CInternalCacheItem::CInternalCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText urlPath,
+                                       OptText cacheName, int32_t size, int64_t lastModified, int64_t downloaded,
+                                       int64_t expires, OptText headers, int32_t blockFile, int64_t dataOffset,
+                                       int32_t dataLength)
+    : CEmbeddedBodyItem(owner, recordKey, url, urlPath, cacheName, size, lastModified, downloaded, expires, headers)
+    , blockFile_(blockFile)
+    , dataOffset_(dataOffset)
+    , dataLength_(dataLength)
 {
-    switch (blockFile) {
+}
+
+const char* CInternalCacheItem::GetDisplayCacheName()
+{
+    switch (blockFile_) {
     case 1:
         return LoadString(IDS_INTERNAL_CACHE_001);
     case 2:
@@ -35,249 +31,20 @@ const char* DisplayName(int32_t blockFile)
     }
 }
 
-// An extension taken from untrusted text (the examined system's registry,
-// a URL) is used only when it is a dot and a few plain characters, so that
-// it can never name another folder.
-std::string SafeExtension(std::string_view ext)
+std::string CInternalCacheItem::ContainerFileName() const
 {
-    if (ext.size() < 2 || ext.size() > 16 || ext.front() != '.')
+    if (blockFile_ < 1 || blockFile_ > 3)
         return {};
-    for (char c : ext.substr(1)) {
-        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-                     c == '-' || c == '+';
-        if (!plain)
-            return {};
-    }
-    return std::string(ext);
+    return "_CACHE_00" + std::to_string(blockFile_) + "_";
 }
 
-std::string UrlPathExtension(std::string_view path)
+std::optional<CEmbeddedBodyItem::StoredRange> CInternalCacheItem::StoredBytes() const
 {
-    if (size_t q = path.find_first_of("?#"); q != std::string_view::npos)
-        path = path.substr(0, q);
-    size_t slash = path.find_last_of("/\\");
-    std::string_view base = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    size_t dot = base.rfind('.');
-    return dot == std::string_view::npos ? std::string() : std::string(base.substr(dot));
-}
-
-bool WriteNewFile(const std::string& path, std::string_view bytes)
-{
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        bytes.remove_prefix(size_t(n));
-    }
-    ::close(fd);
-    return ok;
-}
-
-// Our own copies are removed by their exact name: a lookup without regard
-// to case could find an examined file of a similar name.
-bool RemoveExact(const std::string& path)
-{
-    return ::unlink(path.c_str()) == 0;
-}
-
-bool IsRegularFile(const std::string& path)
-{
-    std::error_code ec;
-    return fs::is_regular_file(fs::symlink_status(path, ec));
-}
-
-uint64_t SizeOf(const std::string& path)
-{
-    std::error_code ec;
-    uint64_t size = fs::file_size(path, ec);
-    return ec ? 0 : size;
-}
-
-} // namespace
-
-CInternalCacheItem::CInternalCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText urlPath,
-                                       OptText cacheName, int32_t size, int64_t lastModified, int64_t downloaded,
-                                       int64_t expires, OptText headers, int32_t blockFile, int64_t dataOffset,
-                                       int32_t dataLength)
-    : CCacheItem(owner, recordKey, url, urlPath, cacheName, size, lastModified, downloaded, expires, headers)
-    , blockFile_(blockFile)
-    , dataOffset_(dataOffset)
-    , dataLength_(dataLength)
-{
-}
-
-CInternalCacheItem::~CInternalCacheItem()
-{
-    RemoveExtractedCopy();
-    if (!privateFolder_.empty()) {
-        std::error_code ec;
-        fs::remove(privateFolder_, ec);
-    }
-}
-
-void CInternalCacheItem::RemoveExtractedCopy()
-{
-    if (extracted_ && extractedPath_)
-        RemoveExact(*extractedPath_);
-    extracted_ = false;
-}
-
-const char* CInternalCacheItem::GetDisplayCacheName()
-{
-    return DisplayName(blockFile_);
-}
-
-int32_t CInternalCacheItem::GetDisplayCacheNameLength()
-{
-    return int32_t(std::strlen(DisplayName(blockFile_)));
-}
-
-const char* CInternalCacheItem::GetFilePath()
-{
-    return extractedPath_ ? extractedPath_->c_str() : nullptr;
-}
-
-int32_t CInternalCacheItem::GetFilePathLength()
-{
-    return extractedPath_ ? int32_t(extractedPath_->size()) : 0;
-}
-
-const std::string& CInternalCacheItem::GetBlockFilePath()
-{
-    if (!blockFilePath_) {
-        blockFilePath_.emplace();
-        if (owner_ && blockFile_ >= 1 && blockFile_ <= 3) {
-            std::string name = "_CACHE_00" + std::to_string(blockFile_) + "_";
-            *blockFilePath_ = platform::ResolvePath(platform::MakePath(owner_->GetFolder(), name));
-        }
-    }
-    return *blockFilePath_;
-}
-
-bool CInternalCacheItem::Exists()
-{
-    if (!exists_)
-        return false;
-    const std::string& block = GetBlockFilePath();
-    auto attributes = block.empty() ? std::nullopt : platform::GetFileAttributes(block);
-    exists_ = attributes && !attributes->isDirectory;
-    return exists_;
-}
-
-void CInternalCacheItem::BuildExtractedPath()
-{
-    if (!owner_ || !cacheName_ || !platform::IsContainedRelativeName(*cacheName_))
-        return;
-    std::string ext;
-    if (contentType_) {
-        std::string registered;
-        if (ExtensionForType(*contentType_, registered) > 0)
-            ext = SafeExtension(registered);
-    }
-    if (ext.empty() && urlPath_)
-        ext = SafeExtension(UrlPathExtension(*urlPath_));
-    const std::string name = *cacheName_ + ext;
-
-    const std::string& folder = owner_->GetFolder();
-    std::string path = platform::MakePath(folder, name);
-    std::error_code ec;
-    bool taken = fs::symlink_status(path, ec).type() != fs::file_type::not_found;
-    // A file already there is not ours: it is never reused, overwritten or
-    // deleted. A read-only cache folder is never written to.
-    if (!taken && platform::IsDirectoryWritable(folder)) {
-        extractedPath_ = path;
-        return;
-    }
-    if (privateFolder_.empty()) {
-        std::string base = platform::PrivateTempFolder();
-        if (base.empty())
-            return;
-        std::string templ = base + "extract-XXXXXX";
-        if (!mkdtemp(templ.data()))
-            return;
-        privateFolder_ = templ;
-    }
-    extractedPath_ = platform::MakePath(privateFolder_, name);
-}
-
-bool CInternalCacheItem::ExtractFile()
-{
-    Trace("Entry - CInternalCacheItem::ExtractFile()");
-    const std::string& block = GetBlockFilePath();
-    if (block.empty() || !extractedPath_) {
-        Trace("Exit - CInternalCacheItem::ExtractFile()");
-        return false;
-    }
-    std::ifstream in(block, std::ios::binary);
-    if (!in || dataOffset_ < 0) {
-        Trace("Exit - CInternalCacheItem::ExtractFile() Source open had some errors.");
-        return false;
-    }
+    if (dataOffset_ < 0)
+        return std::nullopt;
     // The body is at most its run of blocks: a larger size in the metadata
     // would read the next entries' bytes.
-    size_t want = size_t(std::clamp<int64_t>(size_, 0, std::max<int32_t>(dataLength_, 0)));
-    std::string bytes(want, '\0');
-    in.seekg(std::streamoff(dataOffset_));
-    if (in)
-        in.read(bytes.data(), std::streamsize(want));
-    bytes.resize(in ? want : size_t(std::max<std::streamsize>(in.gcount(), 0)));
-    in.close();
-
-    const std::string& target = *extractedPath_;
-    int result = 0;
-    switch (contentEncoding_) {
-    case kEncodingNone:
-        if (!WriteNewFile(target, bytes)) {
-            RemoveExact(target);
-            Trace("Exit - CInternalCacheItem::ExtractFile() Target open had some errors.");
-            return false;
-        }
-        break;
-    case kEncodingGzip:
-        result = GunzipBuffer(bytes.data(), bytes.size(), target);
-        break;
-    case kEncodingCompress:
-    case kEncodingDeflate:
-        result = InflateToFile(bytes.data(), bytes.size(), target, true);
-        break;
-    default:
-        break;
-    }
-    // Bytes that do not decode at all are given as stored, as a plain file
-    // item is opened unchanged when its decoding fails.
-    if (result != 0 && (!IsRegularFile(target) || SizeOf(target) == 0)) {
-        Trace("     - not decodable, extracted as stored");
-        WriteNewFile(target, bytes);
-    }
-    Trace("Exit - CInternalCacheItem::ExtractFile()");
-    return IsRegularFile(target);
-}
-
-bool CInternalCacheItem::PrepareFile()
-{
-    if (extracted_ && extractedPath_ && IsRegularFile(*extractedPath_))
-        return true;
-    if (!extracted_)
-        BuildExtractedPath();
-    extracted_ = ExtractFile();
-    return extracted_;
-}
-
-bool CInternalCacheItem::DeleteCacheFile()
-{
-    if (extracted_ && extractedPath_ && !RemoveExact(*extractedPath_) && IsRegularFile(*extractedPath_))
-        return false;
-    extracted_ = false;
-    extractedPath_.reset();
-    return true;
+    return StoredRange{dataOffset_, size_t(std::clamp<int64_t>(size_, 0, std::max<int32_t>(dataLength_, 0)))};
 }
 
 } // namespace oriel

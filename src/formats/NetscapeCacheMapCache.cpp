@@ -5,6 +5,7 @@
 #include "formats/ByteReader.h"
 #include "formats/InternalCacheItem.h"
 #include "model/TextForms.h"
+#include "platform/CaseFold.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -61,16 +62,6 @@ std::string Hex(uint32_t value)
     char text[16];
     std::snprintf(text, sizeof text, "%x", value);
     return text;
-}
-
-std::string FoldCase(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    }
-    return out;
 }
 
 int32_t ClampToInt32(uint64_t value)
@@ -215,7 +206,7 @@ public:
             if (slash == std::string_view::npos)
                 slash = relative.size();
             const auto& names = Listing(actual);
-            auto hit = names.find(FoldCase(relative.substr(pos, slash - pos)));
+            auto hit = names.find(platform::FoldCase(relative.substr(pos, slash - pos)));
             if (hit == names.end())
                 return std::nullopt;
             actual = actual.empty() ? hit->second : actual + "/" + hit->second;
@@ -240,7 +231,7 @@ private:
         for (fs::directory_iterator d(dir.empty() ? "." : dir, ec), end; !ec && d != end; d.increment(ec)) {
             std::string name = d->path().filename().string();
             // The first spelling wins when a case-sensitive folder holds two.
-            names.emplace(FoldCase(name), name);
+            names.emplace(platform::FoldCase(name), name);
         }
         return listings_.emplace(relativeFolder, std::move(names)).first->second;
     }

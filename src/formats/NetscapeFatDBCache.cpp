@@ -4,21 +4,13 @@
 #include "app/Messages.h"
 #include "app/StringTable.h"
 #include "app/TraceLog.h"
-#include "model/Progress.h"
 #include "model/TextForms.h"
 
 #include <algorithm>
-#include <limits>
-#include <thread>
 
 namespace oriel {
 
 namespace {
-
-int32_t ClampToInt32(int64_t value)
-{
-    return int32_t(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
-}
 
 // "IgnoreUnsupported" is never taken from the stored options: a run starts
 // with it off unless the application was told otherwise (oriel-cli's
@@ -38,7 +30,7 @@ void SkipText(const ByteReader& page, size_t& pos)
 } // namespace
 
 NetscapeFatDBCache::NetscapeFatDBCache(BrowserProfile* profile, std::string folder)
-    : NetscapeCache(profile, std::move(folder), kDatabaseFileName)
+    : NetscapeHashDBCache(profile, std::move(folder), kDatabaseFileName)
 {
 }
 
@@ -47,83 +39,29 @@ NetscapeFatDBCache::~NetscapeFatDBCache()
     StopDecodeThread();
 }
 
-int NetscapeFatDBCache::GetFatDBHeaderInfo()
-{
-    std::ifstream* db = DatabaseStream();
-    auto header = db ? hashdb::ReadHeader(*db) : std::nullopt;
-    if (!header) {
-        ShowMessage(LoadString(IDS_INVALID_HEADER));
-        RequestStop();
-        return -1;
-    }
-    pageSize_ = header->pageSize;
-    total_ = header->keyCount;
-    SetProgressTotal(ClampToInt32(total_));
-    return 0;
-}
-
 int NetscapeFatDBCache::DoDecode()
 {
     Trace("Entry - NetscapeFatDBCache::DoDecode()");
     skipVersionErrors_ = false;
-    if (GetFatDBHeaderInfo() != 0) {
+    if (GetDBHeaderInfo() != 0) {
         Trace("Exit - NetscapeFatDBCache::DoDecode() GetFatDBHeaderInfo fails");
         return -1;
     }
-    ProgressSetRange(GetProgressTotal());
-    int64_t remaining = total_;
-    for (uint64_t page = 1;; ++page) {
-        // Let other threads run now and then; yielding on every page gives
-        // the core away thousands of times on a busy machine.
-        if (page % 64 == 0)
-            std::this_thread::yield();
-        const int64_t result = DecodePage(page, remaining);
-        if (result >= 0)
-            remaining = result;
-        ProgressSetPos(ClampToInt32(total_ - remaining));
-        if (result < 0 || StopRequested())
-            break;
-    }
-    pageBuffer_.clear();
-    pageBuffer_.shrink_to_fit();
+    DecodePages();
     CloseDBFile();
     Trace("Exit - NetscapeFatDBCache::DoDecode()");
     return 0;
 }
 
-int64_t NetscapeFatDBCache::DecodePage(uint64_t page, int64_t remaining)
+NetscapeHashDBCache::PairOutcome NetscapeFatDBCache::DecodePagePair(const ByteReader& page, int32_t recordKey,
+                                                                    hashdb::Pair pair)
 {
-    std::ifstream* db = DatabaseStream();
-    if (!db)
-        return -1;
-    const bool atEnd = hashdb::ReadPage(*db, page, pageSize_, pageBuffer_);
-    const ByteReader bytes(pageBuffer_);
-    hashdb::PagePairs(bytes, pairs_);
-
-    const int64_t count = int64_t(pairs_.size());
-    if (count > remaining) {
-        total_ += count - remaining;
-        remaining = count;
-        SetProgressTotal(ClampToInt32(total_));
-        if (progress_)
-            progress_->SetRange(0, GetProgressTotal());
+    const int result = DecodePair(page, recordKey, pair.dataOffset, pair.keyOffset);
+    if (result == -3) {
+        ReportUnsupportedVersion(page, pair.dataOffset, pair.keyOffset);
+        return PairOutcome::EndOfPage;
     }
-    // The pairs are listed from the last to the first; an unsupported
-    // record ends the page.
-    for (size_t i = pairs_.size(); i-- > 0;) {
-        const hashdb::Pair pair = pairs_[i];
-        if (pair.dataOffset == 0 || pair.dataOffset >= pageSize_)
-            continue;
-        const int result = DecodePair(bytes, ClampToInt32(total_ - remaining), pair.dataOffset, pair.keyOffset);
-        if (result == 0) {
-            if (remaining > 0)
-                --remaining;
-        } else if (result == -3) {
-            ReportUnsupportedVersion(bytes, pair.dataOffset, pair.keyOffset);
-            break;
-        }
-    }
-    return atEnd ? -1 : remaining;
+    return result == 0 ? PairOutcome::Item : PairOutcome::Skipped;
 }
 
 void NetscapeFatDBCache::ReportUnsupportedVersion(const ByteReader& page, size_t dataOffset, size_t keyOffset)
@@ -143,7 +81,7 @@ void NetscapeFatDBCache::ReportUnsupportedVersion(const ByteReader& page, size_t
 int NetscapeFatDBCache::DecodePair(const ByteReader& page, int32_t recordKey, size_t dataOffset, size_t keyOffset)
 {
     auto recordLength = page.u32le(dataOffset);
-    if (!recordLength || *recordLength == 0 || *recordLength >= pageSize_)
+    if (!recordLength || *recordLength == 0 || *recordLength >= GetPageSize())
         return -1;
     auto version = page.u32le(dataOffset + 4);
     if (!version || *version == kInternalVersion)
@@ -203,7 +141,7 @@ int NetscapeFatDBCache::DecodePair(const ByteReader& page, int32_t recordKey, si
     auto contentType = hashdb::ReadText(page, pos);
 
     auto keyLength = page.u32le(keyOffset);
-    if (!keyLength || *keyLength == 0 || *keyLength >= pageSize_)
+    if (!keyLength || *keyLength == 0 || *keyLength >= GetPageSize())
         return -1;
     size_t keyPos = keyOffset + 4;
     auto urlText = hashdb::ReadText(page, keyPos);

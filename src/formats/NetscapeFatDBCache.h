@@ -1,5 +1,5 @@
 // The disk cache of Netscape Navigator 4.0: the index "fat.db", with the
-// page structure of "cache.db" (see NetscapeCacheDBCache.h) and other
+// page structure of "cache.db" (see NetscapeHashDBCache.h) and other
 // records. Each data record carries a record version, the object's times
 // and size, its cache file name and its content type; the key holds the URL.
 //
@@ -11,15 +11,14 @@
 // Key: length, then the URL as a text.
 #pragma once
 
-#include "formats/NetscapeCacheDBCache.h"
+#include "formats/NetscapeHashDBCache.h"
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace oriel {
 
-class NetscapeFatDBCache : public NetscapeCache {
+class NetscapeFatDBCache : public NetscapeHashDBCache {
 public:
     static constexpr const char* kDatabaseFileName = "fat.db";
     // The record version of the database's own "INT_" records.
@@ -30,12 +29,11 @@ public:
 
     int DoDecode() override;
 
-    uint32_t GetPageSize() const { return pageSize_; }
+protected:
+    // An unsupported record ends the page.
+    PairOutcome DecodePagePair(const ByteReader& page, int32_t recordKey, hashdb::Pair pair) override;
 
 private:
-    int GetFatDBHeaderInfo();
-    // Decodes one page; the new remaining count, or -1 at the end of the file.
-    int64_t DecodePage(uint64_t page, int64_t remaining);
     // 0: an item was made (or a "wysiwyg" entry passed over); 1 and -1: the
     // pair is skipped; -3: an unsupported record version.
     int DecodePair(const ByteReader& page, int32_t recordKey, size_t dataOffset, size_t keyOffset);
@@ -43,11 +41,7 @@ private:
     // whether to skip all further version errors.
     void ReportUnsupportedVersion(const ByteReader& page, size_t dataOffset, size_t keyOffset);
 
-    uint32_t pageSize_ = 0;
-    int64_t total_ = 0;
     bool skipVersionErrors_ = false;
-    std::string pageBuffer_;
-    std::vector<hashdb::Pair> pairs_;
 };
 
 } // namespace oriel

@@ -133,4 +133,23 @@ void BaseNetscapeSettingsLoader::ReportProfileNotFound(const std::string& profil
                            MessageIcon::Exclamation);
 }
 
+void BaseNetscapeSettingsLoader::AddProfile(ProfileTable& profiles, int32_t& count,
+                                            std::unique_ptr<BrowserProfile> profile, const std::string& cacheFolder)
+{
+    profile->cacheFolder = HostPath(cacheFolder).value_or(std::string());
+    profile->cache = CreateCache(*profile, profile->cacheFolder);
+    profiles[size_t(count)] = std::move(profile);
+    ++count;
+}
+
+void BaseNetscapeSettingsLoader::AddProfileFromPrefsJS(ProfileTable& profiles, int32_t& count,
+                                                       std::unique_ptr<BrowserProfile> profile,
+                                                       const std::string& profileFolder, bool useNewCache)
+{
+    if (TestProfileExists(profileFolder))
+        AddProfile(profiles, count, std::move(profile), GetCachePathFromPrefsJS(profileFolder, useNewCache));
+    else
+        ReportProfileNotFound(profile->profileName);
+}
+
 } // namespace oriel

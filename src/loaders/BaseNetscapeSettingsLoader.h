@@ -12,7 +12,9 @@
 
 #include "loaders/SettingsLoader.h"
 
+#include <cstdint>
 #include <istream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +44,17 @@ public:
 protected:
     // Shows "Netscape Profile data not found for profile named: NAME".
     static void ReportProfileNotFound(const std::string& profileName);
+
+    // Puts the profile at slot `count` and raises `count`, with its cache
+    // folder (a Windows path of the examined system) mapped onto the host
+    // and a cache object for it.
+    void AddProfile(ProfileTable& profiles, int32_t& count, std::unique_ptr<BrowserProfile> profile,
+                    const std::string& cacheFolder);
+    // When the profile folder exists: adds the profile with the cache
+    // folder its prefs.js sets (see GetCachePathFromPrefsJS). Otherwise
+    // reports the profile as not found.
+    void AddProfileFromPrefsJS(ProfileTable& profiles, int32_t& count, std::unique_ptr<BrowserProfile> profile,
+                               const std::string& profileFolder, bool useNewCache);
 };
 
 } // namespace oriel

@@ -53,14 +53,10 @@ void Firefox16SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
             }
         }
 
-        if (TestProfileExists(profileFolder)) {
-            profile->cacheFolder = HostPath(cacheFolder).value_or(std::string());
-            profile->cache = CreateCache(*profile, profile->cacheFolder);
-            profiles[size_t(count)] = std::move(profile);
-            ++count;
-        } else {
+        if (TestProfileExists(profileFolder))
+            AddProfile(profiles, count, std::move(profile), cacheFolder);
+        else
             ReportProfileNotFound(name);
-        }
         if (path.empty())
             break;
     }

@@ -30,15 +30,7 @@ void Netscape40SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
         std::string profileFolder;
         registry->QueryString(platform::RootKey::LocalMachine, key, LoadString(IDS_DIR_ROOT_VALUE), profileFolder);
 
-        if (TestProfileExists(profileFolder)) {
-            const std::string cacheFolder = GetCachePathFromPrefsJS(profileFolder, false);
-            profile->cacheFolder = HostPath(cacheFolder).value_or(std::string());
-            profile->cache = CreateCache(*profile, profile->cacheFolder);
-            profiles[size_t(count)] = std::move(profile);
-            ++count;
-        } else {
-            ReportProfileNotFound(name);
-        }
+        AddProfileFromPrefsJS(profiles, count, std::move(profile), profileFolder, false);
     }
     Trace("Exit - Netscape40SettingsLoader::Load()");
 }

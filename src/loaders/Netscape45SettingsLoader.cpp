@@ -35,15 +35,7 @@ void Netscape45SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
             profile->profileName = name;
             profile->displayName = name + " (Netscape 4.5)";
             // The profile folder, a Windows path of the examined system.
-            if (TestProfileExists(location)) {
-                const std::string cacheFolder = GetCachePathFromPrefsJS(location, false);
-                profile->cacheFolder = HostPath(cacheFolder).value_or(std::string());
-                profile->cache = CreateCache(*profile, profile->cacheFolder);
-                profiles[size_t(count)] = std::move(profile);
-                ++count;
-            } else {
-                ReportProfileNotFound(name);
-            }
+            AddProfileFromPrefsJS(profiles, count, std::move(profile), location, false);
         }
         registry.Close();
     }

@@ -44,15 +44,7 @@ void Netscape60SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
             if (registry.GetValue(key, "migrated", migrated) && migrated == "no")
                 newCache = false;
 
-            if (TestProfileExists(directory)) {
-                std::string cacheFolder = GetCachePathFromPrefsJS(directory, newCache);
-                profile->cacheFolder = HostPath(cacheFolder).value_or(std::string());
-                profile->cache = CreateCache(*profile, profile->cacheFolder);
-                profiles[size_t(count)] = std::move(profile);
-                ++count;
-            } else {
-                ReportProfileNotFound(name);
-            }
+            AddProfileFromPrefsJS(profiles, count, std::move(profile), directory, newCache);
             if (count >= kMaxProfiles)
                 names.clear();
         }

@@ -1,6 +1,6 @@
 #include "platform/FileSystem.h"
 
-#include <QString>
+#include "platform/CaseFold.h"
 
 #include <algorithm>
 #include <chrono>
@@ -20,25 +20,6 @@ namespace fs = std::filesystem;
 namespace oriel::platform {
 
 namespace {
-
-std::string FoldCase(std::string_view s)
-{
-    bool ascii = true;
-    for (unsigned char c : s) {
-        if (c >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    if (!ascii)
-        return QString::fromUtf8(s.data(), qsizetype(s.size())).toCaseFolded().toStdString();
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    }
-    return out;
-}
 
 // Directory listings keyed by folded name, kept while the folder's
 // modification time stays the same, so that resolving many bodies of one

@@ -2,7 +2,7 @@
 
 #include "app/Messages.h"
 #include "formats/ByteReader.h"
-#include "platform/MemoryRegistry.h"
+#include "platform/CaseFold.h"
 
 #include <QString>
 
@@ -31,21 +31,6 @@ constexpr size_t kHbinSize = 0x1000;
 
 // Names above this many cached children make the lookup cache start over.
 constexpr size_t kMaxCachedChildren = 1'000'000;
-
-std::vector<std::string_view> SplitPath(std::string_view path)
-{
-    std::vector<std::string_view> parts;
-    size_t pos = 0;
-    while (pos <= path.size()) {
-        size_t next = path.find('\\', pos);
-        if (next == std::string_view::npos)
-            next = path.size();
-        if (next > pos)
-            parts.push_back(path.substr(pos, next - pos));
-        pos = next + 1;
-    }
-    return parts;
-}
 
 // UTF-16LE bytes up to the first NUL character, as UTF-8. An odd last byte is dropped.
 std::string Utf16LeToUtf8(std::string_view bytes)
@@ -105,7 +90,7 @@ struct HiveRegistry::Impl {
                     char* childName = hivex_node_name(hive, list[i]);
                     if (!childName)
                         continue;
-                    map.emplace(MemoryRegistry::Fold(childName), list[i]);
+                    map.emplace(FoldCase(childName), list[i]);
                     std::free(childName);
                 }
                 std::free(list);
@@ -113,7 +98,7 @@ struct HiveRegistry::Impl {
             cachedChildren += map.size();
             it = children.emplace(node, std::move(map)).first;
         }
-        auto found = it->second.find(MemoryRegistry::Fold(name));
+        auto found = it->second.find(FoldCase(name));
         return found == it->second.end() ? 0 : found->second;
     }
 
@@ -121,7 +106,7 @@ struct HiveRegistry::Impl {
     hive_node_h Node(std::string_view keyPath) const
     {
         hive_node_h node = rootNode;
-        for (std::string_view part : SplitPath(keyPath)) {
+        for (std::string_view part : SplitKeyPath(keyPath)) {
             node = Child(node, part);
             if (!node)
                 return 0;
@@ -214,7 +199,7 @@ HiveRegistry::HiveRegistry(std::string path, RootKey root, std::string_view moun
     , root_(root)
     , impl_(std::move(impl))
 {
-    for (std::string_view part : SplitPath(mountPath))
+    for (std::string_view part : SplitKeyPath(mountPath))
         mount_.emplace_back(part);
 }
 
@@ -230,13 +215,13 @@ HiveRegistry::ValueKind HiveRegistry::LookupValue(std::string_view hiveKeyPath, 
     hive_value_h* values = hivex_node_values(impl_->hive, node);
     if (!values)
         return ValueKind::Missing;
-    const std::string wanted = MemoryRegistry::Fold(valueName);
+    const std::string wanted = FoldCase(valueName);
     hive_value_h match = 0;
     for (size_t i = 0; values[i] && !match; ++i) {
         char* key = hivex_value_key(impl_->hive, values[i]);
         if (!key)
             continue;
-        if (MemoryRegistry::Fold(key) == wanted)
+        if (FoldCase(key) == wanted)
             match = values[i];
         std::free(key);
     }
@@ -292,11 +277,11 @@ bool HiveRegistry::ToHivePath(RootKey root, std::string_view keyPath, std::strin
 {
     if (root != root_)
         return false;
-    auto parts = SplitPath(keyPath);
+    auto parts = SplitKeyPath(keyPath);
     if (parts.size() < mount_.size())
         return false;
     for (size_t i = 0; i < mount_.size(); ++i) {
-        if (MemoryRegistry::Fold(parts[i]) != MemoryRegistry::Fold(mount_[i]))
+        if (FoldCase(parts[i]) != FoldCase(mount_[i]))
             return false;
     }
     hivePath.clear();
@@ -329,11 +314,11 @@ bool HiveRegistry::EnumSubkeys(RootKey root, std::string_view keyPath, std::vect
     // A key above the mount point holds the next component of the mount path.
     if (root != root_)
         return false;
-    auto parts = SplitPath(keyPath);
+    auto parts = SplitKeyPath(keyPath);
     if (parts.size() >= mount_.size())
         return false;
     for (size_t i = 0; i < parts.size(); ++i) {
-        if (MemoryRegistry::Fold(parts[i]) != MemoryRegistry::Fold(mount_[i]))
+        if (FoldCase(parts[i]) != FoldCase(mount_[i]))
             return false;
     }
     out.push_back(mount_[parts.size()]);

@@ -1,26 +1,8 @@
 #include "platform/MemoryRegistry.h"
 
-#include <QString>
-
 namespace oriel::platform {
 
 namespace {
-
-// Splits "A\B\\C\" into its non-empty components.
-std::vector<std::string_view> SplitKeyPath(std::string_view path)
-{
-    std::vector<std::string_view> parts;
-    size_t pos = 0;
-    while (pos <= path.size()) {
-        size_t next = path.find('\\', pos);
-        if (next == std::string_view::npos)
-            next = path.size();
-        if (next > pos)
-            parts.push_back(path.substr(pos, next - pos));
-        pos = next + 1;
-    }
-    return parts;
-}
 
 // The folded components joined by single backslashes.
 std::string FoldedPath(const std::vector<std::string_view>& parts)
@@ -37,25 +19,6 @@ std::string FoldedPath(const std::vector<std::string_view>& parts)
 } // namespace
 
 MemoryRegistry::MemoryRegistry() = default;
-
-std::string MemoryRegistry::Fold(std::string_view name)
-{
-    bool ascii = true;
-    for (unsigned char c : name) {
-        if (c >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    if (!ascii)
-        return QString::fromUtf8(name.data(), qsizetype(name.size())).toCaseFolded().toStdString();
-    std::string out(name);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    }
-    return out;
-}
 
 MemoryRegistry::Key& MemoryRegistry::CreateKey(RootKey root, std::string_view keyPath)
 {

@@ -4,6 +4,7 @@
 // and the order in which they were first created.
 #pragma once
 
+#include "platform/CaseFold.h"
 #include "platform/RegistryReader.h"
 
 #include <map>
@@ -52,7 +53,8 @@ public:
                     std::string& out) const override;
     bool EnumSubkeys(RootKey root, std::string_view keyPath, std::vector<std::string>& out) const override;
 
-    static std::string Fold(std::string_view name);
+    // The form in which names are stored and compared.
+    static std::string Fold(std::string_view name) { return FoldCase(name); }
 
 private:
     Key roots_[3];

@@ -34,6 +34,9 @@ public:
     bool EnumSubkeys(RootKey, std::string_view, std::vector<std::string>&) const override { return false; }
 };
 
+// The non-empty components of a key path: "A\B\\C\" gives A, B and C.
+std::vector<std::string_view> SplitKeyPath(std::string_view path);
+
 // The registry of the examined system for this process; a NullRegistryReader
 // until SetRegistry installs another.
 std::shared_ptr<const RegistryReader> Registry();

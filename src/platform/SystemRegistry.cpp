@@ -1,6 +1,7 @@
 #include "platform/SystemRegistry.h"
 
 #include "app/Messages.h"
+#include "platform/CaseFold.h"
 #include "platform/HiveRegistry.h"
 #include "platform/MemoryRegistry.h"
 #include "platform/RegFile.h"
@@ -23,26 +24,11 @@ std::string JoinPath(std::string_view a, std::string_view b)
     return out;
 }
 
-std::vector<std::string_view> SplitPath(std::string_view path)
-{
-    std::vector<std::string_view> parts;
-    size_t pos = 0;
-    while (pos <= path.size()) {
-        size_t next = path.find('\\', pos);
-        if (next == std::string_view::npos)
-            next = path.size();
-        if (next > pos)
-            parts.push_back(path.substr(pos, next - pos));
-        pos = next + 1;
-    }
-    return parts;
-}
-
 // HKEY_LOCAL_MACHINE\Software\X... -> X... ; false for other keys.
 bool StripSoftware(std::string_view keyPath, std::string& rest)
 {
-    auto parts = SplitPath(keyPath);
-    if (parts.empty() || MemoryRegistry::Fold(parts[0]) != "software")
+    auto parts = SplitKeyPath(keyPath);
+    if (parts.empty() || FoldCase(parts[0]) != "software")
         return false;
     rest.clear();
     for (size_t i = 1; i < parts.size(); ++i)
@@ -66,7 +52,7 @@ public:
                     std::string& out) const override
     {
         const auto layers = Layers(root, keyPath);
-        const std::string folded = MemoryRegistry::Fold(valueName);
+        const std::string folded = FoldCase(valueName);
         for (size_t i = 0; i < layers.size(); ++i) {
             const Layer& layer = layers[i];
             if (ValueHidden(layers, i, valueName))
@@ -106,12 +92,12 @@ public:
         auto add = [&](const std::string& name, size_t layer) {
             if (ChildHidden(layers, layer, name))
                 return;
-            if (seen.insert(MemoryRegistry::Fold(name)).second)
+            if (seen.insert(FoldCase(name)).second)
                 names.push_back(name);
         };
         // The hives' subkeys in the hives' order come first, then those
         // that only the .reg files add.
-        if (root == RootKey::LocalMachine && SplitPath(keyPath).empty() && machine_ &&
+        if (root == RootKey::LocalMachine && SplitKeyPath(keyPath).empty() && machine_ &&
             !exports_.KeyDeleted(RootKey::LocalMachine, "Software")) {
             exists = true;
             add("SOFTWARE", 0);

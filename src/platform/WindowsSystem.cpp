@@ -1,8 +1,7 @@
 #include "platform/WindowsSystem.h"
 
+#include "platform/CaseFold.h"
 #include "platform/FileSystem.h"
-
-#include <QString>
 
 #include <algorithm>
 #include <cctype>
@@ -18,17 +17,6 @@ namespace {
 
 constexpr const char* kShellFoldersKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr const char* kCurrentVersionKey = "Software\\Microsoft\\Windows NT\\CurrentVersion";
-
-std::string Fold(std::string_view s)
-{
-    bool ascii = std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (!ascii)
-        return QString::fromUtf8(s.data(), qsizetype(s.size())).toCaseFolded().toStdString();
-    std::string out(s);
-    for (char& c : out)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
 
 std::string_view Trim(std::string_view s)
 {
@@ -80,13 +68,13 @@ bool IsTemplateProfile(const std::string& name)
 {
     static const char* const kNames[] = {"default",      "default user",  "all users",     "public",
                                          "localservice", "networkservice", "local service", "network service"};
-    std::string folded = Fold(name);
+    std::string folded = FoldCase(name);
     return std::any_of(std::begin(kNames), std::end(kNames), [&](const char* n) { return folded == n; });
 }
 
 bool LessByName(const UserProfile& a, const UserProfile& b)
 {
-    std::string fa = Fold(a.name), fb = Fold(b.name);
+    std::string fa = FoldCase(a.name), fb = FoldCase(b.name);
     return fa != fb ? fa < fb : a.name < b.name;
 }
 
@@ -185,7 +173,7 @@ void WindowsSystem::FindUsers()
             profile.hostPath = JoinHost(parent, profile.name);
             profile.layout = layout;
             bool known = std::any_of(all.begin(), all.end(),
-                                     [&](const UserProfile& p) { return Fold(p.name) == Fold(profile.name); });
+                                     [&](const UserProfile& p) { return FoldCase(p.name) == FoldCase(profile.name); });
             if (!known)
                 all.push_back(std::move(profile));
         }
@@ -198,9 +186,9 @@ void WindowsSystem::FindUsers()
     }
 
     if (!config_.user.empty()) {
-        std::string wanted = Fold(config_.user);
+        std::string wanted = FoldCase(config_.user);
         for (const UserProfile& profile : all) {
-            if (Fold(profile.name) == wanted) {
+            if (FoldCase(profile.name) == wanted) {
                 user_ = profile;
                 return;
             }

@@ -1,0 +1,256 @@
+#include "formats/EmbeddedBodyItem.h"
+
+#include "app/TraceLog.h"
+#include "formats/ContentDecoders.h"
+#include "model/Cache.h"
+#include "model/MimeTypes.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace oriel {
+
+namespace {
+
+// An extension taken from untrusted text (the examined system's registry,
+// a URL) is used only when it is a dot and a few plain characters, so that
+// it can never name another folder.
+std::string SafeExtension(std::string_view ext)
+{
+    if (ext.size() < 2 || ext.size() > 16 || ext.front() != '.')
+        return {};
+    for (char c : ext.substr(1)) {
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+                     c == '-' || c == '+';
+        if (!plain)
+            return {};
+    }
+    return std::string(ext);
+}
+
+std::string UrlPathExtension(std::string_view path)
+{
+    if (size_t q = path.find_first_of("?#"); q != std::string_view::npos)
+        path = path.substr(0, q);
+    size_t slash = path.find_last_of("/\\");
+    std::string_view base = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    size_t dot = base.rfind('.');
+    return dot == std::string_view::npos ? std::string() : std::string(base.substr(dot));
+}
+
+// Our own copies are removed by their exact name: a lookup without regard
+// to case could find an examined file of a similar name.
+bool RemoveExact(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0;
+}
+
+// Creates the file (never through a symbolic link) and writes the bytes. A
+// file this made but could not fill is removed again; what could not be
+// opened (a link, say) is left alone.
+bool WriteNewFile(const std::string& path, std::string_view bytes)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    bool ok = true;
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = false;
+            break;
+        }
+        bytes.remove_prefix(size_t(n));
+    }
+    ::close(fd);
+    if (!ok)
+        RemoveExact(path);
+    return ok;
+}
+
+bool IsRegularFile(const std::string& path)
+{
+    std::error_code ec;
+    return fs::is_regular_file(fs::symlink_status(path, ec));
+}
+
+uint64_t SizeOf(const std::string& path)
+{
+    std::error_code ec;
+    uint64_t size = fs::file_size(path, ec);
+    return ec ? 0 : size;
+}
+
+} // namespace
+
+CEmbeddedBodyItem::~CEmbeddedBodyItem()
+{
+    RemoveExtractedCopy();
+    if (!privateFolder_.empty()) {
+        std::error_code ec;
+        fs::remove(privateFolder_, ec);
+    }
+}
+
+void CEmbeddedBodyItem::RemoveExtractedCopy()
+{
+    if (extracted_ && extractedPath_)
+        RemoveExact(*extractedPath_);
+    extracted_ = false;
+}
+
+int32_t CEmbeddedBodyItem::GetDisplayCacheNameLength()
+{
+    const char* name = GetDisplayCacheName();
+    return name ? int32_t(std::strlen(name)) : 0;
+}
+
+const char* CEmbeddedBodyItem::GetFilePath()
+{
+    return extractedPath_ ? extractedPath_->c_str() : nullptr;
+}
+
+int32_t CEmbeddedBodyItem::GetFilePathLength()
+{
+    return extractedPath_ ? int32_t(extractedPath_->size()) : 0;
+}
+
+const std::string& CEmbeddedBodyItem::ContainerFilePath()
+{
+    if (!containerFilePath_) {
+        containerFilePath_.emplace();
+        const std::string name = ContainerFileName();
+        if (owner_ && !name.empty())
+            *containerFilePath_ = platform::ResolvePath(platform::MakePath(owner_->GetFolder(), name));
+    }
+    return *containerFilePath_;
+}
+
+bool CEmbeddedBodyItem::Exists()
+{
+    if (!exists_)
+        return false;
+    const std::string& container = ContainerFilePath();
+    auto attributes = container.empty() ? std::nullopt : platform::GetFileAttributes(container);
+    exists_ = attributes && !attributes->isDirectory;
+    return exists_;
+}
+
+void CEmbeddedBodyItem::BuildExtractedPath()
+{
+    if (!owner_ || !cacheName_ || !platform::IsContainedRelativeName(*cacheName_))
+        return;
+    std::string ext;
+    if (contentType_) {
+        std::string registered;
+        if (ExtensionForType(*contentType_, registered) > 0)
+            ext = SafeExtension(registered);
+    }
+    if (ext.empty() && urlPath_)
+        ext = SafeExtension(UrlPathExtension(*urlPath_));
+    const std::string name = *cacheName_ + ext;
+
+    const std::string& folder = owner_->GetFolder();
+    std::string path = platform::MakePath(folder, name);
+    std::error_code ec;
+    bool taken = fs::symlink_status(path, ec).type() != fs::file_type::not_found;
+    // A file already there is not ours: it is never reused, overwritten or
+    // deleted. A read-only cache folder is never written to.
+    if (!taken && platform::IsDirectoryWritable(folder)) {
+        extractedPath_ = path;
+        return;
+    }
+    if (privateFolder_.empty()) {
+        std::string base = platform::PrivateTempFolder();
+        if (base.empty())
+            return;
+        std::string templ = base + "extract-XXXXXX";
+        if (!::mkdtemp(templ.data()))
+            return;
+        privateFolder_ = templ;
+    }
+    extractedPath_ = platform::MakePath(privateFolder_, name);
+}
+
+bool CEmbeddedBodyItem::ExtractFile()
+{
+    const std::string className = TraceName();
+    Trace("Entry - " + className + "::ExtractFile()");
+    const std::string& container = ContainerFilePath();
+    if (container.empty() || !extractedPath_) {
+        Trace("Exit - " + className + "::ExtractFile()");
+        return false;
+    }
+    std::ifstream in(container, std::ios::binary);
+    const std::optional<StoredRange> range = StoredBytes();
+    if (!in || !range || range->offset < 0) {
+        Trace("Exit - " + className + "::ExtractFile() Source open had some errors.");
+        return false;
+    }
+    std::string bytes(range->length, '\0');
+    in.seekg(std::streamoff(range->offset));
+    if (in)
+        in.read(bytes.data(), std::streamsize(bytes.size()));
+    bytes.resize(in ? bytes.size() : size_t(std::max<std::streamsize>(in.gcount(), 0)));
+    in.close();
+
+    const std::string& target = *extractedPath_;
+    int result = 0;
+    switch (contentEncoding_) {
+    case kEncodingGzip:
+        result = GunzipBuffer(bytes.data(), bytes.size(), target);
+        break;
+    case kEncodingCompress:
+    case kEncodingDeflate:
+        result = InflateToFile(bytes.data(), bytes.size(), target, true);
+        break;
+    default:
+        // No encoding, or one that is not known: the bytes as stored.
+        if (!WriteNewFile(target, bytes)) {
+            Trace("Exit - " + className + "::ExtractFile() Target open had some errors.");
+            return false;
+        }
+        break;
+    }
+    // Bytes that do not decode at all are given as stored, as a plain file
+    // item is opened unchanged when its decoding fails.
+    if (result != 0 && (!IsRegularFile(target) || SizeOf(target) == 0)) {
+        Trace("     - not decodable, extracted as stored");
+        WriteNewFile(target, bytes);
+    }
+    Trace("Exit - " + className + "::ExtractFile()");
+    return IsRegularFile(target);
+}
+
+bool CEmbeddedBodyItem::PrepareFile()
+{
+    if (extracted_ && extractedPath_ && IsRegularFile(*extractedPath_))
+        return true;
+    if (!extracted_)
+        BuildExtractedPath();
+    extracted_ = ExtractFile();
+    return extracted_;
+}
+
+bool CEmbeddedBodyItem::DeleteCacheFile()
+{
+    if (extracted_ && extractedPath_ && !RemoveExact(*extractedPath_) && IsRegularFile(*extractedPath_))
+        return false;
+    extracted_ = false;
+    extractedPath_.reset();
+    return true;
+}
+
+} // namespace oriel

@@ -1,0 +1,166 @@
+#include "formats/NetscapeHashDBCache.h"
+
+#include "app/StringTable.h"
+#include "model/Progress.h"
+
+#include <algorithm>
+#include <limits>
+#include <thread>
+
+namespace oriel {
+
+namespace hashdb {
+
+std::optional<Header> ReadHeader(std::istream& in)
+{
+    in.clear();
+    in.seekg(0);
+    char bytes[kHeaderSize];
+    in.read(bytes, sizeof bytes);
+    ByteReader header(bytes, size_t(std::max<std::streamsize>(in.gcount(), 0)));
+    in.clear();
+    // Page 0's words are big-endian.
+    auto pageSize = header.u32be(12);
+    auto keyCount = header.u32be(56);
+    if (!pageSize || !keyCount || *pageSize < kMinPageSize || *pageSize > kMaxPageSize)
+        return std::nullopt;
+    return Header{*pageSize, *keyCount};
+}
+
+bool ReadPage(std::istream& in, uint64_t page, uint32_t pageSize, std::string& out)
+{
+    out.resize(pageSize);
+    const uint64_t offset = page * pageSize;
+    in.clear();
+    if (pageSize == 0 || offset / pageSize != page || offset > uint64_t(std::numeric_limits<std::streamoff>::max())) {
+        out.clear();
+        return true;
+    }
+    in.seekg(std::streamoff(offset));
+    if (!in) {
+        out.clear();
+        return true;
+    }
+    in.read(out.data(), std::streamsize(pageSize));
+    const std::streamsize got = std::max<std::streamsize>(in.gcount(), 0);
+    out.resize(size_t(got));
+    const bool atEnd = got < std::streamsize(pageSize);
+    in.clear();
+    return atEnd;
+}
+
+void PagePairs(const ByteReader& page, std::vector<Pair>& out)
+{
+    out.clear();
+    auto n = page.u16le(0);
+    if (!n || *n == 0 || *n >= kMaxOffsetWords)
+        return;
+    for (size_t i = 0; i + 1 < *n; i += 2) {
+        auto key = page.u16le(2 + 2 * i);
+        auto data = page.u16le(2 + 2 * (i + 1));
+        if (!key || !data)
+            break;
+        out.push_back({*key, *data});
+    }
+}
+
+std::optional<std::string_view> ReadText(const ByteReader& page, size_t& pos)
+{
+    auto length = page.u32le(pos);
+    if (!length)
+        return std::nullopt;
+    pos += 4;
+    if (*length > kMaxTextLength)
+        return std::nullopt;
+    auto text = page.bytes(pos, *length);
+    if (!text)
+        return std::nullopt;
+    pos += *length;
+    return text;
+}
+
+std::string_view UpToNul(std::string_view text)
+{
+    size_t nul = text.find('\0');
+    return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+} // namespace hashdb
+
+namespace {
+
+int32_t ClampToInt32(int64_t value)
+{
+    return int32_t(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
+}
+
+} // namespace
+
+int NetscapeHashDBCache::GetDBHeaderInfo()
+{
+    std::ifstream* db = DatabaseStream();
+    auto header = db ? hashdb::ReadHeader(*db) : std::nullopt;
+    if (!header) {
+        ShowMessage(LoadString(IDS_INVALID_HEADER));
+        RequestStop();
+        return -1;
+    }
+    pageSize_ = header->pageSize;
+    total_ = header->keyCount;
+    SetProgressTotal(ClampToInt32(total_));
+    return 0;
+}
+
+void NetscapeHashDBCache::DecodePages()
+{
+    ProgressSetRange(GetProgressTotal());
+    int64_t remaining = total_;
+    for (uint64_t page = 1;; ++page) {
+        // Let other threads run now and then; yielding on every page gives
+        // the core away thousands of times on a busy machine.
+        if (page % 64 == 0)
+            std::this_thread::yield();
+        const int64_t result = DecodePage(page, remaining);
+        if (result >= 0)
+            remaining = result;
+        ProgressSetPos(ClampToInt32(total_ - remaining));
+        if (result < 0 || StopRequested())
+            break;
+    }
+    pageBuffer_.clear();
+    pageBuffer_.shrink_to_fit();
+}
+
+int64_t NetscapeHashDBCache::DecodePage(uint64_t page, int64_t remaining)
+{
+    std::ifstream* db = DatabaseStream();
+    if (!db)
+        return -1;
+    const bool atEnd = hashdb::ReadPage(*db, page, pageSize_, pageBuffer_);
+    const ByteReader bytes(pageBuffer_);
+    hashdb::PagePairs(bytes, pairs_);
+
+    // A page with more pairs than keys are left raises the total.
+    const int64_t count = int64_t(pairs_.size());
+    if (count > remaining) {
+        total_ += count - remaining;
+        remaining = count;
+        SetProgressTotal(ClampToInt32(total_));
+        if (progress_)
+            progress_->SetRange(0, GetProgressTotal());
+    }
+    // The pairs are listed from the last to the first.
+    for (size_t i = pairs_.size(); i-- > 0;) {
+        const hashdb::Pair pair = pairs_[i];
+        if (pair.dataOffset == 0 || pair.dataOffset >= pageSize_)
+            continue;
+        const PairOutcome outcome = DecodePagePair(bytes, ClampToInt32(total_ - remaining), pair);
+        if (outcome == PairOutcome::EndOfPage)
+            break;
+        if (outcome == PairOutcome::Item && remaining > 0)
+            --remaining;
+    }
+    return atEnd ? -1 : remaining;
+}
+
+} // namespace oriel
