@@ -1,6 +1,7 @@
 // oriel-cli over a Windows tree with Firefox and Mozilla profiles: the
 // profiles in the collection's order, their caches decoded by list, and the
 // warning for a listed profile whose folder is gone.
+#include "support/CliCommand.h"
 #include "support/MozillaProfileWriter.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
@@ -13,22 +14,14 @@
 namespace oriel {
 namespace {
 
+using test::Cli;
 using test::FirefoxProfileSpec;
 using test::MozillaCacheWriter;
 using test::MozillaProfileSpec;
+using test::Quote;
 using test::RunCommand;
 using test::TempDir;
 using test::WindowsTreeWriter;
-
-std::string Cli(const std::string& args)
-{
-    return std::string(ORIEL_CLI_PATH) + " " + args;
-}
-
-std::string Quote(const std::string& s)
-{
-    return "'" + s + "'";
-}
 
 MozillaCacheWriter Cache(const std::string& host)
 {
