@@ -15,9 +15,9 @@ namespace oriel {
 namespace {
 
 using test::Cli;
-using test::FirefoxProfileSpec;
+using test::FirefoxProfileSetup;
 using test::MozillaCacheWriter;
-using test::MozillaProfileSpec;
+using test::MozillaProfileSetup;
 using test::Quote;
 using test::RunCommand;
 using test::TempDir;
@@ -63,21 +63,21 @@ TEST(MozillaProfilesCli, FirefoxAndMozillaProfilesComeFirstAndTheirCachesAreList
         const std::string root = dir.file("drive");
         WindowsTreeWriter tree(c.layout);
         tree.addUser("Jane");
-        FirefoxProfileSpec standard;
+        FirefoxProfileSetup standard;
         standard.name = "default";
         standard.path = "Profiles/k3x9abcd.default";
         standard.cache = Cache("fox.example");
-        FirefoxProfileSpec moved;
+        FirefoxProfileSetup moved;
         moved.name = "work";
         moved.path = "Profiles/w0rk.work";
         moved.cacheDirectory = tree.windowsPath("Caches/Work");
         moved.cache = Cache("work.example");
-        FirefoxProfileSpec gone;
+        FirefoxProfileSetup gone;
         gone.name = "gone";
         gone.path = "Profiles/gone";
         gone.writeProfileFolder = false;
         test::AddFirefoxProfiles(tree, "Jane", {standard, gone, moved});
-        MozillaProfileSpec suite;
+        MozillaProfileSetup suite;
         suite.name = "suite";
         suite.cache = Cache("suite.example");
         test::AddMozillaProfiles(tree, "Jane", {suite}, c.registry);

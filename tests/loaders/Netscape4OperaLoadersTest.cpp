@@ -156,20 +156,20 @@ TEST_F(Netscape4OperaLoadersTest, OperasCacheFolderFollowsItsSettings)
 {
     struct Case {
         const char* what;
-        OperaProfileSpec spec;
+        OperaProfileSetup setup;
         bool writeCache;
         const char* expected; // relative to the root; null: no profile
     } cases[] = {
-        {"multi-user", {.mode = OperaProfileSpec::Mode::MultiUser}, true,
+        {"multi-user", {.mode = OperaProfileSetup::Mode::MultiUser}, true,
          "Users/Jane/AppData/Roaming/Opera/Opera/profile/cache4"},
-        {"multi-user without its cache folder", {.mode = OperaProfileSpec::Mode::MultiUser}, false, nullptr},
+        {"multi-user without its cache folder", {.mode = OperaProfileSetup::Mode::MultiUser}, false, nullptr},
         {"no Multi User key counts as multi-user",
-         {.mode = OperaProfileSpec::Mode::SingleUser, .writeMultiUserKey = false}, false, nullptr},
+         {.mode = OperaProfileSetup::Mode::SingleUser, .writeMultiUserKey = false}, false, nullptr},
         {"single-user, default folder, added without an existence test",
-         {.mode = OperaProfileSpec::Mode::SingleUser}, false, "Program Files/Opera/profile/cache4"},
+         {.mode = OperaProfileSetup::Mode::SingleUser}, false, "Program Files/Opera/profile/cache4"},
         {"single-user with Cache Directory4 and a trailing backslash",
-         {.mode = OperaProfileSpec::Mode::SingleUser, .cacheDirectory4 = "C:\\OperaCache\\"}, true, "OperaCache"},
-        {"not registered", {.mode = OperaProfileSpec::Mode::Unregistered}, true,
+         {.mode = OperaProfileSetup::Mode::SingleUser, .cacheDirectory4 = "C:\\OperaCache\\"}, true, "OperaCache"},
+        {"not registered", {.mode = OperaProfileSetup::Mode::Unregistered}, true,
          "Users/Jane/AppData/Roaming/Opera/Opera/profile/cache4"},
     };
     for (Case& c : cases) {
@@ -179,8 +179,8 @@ TEST_F(Netscape4OperaLoadersTest, OperasCacheFolderFollowsItsSettings)
         WindowsTreeWriter tree(WindowsTreeWriter::Layout::Vista);
         tree.addUser("Jane");
         if (c.writeCache)
-            c.spec.cache = Small(7);
-        AddOperaProfile(tree, "Jane", c.spec);
+            c.setup.cache = Small(7);
+        AddOperaProfile(tree, "Jane", c.setup);
         Install(tree);
         table = {};
         int32_t count = Load<OperaSettingsLoader>();
