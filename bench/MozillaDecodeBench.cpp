@@ -4,68 +4,38 @@
 // reported against the target of half a second.
 //
 //   bench_mozilla_decode [ENTRIES]
-#include "app/OptionStore.h"
-#include "app/TraceLog.h"
+#include "DecodeTiming.h"
+
 #include "formats/NetscapeCacheMapCache.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
+#include <memory>
 #include <string>
-
-namespace {
-
-using namespace oriel;
-
-int Run(const char* name, const std::string& folder, int entries)
-{
-    double best = 1e9, bestCpu = 1e9;
-    int32_t items = 0;
-    for (int round = 0; round < 3; ++round) {
-        NetscapeCacheMapCache cache(nullptr, folder);
-        auto start = std::chrono::steady_clock::now();
-        std::clock_t cpuStart = std::clock();
-        int result = cache.Decode(nullptr, false);
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        bestCpu = std::min(bestCpu, double(std::clock() - cpuStart) / CLOCKS_PER_SEC);
-        if (result != 0) {
-            std::fprintf(stderr, "bench: %s failed to decode\n", name);
-            return 1;
-        }
-        items = cache.GetItemCount();
-        best = std::min(best, seconds);
-    }
-    // CPU time beside wall time: on a busy machine the wall time also counts
-    // the time other processes held the cores.
-    std::printf("%-22s %7d items  %.3f s (cpu %.3f s)  target 0.5 s: %s\n", name, items, best, bestCpu,
-                best < 0.5 ? "met" : "MISSED");
-    return items == entries ? 0 : 1;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
+    using namespace oriel;
     const int entries = argc > 1 ? std::atoi(argv[1]) : 100000;
+    // A private option store with the trace log off.
+    test::TestEnvironment environment;
     test::TempDir dir;
-    test::WriteFile(dir.file("Oriel.ini"), "[Options]\nMessageDumpFile=\"\"\n");
-    OptionStore::SetInstanceFile(dir.file("Oriel.ini"));
-    CTraceLog::Destroy();
 
     int status = 0;
-    for (const char* version : {"new", "old"}) {
+    for (const std::string version : {"new", "old"}) {
         test::SynthOptions options;
         options.entries = entries;
         options.mapVersion = version;
         options.layout = "nested";
-        std::string folder = dir.file(std::string("mozilla-") + version);
+        std::string folder = dir.file("mozilla-" + version);
         test::WriteSyntheticMozillaCache(folder, options);
-        status |= Run(version == std::string("new") ? "_CACHE_MAP_ (records)" : "_CACHE_MAP_ (buckets)", folder,
-                      entries);
+        const std::string name = version == "new" ? "_CACHE_MAP_ (records)" : "_CACHE_MAP_ (buckets)";
+        char label[64];
+        std::snprintf(label, sizeof label, "%-22s", name.c_str());
+        status |= bench::TimeDecode(name, label, entries,
+                                    [&folder] { return std::make_unique<NetscapeCacheMapCache>(nullptr, folder); });
     }
     return status;
 }

@@ -9,11 +9,8 @@
 #include "model/CacheItem.h"
 #include "support/MozillaCacheWriter.h"
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -22,21 +19,6 @@ using oriel::test::DeflateBytes;
 using oriel::test::GzipBytes;
 
 constexpr uint64_t kCap = uint64_t(4) << 20;
-
-const std::string& Folder()
-{
-    static const std::string* folder = [] {
-        auto* dir = new std::string(
-            (fs::temp_directory_path() / ("oriel-decoders-fuzz-" + std::to_string(::getpid()))).string());
-        fs::create_directories(*dir);
-        std::atexit([] {
-            std::error_code ec;
-            fs::remove_all(Folder(), ec);
-        });
-        return dir;
-    }();
-    return *folder;
-}
 
 std::string Page()
 {
@@ -68,8 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size == 0)
         return 0;
     const std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
-    const std::string source = Folder() + "/body";
-    const std::string out = Folder() + "/out";
+    const std::string source = PrivateFolder("decoders") + "/body";
+    const std::string out = PrivateFolder("decoders") + "/out";
     std::error_code ec;
     fs::remove(out, ec);
     switch (data[0] % 7) {
@@ -83,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         oriel::GunzipBuffer(body.data(), body.size(), out, kCap);
         break;
     default: {
-        std::ofstream(source, std::ios::binary | std::ios::trunc).write(body.data(), std::streamsize(body.size()));
+        WriteInputFile(source, data + 1, size - 1);
         if (data[0] % 7 == 3) {
             oriel::GunzipFile(source, int64_t(body.size()), out, kCap);
         } else if (data[0] % 7 == 4) {

@@ -3,11 +3,16 @@
 #include "app/Messages.h"
 #include "app/OptionStore.h"
 #include "app/TraceLog.h"
+#include "model/Cache.h"
+#include "support/IndexDatWriter.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
+#include <unistd.h>
 
 namespace {
 
@@ -17,14 +22,19 @@ public:
     bool AskYesNo(const std::string&, oriel::MessageIcon) override { return false; }
 };
 
+// The private folders by tag. Never destroyed, so that the exit handler can
+// still name them.
+std::map<std::string, std::string>& PrivateFolders()
+{
+    static auto* folders = new std::map<std::string, std::string>;
+    return *folders;
+}
+
 } // namespace
 
 void SetUpFuzzEnvironment()
 {
-    namespace fs = std::filesystem;
-    std::string dir = (fs::temp_directory_path() / ("oriel-fuzz-" + std::to_string(::getpid()))).string();
-    fs::create_directories(dir);
-    std::string config = dir + "/Oriel.ini";
+    std::string config = PrivateFolder("options") + "/Oriel.ini";
     std::ofstream(config) << "[Options]\nMessageDumpFile=\"\"\n";
     setenv("ORIEL_CONFIG", config.c_str(), 1);
     oriel::OptionStore::SetInstanceFile(config);
@@ -37,4 +47,100 @@ void WriteSeed(const std::string& dir, const std::string& name, const std::strin
     std::filesystem::create_directories(dir);
     std::ofstream out(dir + "/" + name, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+const std::string& PrivateFolder(const std::string& tag)
+{
+    namespace fs = std::filesystem;
+    auto& folders = PrivateFolders();
+    auto found = folders.find(tag);
+    if (found != folders.end())
+        return found->second;
+    if (folders.empty()) {
+        std::atexit([] {
+            std::error_code ec;
+            for (const auto& [unused, folder] : PrivateFolders())
+                fs::remove_all(folder, ec);
+        });
+    }
+    std::string dir = (fs::temp_directory_path() / ("oriel-" + tag + "-fuzz-" + std::to_string(::getpid()))).string();
+    fs::create_directories(dir);
+    return folders.emplace(tag, dir).first->second;
+}
+
+void WriteInputFile(const std::string& path, const uint8_t* data, size_t size)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+}
+
+size_t TouchItem(oriel::CCacheItem& item)
+{
+    size_t sink = 0;
+    for (const char* text : {item.GetURL(), item.GetURLPath(), item.GetCacheName(), item.GetHeaders(),
+                             item.GetContentType(), item.GetDisplayCacheName(), item.GetFilePath()}) {
+        if (text)
+            sink += std::string(text).size();
+    }
+    sink += item.GetSizeText().size() + item.GetLastModifiedText().size() + item.GetDownloadedText().size() +
+            item.GetExpiresText().size() + size_t(item.GetRecordKey()) + size_t(item.GetContentEncoding()) +
+            size_t(item.Exists());
+    return sink;
+}
+
+size_t TouchCache(oriel::CCache& cache, const std::function<size_t(oriel::CCacheItem&)>& eachItem)
+{
+    size_t sink = 0;
+    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
+        oriel::CNamedCacheItemArray* group = cache.GetGroup(g);
+        if (const char* name = group->GetName())
+            sink += std::string(name).size();
+        for (int32_t i = 0; i < group->GetCount(); ++i) {
+            oriel::CCacheItem& item = *group->ItemAt(i);
+            sink += TouchItem(item);
+            if (eachItem)
+                sink += eachItem(item);
+        }
+    }
+    std::ostringstream csv;
+    cache.ExportCSV(csv);
+    return sink + csv.str().size();
+}
+
+size_t DecodeFolderImage(const std::string& fileName, const uint8_t* data, size_t size,
+                         const MakeFuzzCache& makeCache,
+                         const std::function<size_t(oriel::CCacheItem&)>& eachItem)
+{
+    namespace fs = std::filesystem;
+    const std::string folder = PrivateFolder("image") + "/cache";
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    WriteInputFile(folder + "/" + fileName, data, size);
+    size_t sink = 0;
+    {
+        std::unique_ptr<oriel::CCache> cache = makeCache(folder);
+        cache->Decode(nullptr, false);
+        sink = TouchCache(*cache, eachItem);
+    }
+    fs::remove_all(folder, ec);
+    return sink;
+}
+
+oriel::test::IndexDatUrl SeedIndexDatUrl(int i, uint8_t directory, const std::string& headers)
+{
+    using oriel::test::FatExpiryFromUnix;
+    using oriel::test::FileTimeFromUnix;
+    std::string name = "file" + std::to_string(i);
+    return {
+        .url = "http://host" + std::to_string(i % 3) + ".example/" + name + ".htm",
+        .fileName = name + "[1].htm",
+        .headers = headers,
+        .directory = directory,
+        .size = uint32_t(i * 100),
+        .lastModified = FileTimeFromUnix(1200000000 + i * 3600),
+        .lastAccess = FileTimeFromUnix(1240000000 + i * 60),
+        .expires = FatExpiryFromUnix(1250000000 + i * 86400),
+    };
 }

@@ -5,7 +5,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+
+namespace oriel {
+class CCache;
+class CCacheItem;
+} // namespace oriel
+
+namespace oriel::test {
+struct IndexDatUrl;
+} // namespace oriel::test
 
 // Writes this harness's seed inputs (made by the fixture writers) into `dir`.
 void WriteFuzzSeeds(const std::string& dir);
@@ -17,5 +28,38 @@ void SetUpFuzzEnvironment();
 
 // Writes `bytes` as a seed file `name` in `dir`.
 void WriteSeed(const std::string& dir, const std::string& name, const std::string& bytes);
+
+// A folder of this process's own below the temp folder ("oriel-TAG-fuzz-PID"),
+// made on the first call and removed with all it holds when the process ends.
+const std::string& PrivateFolder(const std::string& tag);
+
+// Writes `size` input bytes as the file `path`, making its folder first.
+void WriteInputFile(const std::string& path, const uint8_t* data, size_t size);
+
+// Reads every text and value of `item` that the list and the CSV export read;
+// returns a sum of their sizes so that the reads are not optimised away.
+size_t TouchItem(oriel::CCacheItem& item);
+
+// Reads a decoded cache the way the list and the CSV export read it: every
+// group's name, every item (TouchItem, then `eachItem` when given) and the
+// CSV export. Returns a sum of what was read.
+size_t TouchCache(oriel::CCache& cache, const std::function<size_t(oriel::CCacheItem&)>& eachItem = {});
+
+// Builds the cache that decodes the folder `folder`.
+using MakeFuzzCache = std::function<std::unique_ptr<oriel::CCache>(const std::string& folder)>;
+
+// Writes the input as `fileName` into an empty folder of this process's own,
+// decodes that folder with the cache `makeCache` builds on it, messages off,
+// as the application does, reads the result whole (TouchCache, passing
+// `eachItem` on), and empties the folder again. Returns a sum of what was
+// read.
+size_t DecodeFolderImage(const std::string& fileName, const uint8_t* data, size_t size,
+                         const MakeFuzzCache& makeCache,
+                         const std::function<size_t(oriel::CCacheItem&)>& eachItem = {});
+
+// URL record `i` of the Internet Explorer seeds: page "file<i>.htm" on one
+// of three hosts, in cache directory `directory`, with the response head
+// `headers`, and a size and times that differ from record to record.
+oriel::test::IndexDatUrl SeedIndexDatUrl(int i, uint8_t directory, const std::string& headers);
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);

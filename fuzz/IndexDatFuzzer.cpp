@@ -1,5 +1,5 @@
 // libFuzzer harness for the Internet Explorer index.dat decoder. The input
-// is written as index.dat into a folder made once, then decoded the way the
+// is written as index.dat into an empty folder, then decoded the way the
 // application does it: a ClientUrlCache on the folder, Decode with messages
 // off, and every item's texts read as the list and the CSV export read them.
 #include "FuzzSupport.h"
@@ -7,64 +7,21 @@
 #include "formats/ClientUrlCache.h"
 #include "support/IndexDatWriter.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-using oriel::test::FatExpiryFromUnix;
 using oriel::test::FileTimeFromUnix;
 using oriel::test::IndexDatUrl;
 using oriel::test::IndexDatWriter;
 using oriel::test::PutU32;
 
-// Made once per process and removed at exit; never destroyed before then,
-// so the exit handler can still name it.
-const std::string& Folder()
-{
-    static const std::string* folder = [] {
-        namespace fs = std::filesystem;
-        auto* dir = new std::string(
-            (fs::temp_directory_path() / ("oriel-indexdat-fuzz-" + std::to_string(::getpid()))).string());
-        fs::create_directories(*dir);
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(Folder(), ec);
-        });
-        return dir;
-    }();
-    return *folder;
-}
-
-void TouchItem(oriel::CCacheItem& item, size_t& sink)
-{
-    for (const char* text : {item.GetURL(), item.GetURLPath(), item.GetCacheName(), item.GetHeaders(),
-                             item.GetContentType(), item.GetDisplayCacheName(), item.GetFilePath()}) {
-        if (text)
-            sink += std::string(text).size();
-    }
-    sink += item.GetSizeText().size() + item.GetLastModifiedText().size() + item.GetDownloadedText().size() +
-            item.GetExpiresText().size() + size_t(item.GetRecordKey()) + size_t(item.GetContentEncoding());
-}
-
 IndexDatUrl Entry(int i, uint8_t directory)
 {
-    std::string name = "file" + std::to_string(i);
-    return {
-        .url = "http://host" + std::to_string(i % 3) + ".example/" + name + ".htm",
-        .fileName = name + "[1].htm",
-        .headers = "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Encoding: gzip\r\n"
-                   "Content-Length: 512\r\n\r\n~U:user\r\n",
-        .directory = directory,
-        .size = uint32_t(i * 100),
-        .lastModified = FileTimeFromUnix(1200000000 + i * 3600),
-        .lastAccess = FileTimeFromUnix(1240000000 + i * 60),
-        .expires = FatExpiryFromUnix(1250000000 + i * 86400),
-    };
+    return SeedIndexDatUrl(i, directory,
+                           "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Encoding: gzip\r\n"
+                           "Content-Length: 512\r\n\r\n~U:user\r\n");
 }
 
 IndexDatWriter Mixed()
@@ -161,23 +118,8 @@ void WriteFuzzSeeds(const std::string& dir)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string& folder = Folder();
-    {
-        std::ofstream out(folder + "/index.dat", std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
-    }
-    oriel::ClientUrlCache cache(nullptr, folder);
-    cache.Decode(nullptr, false);
-    size_t sink = 0;
-    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
-        oriel::CNamedCacheItemArray* group = cache.GetGroup(g);
-        if (const char* name = group->GetName())
-            sink += std::string(name).size();
-        for (int32_t i = 0; i < group->GetCount(); ++i)
-            TouchItem(*group->ItemAt(i), sink);
-    }
-    std::ostringstream csv;
-    cache.ExportCSV(csv);
-    sink += csv.str().size();
+    size_t sink = DecodeFolderImage("index.dat", data, size, [](const std::string& folder) {
+        return std::make_unique<oriel::ClientUrlCache>(nullptr, folder);
+    });
     return sink == size_t(-1) ? 1 : 0;
 }

@@ -13,12 +13,9 @@
 #include "formats/NetscapeCacheMapCache.h"
 #include "support/MozillaCacheWriter.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -26,21 +23,6 @@ namespace fs = std::filesystem;
 using oriel::test::DeflateBytes;
 using oriel::test::GzipBytes;
 using oriel::test::MozillaCacheWriter;
-
-const std::string& Folder()
-{
-    static const std::string* folder = [] {
-        auto* dir = new std::string((fs::temp_directory_path() / ("oriel-mozilla-fuzz-" + std::to_string(::getpid())))
-                                        .string());
-        fs::create_directories(*dir);
-        std::atexit([] {
-            std::error_code ec;
-            fs::remove_all(Folder(), ec);
-        });
-        return dir;
-    }();
-    return *folder;
-}
 
 void PutLE(std::string& out, uint32_t v)
 {
@@ -110,10 +92,7 @@ std::string SafeName(const std::string& raw)
 
 void WriteBytes(const std::string& path, const std::string& bytes)
 {
-    std::error_code ec;
-    fs::create_directories(fs::path(path).parent_path(), ec);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
+    WriteInputFile(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 MozillaCacheWriter Mixed(MozillaCacheWriter::MapFormat format, MozillaCacheWriter::Layout layout)
@@ -164,7 +143,7 @@ void WriteFuzzSeeds(const std::string& dir)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string& folder = Folder();
+    const std::string& folder = PrivateFolder("mozilla");
     std::error_code ec;
     fs::remove_all(folder, ec);
     fs::create_directories(folder, ec);
@@ -182,32 +161,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             WriteBytes(folder + "/" + name, bytes);
     }
 
-    size_t sink = 0;
-    {
-        oriel::NetscapeCacheMapCache cache(nullptr, folder);
-        cache.Decode(nullptr, false);
-        int prepared = 0;
-        for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
-            oriel::CNamedCacheItemArray* group = cache.GetGroup(g);
-            sink += group->GetName() ? std::string(group->GetName()).size() : 0;
-            for (int32_t i = 0; i < group->GetCount(); ++i) {
-                oriel::CCacheItem& item = *group->ItemAt(i);
-                for (const char* text : {item.GetURL(), item.GetURLPath(), item.GetCacheName(), item.GetHeaders(),
-                                         item.GetContentType(), item.GetDisplayCacheName()}) {
-                    if (text)
-                        sink += std::string(text).size();
-                }
-                sink += item.GetSizeText().size() + item.GetLastModifiedText().size() +
-                        item.GetDownloadedText().size() + item.GetExpiresText().size();
-                if (prepared++ < 8 && item.PrepareFile()) {
-                    if (const char* path = item.GetFilePath())
-                        sink += std::string(path).size();
-                }
-            }
-        }
-        std::ostringstream csv;
-        cache.ExportCSV(csv);
-        sink += csv.str().size();
-    }
+    oriel::NetscapeCacheMapCache cache(nullptr, folder);
+    cache.Decode(nullptr, false);
+    int prepared = 0;
+    size_t sink = TouchCache(cache, [&prepared](oriel::CCacheItem& item) -> size_t {
+        if (prepared++ >= 8 || !item.PrepareFile())
+            return 0;
+        const char* path = item.GetFilePath();
+        return path ? std::string(path).size() : 0;
+    });
     return sink == size_t(-1) ? 1 : 0;
 }

@@ -13,34 +13,21 @@
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
 using oriel::test::MozillaProfileRegistry;
 using oriel::test::MozillaRegistryLayout;
 using oriel::test::NSRegistryWriter;
 
 // The tree's root; its user Jane has a profile folder C:\Moz\default with a
 // prefs.js, which the seeds name.
-// Removes the tree when the process ends.
-struct TreeFolder {
-    std::string path;
-    ~TreeFolder()
-    {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
 const std::string& Root()
 {
-    static const TreeFolder root{[] {
-        std::string dir = (fs::temp_directory_path() / ("oriel-nsreg-fuzz-" + std::to_string(::getpid()))).string();
+    static const std::string root = [] {
+        std::string dir = PrivateFolder("nsreg");
         oriel::test::WindowsTreeWriter tree(oriel::test::WindowsTreeWriter::Layout::Vista);
         tree.addUser("Jane");
         tree.write(dir);
@@ -51,8 +38,8 @@ const std::string& Root()
         config.root = dir;
         oriel::platform::InstallSystem(config);
         return dir;
-    }()};
-    return root.path;
+    }();
+    return root;
 }
 
 std::vector<oriel::test::MozillaRegistryProfile> Profiles()
@@ -122,11 +109,7 @@ void WriteFuzzSeeds(const std::string& dir)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const std::string file = Root() + "/Users/Jane/AppData/Roaming/Mozilla/registry.dat";
-    {
-        fs::create_directories(Root() + "/Users/Jane/AppData/Roaming/Mozilla");
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
-    }
+    WriteInputFile(file, data, size);
     oriel::ProfileTable profiles;
     int32_t count = 0;
     oriel::Netscape60SettingsLoader().Load(profiles, count);

@@ -1,5 +1,5 @@
 // libFuzzer harness for the Netscape 4.5 cache.db decoder. The input is
-// written as cache.db into a folder made once, then decoded the way the
+// written as cache.db into an empty folder, then decoded the way the
 // application does it (a NetscapeCacheDBCache on the folder, messages off),
 // and every item's texts are read as the list and the CSV export read them.
 #include "FuzzSupport.h"
@@ -7,44 +7,13 @@
 #include "formats/NetscapeCacheDBCache.h"
 #include "support/NetscapeDbWriter.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-namespace fs = std::filesystem;
 using oriel::test::CacheDbEntry;
 using oriel::test::NetscapeDbWriter;
-
-const std::string& Folder()
-{
-    static const std::string* folder = [] {
-        auto* dir = new std::string(
-            (fs::temp_directory_path() / ("oriel-cachedb-fuzz-" + std::to_string(::getpid()))).string());
-        fs::create_directories(*dir);
-        std::atexit([] {
-            std::error_code ec;
-            fs::remove_all(Folder(), ec);
-        });
-        return dir;
-    }();
-    return *folder;
-}
-
-void TouchItem(oriel::CCacheItem& item, size_t& sink)
-{
-    for (const char* text : {item.GetURL(), item.GetURLPath(), item.GetCacheName(), item.GetHeaders(),
-                             item.GetContentType(), item.GetDisplayCacheName(), item.GetFilePath()}) {
-        if (text)
-            sink += std::string(text).size();
-    }
-    sink += item.GetSizeText().size() + item.GetLastModifiedText().size() + item.GetDownloadedText().size() +
-            item.GetExpiresText().size() + size_t(item.GetRecordKey()) + size_t(item.Exists());
-}
 
 CacheDbEntry Entry(int i)
 {
@@ -96,23 +65,8 @@ void WriteFuzzSeeds(const std::string& dir)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string& folder = Folder();
-    {
-        std::ofstream out(folder + "/cache.db", std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
-    }
-    oriel::NetscapeCacheDBCache cache(nullptr, folder);
-    cache.Decode(nullptr, false);
-    size_t sink = 0;
-    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
-        oriel::CNamedCacheItemArray* group = cache.GetGroup(g);
-        if (const char* name = group->GetName())
-            sink += std::string(name).size();
-        for (int32_t i = 0; i < group->GetCount(); ++i)
-            TouchItem(*group->ItemAt(i), sink);
-    }
-    std::ostringstream csv;
-    cache.ExportCSV(csv);
-    sink += csv.str().size();
+    size_t sink = DecodeFolderImage("cache.db", data, size, [](const std::string& folder) {
+        return std::make_unique<oriel::NetscapeCacheDBCache>(nullptr, folder);
+    });
     return sink == size_t(-1) ? 1 : 0;
 }

@@ -1,5 +1,5 @@
 // libFuzzer harness for the Netscape 4.0 fat.db decoder. The input is
-// written as fat.db into a folder made once, then decoded the way the
+// written as fat.db into an empty folder, then decoded the way the
 // application does it (a NetscapeFatDBCache on the folder, messages off,
 // the unsupported-version question answered no), and every item's texts
 // are read as the list and the CSV export read them.
@@ -8,44 +8,13 @@
 #include "formats/NetscapeFatDBCache.h"
 #include "support/NetscapeDbWriter.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-namespace fs = std::filesystem;
 using oriel::test::FatDbEntry;
 using oriel::test::NetscapeDbWriter;
-
-const std::string& Folder()
-{
-    static const std::string* folder = [] {
-        auto* dir = new std::string(
-            (fs::temp_directory_path() / ("oriel-fatdb-fuzz-" + std::to_string(::getpid()))).string());
-        fs::create_directories(*dir);
-        std::atexit([] {
-            std::error_code ec;
-            fs::remove_all(Folder(), ec);
-        });
-        return dir;
-    }();
-    return *folder;
-}
-
-void TouchItem(oriel::CCacheItem& item, size_t& sink)
-{
-    for (const char* text : {item.GetURL(), item.GetURLPath(), item.GetCacheName(), item.GetHeaders(),
-                             item.GetContentType(), item.GetDisplayCacheName(), item.GetFilePath()}) {
-        if (text)
-            sink += std::string(text).size();
-    }
-    sink += item.GetSizeText().size() + item.GetLastModifiedText().size() + item.GetDownloadedText().size() +
-            item.GetExpiresText().size() + size_t(item.GetRecordKey()) + size_t(item.Exists());
-}
 
 FatDbEntry Entry(int i, uint32_t version, uint8_t variant)
 {
@@ -100,23 +69,8 @@ void WriteFuzzSeeds(const std::string& dir)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string& folder = Folder();
-    {
-        std::ofstream out(folder + "/fat.db", std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
-    }
-    oriel::NetscapeFatDBCache cache(nullptr, folder);
-    cache.Decode(nullptr, false);
-    size_t sink = 0;
-    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
-        oriel::CNamedCacheItemArray* group = cache.GetGroup(g);
-        if (const char* name = group->GetName())
-            sink += std::string(name).size();
-        for (int32_t i = 0; i < group->GetCount(); ++i)
-            TouchItem(*group->ItemAt(i), sink);
-    }
-    std::ostringstream csv;
-    cache.ExportCSV(csv);
-    sink += csv.str().size();
+    size_t sink = DecodeFolderImage("fat.db", data, size, [](const std::string& folder) {
+        return std::make_unique<oriel::NetscapeFatDBCache>(nullptr, folder);
+    });
     return sink == size_t(-1) ? 1 : 0;
 }

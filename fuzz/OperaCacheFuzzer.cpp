@@ -1,5 +1,5 @@
 // libFuzzer harness for the Opera dcache4.url decoder. The input is written
-// as dcache4.url into a folder made once, then decoded the way the
+// as dcache4.url into an empty folder, then decoded the way the
 // application does it (an OperaCache on the folder, messages off); every
 // item's texts are read as the list and the CSV export read them, and the
 // first items are prepared (bodies kept in the index are extracted and
@@ -10,45 +10,13 @@
 #include "support/Dcache4Writer.h"
 #include "support/MozillaCacheWriter.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
-namespace fs = std::filesystem;
 using oriel::test::Dcache4Writer;
 using oriel::test::OperaEntry;
-
-const std::string& Folder()
-{
-    static const std::string* folder = [] {
-        auto* dir = new std::string(
-            (fs::temp_directory_path() / ("oriel-opera-fuzz-" + std::to_string(::getpid()))).string());
-        fs::create_directories(*dir);
-        std::atexit([] {
-            std::error_code ec;
-            fs::remove_all(Folder(), ec);
-        });
-        return dir;
-    }();
-    return *folder;
-}
-
-void TouchItem(oriel::CCacheItem& item, size_t& sink)
-{
-    for (const char* text : {item.GetURL(), item.GetURLPath(), item.GetCacheName(), item.GetHeaders(),
-                             item.GetContentType(), item.GetDisplayCacheName(), item.GetFilePath()}) {
-        if (text)
-            sink += std::string(text).size();
-    }
-    sink += item.GetSizeText().size() + item.GetLastModifiedText().size() + item.GetDownloadedText().size() +
-            item.GetExpiresText().size() + size_t(item.GetRecordKey()) + size_t(item.GetContentEncoding()) +
-            size_t(item.Exists());
-}
 
 } // namespace
 
@@ -103,32 +71,18 @@ void WriteFuzzSeeds(const std::string& dir)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string& folder = Folder();
-    {
-        std::ofstream out(folder + "/dcache4.url", std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
-    }
-    oriel::OperaCache cache(nullptr, folder);
-    cache.Decode(nullptr, false);
-    size_t sink = 0;
     int prepared = 0;
-    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
-        oriel::CNamedCacheItemArray* group = cache.GetGroup(g);
-        if (const char* name = group->GetName())
-            sink += std::string(name).size();
-        for (int32_t i = 0; i < group->GetCount(); ++i) {
-            oriel::CCacheItem& item = *group->ItemAt(i);
-            TouchItem(item, sink);
+    size_t sink = DecodeFolderImage(
+        "dcache4.url", data, size,
+        [](const std::string& folder) { return std::make_unique<oriel::OperaCache>(nullptr, folder); },
+        [&prepared](oriel::CCacheItem& item) -> size_t {
             // Extraction writes files: only bodies kept in the index, and a few.
-            if (prepared < 4 && !item.GetFilePath() && item.Exists()) {
-                ++prepared;
-                sink += size_t(item.PrepareFile());
-                item.DeleteCacheFile();
-            }
-        }
-    }
-    std::ostringstream csv;
-    cache.ExportCSV(csv);
-    sink += csv.str().size();
+            if (prepared >= 4 || item.GetFilePath() || !item.Exists())
+                return 0;
+            ++prepared;
+            size_t made = size_t(item.PrepareFile());
+            item.DeleteCacheFile();
+            return made;
+        });
     return sink == size_t(-1) ? 1 : 0;
 }

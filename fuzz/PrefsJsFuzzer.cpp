@@ -15,30 +15,18 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
 
 namespace {
 
-namespace fs = std::filesystem;
-
 const char* const kProfile = "C:\\Profile";
-
-// Removes the tree when the process ends.
-struct TreeFolder {
-    std::string path;
-    ~TreeFolder()
-    {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
 
 const std::string& Root()
 {
-    static const TreeFolder root{[] {
-        std::string dir = (fs::temp_directory_path() / ("oriel-prefs-fuzz-" + std::to_string(::getpid()))).string();
-        fs::create_directories(dir + "/Profile");
+    static const std::string root = [] {
+        std::string dir = PrivateFolder("prefs");
+        std::filesystem::create_directories(dir + "/Profile");
         oriel::platform::SystemConfig config;
         config.root = dir;
         oriel::platform::SetSystem(std::make_shared<oriel::platform::WindowsSystem>(config));
@@ -46,8 +34,8 @@ const std::string& Root()
         static oriel::CCacheApp app(oriel::OptionStore::Instance());
         app.Options().netscapeVersion = 61;
         return dir;
-    }()};
-    return root.path;
+    }();
+    return root;
 }
 
 void Check(const std::string& result, size_t inputSize)
@@ -82,11 +70,7 @@ void WriteFuzzSeeds(const std::string& dir)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    {
-        std::ofstream out(Root() + "/Profile/prefs.js", std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
-    }
-    Root();
+    WriteInputFile(Root() + "/Profile/prefs.js", data, size);
     for (bool newCache : {false, true})
         Check(oriel::BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS(kProfile, newCache), size);
     return 0;

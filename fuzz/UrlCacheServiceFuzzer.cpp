@@ -10,52 +10,19 @@
 #include "support/IndexDatWriter.h"
 #include "support/WindowsTreeWriter.h"
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
-#include <unistd.h>
+#include <vector>
 
 namespace {
 
-using oriel::test::FatExpiryFromUnix;
-using oriel::test::FileTimeFromUnix;
 using oriel::test::IndexDatUrl;
 using oriel::test::IndexDatWriter;
 using oriel::test::PutU32;
 
-// Made once per process and removed at exit; never destroyed before then,
-// so the exit handler can still name it.
-const std::string& Folder()
-{
-    static const std::string* folder = [] {
-        namespace fs = std::filesystem;
-        auto* dir = new std::string(
-            (fs::temp_directory_path() / ("oriel-urlcache-fuzz-" + std::to_string(::getpid())) / "Content.IE5")
-                .string());
-        fs::create_directories(*dir);
-        std::atexit([] {
-            std::error_code ec;
-            std::filesystem::remove_all(std::filesystem::path(Folder()).parent_path(), ec);
-        });
-        return dir;
-    }();
-    return *folder;
-}
-
 IndexDatUrl Entry(int i, uint8_t directory)
 {
-    std::string name = "file" + std::to_string(i);
-    return {
-        .url = "http://host" + std::to_string(i % 3) + ".example/" + name + ".htm",
-        .fileName = name + "[1].htm",
-        .headers = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n",
-        .directory = directory,
-        .size = uint32_t(i * 100),
-        .lastModified = FileTimeFromUnix(1200000000 + i * 3600),
-        .lastAccess = FileTimeFromUnix(1240000000 + i * 60),
-        .expires = FatExpiryFromUnix(1250000000 + i * 86400),
-    };
+    return SeedIndexDatUrl(i, directory, "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n");
 }
 
 // Entry types at record offset 64 and last-sync times at 80.
@@ -107,11 +74,8 @@ void WriteFuzzSeeds(const std::string& dir)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const std::string& folder = Folder();
-    {
-        std::ofstream out(folder + "/index.dat", std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
-    }
+    const std::string folder = PrivateFolder("urlcache") + "/Content.IE5";
+    WriteInputFile(folder + "/index.dat", data, size);
     auto service = std::make_shared<oriel::UrlCacheService>(folder);
     oriel::IECache cache(nullptr, folder, service);
     cache.Decode(nullptr, false);

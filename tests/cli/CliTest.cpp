@@ -1,4 +1,5 @@
 // oriel-cli as scripts use it: exit statuses, messages and outputs.
+#include "support/CliCommand.h"
 #include "support/IndexDatWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -9,12 +10,8 @@
 namespace oriel {
 namespace {
 
+using test::Cli;
 using test::TempDir;
-
-std::string Cli(const std::string& args)
-{
-    return std::string(ORIEL_CLI_PATH) + " " + args;
-}
 
 class CliTest : public ::testing::Test {
 protected:

@@ -1,6 +1,7 @@
 // oriel-cli over Mozilla caches: list and export in every map version and
 // layout, and cat of bodies kept in block files and separate files, plain,
 // gzip and deflate, also from a read-only cache folder.
+#include "support/CliCommand.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -16,29 +17,6 @@ namespace oriel::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Cli(const std::string& args)
-{
-    return std::string(ORIEL_CLI_PATH) + " " + args;
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> out;
-    std::istringstream in(line);
-    for (std::string field; std::getline(in, field, '\t');)
-        out.push_back(field);
-    return out;
-}
 
 std::map<std::string, std::string> Snapshot(const std::string& folder)
 {
@@ -64,8 +42,8 @@ TEST(MozillaCliTest, ListAndExportShowEveryEntryInEveryVersionAndLayout)
             TempDir dir;
             const std::string folder = dir.file("Cache");
             std::string out, err;
-            ASSERT_EQ(RunCommand(std::string(ORIEL_SYNTH_PATH) + " mozilla " + folder + " --entries 300 --layout " +
-                                     layout + " --version " + version,
+            ASSERT_EQ(RunCommand(Synth("mozilla " + folder + " --entries 300 --layout " + layout + " --version " +
+                                       version),
                                  &out, &err),
                       0)
                 << err;

@@ -1,6 +1,7 @@
 // oriel-cli over a Windows tree with Firefox and Mozilla profiles: the
 // profiles in the collection's order, their caches decoded by list, and the
 // warning for a listed profile whose folder is gone.
+#include "support/CliCommand.h"
 #include "support/MozillaProfileWriter.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
@@ -13,22 +14,14 @@
 namespace oriel {
 namespace {
 
-using test::FirefoxProfileSpec;
+using test::Cli;
+using test::FirefoxProfileSetup;
 using test::MozillaCacheWriter;
-using test::MozillaProfileSpec;
+using test::MozillaProfileSetup;
+using test::Quote;
 using test::RunCommand;
 using test::TempDir;
 using test::WindowsTreeWriter;
-
-std::string Cli(const std::string& args)
-{
-    return std::string(ORIEL_CLI_PATH) + " " + args;
-}
-
-std::string Quote(const std::string& s)
-{
-    return "'" + s + "'";
-}
 
 MozillaCacheWriter Cache(const std::string& host)
 {
@@ -70,21 +63,21 @@ TEST(MozillaProfilesCli, FirefoxAndMozillaProfilesComeFirstAndTheirCachesAreList
         const std::string root = dir.file("drive");
         WindowsTreeWriter tree(c.layout);
         tree.addUser("Jane");
-        FirefoxProfileSpec standard;
+        FirefoxProfileSetup standard;
         standard.name = "default";
         standard.path = "Profiles/k3x9abcd.default";
         standard.cache = Cache("fox.example");
-        FirefoxProfileSpec moved;
+        FirefoxProfileSetup moved;
         moved.name = "work";
         moved.path = "Profiles/w0rk.work";
         moved.cacheDirectory = tree.windowsPath("Caches/Work");
         moved.cache = Cache("work.example");
-        FirefoxProfileSpec gone;
+        FirefoxProfileSetup gone;
         gone.name = "gone";
         gone.path = "Profiles/gone";
         gone.writeProfileFolder = false;
         test::AddFirefoxProfiles(tree, "Jane", {standard, gone, moved});
-        MozillaProfileSpec suite;
+        MozillaProfileSetup suite;
         suite.name = "suite";
         suite.cache = Cache("suite.example");
         test::AddMozillaProfiles(tree, "Jane", {suite}, c.registry);

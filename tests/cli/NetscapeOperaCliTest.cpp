@@ -2,6 +2,7 @@
 // format, the unsupported-version question answered from
 // --ignore-unsupported, and every browser family of a synthetic Windows
 // tree in "oriel-cli profiles".
+#include "support/CliCommand.h"
 #include "support/Dcache4Writer.h"
 #include "support/MozillaProfileWriter.h"
 #include "support/Netscape4OperaProfileWriter.h"
@@ -18,47 +19,11 @@
 namespace oriel::test {
 namespace {
 
-std::string Cli(const std::string& args)
-{
-    return std::string(ORIEL_CLI_PATH) + " " + args;
-}
-
-std::vector<std::string> Lines(const std::string& text)
-{
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
-std::vector<std::string> Fields(const std::string& line)
-{
-    std::vector<std::string> out;
-    std::istringstream in(line);
-    for (std::string field; std::getline(in, field, '\t');)
-        out.push_back(field);
-    return out;
-}
-
 SynthOptions Entries(int entries)
 {
     SynthOptions options;
     options.entries = entries;
     return options;
-}
-
-// The synthetic Windows tree of oriel-synth: users Jane and Tom, Jane with
-// an Internet Explorer cache and every other browser family's profiles.
-void WriteTree(const std::string& root, WindowsTreeWriter::Layout layout, const SynthOptions& options)
-{
-    WindowsTreeWriter tree(layout);
-    tree.addUser("Jane");
-    tree.addUser("Tom");
-    tree.synthesizeIECache("Jane", options);
-    AddSyntheticMozillaProfiles(tree, "Jane", options);
-    AddSyntheticNetscapeOperaProfiles(tree, "Jane", options);
-    tree.write(root);
 }
 
 TEST(NetscapeOperaCliTest, ListAndExportShowEveryEntryOfEachFormat)
@@ -144,7 +109,7 @@ TEST(NetscapeOperaCliTest, EveryBrowserFamilyOfAWindowsTreeIsListedInOrderWithIt
         SCOPED_TRACE(layout == WindowsTreeWriter::Layout::Xp ? "xp" : "vista");
         TempDir dir;
         const std::string root = dir.file("system");
-        WriteTree(root, layout, Entries(12));
+        WriteSyntheticWindowsTree(root, layout, Entries(12));
         std::string out, err;
         ASSERT_EQ(RunCommand(Cli("profiles --root '" + root + "'"), &out, &err), 0) << err;
         std::vector<std::string> names;

@@ -1,5 +1,6 @@
 // oriel-cli over an examined Windows system: profiles, users, and list and
 // export of a profile picked with --profile.
+#include "support/CliCommand.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
 
@@ -12,19 +13,12 @@
 namespace oriel {
 namespace {
 
+using test::Cli;
+using test::Quote;
+using test::Synth;
 using test::RunCommand;
 using test::TempDir;
 using test::WindowsTreeWriter;
-
-std::string Cli(const std::string& args)
-{
-    return std::string(ORIEL_CLI_PATH) + " " + args;
-}
-
-std::string Quote(const std::string& s)
-{
-    return "'" + s + "'";
-}
 
 test::IndexDatUrl Entry(const std::string& url, const std::string& fileName)
 {
@@ -151,8 +145,7 @@ TEST(ProfilesCommand, ASynthesizedTreeListsItsCacheAsTheIndexDatDecoderDoes)
     for (const char* layout : {"xp", "vista"}) {
         TempDir root;
         std::string out, err;
-        ASSERT_EQ(RunCommand(std::string(ORIEL_SYNTH_PATH) + " windows-tree " + Quote(root.path()) +
-                                 " --entries 120 --layout " + layout,
+        ASSERT_EQ(RunCommand(Synth("windows-tree " + Quote(root.path()) + " --entries 120 --layout " + layout),
                              &out, &err),
                   0)
             << err;

@@ -3,9 +3,10 @@
 // damaged blocks, header checks, messages, progress and stop.
 #include "formats/ClientUrlCache.h"
 
-#include "app/Messages.h"
 #include "model/Progress.h"
+#include "support/CacheContents.h"
 #include "support/IndexDatWriter.h"
+#include "support/MessageCapture.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -19,18 +20,6 @@
 
 namespace oriel::test {
 namespace {
-
-class RecordingSink : public MessageSink {
-public:
-    void ShowMessage(const std::string& text, MessageIcon icon) override
-    {
-        texts.push_back(text);
-        icons.push_back(icon);
-    }
-    bool AskYesNo(const std::string&, MessageIcon) override { return false; }
-    std::vector<std::string> texts;
-    std::vector<MessageIcon> icons;
-};
 
 class RecordingProgress : public Progress {
 public:
@@ -57,9 +46,6 @@ IndexDatUrl Page(const std::string& url, const std::string& fileName = "page[1].
 
 class ClientUrlCacheTest : public testing::Test {
 protected:
-    void SetUp() override { SetMessageSink(sink_); }
-    void TearDown() override { SetMessageSink(std::make_shared<StderrMessageSink>()); }
-
     // Writes `bytes` as the folder's index.dat and decodes it.
     int Decode(const std::string& bytes, bool showMessages = false, Progress* progress = nullptr)
     {
@@ -73,24 +59,11 @@ protected:
     }
 
     // Every item in group order, then item order.
-    std::vector<CCacheItem*> Items() const
-    {
-        std::vector<CCacheItem*> items;
-        for (int32_t g = 0; g < cache_->GetGroupCount(); ++g)
-            for (int32_t i = 0; i < cache_->GetGroup(g)->GetCount(); ++i)
-                items.push_back(cache_->GetGroup(g)->ItemAt(i));
-        return items;
-    }
-    std::vector<std::string> Urls() const
-    {
-        std::vector<std::string> urls;
-        for (CCacheItem* item : Items())
-            urls.push_back(item->GetURL() ? item->GetURL() : "(null)");
-        return urls;
-    }
+    std::vector<CCacheItem*> Items() const { return test::Items(*cache_); }
+    std::vector<std::string> Urls() const { return test::Urls(*cache_); }
 
     TempDir dir_;
-    std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
+    MessageCapture sink_;
     std::unique_ptr<ClientUrlCache> cache_;
 };
 
@@ -582,14 +555,14 @@ TEST_F(ClientUrlCacheTest, InvalidHeaderIsReportedAndStopsTheDecode)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        sink_->texts.clear();
+        sink_->messages.clear();
         sink_->icons.clear();
         EXPECT_NE(Decode(c.bytes, true), 0);
         EXPECT_EQ(cache_->GetItemCount(), 0);
         EXPECT_FALSE(cache_->IsDecoded());
         EXPECT_TRUE(cache_->StopRequested());
-        ASSERT_EQ(sink_->texts.size(), 1u);
-        EXPECT_EQ(sink_->texts[0], "Invalid cache database header information! Cannot decode.");
+        ASSERT_EQ(sink_->messages.size(), 1u);
+        EXPECT_EQ(sink_->messages[0], "Invalid cache database header information! Cannot decode.");
         EXPECT_EQ(sink_->icons[0], MessageIcon::Exclamation);
     }
 }
@@ -598,7 +571,7 @@ TEST_F(ClientUrlCacheTest, InvalidHeaderShowsNothingWithMessagesOff)
 {
     EXPECT_NE(Decode(std::string(300, 'x'), false), 0);
     EXPECT_TRUE(cache_->StopRequested());
-    EXPECT_TRUE(sink_->texts.empty());
+    EXPECT_TRUE(sink_->messages.empty());
 }
 
 TEST_F(ClientUrlCacheTest, HeaderOfExactly255BytesIsValid)
@@ -610,7 +583,7 @@ TEST_F(ClientUrlCacheTest, HeaderOfExactly255BytesIsValid)
     EXPECT_TRUE(cache_->IsDecoded());
     EXPECT_EQ(cache_->GetItemCount(), 0);
     EXPECT_EQ(cache_->GetProgressTotal(), 3);
-    EXPECT_TRUE(sink_->texts.empty());
+    EXPECT_TRUE(sink_->messages.empty());
 }
 
 TEST_F(ClientUrlCacheTest, MissingIndexFileIsReportedWithTheFolder)
@@ -619,13 +592,13 @@ TEST_F(ClientUrlCacheTest, MissingIndexFileIsReportedWithTheFolder)
     EXPECT_NE(cache_->Decode(nullptr, true), 0);
     EXPECT_FALSE(cache_->IsDecoded());
     EXPECT_EQ(cache_->GetItemCount(), 0);
-    ASSERT_EQ(sink_->texts.size(), 1u);
-    EXPECT_EQ(sink_->texts[0], "Cache database file not found in folder:\n" + dir_.path());
+    ASSERT_EQ(sink_->messages.size(), 1u);
+    EXPECT_EQ(sink_->messages[0], "Cache database file not found in folder:\n" + dir_.path());
     EXPECT_EQ(sink_->icons[0], MessageIcon::Exclamation);
 
-    sink_->texts.clear();
+    sink_->messages.clear();
     EXPECT_NE(cache_->Decode(nullptr, false), 0);
-    EXPECT_TRUE(sink_->texts.empty());
+    EXPECT_TRUE(sink_->messages.empty());
 }
 
 TEST_F(ClientUrlCacheTest, ProgressRunsToTheSumOfTheDirectoryFileCounts)

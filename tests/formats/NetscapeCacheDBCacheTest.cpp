@@ -3,9 +3,9 @@
 // are skipped, cache names from stored body paths, hostile pages.
 #include "formats/NetscapeCacheDBCache.h"
 
-#include "app/Messages.h"
 #include "model/Progress.h"
 #include "platform/WindowsSystem.h"
+#include "support/CacheFolderTest.h"
 #include "support/NetscapeDbWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -21,18 +21,6 @@
 namespace oriel::test {
 namespace {
 
-class RecordingSink : public MessageSink {
-public:
-    void ShowMessage(const std::string& text, MessageIcon) override { texts.push_back(text); }
-    bool AskYesNo(const std::string& text, MessageIcon) override
-    {
-        questions.push_back(text);
-        return false;
-    }
-    std::vector<std::string> texts;
-    std::vector<std::string> questions;
-};
-
 class RecordingProgress : public Progress {
 public:
     void SetRange(int lower, int upper) override { ranges.emplace_back(lower, upper); }
@@ -43,24 +31,6 @@ public:
     std::vector<int> positions;
 };
 
-std::vector<CCacheItem*> Items(CCache& cache)
-{
-    std::vector<CCacheItem*> out;
-    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
-        for (int32_t i = 0; i < cache.GetGroup(g)->GetCount(); ++i)
-            out.push_back(cache.GetGroup(g)->ItemAt(i));
-    }
-    return out;
-}
-
-std::vector<std::string> Urls(CCache& cache)
-{
-    std::vector<std::string> out;
-    for (CCacheItem* item : Items(cache))
-        out.push_back(item->GetURL());
-    return out;
-}
-
 CacheDbEntry Entry(const std::string& url, const std::string& file = "M0001.htm")
 {
     CacheDbEntry e;
@@ -69,31 +39,15 @@ CacheDbEntry Entry(const std::string& url, const std::string& file = "M0001.htm"
     return e;
 }
 
-class NetscapeCacheDBCacheTest : public testing::Test {
+class NetscapeCacheDBCacheTest : public CacheFolderTest<NetscapeCacheDBCache> {
 protected:
-    void SetUp() override
-    {
-        SetMessageSink(sink_);
-        folder_ = dir_.file("cache");
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override
-    {
-        SetMessageSink(nullptr);
-        platform::SetSystem(std::make_shared<platform::WindowsSystem>());
-    }
+    void TearDown() override { platform::SetSystem(std::make_shared<platform::WindowsSystem>()); }
 
     int Decode(NetscapeDbWriter& w, Progress* progress = nullptr)
     {
         w.write(folder_);
-        cache_ = std::make_unique<NetscapeCacheDBCache>(nullptr, folder_);
-        return cache_->Decode(progress, true);
+        return DecodeFolder(progress);
     }
-
-    TempDir dir_;
-    std::string folder_;
-    std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
-    std::unique_ptr<NetscapeCacheDBCache> cache_;
 };
 
 TEST_F(NetscapeCacheDBCacheTest, AnEntryGivesItsUrlHeadersTimesAndCacheName)
@@ -123,7 +77,7 @@ TEST_F(NetscapeCacheDBCacheTest, AnEntryGivesItsUrlHeadersTimesAndCacheName)
     ASSERT_NE(item.GetHeaders(), nullptr);
     EXPECT_NE(std::string(item.GetHeaders()).find("Content-Length: 321"), std::string::npos);
     EXPECT_EQ(cache_->GetPageSize(), 4096u);
-    EXPECT_TRUE(sink_->texts.empty());
+    EXPECT_TRUE(sink_->messages.empty());
 }
 
 TEST_F(NetscapeCacheDBCacheTest, AnItemWithoutContentLengthTakesItsSizeFromItsFile)
@@ -200,7 +154,7 @@ TEST_F(NetscapeCacheDBCacheTest, AnInvalidHeaderShowsMessage1018AndDecodesNothin
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        sink_->texts.clear();
+        sink_->messages.clear();
         NetscapeDbWriter w(NetscapeDbWriter::Kind::CacheDb);
         w.addCacheEntry(Entry("http://h/1"));
         std::string bytes = w.build();
@@ -215,8 +169,8 @@ TEST_F(NetscapeCacheDBCacheTest, AnInvalidHeaderShowsMessage1018AndDecodesNothin
         EXPECT_EQ(cache.Decode(nullptr, true), -1);
         EXPECT_EQ(cache.GetItemCount(), 0);
         EXPECT_TRUE(cache.StopRequested());
-        ASSERT_EQ(sink_->texts.size(), 1u);
-        EXPECT_EQ(sink_->texts[0], "Invalid cache database header information! Cannot decode.");
+        ASSERT_EQ(sink_->messages.size(), 1u);
+        EXPECT_EQ(sink_->messages[0], "Invalid cache database header information! Cannot decode.");
     }
 }
 
@@ -224,8 +178,8 @@ TEST_F(NetscapeCacheDBCacheTest, AMissingCacheDbShowsTheNotFoundMessage)
 {
     NetscapeCacheDBCache cache(nullptr, folder_);
     EXPECT_NE(cache.Decode(nullptr, true), 0);
-    ASSERT_EQ(sink_->texts.size(), 1u);
-    EXPECT_EQ(sink_->texts[0], "Cache database file not found in folder:\n" + folder_);
+    ASSERT_EQ(sink_->messages.size(), 1u);
+    EXPECT_EQ(sink_->messages[0], "Cache database file not found in folder:\n" + folder_);
 }
 
 TEST_F(NetscapeCacheDBCacheTest, PairsThatFailAChecksAreSkippedAndTheirNeighboursKept)
@@ -415,16 +369,9 @@ TEST_F(NetscapeCacheDBCacheTest, ABodyUnderTheMappedCacheFolderIsFound)
 
 TEST_F(NetscapeCacheDBCacheTest, ASyntheticCacheDecodesEveryEntry)
 {
-    SynthOptions options;
-    options.entries = 500;
-    WriteSyntheticCacheDbCache(folder_, options);
-    NetscapeCacheDBCache db(nullptr, folder_);
-    ASSERT_EQ(db.Decode(nullptr, true), 0);
-    EXPECT_EQ(db.GetItemCount(), 500);
-    int found = 0;
-    for (CCacheItem* item : Items(db))
-        found += item->Exists();
-    EXPECT_EQ(found, 500);
+    ExpectEverySyntheticEntryPresent(
+        [](const std::string& folder, const SynthOptions& options) { WriteSyntheticCacheDbCache(folder, options); },
+        500);
 }
 
 } // namespace

@@ -1,9 +1,10 @@
 #include "formats/NetscapeCacheMapCache.h"
 
-#include "app/Messages.h"
 #include "formats/InternalCacheItem.h"
 #include "model/CacheFolder.h"
 #include "platform/FileSystem.h"
+#include "support/CacheContents.h"
+#include "support/MessageCapture.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -11,30 +12,18 @@
 
 #include <filesystem>
 #include <map>
-#include <mutex>
 
 namespace oriel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::MessageCapture;
 using test::MozillaCacheWriter;
 using test::ReadWholeFile;
 using test::TempDir;
 using test::WriteFile;
 using Format = MozillaCacheWriter::MapFormat;
 using Layout = MozillaCacheWriter::Layout;
-
-class CapturingSink : public MessageSink {
-public:
-    void ShowMessage(const std::string& text, MessageIcon) override
-    {
-        std::lock_guard lock(mutex);
-        messages.push_back(text);
-    }
-    bool AskYesNo(const std::string&, MessageIcon) override { return false; }
-    std::mutex mutex;
-    std::vector<std::string> messages;
-};
 
 struct Decoded {
     std::unique_ptr<NetscapeCacheMapCache> cache;
@@ -64,26 +53,9 @@ Decoded Decode(const std::string& folder)
     Decoded d;
     d.cache = std::make_unique<NetscapeCacheMapCache>(nullptr, folder);
     d.result = d.cache->Decode(nullptr, true);
-    for (int32_t g = 0; g < d.cache->GetGroupCount(); ++g) {
-        for (int32_t i = 0; i < d.cache->GetGroup(g)->GetCount(); ++i)
-            d.items.push_back(d.cache->GetGroup(g)->ItemAt(i));
-    }
+    d.items = test::Items(*d.cache);
     return d;
 }
-
-class MessageCapture {
-public:
-    MessageCapture()
-        : sink_(std::make_shared<CapturingSink>())
-    {
-        SetMessageSink(sink_);
-    }
-    ~MessageCapture() { SetMessageSink(std::make_shared<StderrMessageSink>()); }
-    std::vector<std::string> messages() const { return sink_->messages; }
-
-private:
-    std::shared_ptr<CapturingSink> sink_;
-};
 
 // A small cache with one entry in each kind of place.
 MozillaCacheWriter SampleCache(Format format, Layout layout)
@@ -406,8 +378,8 @@ TEST(NetscapeCacheMapCache, MissingMapOrBlockFileFailsTheDecodeWithItsMessage)
         EXPECT_NE(d.result, 0);
         EXPECT_FALSE(d.cache->IsDecoded());
         EXPECT_TRUE(d.items.empty());
-        ASSERT_EQ(capture.messages().size(), 1u);
-        EXPECT_EQ(capture.messages()[0].rfind(c.message, 0), 0u);
+        ASSERT_EQ(capture->messages.size(), 1u);
+        EXPECT_EQ(capture->messages[0].rfind(c.message, 0), 0u);
     }
 }
 
@@ -419,8 +391,8 @@ TEST(NetscapeCacheMapCache, AMapTooShortForItsHeaderIsRefusedWithTheHeaderMessag
     MessageCapture capture;
     Decoded d = Decode(dir.path());
     EXPECT_EQ(d.result, -1);
-    ASSERT_EQ(capture.messages().size(), 1u);
-    EXPECT_EQ(capture.messages()[0], "Invalid cache database header information! Cannot decode.");
+    ASSERT_EQ(capture->messages.size(), 1u);
+    EXPECT_EQ(capture->messages[0], "Invalid cache database header information! Cannot decode.");
 }
 
 TEST(NetscapeCacheMapCache, CutAndOverAnnouncingMapsYieldTheRecordsThatAreThere)

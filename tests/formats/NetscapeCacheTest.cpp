@@ -6,6 +6,7 @@
 #include "formats/InternalCacheItem.h"
 #include "formats/NetscapeCacheMapCache.h"
 #include "platform/FileSystem.h"
+#include "support/CacheContents.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -19,6 +20,7 @@ namespace oriel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Items;
 using test::MozillaCacheWriter;
 using test::ReadWholeFile;
 using test::TempDir;
@@ -69,19 +71,9 @@ struct SampleFolder {
     std::string DataFile(size_t i) const { return writer.Entries()[i].dataFileName; }
 };
 
-std::vector<CCacheItem*> AllItems(CCache& cache)
-{
-    std::vector<CCacheItem*> items;
-    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
-        for (int32_t i = 0; i < cache.GetGroup(g)->GetCount(); ++i)
-            items.push_back(cache.GetGroup(g)->ItemAt(i));
-    }
-    return items;
-}
-
 CCacheItem* Find(CCache& cache, const std::string& url)
 {
-    for (CCacheItem* item : AllItems(cache)) {
+    for (CCacheItem* item : Items(cache)) {
         if (url == item->GetURL())
             return item;
     }

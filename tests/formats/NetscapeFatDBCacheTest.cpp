@@ -5,9 +5,9 @@
 #include "formats/NetscapeFatDBCache.h"
 
 #include "app/CacheApp.h"
-#include "app/Messages.h"
 #include "app/OptionStore.h"
 #include "app/TraceLog.h"
+#include "support/CacheFolderTest.h"
 #include "support/NetscapeDbWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -22,39 +22,6 @@
 namespace oriel::test {
 namespace {
 
-class QuestionSink : public MessageSink {
-public:
-    void ShowMessage(const std::string& text, MessageIcon) override { texts.push_back(text); }
-    bool AskYesNo(const std::string& text, MessageIcon icon) override
-    {
-        questions.push_back(text);
-        icons.push_back(icon);
-        return answer;
-    }
-    bool answer = false;
-    std::vector<std::string> texts;
-    std::vector<std::string> questions;
-    std::vector<MessageIcon> icons;
-};
-
-std::vector<CCacheItem*> Items(CCache& cache)
-{
-    std::vector<CCacheItem*> out;
-    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
-        for (int32_t i = 0; i < cache.GetGroup(g)->GetCount(); ++i)
-            out.push_back(cache.GetGroup(g)->ItemAt(i));
-    }
-    return out;
-}
-
-std::vector<std::string> Urls(CCache& cache)
-{
-    std::vector<std::string> out;
-    for (CCacheItem* item : Items(cache))
-        out.push_back(item->GetURL());
-    return out;
-}
-
 FatDbEntry Entry(const std::string& url, const std::string& name, uint32_t version = 4)
 {
     FatDbEntry e;
@@ -66,27 +33,13 @@ FatDbEntry Entry(const std::string& url, const std::string& name, uint32_t versi
 
 constexpr const char* kQuestion = "Unsupported cache entry version found!\nOK to skip all further version errors this time?";
 
-class NetscapeFatDBCacheTest : public testing::Test {
+class NetscapeFatDBCacheTest : public CacheFolderTest<NetscapeFatDBCache> {
 protected:
-    void SetUp() override
-    {
-        SetMessageSink(sink_);
-        folder_ = dir_.file("cache");
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override { SetMessageSink(nullptr); }
-
     int Decode(NetscapeDbWriter& w)
     {
         w.write(folder_);
-        cache_ = std::make_unique<NetscapeFatDBCache>(nullptr, folder_);
-        return cache_->Decode(nullptr, true);
+        return DecodeFolder();
     }
-
-    TempDir dir_;
-    std::string folder_;
-    std::shared_ptr<QuestionSink> sink_ = std::make_shared<QuestionSink>();
-    std::unique_ptr<NetscapeFatDBCache> cache_;
 };
 
 TEST_F(NetscapeFatDBCacheTest, AnEntryGivesItsUrlCacheNameTypeSizeAndTimes)
@@ -157,7 +110,7 @@ TEST_F(NetscapeFatDBCacheTest, AnUnsupportedVersionAsksOnceAndLosesThePairsBefor
     EXPECT_EQ(Urls(*cache_), (std::vector<std::string>{"http://h/kept", "http://h/next"}));
     ASSERT_EQ(sink_->questions.size(), 1u);
     EXPECT_EQ(sink_->questions[0], kQuestion);
-    EXPECT_EQ(sink_->icons[0], MessageIcon::Question);
+    EXPECT_EQ(sink_->questionIcons[0], MessageIcon::Question);
 }
 
 TEST_F(NetscapeFatDBCacheTest, AnsweringYesSuppressesTheQuestionForTheRestOfTheDecodeOnly)
@@ -276,21 +229,12 @@ TEST_F(NetscapeFatDBCacheTest, APageSizeAbove32768IsAnInvalidHeader)
     NetscapeFatDBCache cache(nullptr, folder_);
     EXPECT_EQ(cache.Decode(nullptr, true), -1);
     EXPECT_EQ(cache.GetItemCount(), 0);
-    EXPECT_EQ(sink_->texts, (std::vector<std::string>{"Invalid cache database header information! Cannot decode."}));
+    EXPECT_EQ(sink_->messages, (std::vector<std::string>{"Invalid cache database header information! Cannot decode."}));
 }
 
 TEST_F(NetscapeFatDBCacheTest, ASyntheticCacheDecodesEveryEntry)
 {
-    SynthOptions options;
-    options.entries = 600;
-    WriteSyntheticFatDbCache(folder_, options);
-    NetscapeFatDBCache cache(nullptr, folder_);
-    ASSERT_EQ(cache.Decode(nullptr, true), 0);
-    EXPECT_EQ(cache.GetItemCount(), 600);
-    int found = 0;
-    for (CCacheItem* item : Items(cache))
-        found += item->Exists();
-    EXPECT_EQ(found, 600);
+    ExpectEverySyntheticEntryPresent(&WriteSyntheticFatDbCache, 600);
 }
 
 } // namespace

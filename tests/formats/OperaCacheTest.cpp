@@ -3,8 +3,8 @@
 // times of Opera 10 and later, bodies kept inside the index, hostile records.
 #include "formats/OperaCache.h"
 
-#include "app/Messages.h"
 #include "formats/OperaInternalCacheItem.h"
+#include "support/CacheFolderTest.h"
 #include "support/Dcache4Writer.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
@@ -19,23 +19,6 @@
 namespace oriel::test {
 namespace {
 
-class RecordingSink : public MessageSink {
-public:
-    void ShowMessage(const std::string& text, MessageIcon) override { texts.push_back(text); }
-    bool AskYesNo(const std::string&, MessageIcon) override { return false; }
-    std::vector<std::string> texts;
-};
-
-std::vector<CCacheItem*> Items(CCache& cache)
-{
-    std::vector<CCacheItem*> out;
-    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
-        for (int32_t i = 0; i < cache.GetGroup(g)->GetCount(); ++i)
-            out.push_back(cache.GetGroup(g)->ItemAt(i));
-    }
-    return out;
-}
-
 OperaEntry Entry(const std::string& url, std::optional<std::string> cacheName = std::string("opr00001.tmp"))
 {
     OperaEntry e;
@@ -44,36 +27,19 @@ OperaEntry Entry(const std::string& url, std::optional<std::string> cacheName = 
     return e;
 }
 
-class OperaCacheTest : public testing::Test {
+class OperaCacheTest : public CacheFolderTest<OperaCache> {
 protected:
-    void SetUp() override
+    OperaCacheTest()
+        : CacheFolderTest("cache4")
     {
-        SetMessageSink(sink_);
-        folder_ = dir_.file("cache4");
-        std::filesystem::create_directories(folder_);
     }
-    void TearDown() override { SetMessageSink(nullptr); }
 
     int Decode(const std::string& bytes)
     {
         WriteFile(folder_ + "/dcache4.url", bytes);
-        cache_ = std::make_unique<OperaCache>(nullptr, folder_);
-        return cache_->Decode(nullptr, true);
+        return DecodeFolder();
     }
     int Decode(const Dcache4Writer& w) { return Decode(w.build()); }
-    CCacheItem& OnlyItem()
-    {
-        auto items = Items(*cache_);
-        EXPECT_EQ(items.size(), 1u);
-        if (items.empty())
-            throw std::runtime_error("no item");
-        return *items[0];
-    }
-
-    TempDir dir_;
-    std::string folder_;
-    std::shared_ptr<RecordingSink> sink_ = std::make_shared<RecordingSink>();
-    std::unique_ptr<OperaCache> cache_;
 };
 
 TEST_F(OperaCacheTest, ARecordGivesEveryField)
@@ -103,7 +69,7 @@ TEST_F(OperaCacheTest, ARecordGivesEveryField)
     EXPECT_EQ(item.GetContentEncoding(), -1);
     EXPECT_EQ(item.GetRecordKey(), 1);
     EXPECT_TRUE(item.Exists());
-    EXPECT_TRUE(sink_->texts.empty());
+    EXPECT_TRUE(sink_->messages.empty());
 }
 
 TEST_F(OperaCacheTest, RecordsAreKeyedInFileOrderCountingEveryRecord)
@@ -230,21 +196,22 @@ TEST_F(OperaCacheTest, AnIndexOfOnlyItsHeaderHoldsNoItems)
 {
     ASSERT_EQ(Decode(Dcache4Writer().build()), 0);
     EXPECT_EQ(cache_->GetItemCount(), 0);
-    EXPECT_TRUE(sink_->texts.empty());
+    EXPECT_TRUE(sink_->messages.empty());
 }
 
 TEST_F(OperaCacheTest, AFileVersionOutside4096To8191IsAnInvalidHeader)
 {
     for (uint32_t version : {0u, 4095u, 8192u, 0x00020000u}) {
         SCOPED_TRACE(version);
-        sink_->texts.clear();
+        sink_->messages.clear();
         Dcache4Writer w;
         w.setFileVersion(version);
         w.addEntry(Entry("http://h/x"));
         EXPECT_EQ(Decode(w), -1);
         EXPECT_EQ(cache_->GetItemCount(), 0);
         EXPECT_TRUE(cache_->StopRequested());
-        EXPECT_EQ(sink_->texts, (std::vector<std::string>{"Invalid cache database header information! Cannot decode."}));
+        EXPECT_EQ(sink_->messages,
+                  (std::vector<std::string>{"Invalid cache database header information! Cannot decode."}));
     }
     for (uint32_t version : {4096u, 8191u}) {
         Dcache4Writer w;
@@ -252,9 +219,9 @@ TEST_F(OperaCacheTest, AFileVersionOutside4096To8191IsAnInvalidHeader)
         w.addEntry(Entry("http://h/x"));
         EXPECT_EQ(Decode(w), 0);
     }
-    sink_->texts.clear();
+    sink_->messages.clear();
     EXPECT_EQ(Decode(Dcache4Writer().build().substr(0, 11)), -1);
-    EXPECT_EQ(sink_->texts.size(), 1u);
+    EXPECT_EQ(sink_->messages.size(), 1u);
 }
 
 TEST_F(OperaCacheTest, HostileRecordsStayInsideTheirBytes)
@@ -393,16 +360,7 @@ TEST_F(OperaCacheTest, ARecordWithACacheFileKeepsItEvenWithABodyField)
 
 TEST_F(OperaCacheTest, ASyntheticCacheDecodesEveryEntryAsPresent)
 {
-    SynthOptions options;
-    options.entries = 400;
-    WriteSyntheticOperaCache(folder_, options);
-    OperaCache cache(nullptr, folder_);
-    ASSERT_EQ(cache.Decode(nullptr, true), 0);
-    EXPECT_EQ(cache.GetItemCount(), 400);
-    int present = 0;
-    for (CCacheItem* item : Items(cache))
-        present += item->Exists();
-    EXPECT_EQ(present, 400);
+    ExpectEverySyntheticEntryPresent(&WriteSyntheticOperaCache, 400);
 }
 
 } // namespace

@@ -6,7 +6,6 @@
 #include "loaders/Netscape60SettingsLoader.h"
 
 #include "app/CacheApp.h"
-#include "app/Messages.h"
 #include "app/OptionStore.h"
 #include "app/TraceLog.h"
 #include "formats/NetscapeCacheMapCache.h"
@@ -14,13 +13,13 @@
 #include "platform/WindowsSystem.h"
 #include "support/MozillaProfileWriter.h"
 #include "support/NSRegistryWriter.h"
+#include "support/ProfileLoaderTest.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <mutex>
 #include <sstream>
 
 namespace oriel {
@@ -35,20 +34,6 @@ using test::ProfilesIniEntry;
 using test::TempDir;
 using test::WindowsTreeWriter;
 
-class RecordingSink : public MessageSink {
-public:
-    void ShowMessage(const std::string& text, MessageIcon icon) override
-    {
-        std::lock_guard lock(mutex);
-        messages.push_back(text);
-        icons.push_back(icon);
-    }
-    bool AskYesNo(const std::string&, MessageIcon) override { return false; }
-    std::mutex mutex;
-    std::vector<std::string> messages;
-    std::vector<MessageIcon> icons;
-};
-
 const char* const kRoaming = "C:\\Users\\Jane\\AppData\\Roaming";
 const char* const kLocal = "C:\\Users\\Jane\\AppData\\Local";
 
@@ -61,27 +46,15 @@ ProfilesIniEntry Listed(const std::string& name, std::optional<std::string> path
     return e;
 }
 
-class MozillaLoadersTest : public ::testing::Test {
+class MozillaLoadersTest : public test::ProfileLoaderTest {
 protected:
     void SetUp() override
     {
-        SetMessageSink(sink);
         WindowsTreeWriter tree(WindowsTreeWriter::Layout::Vista);
         tree.addUser("Jane");
-        tree.write(root);
-        platform::SystemConfig config;
-        config.root = root;
-        platform::InstallSystem(config);
-    }
-    void TearDown() override
-    {
-        SetMessageSink(nullptr);
-        platform::SetSystem(nullptr);
-        platform::SetRegistry(nullptr);
+        Install(tree);
     }
 
-    // The host path of a path relative to the tree's root ("Users/Jane/...").
-    std::string Host(const std::string& relative) const { return root + "/" + relative; }
     // Host path of a folder of the tree given as a Windows path.
     std::string Mapped(const std::string& windowsPath) const
     {
@@ -100,21 +73,6 @@ protected:
     {
         WriteWindowsFile(profileFolder + "\\prefs.js", prefs.text());
     }
-
-    template <typename Loader>
-    int32_t Load(int32_t start = 0)
-    {
-        for (int32_t i = 0; i < start; ++i)
-            table[size_t(i)] = std::make_unique<BrowserProfile>();
-        int32_t count = start;
-        Loader().Load(table, count);
-        return count;
-    }
-
-    TempDir dir;
-    std::string root = dir.file("system");
-    std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
-    ProfileTable table;
 };
 
 // --- prefs.js ---------------------------------------------------------------
@@ -501,18 +459,13 @@ TEST_F(MozillaLoadersTest, CollectionListsFirefoxThenMozillaThenInternetExplorer
     options.entries = 8;
     test::AddSyntheticMozillaProfiles(tree, "Jane", options);
     tree.write(otherRoot);
-    platform::SystemConfig config;
-    config.root = otherRoot;
-    platform::InstallSystem(config);
+    Examine(otherRoot);
 
     AppOptions appOptions;
     appOptions.useProfiles = CBrowserSettings::kModeAllBrowsers;
     CBrowserSettings settings(appOptions, CBrowserSettings::ProfileLoaders());
-    std::vector<std::string> names;
-    for (int32_t i = 0; i < settings.GetCount(); ++i)
-        names.push_back(settings.GetProfile(i)->displayName);
-    EXPECT_EQ(names, (std::vector<std::string>{"default (Firefox)", "work (Firefox)", "default (Mozilla)",
-                                               "Internet Explorer Cache"}));
+    EXPECT_EQ(DisplayNames(settings), (std::vector<std::string>{"default (Firefox)", "work (Firefox)",
+                                                                "default (Mozilla)", "Internet Explorer Cache"}));
     EXPECT_EQ(settings.GetDefaultProfile(), settings.GetProfile(0));
     EXPECT_EQ(settings.GetProfile(1)->cacheFolder, otherRoot + "/FirefoxCache/work");
     for (int32_t i = 0; i < 3; ++i) {

@@ -7,7 +7,6 @@
 #include "loaders/OperaSettingsLoader.h"
 
 #include "app/CacheApp.h"
-#include "app/Messages.h"
 #include "formats/NetscapeCacheDBCache.h"
 #include "formats/NetscapeFatDBCache.h"
 #include "formats/OperaCache.h"
@@ -19,6 +18,7 @@
 #include "support/MozillaProfileWriter.h"
 #include "support/Netscape4OperaProfileWriter.h"
 #include "support/NetscapeDbWriter.h"
+#include "support/ProfileLoaderTest.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
 
@@ -26,24 +26,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <mutex>
 
 namespace oriel::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-class RecordingSink : public MessageSink {
-public:
-    void ShowMessage(const std::string& text, MessageIcon) override
-    {
-        std::lock_guard lock(mutex);
-        messages.push_back(text);
-    }
-    bool AskYesNo(const std::string&, MessageIcon) override { return false; }
-    std::mutex mutex;
-    std::vector<std::string> messages;
-};
 
 SynthOptions Small(int entries, uint32_t seed = 1)
 {
@@ -53,55 +40,7 @@ SynthOptions Small(int entries, uint32_t seed = 1)
     return options;
 }
 
-// The synthetic Windows tree of oriel-synth: users Jane and Tom, Jane with
-// an Internet Explorer cache and every other browser family's profiles.
-void WriteTree(const std::string& root, WindowsTreeWriter::Layout layout, const SynthOptions& options)
-{
-    WindowsTreeWriter tree(layout);
-    tree.addUser("Jane");
-    tree.addUser("Tom");
-    tree.synthesizeIECache("Jane", options);
-    AddSyntheticMozillaProfiles(tree, "Jane", options);
-    AddSyntheticNetscapeOperaProfiles(tree, "Jane", options);
-    tree.write(root);
-}
-
-class Netscape4OperaLoadersTest : public testing::Test {
-protected:
-    void SetUp() override { SetMessageSink(sink); }
-    void TearDown() override
-    {
-        SetMessageSink(nullptr);
-        platform::SetSystem(nullptr);
-        platform::SetRegistry(nullptr);
-    }
-
-    // Writes the tree and makes it the examined system.
-    void Install(WindowsTreeWriter& tree)
-    {
-        tree.write(root);
-        platform::SystemConfig config;
-        config.root = root;
-        platform::InstallSystem(config);
-    }
-
-    template <typename Loader>
-    int32_t Load(int32_t start = 0)
-    {
-        for (int32_t i = 0; i < start; ++i)
-            table[size_t(i)] = std::make_unique<BrowserProfile>();
-        int32_t count = start;
-        Loader().Load(table, count);
-        return count;
-    }
-
-    std::string Host(const std::string& relative) const { return root + "/" + relative; }
-
-    TempDir dir;
-    std::string root = dir.file("system");
-    std::shared_ptr<RecordingSink> sink = std::make_shared<RecordingSink>();
-    ProfileTable table;
-};
+class Netscape4OperaLoadersTest : public ProfileLoaderTest {};
 
 // --- Netscape 4.0 ------------------------------------------------------------
 
@@ -217,20 +156,20 @@ TEST_F(Netscape4OperaLoadersTest, OperasCacheFolderFollowsItsSettings)
 {
     struct Case {
         const char* what;
-        OperaProfileSpec spec;
+        OperaProfileSetup setup;
         bool writeCache;
         const char* expected; // relative to the root; null: no profile
     } cases[] = {
-        {"multi-user", {.mode = OperaProfileSpec::Mode::MultiUser}, true,
+        {"multi-user", {.mode = OperaProfileSetup::Mode::MultiUser}, true,
          "Users/Jane/AppData/Roaming/Opera/Opera/profile/cache4"},
-        {"multi-user without its cache folder", {.mode = OperaProfileSpec::Mode::MultiUser}, false, nullptr},
+        {"multi-user without its cache folder", {.mode = OperaProfileSetup::Mode::MultiUser}, false, nullptr},
         {"no Multi User key counts as multi-user",
-         {.mode = OperaProfileSpec::Mode::SingleUser, .writeMultiUserKey = false}, false, nullptr},
+         {.mode = OperaProfileSetup::Mode::SingleUser, .writeMultiUserKey = false}, false, nullptr},
         {"single-user, default folder, added without an existence test",
-         {.mode = OperaProfileSpec::Mode::SingleUser}, false, "Program Files/Opera/profile/cache4"},
+         {.mode = OperaProfileSetup::Mode::SingleUser}, false, "Program Files/Opera/profile/cache4"},
         {"single-user with Cache Directory4 and a trailing backslash",
-         {.mode = OperaProfileSpec::Mode::SingleUser, .cacheDirectory4 = "C:\\OperaCache\\"}, true, "OperaCache"},
-        {"not registered", {.mode = OperaProfileSpec::Mode::Unregistered}, true,
+         {.mode = OperaProfileSetup::Mode::SingleUser, .cacheDirectory4 = "C:\\OperaCache\\"}, true, "OperaCache"},
+        {"not registered", {.mode = OperaProfileSetup::Mode::Unregistered}, true,
          "Users/Jane/AppData/Roaming/Opera/Opera/profile/cache4"},
     };
     for (Case& c : cases) {
@@ -240,8 +179,8 @@ TEST_F(Netscape4OperaLoadersTest, OperasCacheFolderFollowsItsSettings)
         WindowsTreeWriter tree(WindowsTreeWriter::Layout::Vista);
         tree.addUser("Jane");
         if (c.writeCache)
-            c.spec.cache = Small(7);
-        AddOperaProfile(tree, "Jane", c.spec);
+            c.setup.cache = Small(7);
+        AddOperaProfile(tree, "Jane", c.setup);
         Install(tree);
         table = {};
         int32_t count = Load<OperaSettingsLoader>();
@@ -282,20 +221,16 @@ TEST_F(Netscape4OperaLoadersTest, LoadersNeverGoBeyond256Profiles)
 
 TEST_F(Netscape4OperaLoadersTest, TheCollectionListsEveryFamilyInItsOrderWithItsCache)
 {
-    WriteTree(root, WindowsTreeWriter::Layout::Xp, Small(20));
-    platform::SystemConfig config;
-    config.root = root;
-    platform::InstallSystem(config);
+    WriteSyntheticWindowsTree(root, WindowsTreeWriter::Layout::Xp, Small(20));
+    Examine(root);
 
     AppOptions options;
     options.useProfiles = CBrowserSettings::kModeAllBrowsers;
     CBrowserSettings settings(options, CBrowserSettings::ProfileLoaders());
-    std::vector<std::string> names;
-    for (int32_t i = 0; i < settings.GetCount(); ++i)
-        names.push_back(settings.GetProfile(i)->displayName);
-    EXPECT_EQ(names, (std::vector<std::string>{"default (Firefox)", "work (Firefox)", "default (Mozilla)",
-                                               "jane (Netscape 4.5)", "Jane Navigator (Netscape 4.0)",
-                                               "Opera Cache", "Internet Explorer Cache"}));
+    EXPECT_EQ(DisplayNames(settings),
+              (std::vector<std::string>{"default (Firefox)", "work (Firefox)", "default (Mozilla)",
+                                        "jane (Netscape 4.5)", "Jane Navigator (Netscape 4.0)", "Opera Cache",
+                                        "Internet Explorer Cache"}));
     for (int32_t i = 0; i < settings.GetCount(); ++i) {
         BrowserProfile* profile = settings.GetProfile(i);
         SCOPED_TRACE(profile->displayName);

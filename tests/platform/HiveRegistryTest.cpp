@@ -1,15 +1,14 @@
 // Hives made by our writer, read back through libhivex.
 #include "platform/HiveRegistry.h"
 
-#include "app/Messages.h"
 #include "support/HiveWriter.h"
+#include "support/MessageCapture.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 
@@ -19,31 +18,10 @@ using oriel::test::HiveWriter;
 
 namespace {
 
-class RecordingSink : public oriel::MessageSink {
-public:
-    void ShowMessage(const std::string& text, oriel::MessageIcon) override
-    {
-        std::lock_guard lock(mutex_);
-        messages.push_back(text);
-    }
-    bool AskYesNo(const std::string&, oriel::MessageIcon) override { return false; }
-    std::vector<std::string> messages;
-
-private:
-    std::mutex mutex_;
-};
-
 const std::string kPaths = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Paths";
 
 class HiveRegistryTest : public ::testing::TestWithParam<int> {
 protected:
-    void SetUp() override
-    {
-        sink_ = std::make_shared<RecordingSink>();
-        oriel::SetMessageSink(sink_);
-    }
-    void TearDown() override { oriel::SetMessageSink(nullptr); }
-
     std::shared_ptr<HiveRegistry> Write(const HiveWriter& writer, const std::string& name = "NTUSER.DAT")
     {
         const std::string path = dir_.file(name);
@@ -58,7 +36,7 @@ protected:
         return out;
     }
 
-    std::shared_ptr<RecordingSink> sink_;
+    oriel::test::MessageCapture sink_;
     oriel::test::TempDir dir_;
 };
 

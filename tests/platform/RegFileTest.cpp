@@ -2,13 +2,12 @@
 // encodings, escapes, continuations, deletions, and damaged files.
 #include "platform/RegFile.h"
 
-#include "app/Messages.h"
+#include "support/MessageCapture.h"
 #include "support/RegFileWriter.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <sys/stat.h>
 
 using oriel::platform::MemoryRegistry;
@@ -19,31 +18,8 @@ using Format = RegFileWriter::Format;
 
 namespace {
 
-class RecordingSink : public oriel::MessageSink {
-public:
-    void ShowMessage(const std::string& text, oriel::MessageIcon icon) override
-    {
-        std::lock_guard lock(mutex_);
-        messages.push_back(text);
-        icons.push_back(icon);
-    }
-    bool AskYesNo(const std::string&, oriel::MessageIcon) override { return false; }
-    std::vector<std::string> messages;
-    std::vector<oriel::MessageIcon> icons;
-
-private:
-    std::mutex mutex_;
-};
-
 class RegFileTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        sink_ = std::make_shared<RecordingSink>();
-        oriel::SetMessageSink(sink_);
-    }
-    void TearDown() override { oriel::SetMessageSink(nullptr); }
-
     std::string Query(const MemoryRegistry& reg, RootKey root, const std::string& key, const std::string& name)
     {
         std::string out = "<none>";
@@ -51,7 +27,7 @@ protected:
         return out;
     }
 
-    std::shared_ptr<RecordingSink> sink_;
+    oriel::test::MessageCapture sink_;
     oriel::test::TempDir dir_;
 };
 
@@ -291,7 +267,7 @@ TEST_F(RegFileTest, ADamagedFileChangesNothingAndGivesOneWarningNamingIt)
         EXPECT_FALSE(RegFile::Apply(path, reg));
         ASSERT_EQ(sink_->messages.size(), 1u);
         EXPECT_NE(sink_->messages[0].find("\"" + path + "\""), std::string::npos) << sink_->messages[0];
-        EXPECT_EQ(sink_->icons[0], oriel::MessageIcon::Exclamation);
+        EXPECT_EQ(sink_->icons.back(), oriel::MessageIcon::Exclamation);
         EXPECT_EQ(Query(reg, RootKey::CurrentUser, "X", "kept"), "from before");
         std::vector<std::string> names;
         reg.EnumSubkeys(RootKey::CurrentUser, "", names);

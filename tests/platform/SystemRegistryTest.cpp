@@ -2,14 +2,12 @@
 // and .reg exports.
 #include "platform/SystemRegistry.h"
 
-#include "app/Messages.h"
 #include "support/HiveWriter.h"
+#include "support/MessageCapture.h"
 #include "support/RegFileWriter.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
-
-#include <mutex>
 
 using oriel::platform::OpenSystemRegistry;
 using oriel::platform::RegistryReader;
@@ -20,20 +18,6 @@ using oriel::test::RegFileWriter;
 
 namespace {
 
-class RecordingSink : public oriel::MessageSink {
-public:
-    void ShowMessage(const std::string& text, oriel::MessageIcon) override
-    {
-        std::lock_guard lock(mutex_);
-        messages.push_back(text);
-    }
-    bool AskYesNo(const std::string&, oriel::MessageIcon) override { return false; }
-    std::vector<std::string> messages;
-
-private:
-    std::mutex mutex_;
-};
-
 const std::string kPaths = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Paths";
 const std::string kShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
@@ -41,8 +25,6 @@ class SystemRegistryTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        sink_ = std::make_shared<RecordingSink>();
-        oriel::SetMessageSink(sink_);
         // SOFTWARE: its root is HKEY_LOCAL_MACHINE\Software.
         machine_.setString("Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Paths", "Directory",
                            "C:\\WINDOWS\\Temporary Internet Files\\")
@@ -60,7 +42,6 @@ protected:
             .setString("Software\\Classes\\.png", "Content Type", "image/png")
             .addKey("Software\\Classes\\User Only");
     }
-    void TearDown() override { oriel::SetMessageSink(nullptr); }
 
     std::shared_ptr<RegistryReader> Open(const std::vector<RegFileWriter>& regs = {})
     {
@@ -93,7 +74,7 @@ protected:
 
     HiveWriter machine_{3};
     HiveWriter user_{5};
-    std::shared_ptr<RecordingSink> sink_;
+    oriel::test::MessageCapture sink_;
     oriel::test::TempDir dir_;
 };
 

@@ -117,13 +117,13 @@ std::string PrefsJs::text() const
     return out;
 }
 
-void AddFirefoxProfiles(WindowsTreeWriter& tree, const std::string& user, std::vector<FirefoxProfileSpec> profiles)
+void AddFirefoxProfiles(WindowsTreeWriter& tree, const std::string& user, std::vector<FirefoxProfileSetup> profiles)
 {
     tree.addExtraWriter([&tree, user, profiles = std::move(profiles)](const std::string& root) {
         const std::string firefox = RoamingFolder(tree, user) + "/Mozilla/Firefox";
         const std::string localFirefox = LocalFolder(tree, user) + "/Mozilla/Firefox";
         ProfilesIni ini;
-        for (const FirefoxProfileSpec& p : profiles) {
+        for (const FirefoxProfileSetup& p : profiles) {
             ProfilesIniEntry entry;
             entry.name = p.name;
             entry.path = p.path;
@@ -149,13 +149,13 @@ void AddFirefoxProfiles(WindowsTreeWriter& tree, const std::string& user, std::v
     });
 }
 
-void AddMozillaProfiles(WindowsTreeWriter& tree, const std::string& user, std::vector<MozillaProfileSpec> profiles,
+void AddMozillaProfiles(WindowsTreeWriter& tree, const std::string& user, std::vector<MozillaProfileSetup> profiles,
                         MozillaRegistryLayout layout)
 {
     tree.addExtraWriter([&tree, user, profiles = std::move(profiles), layout](const std::string& root) {
         const std::string mozilla = RoamingFolder(tree, user) + "/Mozilla";
         std::vector<MozillaRegistryProfile> listed;
-        for (const MozillaProfileSpec& p : profiles) {
+        for (const MozillaProfileSetup& p : profiles) {
             std::string relative = mozilla + "/Profiles/" + p.folder;
             listed.push_back({p.name, tree.windowsPath(relative), p.migrated});
             std::string folder = root + "/" + relative;
@@ -200,18 +200,18 @@ MozillaCacheWriter SyntheticMozillaCache(const std::string& host, int entries, u
 void AddSyntheticMozillaProfiles(WindowsTreeWriter& tree, const std::string& user, const SynthOptions& options)
 {
     int entries = std::clamp(options.entries / 4, 1, 50);
-    FirefoxProfileSpec standard;
+    FirefoxProfileSetup standard;
     standard.name = "default";
     standard.path = "Profiles/k3x9abcd.default";
     standard.cache = SyntheticMozillaCache("www.firefox-default.example", entries, options.seed);
-    FirefoxProfileSpec work;
+    FirefoxProfileSetup work;
     work.name = "work";
     work.path = "Profiles/w0rk5678.work";
     work.cacheDirectory = tree.windowsPath("FirefoxCache/work");
     work.cache = SyntheticMozillaCache("intranet.work.example", entries, options.seed + 1);
     AddFirefoxProfiles(tree, user, {standard, work});
 
-    MozillaProfileSpec suite;
+    MozillaProfileSetup suite;
     suite.name = "default";
     suite.folder = "default/x1y2z3ab.slt";
     suite.cache = SyntheticMozillaCache("www.mozilla-suite.example", entries, options.seed + 2);

@@ -62,7 +62,7 @@ private:
 
 // A Firefox profile of a user of the tree: listed in the user's
 // profiles.ini, with a prefs.js, and a cache written by `cache`.
-struct FirefoxProfileSpec {
+struct FirefoxProfileSetup {
     std::string name;                         // "default"
     std::string path = "Profiles/k3x9abcd.default"; // as profiles.ini writes it
     bool isRelative = true;                   // false: `path` is a Windows path
@@ -75,7 +75,7 @@ struct FirefoxProfileSpec {
 
 // A Mozilla profile of a user of the tree: listed in the user's
 // registry.dat, with a prefs.js, and a cache in its folder's "Cache".
-struct MozillaProfileSpec {
+struct MozillaProfileSetup {
     std::string name;                         // "default"
     std::string folder = "default/x1y2z3ab.slt"; // under "Mozilla\Profiles" in the roaming data
     std::optional<std::string> migrated;
@@ -86,8 +86,8 @@ struct MozillaProfileSpec {
 
 // Adds the user's Firefox and Mozilla profiles to the tree, written with it.
 // The registry layout is Mozilla's own unless another is given.
-void AddFirefoxProfiles(WindowsTreeWriter& tree, const std::string& user, std::vector<FirefoxProfileSpec> profiles);
-void AddMozillaProfiles(WindowsTreeWriter& tree, const std::string& user, std::vector<MozillaProfileSpec> profiles,
+void AddFirefoxProfiles(WindowsTreeWriter& tree, const std::string& user, std::vector<FirefoxProfileSetup> profiles);
+void AddMozillaProfiles(WindowsTreeWriter& tree, const std::string& user, std::vector<MozillaProfileSetup> profiles,
                         MozillaRegistryLayout layout = MozillaRegistryLayout::Common);
 
 // A small Mozilla cache with `entries` entries (at least one), its URLs

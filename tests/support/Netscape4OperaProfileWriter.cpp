@@ -46,7 +46,7 @@ std::string HostOf(const WindowsTreeWriter& tree, const std::string& root, const
 
 // Writes the profile folder's prefs.js and returns the cache folder (host path).
 std::string WriteNetscape4Profile(const WindowsTreeWriter& tree, const std::string& root,
-                                  const Netscape4ProfileSpec& p)
+                                  const Netscape4ProfileSetup& p)
 {
     const std::string folder = root + "/" + Netscape4ProfileFolder(p);
     if (p.writeProfileFolder) {
@@ -61,20 +61,20 @@ std::string WriteNetscape4Profile(const WindowsTreeWriter& tree, const std::stri
 
 } // namespace
 
-std::string Netscape4ProfileFolder(const Netscape4ProfileSpec& spec)
+std::string Netscape4ProfileFolder(const Netscape4ProfileSetup& setup)
 {
-    return spec.folder.empty() ? "Program Files/Netscape/Users/" + spec.name : spec.folder;
+    return setup.folder.empty() ? "Program Files/Netscape/Users/" + setup.name : setup.folder;
 }
 
-void AddNetscape40Profiles(WindowsTreeWriter& tree, std::vector<Netscape4ProfileSpec> profiles)
+void AddNetscape40Profiles(WindowsTreeWriter& tree, std::vector<Netscape4ProfileSetup> profiles)
 {
-    for (const Netscape4ProfileSpec& p : profiles) {
+    for (const Netscape4ProfileSetup& p : profiles) {
         const std::string key = kNavigatorUsers + p.name;
         tree.software().setString(key, "UserName", p.userName);
         tree.software().setString(key, "DirRoot", tree.windowsPath(Netscape4ProfileFolder(p)));
     }
     tree.addExtraWriter([&tree, profiles = std::move(profiles)](const std::string& root) {
-        for (const Netscape4ProfileSpec& p : profiles) {
+        for (const Netscape4ProfileSetup& p : profiles) {
             const std::string cache = WriteNetscape4Profile(tree, root, p);
             if (p.cache)
                 WriteSyntheticFatDbCache(cache, *p.cache);
@@ -82,12 +82,12 @@ void AddNetscape40Profiles(WindowsTreeWriter& tree, std::vector<Netscape4Profile
     });
 }
 
-void AddNetscape45Profiles(WindowsTreeWriter& tree, std::vector<Netscape4ProfileSpec> profiles)
+void AddNetscape45Profiles(WindowsTreeWriter& tree, std::vector<Netscape4ProfileSetup> profiles)
 {
     tree.addExtraWriter([&tree, profiles = std::move(profiles)](const std::string& root) {
         NSRegistryWriter nsreg;
         nsreg.addKey("Users");
-        for (const Netscape4ProfileSpec& p : profiles) {
+        for (const Netscape4ProfileSetup& p : profiles) {
             nsreg.setString("Users\\" + p.name, "ProfileLocation", tree.windowsPath(Netscape4ProfileFolder(p)));
             const std::string cache = WriteNetscape4Profile(tree, root, p);
             if (p.cache) {
@@ -101,31 +101,31 @@ void AddNetscape45Profiles(WindowsTreeWriter& tree, std::vector<Netscape4Profile
     });
 }
 
-std::string OperaCacheFolder(const WindowsTreeWriter& tree, const std::string& user, const OperaProfileSpec& spec)
+std::string OperaCacheFolder(const WindowsTreeWriter& tree, const std::string& user, const OperaProfileSetup& setup)
 {
-    if (spec.mode == OperaProfileSpec::Mode::SingleUser) {
-        if (spec.cacheDirectory4)
-            return HostOf(tree, "", *spec.cacheDirectory4).substr(1);
-        return spec.operaFolder + "/profile/cache4";
+    if (setup.mode == OperaProfileSetup::Mode::SingleUser) {
+        if (setup.cacheDirectory4)
+            return HostOf(tree, "", *setup.cacheDirectory4).substr(1);
+        return setup.operaFolder + "/profile/cache4";
     }
     return RoamingFolder(tree, user) + "/Opera/Opera/profile/cache4";
 }
 
-void AddOperaProfile(WindowsTreeWriter& tree, const std::string& user, OperaProfileSpec spec)
+void AddOperaProfile(WindowsTreeWriter& tree, const std::string& user, OperaProfileSetup setup)
 {
-    if (spec.mode != OperaProfileSpec::Mode::Unregistered)
-        tree.software().setString(kOperaAppPath, "Path", tree.windowsPath(spec.operaFolder));
-    tree.addExtraWriter([&tree, user, spec = std::move(spec)](const std::string& root) {
-        const std::string opera = root + "/" + spec.operaFolder;
-        if (spec.mode != OperaProfileSpec::Mode::Unregistered) {
+    if (setup.mode != OperaProfileSetup::Mode::Unregistered)
+        tree.software().setString(kOperaAppPath, "Path", tree.windowsPath(setup.operaFolder));
+    tree.addExtraWriter([&tree, user, setup = std::move(setup)](const std::string& root) {
+        const std::string opera = root + "/" + setup.operaFolder;
+        if (setup.mode != OperaProfileSetup::Mode::Unregistered) {
             std::optional<int> multiUser;
-            if (spec.writeMultiUserKey)
-                multiUser = spec.mode == OperaProfileSpec::Mode::SingleUser ? 0 : 1;
-            WriteFile(opera + "/OperaDef6.ini", OperaDef6Ini(multiUser, spec.cacheDirectory4));
+            if (setup.writeMultiUserKey)
+                multiUser = setup.mode == OperaProfileSetup::Mode::SingleUser ? 0 : 1;
+            WriteFile(opera + "/OperaDef6.ini", OperaDef6Ini(multiUser, setup.cacheDirectory4));
             WriteFile(opera + "/Opera.exe", "MZ");
         }
-        if (spec.cache)
-            WriteSyntheticOperaCache(root + "/" + OperaCacheFolder(tree, user, spec), *spec.cache);
+        if (setup.cache)
+            WriteSyntheticOperaCache(root + "/" + OperaCacheFolder(tree, user, setup), *setup.cache);
     });
 }
 
@@ -133,19 +133,19 @@ void AddSyntheticNetscapeOperaProfiles(WindowsTreeWriter& tree, const std::strin
 {
     SynthOptions small = options;
     small.entries = std::clamp(options.entries / 4, 1, 50);
-    Netscape4ProfileSpec nav40;
+    Netscape4ProfileSetup nav40;
     nav40.name = "nav40";
     nav40.userName = "Jane Navigator";
     nav40.cache = small;
     AddNetscape40Profiles(tree, {nav40});
 
-    Netscape4ProfileSpec comm45;
+    Netscape4ProfileSetup comm45;
     comm45.name = "jane";
     comm45.cache = small;
     comm45.cache->seed = options.seed + 2;
     AddNetscape45Profiles(tree, {comm45});
 
-    OperaProfileSpec opera;
+    OperaProfileSetup opera;
     opera.cache = small;
     opera.cache->seed = options.seed + 3;
     AddOperaProfile(tree, user, opera);

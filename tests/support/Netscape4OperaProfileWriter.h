@@ -12,7 +12,7 @@
 //   WindowsTreeWriter tree(WindowsTreeWriter::Layout::Xp);
 //   tree.addUser("Jane");
 //   AddNetscape45Profiles(tree, {{.name = "jane", .cache = SynthOptions{}}});
-//   AddOperaProfile(tree, "Jane", {.mode = OperaProfileSpec::Mode::MultiUser, .cache = SynthOptions{}});
+//   AddOperaProfile(tree, "Jane", {.mode = OperaProfileSetup::Mode::MultiUser, .cache = SynthOptions{}});
 //   tree.write(root);
 #pragma once
 
@@ -26,7 +26,7 @@ namespace oriel::test {
 
 class WindowsTreeWriter;
 
-struct Netscape4ProfileSpec {
+struct Netscape4ProfileSetup {
     std::string name{};   // the profile's name: registry subkey or nsreg.dat key
     std::string userName{}; // Netscape 4.0's "UserName"
     // The profile folder relative to the root, with '/'; empty:
@@ -40,11 +40,11 @@ struct Netscape4ProfileSpec {
 };
 
 // Netscape 4.0 profiles, registered in the SOFTWARE hive in the order given.
-void AddNetscape40Profiles(WindowsTreeWriter& tree, std::vector<Netscape4ProfileSpec> profiles);
+void AddNetscape40Profiles(WindowsTreeWriter& tree, std::vector<Netscape4ProfileSetup> profiles);
 // Netscape 4.5 profiles, listed in nsreg.dat in the Windows folder.
-void AddNetscape45Profiles(WindowsTreeWriter& tree, std::vector<Netscape4ProfileSpec> profiles);
+void AddNetscape45Profiles(WindowsTreeWriter& tree, std::vector<Netscape4ProfileSetup> profiles);
 
-struct OperaProfileSpec {
+struct OperaProfileSetup {
     enum class Mode {
         MultiUser,    // "Multi User=1": the cache under the user's roaming folder
         SingleUser,   // "Multi User=0" without "Cache Directory4": <Opera>\profile\cache4
@@ -58,11 +58,11 @@ struct OperaProfileSpec {
 };
 
 // The Opera installation and the cache of `user`.
-void AddOperaProfile(WindowsTreeWriter& tree, const std::string& user, OperaProfileSpec spec);
+void AddOperaProfile(WindowsTreeWriter& tree, const std::string& user, OperaProfileSetup setup);
 
 // Where a Netscape 4 profile's or Opera's cache goes, relative to the root.
-std::string Netscape4ProfileFolder(const Netscape4ProfileSpec& spec);
-std::string OperaCacheFolder(const WindowsTreeWriter& tree, const std::string& user, const OperaProfileSpec& spec);
+std::string Netscape4ProfileFolder(const Netscape4ProfileSetup& setup);
+std::string OperaCacheFolder(const WindowsTreeWriter& tree, const std::string& user, const OperaProfileSetup& setup);
 
 // The Netscape 4 and Opera installations of the synthetic tree: Netscape
 // 4.0 profile "nav40" and Netscape 4.5 profile "jane", Opera in multi-user

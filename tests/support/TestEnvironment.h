@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace oriel::test {
 
@@ -43,5 +44,10 @@ std::string ReadWholeFile(const std::string& path);
 // Runs a command through the shell; returns its exit status and fills the
 // captured stdout (and stderr, when given).
 int RunCommand(const std::string& command, std::string* out, std::string* err = nullptr);
+
+// The lines of a command's output, without their line ends.
+std::vector<std::string> Lines(const std::string& text);
+// The tab-separated fields of one line.
+std::vector<std::string> Fields(const std::string& line);
 
 } // namespace oriel::test

@@ -44,7 +44,7 @@ std::string PngWithAlpha()
 }
 
 // Three servers, added out of order; items of several kinds.
-std::vector<ItemSpec> DemoItems()
+std::vector<ItemSetup> DemoItems()
 {
     return {
         {.url = "http://www.c.com/index.html", .cacheName = "index[1].html", .type = "text/html",
@@ -121,7 +121,7 @@ struct Window {
     BrowserProfile* profile = nullptr;
     std::unique_ptr<CCacheFrame> frame;
 
-    explicit Window(std::vector<ItemSpec> items = DemoItems())
+    explicit Window(std::vector<ItemSetup> items = DemoItems())
     {
         std::vector<std::unique_ptr<BrowserProfile>> profiles;
         profiles.push_back(MakeProfile("Profile A", dir.file("a"), std::move(items)));
@@ -473,7 +473,7 @@ void CacheFrameTest::StatusBarCountsObjectsAndSizes()
     QFETCH(QList<int>, sizes);
     QFETCH(QString, pane0);
     QFETCH(QString, pane1);
-    std::vector<ItemSpec> items;
+    std::vector<ItemSetup> items;
     for (int i = 0; i < sizes.size(); ++i)
         items.push_back({.url = "http://h/" + std::to_string(i), .cacheName = std::to_string(i), .type = "text/plain",
                          .body = "x", .size = sizes[i]});
@@ -485,7 +485,7 @@ void CacheFrameTest::StatusBarCountsObjectsAndSizes()
 
 void CacheFrameTest::SelectAllAndInvertSelectionUpdateTheStatusBar()
 {
-    std::vector<ItemSpec> items;
+    std::vector<ItemSetup> items;
     for (int i = 0; i < 3; ++i)
         items.push_back({.url = "http://h/" + std::to_string(i), .cacheName = std::to_string(i), .type = "text/plain",
                          .body = std::string(size_t(600 * (i + 1)), 'x')});

@@ -19,14 +19,14 @@ struct Item {
     int64_t modified;
 };
 
-std::unique_ptr<CFileCacheItem> MakeItem(FakeCache& cache, const Item& spec)
+std::unique_ptr<CFileCacheItem> MakeItem(FakeCache& cache, const Item& setup)
 {
-    auto parts = SplitUrl(spec.url);
+    auto parts = SplitUrl(setup.url);
     std::string path = parts ? std::string(parts->path) : std::string();
-    return std::make_unique<CFileCacheItem>(&cache, 0, spec.url, path,
-                                            spec.cacheName ? OptText(spec.cacheName) : OptText(),
-                                            spec.type ? OptText(spec.type) : OptText(), spec.size, spec.modified,
-                                            spec.modified + 1, spec.modified + 2);
+    return std::make_unique<CFileCacheItem>(&cache, 0, setup.url, path,
+                                            setup.cacheName ? OptText(setup.cacheName) : OptText(),
+                                            setup.type ? OptText(setup.type) : OptText(), setup.size, setup.modified,
+                                            setup.modified + 1, setup.modified + 2);
 }
 
 std::vector<CCacheItemModel::Row> Rows(const std::vector<std::unique_ptr<CFileCacheItem>>& items)

@@ -19,7 +19,7 @@
 
 namespace oriel::test {
 
-struct ItemSpec {
+struct ItemSetup {
     std::string url{};
     std::string cacheName{};           // body file in the cache folder; empty for none
     std::optional<std::string> type{}; // content type
@@ -33,30 +33,30 @@ struct ItemSpec {
 // A profile whose cache decodes (on whatever thread) into `items`; bodies
 // are written into `folder` now.
 inline std::unique_ptr<BrowserProfile> MakeProfile(const std::string& name, const std::string& folder,
-                                                    std::vector<ItemSpec> items)
+                                                    std::vector<ItemSetup> items)
 {
     auto profile = std::make_unique<BrowserProfile>();
     profile->profileName = name;
     profile->displayName = name;
     profile->cacheFolder = folder;
-    for (const ItemSpec& spec : items) {
-        if (!spec.cacheName.empty() && !spec.missing)
-            WriteFile(folder + "/" + spec.cacheName, spec.body);
+    for (const ItemSetup& setup : items) {
+        if (!setup.cacheName.empty() && !setup.missing)
+            WriteFile(folder + "/" + setup.cacheName, setup.body);
     }
     auto cache = std::make_unique<FakeCache>(folder, profile.get());
     cache->decode = [items](FakeCache& c) {
         int32_t key = 0;
-        for (const ItemSpec& spec : items) {
-            auto parts = SplitUrl(spec.url);
-            std::string host = parts ? std::string(parts->host) : spec.url;
+        for (const ItemSetup& setup : items) {
+            auto parts = SplitUrl(setup.url);
+            std::string host = parts ? std::string(parts->host) : setup.url;
             std::string path = parts ? std::string(parts->path) : std::string();
-            OptText type = spec.type ? OptText(*spec.type) : OptText();
-            OptText cacheName = spec.cacheName.empty() ? OptText() : OptText(spec.cacheName);
-            int32_t size = spec.size >= 0 ? spec.size : int32_t(spec.body.size());
-            auto item = std::make_unique<CFileCacheItem>(&c, key++, spec.url, path, cacheName, type, size,
-                                                         spec.modified, 0, 0);
-            if (!spec.headers.empty())
-                item->SetHeaders(spec.headers);
+            OptText type = setup.type ? OptText(*setup.type) : OptText();
+            OptText cacheName = setup.cacheName.empty() ? OptText() : OptText(setup.cacheName);
+            int32_t size = setup.size >= 0 ? setup.size : int32_t(setup.body.size());
+            auto item = std::make_unique<CFileCacheItem>(&c, key++, setup.url, path, cacheName, type, size,
+                                                         setup.modified, 0, 0);
+            if (!setup.headers.empty())
+                item->SetHeaders(setup.headers);
             c.AddItem(host, std::move(item));
         }
         return 0;
