@@ -167,6 +167,7 @@ private slots:
     void HeaderClicksSortAscendingThenDescending();
     void SortCommandsSortAscendingAndRememberTheColumn();
     void ShowMissingFilesGhostsOrHidesRowsWithoutBodies();
+    void ALargeProfileIsCheckedOnSeveralThreadsWithTheSameResult();
     void ContentPaneShowsTextAndImagesByContentType_data();
     void ContentPaneShowsTextAndImagesByContentType();
     void TextBodiesOf65536BytesOrMoreAreNotShown();
@@ -356,6 +357,35 @@ void CacheFrameTest::ShowMissingFilesGhostsOrHidesRowsWithoutBodies()
 
     w.frame->Action(CCacheFrame::ID_VIEW_SHOW_MISSING)->trigger();
     QCOMPARE(w.list()->GetItemCount(), 2);
+}
+
+void CacheFrameTest::ALargeProfileIsCheckedOnSeveralThreadsWithTheSameResult()
+{
+    // Enough items for the existence checks to be shared out: one body in
+    // three is missing, in runs that cross the chunks the threads take.
+    constexpr int kItems = 6000;
+    std::vector<ItemSetup> items;
+    for (int i = 0; i < kItems; ++i) {
+        const std::string n = std::to_string(i);
+        items.push_back({.url = "http://www.s" + std::to_string(i % 7) + ".com/f" + n, .cacheName = "f" + n,
+                         .type = "text/plain", .body = "x", .missing = i % 3 == 1});
+    }
+    Window w(std::move(items));
+    w.expand();
+    ClickNode(w.tree(), w.profileNode());
+    CCacheItemModel* model = w.list()->Model();
+    QCOMPARE(model->RowCountInt(), kItems);
+    QCOMPARE(w.frame->GetProgress().Position(), kItems);
+    int missing = 0;
+    for (int row = 0; row < model->RowCountInt(); ++row) {
+        const int i = std::stoi(model->ItemAt(row)->GetCacheName() + 1);
+        QCOMPARE(model->IsMissing(row), i % 3 == 1);
+        missing += model->IsMissing(row);
+    }
+    QCOMPARE(missing, kItems / 3);
+
+    w.frame->Action(CCacheFrame::ID_VIEW_SHOW_MISSING)->trigger();
+    QCOMPARE(w.list()->GetItemCount(), kItems - kItems / 3);
 }
 
 void CacheFrameTest::ContentPaneShowsTextAndImagesByContentType_data()
