@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -184,6 +186,23 @@ TEST(ShellFileOperation, NoFolderThatIsARootOrAHomeIsEverEmptied)
     EXPECT_TRUE(ShellFileOperation::ProtectedFolderReason(home.file("cache")).empty());
     EXPECT_TRUE(fs::exists(home.file("precious")));
     EXPECT_TRUE(fs::exists(home.file("cache/a")));
+}
+
+TEST(ShellFileOperation, TheTopOfAMountedFileSystemIsNeverEmptied)
+{
+    // /proc is a file system of its own wherever Linux runs, and nothing
+    // in it can be deleted: a refusal is the only way to count zero
+    // failures here.
+    struct stat proc{}, root{};
+    if (::stat("/proc", &proc) != 0 || ::stat("/", &root) != 0 || proc.st_dev == root.st_dev)
+        GTEST_SKIP() << "no separate /proc file system";
+    ShellFileOperation op;
+    op.SetDeleteScope("/proc");
+    op.AppendPath(List::Source, "/proc/*.*");
+    EXPECT_NE(op.RunDelete(), 0);
+    EXPECT_EQ(op.RefusedCount(), 1);
+    EXPECT_EQ(op.FailedCount(), 0);
+    EXPECT_EQ(op.DeletedCount(), 0);
 }
 
 TEST(ShellFileOperation, AFurtherScopeAllowsItsOwnFilesOnly)
