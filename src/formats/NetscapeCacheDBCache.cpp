@@ -139,7 +139,7 @@ int NetscapeCacheDBCache::DoDecode()
 
 int NetscapeCacheDBCache::iDecodeCacheDB()
 {
-    if (GetDBHeaderInfo() != 0) {
+    if (GetCacheDBHeaderInfo() != 0) {
         Trace("Exit - NetscapeCacheDBCache::iDecodeCacheDB() GetCacheDBHeaderInfo failed");
         return -1;
     }

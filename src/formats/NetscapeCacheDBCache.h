@@ -34,6 +34,8 @@ protected:
 
 private:
     int iDecodeCacheDB();
+    // The header step of the decode (shared with fat.db).
+    int GetCacheDBHeaderInfo() { return GetDBHeaderInfo(); }
     // True when the pair made an item.
     bool DecodePair(const ByteReader& page, int32_t recordKey, size_t keyOffset, size_t dataOffset);
 };

@@ -43,7 +43,7 @@ int NetscapeFatDBCache::DoDecode()
 {
     Trace("Entry - NetscapeFatDBCache::DoDecode()");
     skipVersionErrors_ = false;
-    if (GetDBHeaderInfo() != 0) {
+    if (GetFatDBHeaderInfo() != 0) {
         Trace("Exit - NetscapeFatDBCache::DoDecode() GetFatDBHeaderInfo fails");
         return -1;
     }

@@ -34,6 +34,8 @@ protected:
     PairOutcome DecodePagePair(const ByteReader& page, int32_t recordKey, hashdb::Pair pair) override;
 
 private:
+    // The header step of the decode (shared with cache.db).
+    int GetFatDBHeaderInfo() { return GetDBHeaderInfo(); }
     // 0: an item was made (or a "wysiwyg" entry passed over); 1 and -1: the
     // pair is skipped; -3: an unsupported record version.
     int DecodePair(const ByteReader& page, int32_t recordKey, size_t dataOffset, size_t keyOffset);
