@@ -124,14 +124,18 @@ int ClientUrlCache::ParseUrlRecord(const ByteReader& bytes)
     if (!parts)
         return 0;
 
-    std::optional<std::string> cacheName;
+    // The cache name is composed in a buffer kept between records.
+    OptText cacheName;
     const auto& dirs = index_->Directories();
-    if (rec.directoryIndex < dirs.size() && rec.fileName)
-        cacheName = dirs[rec.directoryIndex].name + "\\" + std::string(*rec.fileName);
+    if (rec.directoryIndex < dirs.size() && rec.fileName) {
+        cacheNameBuffer_.assign(dirs[rec.directoryIndex].name);
+        cacheNameBuffer_ += '\\';
+        cacheNameBuffer_ += *rec.fileName;
+        cacheName = cacheNameBuffer_;
+    }
 
     auto item = std::make_unique<CFileCacheItem>(
-        this, recordCount_, *rec.url, parts->path,
-        cacheName ? OptText(*cacheName) : std::nullopt, int32_t(rec.size),
+        this, recordCount_, *rec.url, parts->path, cacheName, int32_t(rec.size),
         FileTimeToUnix(rec.lastModifiedLow, rec.lastModifiedHigh),
         FileTimeToUnix(rec.lastAccessLow, rec.lastAccessHigh),
         IndexDatFile::ExpiryTime(rec.expiresLow, rec.expiresHigh), rec.headers);

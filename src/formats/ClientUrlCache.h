@@ -36,6 +36,7 @@ private:
 
     std::unique_ptr<IndexDatFile> index_;
     int32_t recordCount_ = 0;
+    std::string cacheNameBuffer_;
 };
 
 } // namespace oriel

@@ -182,6 +182,9 @@ void CCacheItem::ParseHeaders(std::string_view text)
             break; // a last line without CR LF is never examined
         std::string_view line = text.substr(pos, end - pos);
         pos = end + 2;
+        // Only "Content-..." lines matter; most lines end here.
+        if (line.size() < 11 || (line[0] | 0x20) != 'c')
+            continue;
 
         if (!haveLength && StartsWithNoCase(line, "content-len")) {
             size_ = line.size() > 16 ? ParseDecimal(line.substr(16)) : 0;
@@ -281,8 +284,11 @@ bool CCacheItem::WriteCSV(std::ostream& out)
 {
     // One row, built whole and written once. The texts are formatted into
     // the row rather than kept: an export touches every item once.
-    std::string row;
-    row.reserve(size_t(GetURLLength() + GetCacheNameLength()) + 112);
+    // One buffer per thread, kept between rows: an export makes no
+    // allocation per row.
+    thread_local std::string buffer;
+    std::string& row = buffer;
+    row.clear();
     auto quoted = [&row](const char* s) {
         row += '"';
         if (s)
