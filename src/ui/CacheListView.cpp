@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 namespace oriel {
@@ -557,32 +558,31 @@ std::vector<char> CheckExistence(const std::vector<CCacheItem*>& items, Progress
     std::vector<char> present(items.size(), 0);
     std::atomic<size_t> nextChunk{0};
     std::atomic<size_t> done{0};
-    auto work = [&] {
-        for (;;) {
-            const size_t first = nextChunk.fetch_add(1) * kChunk;
-            if (first >= items.size())
-                return;
-            const size_t last = std::min(items.size(), first + kChunk);
-            for (size_t i = first; i < last; ++i)
-                present[i] = items[i] && items[i]->Exists();
-            done.fetch_add(last - first);
-        }
-    };
-    const size_t helpers = items.size() < 8 * kChunk ? 0 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4) - 1;
-    std::vector<std::thread> threads;
-    for (size_t t = 0; t < helpers; ++t)
-        threads.emplace_back(work);
-    // The window's thread checks chunks too, and shows how far all have got.
-    for (;;) {
+    // Checks the next chunk; false when none is left.
+    auto checkChunk = [&] {
         const size_t first = nextChunk.fetch_add(1) * kChunk;
         if (first >= items.size())
-            break;
+            return false;
         const size_t last = std::min(items.size(), first + kChunk);
         for (size_t i = first; i < last; ++i)
             present[i] = items[i] && items[i]->Exists();
         done.fetch_add(last - first);
-        progress.SetPos(int32_t(done.load()));
+        return true;
+    };
+    const size_t helpers = items.size() < 8 * kChunk ? 0 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4) - 1;
+    std::vector<std::thread> threads;
+    try {
+        for (size_t t = 0; t < helpers; ++t)
+            threads.emplace_back([&checkChunk] {
+                while (checkChunk()) {
+                }
+            });
+    } catch (const std::system_error&) {
+        // No thread to be had: the window's thread does the rest alone.
     }
+    // The window's thread checks chunks too, and shows how far all have got.
+    while (checkChunk())
+        progress.SetPos(int32_t(done.load()));
     for (std::thread& thread : threads)
         thread.join();
     progress.SetPos(int32_t(items.size()));
