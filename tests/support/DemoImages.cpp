@@ -3,7 +3,9 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <vector>
 
 namespace oriel::test {
 
@@ -143,6 +145,137 @@ std::string MakePatternGif(uint16_t width, uint16_t height, uint32_t seed)
     gif += '\0';
     gif += ';';
     return gif;
+}
+
+namespace {
+
+// Writes JPEG entropy-coded bits, with a 0 byte after every 0xFF.
+class BitWriter {
+public:
+    explicit BitWriter(std::string& out)
+        : out_(out)
+    {
+    }
+    void Put(uint32_t code, int length)
+    {
+        for (int i = length - 1; i >= 0; --i) {
+            byte_ = uint8_t(byte_ << 1 | ((code >> i) & 1));
+            if (++count_ == 8)
+                Flush();
+        }
+    }
+    // Pads the last byte with 1 bits.
+    void Finish()
+    {
+        while (count_ != 0)
+            Put(1, 1);
+    }
+
+private:
+    void Flush()
+    {
+        out_ += char(byte_);
+        if (byte_ == 0xFF)
+            out_ += '\0';
+        byte_ = 0;
+        count_ = 0;
+    }
+    std::string& out_;
+    uint8_t byte_ = 0;
+    int count_ = 0;
+};
+
+void PutMarkerSegment(std::string& out, uint8_t marker, const std::string& body)
+{
+    out += {char(0xFF), char(marker), char((body.size() + 2) >> 8), char((body.size() + 2) & 0xFF)};
+    out += body;
+}
+
+// The usual luminance DC table: code lengths of the categories 0 to 11.
+constexpr std::array<uint8_t, 16> kDcBits{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+
+struct HuffmanCode {
+    uint16_t code = 0;
+    int length = 0;
+};
+
+// Canonical codes of the symbols 0, 1, 2, ... from the count of codes of
+// each length.
+std::vector<HuffmanCode> CanonicalCodes(const std::array<uint8_t, 16>& bits)
+{
+    std::vector<HuffmanCode> codes;
+    uint16_t code = 0;
+    for (int length = 1; length <= 16; ++length) {
+        for (int i = 0; i < bits[size_t(length - 1)]; ++i)
+            codes.push_back({code++, length});
+        code = uint16_t(code << 1);
+    }
+    return codes;
+}
+
+} // namespace
+
+uint32_t MosaicTileRgb(uint16_t bx, uint16_t by, uint16_t blocksWide, uint16_t blocksHigh, uint32_t seed)
+{
+    Rgb c = PatternColour(bx, by, blocksWide, blocksHigh, seed);
+    return uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b;
+}
+
+std::string MakeMosaicJpeg(uint16_t blocksWide, uint16_t blocksHigh, uint32_t seed)
+{
+    blocksWide = std::clamp<uint16_t>(blocksWide, 1, 512);
+    blocksHigh = std::clamp<uint16_t>(blocksHigh, 1, 512);
+    const uint16_t width = uint16_t(blocksWide * 8), height = uint16_t(blocksHigh * 8);
+    std::string jpeg("\xFF\xD8", 2);
+    PutMarkerSegment(jpeg, 0xE0, std::string("JFIF\0\x01\x01\0\0\x01\0\x01\0\0", 14));
+    // One quantisation table of ones: the coefficients are stored exactly.
+    PutMarkerSegment(jpeg, 0xDB, std::string(1, '\0') + std::string(64, '\x01'));
+    std::string frame{'\x08', char(height >> 8), char(height & 0xFF), char(width >> 8), char(width & 0xFF), '\x03'};
+    for (char id : {'\x01', '\x02', '\x03'})
+        frame += {id, '\x11', '\0'};
+    PutMarkerSegment(jpeg, 0xC0, frame);
+    // DC table 0: categories 0 to 11. AC table 0: end-of-block alone.
+    std::string dcTable(1, '\0');
+    for (uint8_t n : kDcBits)
+        dcTable += char(n);
+    for (int category = 0; category <= 11; ++category)
+        dcTable += char(category);
+    PutMarkerSegment(jpeg, 0xC4, dcTable);
+    std::string acTable(1, '\x10');
+    acTable += '\x01';
+    acTable += std::string(15, '\0');
+    acTable += '\0';
+    PutMarkerSegment(jpeg, 0xC4, acTable);
+    PutMarkerSegment(jpeg, 0xDA, std::string("\x03\x01\x00\x02\x00\x03\x00\x00\x3F\x00", 10));
+
+    const std::vector<HuffmanCode> dcCodes = CanonicalCodes(kDcBits);
+    BitWriter bits(jpeg);
+    int previous[3] = {0, 0, 0};
+    for (uint16_t by = 0; by < blocksHigh; ++by) {
+        for (uint16_t bx = 0; bx < blocksWide; ++bx) {
+            const uint32_t rgb = MosaicTileRgb(bx, by, blocksWide, blocksHigh, seed);
+            const double r = rgb >> 16, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+            const double ycc[3] = {0.299 * r + 0.587 * g + 0.114 * b, -0.168736 * r - 0.331264 * g + 0.5 * b + 128,
+                                   0.5 * r - 0.418688 * g - 0.081312 * b + 128};
+            for (int c = 0; c < 3; ++c) {
+                // A flat block's only coefficient: 8 times its level-shifted
+                // sample value.
+                const int dc = int(std::lround(std::clamp(ycc[c], 0.0, 255.0))) * 8 - 1024;
+                const int diff = dc - previous[c];
+                previous[c] = dc;
+                int category = 0;
+                for (int magnitude = std::abs(diff); magnitude; magnitude >>= 1)
+                    ++category;
+                bits.Put(dcCodes[size_t(category)].code, dcCodes[size_t(category)].length);
+                if (category > 0)
+                    bits.Put(uint32_t(diff >= 0 ? diff : diff + (1 << category) - 1), category);
+                bits.Put(0, 1); // end of block: the AC table's only code
+            }
+        }
+    }
+    bits.Finish();
+    jpeg += std::string("\xFF\xD9", 2);
+    return jpeg;
 }
 
 } // namespace oriel::test

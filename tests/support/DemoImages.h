@@ -15,4 +15,12 @@ std::string MakePatternPng(uint32_t width, uint32_t height, uint32_t seed);
 // pixels stored as LZW literals (valid for every decoder, not compact).
 std::string MakePatternGif(uint16_t width, uint16_t height, uint32_t seed);
 
+// A baseline JPEG of blocksWide x blocksHigh 8-pixel tiles, each tile one
+// colour of a gradient from `seed` (only the DC term of each block is
+// coded, so the encoder stays small and exact).
+std::string MakeMosaicJpeg(uint16_t blocksWide, uint16_t blocksHigh, uint32_t seed);
+
+// The colour MakeMosaicJpeg gives the tile in block column bx, row by.
+uint32_t MosaicTileRgb(uint16_t bx, uint16_t by, uint16_t blocksWide, uint16_t blocksHigh, uint32_t seed);
+
 } // namespace oriel::test

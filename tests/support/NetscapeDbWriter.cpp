@@ -75,12 +75,15 @@ std::string BodyFor(int i, Random& random)
     return body;
 }
 
-// The body of synthetic entry i of type kTypes[kind]: a picture for GIFs.
+// The body of synthetic entry i of type kTypes[kind]: a picture for GIFs
+// and JPEGs.
 std::string BodyFor(int i, size_t kind, Random& random)
 {
     std::string body = BodyFor(i, random);
     if (kTypes[kind] == std::string_view("image/gif"))
         body = MakePatternGif(uint16_t(16 + body.size() % 48), uint16_t(16 + body.size() % 32), uint32_t(i) * 40503u);
+    else if (kTypes[kind] == std::string_view("image/jpeg"))
+        body = MakeMosaicJpeg(uint16_t(4 + body.size() % 12), uint16_t(3 + body.size() % 9), uint32_t(i) * 2246822519u);
     return body;
 }
 

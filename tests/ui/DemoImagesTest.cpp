@@ -22,6 +22,7 @@ class DemoImagesTest : public QObject {
 private slots:
     void PngHasItsSizeAPatternAndTransparentCorners();
     void GifHasItsSizeAndAPatternAcrossManyClearCodes();
+    void JpegTilesHaveTheirColours();
 };
 
 void DemoImagesTest::PngHasItsSizeAPatternAndTransparentCorners()
@@ -51,6 +52,27 @@ void DemoImagesTest::GifHasItsSizeAndAPatternAcrossManyClearCodes()
             mismatches += image.pixel(x, y) != image.pixel(y, x);
     }
     QCOMPARE(mismatches, 0);
+}
+
+void DemoImagesTest::JpegTilesHaveTheirColours()
+{
+    // 12 x 9 tiles: the DC differences run through most categories of the
+    // code table, and a wrong code or stuffing byte shifts every later tile.
+    const uint32_t seed = 0x0020C0F0;
+    const QImage image = Decode(test::MakeMosaicJpeg(12, 9, seed), "JPG");
+    QVERIFY(!image.isNull());
+    QCOMPARE(image.size(), QSize(96, 72));
+    for (int by = 0; by < 9; ++by) {
+        for (int bx = 0; bx < 12; ++bx) {
+            const QRgb got = image.pixel(bx * 8 + 4, by * 8 + 4);
+            const uint32_t want = test::MosaicTileRgb(uint16_t(bx), uint16_t(by), 12, 9, seed);
+            const int channels[3][2] = {{qRed(got), int(want >> 16)},
+                                        {qGreen(got), int((want >> 8) & 0xFF)},
+                                        {qBlue(got), int(want & 0xFF)}};
+            for (const auto& [a, b] : channels)
+                QVERIFY2(std::abs(a - b) <= 4, qPrintable(QString("tile %1,%2: %3 vs %4").arg(bx).arg(by).arg(a).arg(b)));
+        }
+    }
 }
 
 ORIEL_UI_TEST_MAIN(DemoImagesTest)
