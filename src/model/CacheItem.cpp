@@ -110,50 +110,63 @@ CCacheItem::CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText ur
 
 CCacheItem::~CCacheItem() = default;
 
+CCacheItem::DisplayTexts& CCacheItem::Texts()
+{
+    if (!texts_)
+        texts_ = std::make_unique<DisplayTexts>();
+    return *texts_;
+}
+
 const std::string& CCacheItem::GetSizeText()
 {
-    if (!sizeText_)
-        sizeText_ = FormatSize(size_);
-    return *sizeText_;
+    DisplayTexts& texts = Texts();
+    if (!texts.size)
+        texts.size = FormatSize(size_);
+    return *texts.size;
 }
 
 const std::string& CCacheItem::GetLastModifiedText()
 {
-    if (!lastModifiedText_)
-        lastModifiedText_ = FormatDate(lastModified_);
-    return *lastModifiedText_;
+    DisplayTexts& texts = Texts();
+    if (!texts.lastModified)
+        texts.lastModified = FormatDate(lastModified_);
+    return *texts.lastModified;
 }
 
 const std::string& CCacheItem::GetDownloadedText()
 {
-    if (!downloadedText_)
-        downloadedText_ = FormatDate(downloaded_);
-    return *downloadedText_;
+    DisplayTexts& texts = Texts();
+    if (!texts.downloaded)
+        texts.downloaded = FormatDate(downloaded_);
+    return *texts.downloaded;
 }
 
 const std::string& CCacheItem::GetExpiresText()
 {
-    if (!expiresText_)
-        expiresText_ = FormatDate(expires_);
-    return *expiresText_;
+    DisplayTexts& texts = Texts();
+    if (!texts.expires)
+        texts.expires = FormatDate(expires_);
+    return *texts.expires;
 }
 
 void CCacheItem::SetSize(int32_t size)
 {
     size_ = size;
-    sizeText_.reset();
+    ForgetSizeText();
 }
 
 void CCacheItem::SetDownloaded(int64_t time)
 {
     downloaded_ = time;
-    downloadedText_.reset();
+    if (texts_)
+        texts_->downloaded.reset();
 }
 
 void CCacheItem::SetExpires(int64_t time)
 {
     expires_ = time;
-    expiresText_.reset();
+    if (texts_)
+        texts_->expires.reset();
 }
 
 void CCacheItem::SetLastModifiedText(OptText text)
@@ -161,7 +174,7 @@ void CCacheItem::SetLastModifiedText(OptText text)
     if (!text)
         return;
     lastModified_ = 0;
-    lastModifiedText_ = std::string(*text);
+    Texts().lastModified = std::string(*text);
 }
 
 void CCacheItem::ParseHeaders(std::string_view text)
@@ -188,7 +201,7 @@ void CCacheItem::ParseHeaders(std::string_view text)
 
         if (!haveLength && StartsWithNoCase(line, "content-len")) {
             size_ = line.size() > 16 ? ParseDecimal(line.substr(16)) : 0;
-            sizeText_.reset();
+            ForgetSizeText();
             haveLength = true;
         } else if (!haveType && StartsWithNoCase(line, "content-typ")) {
             if (line.size() > 14) {
@@ -307,19 +320,21 @@ bool CCacheItem::WriteCSV(std::ostream& out)
     row += ',';
     quoted(GetCacheName());
     row += ",\"";
-    if (sizeText_)
-        row += *sizeText_;
+    if (texts_ && texts_->size)
+        row += *texts_->size;
     else
         AppendSize(row, size_);
     row += "\",";
     if (GetContentType())
         quoted(GetContentType());
     row += ',';
-    quotedDate(lastModifiedText_, lastModified_);
+    static const DisplayTexts kNone;
+    const DisplayTexts& kept = texts_ ? *texts_ : kNone;
+    quotedDate(kept.lastModified, lastModified_);
     row += ',';
-    quotedDate(downloadedText_, downloaded_);
+    quotedDate(kept.downloaded, downloaded_);
     row += ',';
-    quotedDate(expiresText_, expires_);
+    quotedDate(kept.expires, expires_);
     row += ",\n";
     out.write(row.data(), std::streamsize(row.size()));
     return true;
@@ -371,7 +386,7 @@ bool CFileCacheItem::Exists()
         found = true;
         if (size_ == 0) {
             size_ = int32_t(uint32_t(attributes->size & 0xFFFFFFFFu));
-            sizeText_.reset();
+            ForgetSizeText();
         }
     }
     exists_ = found;

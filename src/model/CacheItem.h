@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -109,13 +110,25 @@ protected:
     std::optional<std::string> headers_;
     std::optional<std::string> contentType_;
     int32_t size_ = 0;
-    std::optional<std::string> sizeText_;
+
     int64_t lastModified_ = 0;
     int64_t downloaded_ = 0;
     int64_t expires_ = 0;
-    std::optional<std::string> lastModifiedText_;
-    std::optional<std::string> downloadedText_;
-    std::optional<std::string> expiresText_;
+    // The display texts, made when first asked for (the list asks only for
+    // the rows it paints; an export formats without keeping them).
+    struct DisplayTexts {
+        std::optional<std::string> size;
+        std::optional<std::string> lastModified;
+        std::optional<std::string> downloaded;
+        std::optional<std::string> expires;
+    };
+    DisplayTexts& Texts();
+    void ForgetSizeText()
+    {
+        if (texts_)
+            texts_->size.reset();
+    }
+    std::unique_ptr<DisplayTexts> texts_;
     int32_t typeIcon_ = -1;
 };
 
