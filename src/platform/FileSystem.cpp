@@ -3,6 +3,7 @@
 #include "platform/CaseFold.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -301,22 +303,41 @@ std::string WorkingCopyPath(const std::string& bodyPath, const std::string& file
 
 std::optional<std::string> ReadFile(const std::string& path, uint64_t maxBytes)
 {
-    std::ifstream in(ResolvePath(path), std::ios::binary);
-    if (!in)
+    // Regular files only: a FIFO or device planted under an index's name
+    // would block the reader or never end.
+    const std::string resolved = ResolvePath(path);
+    int fd = ::open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    std::string data;
-    std::error_code ec;
-    uint64_t expected = fs::file_size(ResolvePath(path), ec);
-    if (!ec)
-        data.reserve(size_t(std::min(expected, maxBytes)));
-    char buffer[1 << 16];
-    while (in && data.size() < maxBytes) {
-        uint64_t want = std::min<uint64_t>(sizeof buffer, maxBytes - data.size());
-        in.read(buffer, std::streamsize(want));
-        data.append(buffer, size_t(in.gcount()));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
     }
-    if (in.bad())
+    // Read straight into the result; a file that grows meanwhile is read
+    // on up to the limit, one that shrinks gives what is there.
+    std::string data(size_t(std::min<uint64_t>(uint64_t(st.st_size), maxBytes)), '\0');
+    size_t filled = 0;
+    bool ok = true;
+    for (;;) {
+        if (filled == data.size()) {
+            if (data.size() >= maxBytes)
+                break;
+            data.resize(size_t(std::min<uint64_t>(maxBytes, uint64_t(data.size()) + (1 << 16))));
+        }
+        ssize_t n = ::read(fd, data.data() + filled, data.size() - filled);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
+            break;
+        filled += size_t(n);
+    }
+    ::close(fd);
+    if (!ok)
         return std::nullopt;
+    data.resize(filled);
     return data;
 }
 

@@ -72,7 +72,8 @@ void SetWritableCheckForTesting(std::function<bool(const std::string&)> check);
 // process's private temp folder.
 std::string WorkingCopyPath(const std::string& bodyPath, const std::string& fileName);
 
-// Reads a whole file, at most maxBytes; empty optional when it cannot be read.
+// Reads a whole regular file, at most maxBytes; empty optional when it
+// cannot be read or is not a regular file (a FIFO, a device, a folder).
 std::optional<std::string> ReadFile(const std::string& path, uint64_t maxBytes = UINT64_MAX);
 
 // Splits "dir/name.ext" helpers on host paths.

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 namespace oriel::platform {
 namespace {
 
@@ -102,6 +104,20 @@ TEST(FileCalls, ReadFileStopsAtTheLimit)
     EXPECT_EQ(ReadFile(dir.file("f"))->size(), 100000u);
     EXPECT_EQ(ReadFile(dir.file("f"), 70000)->size(), 70000u);
     EXPECT_FALSE(ReadFile(dir.file("missing")));
+    EXPECT_EQ(ReadFile(dir.file("F"), 5), "xxxxx") << "found whatever its case";
+    test::WriteFile(dir.file("empty"), "");
+    EXPECT_EQ(ReadFile(dir.file("empty")), "");
+}
+
+TEST(FileCalls, ReadFileRefusesWhatIsNotARegularFile)
+{
+    // A FIFO under an index's name must not block the reader (nobody
+    // writes to it), nor may a folder or a device be read as a file.
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("index.dat").c_str(), 0600), 0);
+    EXPECT_FALSE(ReadFile(dir.file("index.dat")));
+    EXPECT_FALSE(ReadFile(dir.path()));
+    EXPECT_FALSE(ReadFile("/dev/zero", 10));
 }
 
 TEST(FileCalls, WorkingCopiesGoBesideWritableBodiesAndElsewhereOtherwise)
