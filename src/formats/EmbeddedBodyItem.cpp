@@ -144,7 +144,7 @@ bool CEmbeddedBodyItem::Exists()
         return false;
     const std::string& container = ContainerFilePath();
     auto attributes = container.empty() ? std::nullopt : platform::GetFileAttributes(container);
-    exists_ = attributes && !attributes->isDirectory;
+    exists_ = attributes && attributes->isRegular;
     return exists_;
 }
 
@@ -193,9 +193,13 @@ bool CEmbeddedBodyItem::ExtractFile()
         Trace("Exit - " + className + "::ExtractFile()");
         return false;
     }
-    std::ifstream in(container, std::ios::binary);
+    // A FIFO or device in the container's place must not block the read.
+    auto attributes = platform::GetFileAttributes(container);
+    std::ifstream in;
+    if (attributes && attributes->isRegular)
+        in.open(container, std::ios::binary);
     const std::optional<StoredRange> range = StoredBytes();
-    if (!in || !range || range->offset < 0) {
+    if (!in.is_open() || !in || !range || range->offset < 0) {
         Trace("Exit - " + className + "::ExtractFile() Source open had some errors.");
         return false;
     }

@@ -57,8 +57,8 @@ int NetscapeCache::OpenDBFile()
 {
     std::string path = DatabaseFilePath();
     auto attributes = platform::GetFileAttributes(path);
-    // A folder of that name is no database file.
-    if (!attributes || attributes->isDirectory)
+    // A folder (or a FIFO, a device) of that name is no database file.
+    if (!attributes || !attributes->isRegular)
         return -1;
     database_ = std::make_unique<std::ifstream>(path, std::ios::binary);
     return database_->good() ? 0 : -1;

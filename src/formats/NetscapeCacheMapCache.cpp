@@ -153,7 +153,7 @@ std::optional<CacheMapMetadata> ParseCacheMapMetadata(std::string_view data)
 class NetscapeCacheMapCache::BlockFile {
 public:
     explicit BlockFile(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+        : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) // a FIFO must not block
     {
     }
     ~BlockFile()
@@ -388,7 +388,7 @@ int NetscapeCacheMapCache::OpenCacheMapMetaFiles()
         Trace(path);
         auto attributes = platform::GetFileAttributes(path);
         blockFiles_[i] = std::make_unique<BlockFile>(path);
-        if (!attributes || attributes->isDirectory || !blockFiles_[i]->IsOpen()) {
+        if (!attributes || !attributes->isRegular || !blockFiles_[i]->IsOpen()) {
             Trace("                                - bad");
             ShowMessage(LoadString(IDS_META_FILES_OPEN_ERROR));
             RequestStop();

@@ -101,7 +101,7 @@ std::string BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS(const std::strin
     std::string result;
     if (auto host = HostPath(profileFolder + "\\prefs.js")) {
         auto attributes = platform::GetFileAttributes(*host);
-        if (attributes && !attributes->isDirectory) {
+        if (attributes && attributes->isRegular) {
             std::ifstream prefs(platform::ResolvePath(*host), std::ios::binary);
             if (prefs)
                 result = FindPrefValue(prefs, key);

@@ -2,6 +2,7 @@
 
 #include "app/TraceLog.h"
 #include "formats/ByteReader.h"
+#include "platform/FileSystem.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -46,7 +47,10 @@ bool CNSRegistry::Open(const std::string& path)
     Trace("Entry - CNSRegistry::Open()");
     Reset();
     bool ok = false;
-    file_.open(path, std::ios::in | std::ios::binary);
+    // Only a plain file is opened: a FIFO of that name would block.
+    auto attributes = platform::GetFileAttributes(path);
+    if (attributes && attributes->isRegular)
+        file_.open(path, std::ios::in | std::ios::binary);
     if (!file_.is_open()) {
         Trace("         CFile.Open() fails for " + path);
     } else {

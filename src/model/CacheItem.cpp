@@ -382,7 +382,7 @@ bool CFileCacheItem::Exists()
     } else if (cacheName_ && GetFilePath()) {
         attributes = platform::GetFileAttributes(*filePath_);
     }
-    if (attributes && !attributes->isDirectory) {
+    if (attributes && attributes->isRegular) {
         found = true;
         if (size_ == 0) {
             size_ = int32_t(uint32_t(attributes->size & 0xFFFFFFFFu));

@@ -144,7 +144,8 @@ std::optional<FileAttributes> GetFileAttributes(const std::string& path, std::st
     }
     FileAttributes attributes;
     attributes.isDirectory = S_ISDIR(st.st_mode);
-    if (S_ISREG(st.st_mode))
+    attributes.isRegular = S_ISREG(st.st_mode);
+    if (attributes.isRegular)
         attributes.size = uint64_t(st.st_size);
     return attributes;
 }

@@ -18,6 +18,9 @@ namespace oriel::platform {
 
 struct FileAttributes {
     bool isDirectory = false;
+    // A plain file: not a folder, FIFO, socket or device. Only such files
+    // are read as indexes or bodies (a FIFO would block the reader).
+    bool isRegular = false;
     uint64_t size = 0;
 };
 

@@ -44,7 +44,7 @@ bool IniFile::Load(const std::string& path)
 {
     sections_.clear();
     auto attributes = GetFileAttributes(path);
-    if (!attributes || attributes->isDirectory)
+    if (!attributes || !attributes->isRegular)
         return false;
     auto text = ReadFile(path, kMaxIniBytes);
     if (!text)
