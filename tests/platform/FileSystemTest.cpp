@@ -105,6 +105,13 @@ TEST(FileCalls, ReadFileStopsAtTheLimit)
     EXPECT_EQ(ReadFile(dir.file("f"), 70000)->size(), 70000u);
     EXPECT_FALSE(ReadFile(dir.file("missing")));
     EXPECT_EQ(ReadFile(dir.file("F"), 5), "xxxxx") << "found whatever its case";
+    // Large enough for the large-page advice; every byte in its place.
+    std::string large(6 << 20, '\0');
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = char(i * 7 / 5);
+    test::WriteFile(dir.file("large"), large);
+    EXPECT_EQ(ReadFile(dir.file("large")), large);
+    EXPECT_EQ(ReadFile(dir.file("large"), 5 << 20), large.substr(0, 5 << 20));
     test::WriteFile(dir.file("empty"), "");
     EXPECT_EQ(ReadFile(dir.file("empty")), "");
 }
