@@ -157,8 +157,8 @@ CCache* CBrowserSettings::LoadSingleCache(BrowserProfile& profile)
     Trace("Entry  - CBrowserSettings::LoadSingleCache()");
     std::string folder = HostFolder(options_->cacheFolder);
     profile.cache.reset();
-    // An empty folder names no folder at all (not the current one).
-    const CacheFormat* format = folder.empty() ? nullptr : RecognizeCacheFolder(folder);
+    // An empty folder names no folder at all (RecognizeCacheFolder says so).
+    const CacheFormat* format = RecognizeCacheFolder(folder);
     if (format) {
         if (format->loader) {
             std::unique_ptr<SettingsLoader> loader = format->loader();
