@@ -348,14 +348,22 @@ CFileCacheItem::~CFileCacheItem()
         platform::DeleteExactFile(*filePath_);
 }
 
+std::optional<std::string> CFileCacheItem::SpelledBodyPath() const
+{
+    // A cache name that would leave the cache folder ("..", absolute)
+    // names no body: such an index is hostile or corrupt.
+    if (!cacheName_ || !owner_ || !platform::IsContainedRelativeName(*cacheName_))
+        return std::nullopt;
+    return platform::MakePath(owner_->GetFolder(), *cacheName_);
+}
+
 const char* CFileCacheItem::GetFilePath()
 {
     if (!filePath_) {
-        // A cache name that would leave the cache folder ("..", absolute)
-        // names no body: such an index is hostile or corrupt.
-        if (!cacheName_ || !owner_ || !platform::IsContainedRelativeName(*cacheName_))
+        std::optional<std::string> spelled = SpelledBodyPath();
+        if (!spelled)
             return nullptr;
-        filePath_ = platform::ResolvePath(platform::MakePath(owner_->GetFolder(), *cacheName_));
+        filePath_ = platform::ResolvePath(*spelled);
         bodyPath_ = filePath_;
     }
     return filePath_->c_str();
@@ -372,11 +380,11 @@ bool CFileCacheItem::Exists()
         return false;
     bool found = false;
     std::optional<platform::FileAttributes> attributes;
-    if (!filePath_ && cacheName_ && owner_ && platform::IsContainedRelativeName(*cacheName_)) {
+    if (std::optional<std::string> spelled = filePath_ ? std::nullopt : SpelledBodyPath()) {
         // The first check also settles the body's path, with one stat when
         // it exists as spelled (the list checks every item it shows).
         std::string resolved;
-        attributes = platform::GetFileAttributes(platform::MakePath(owner_->GetFolder(), *cacheName_), resolved);
+        attributes = platform::GetFileAttributes(*spelled, resolved);
         filePath_ = std::move(resolved);
         bodyPath_ = filePath_;
     } else if (cacheName_ && GetFilePath()) {

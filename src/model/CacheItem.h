@@ -148,6 +148,11 @@ public:
     bool DeletesOnDestroy() const { return deleteOnDestroy_; }
 
 protected:
+    // The body's path inside the cache folder as the cache name spells it
+    // (not yet looked up without regard to case); none when the name is
+    // missing or would leave the folder.
+    std::optional<std::string> SpelledBodyPath() const;
+
     bool prepared_ = false;
     bool deleteOnDestroy_ = false;
     bool exists_ = true;
