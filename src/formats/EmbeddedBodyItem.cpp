@@ -193,13 +193,10 @@ bool CEmbeddedBodyItem::ExtractFile()
         Trace("Exit - " + className + "::ExtractFile()");
         return false;
     }
-    // A FIFO or device in the container's place must not block the read.
-    auto attributes = platform::GetFileAttributes(container);
     std::ifstream in;
-    if (attributes && attributes->isRegular)
-        in.open(container, std::ios::binary);
+    const bool opened = platform::OpenPlainFile(in, container);
     const std::optional<StoredRange> range = StoredBytes();
-    if (!in.is_open() || !in || !range || range->offset < 0) {
+    if (!opened || !in || !range || range->offset < 0) {
         Trace("Exit - " + className + "::ExtractFile() Source open had some errors.");
         return false;
     }

@@ -55,13 +55,9 @@ int NetscapeCache::CloseDBFile()
 
 int NetscapeCache::OpenDBFile()
 {
-    std::string path = DatabaseFilePath();
-    auto attributes = platform::GetFileAttributes(path);
     // A folder (or a FIFO, a device) of that name is no database file.
-    if (!attributes || !attributes->isRegular)
-        return -1;
-    database_ = std::make_unique<std::ifstream>(path, std::ios::binary);
-    return database_->good() ? 0 : -1;
+    database_ = std::make_unique<std::ifstream>();
+    return platform::OpenPlainFile(*database_, DatabaseFilePath()) && database_->good() ? 0 : -1;
 }
 
 int NetscapeCache::OpenDatabase()

@@ -100,12 +100,9 @@ std::string BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS(const std::strin
     // decides.
     std::string result;
     if (auto host = HostPath(profileFolder + "\\prefs.js")) {
-        auto attributes = platform::GetFileAttributes(*host);
-        if (attributes && attributes->isRegular) {
-            std::ifstream prefs(platform::ResolvePath(*host), std::ios::binary);
-            if (prefs)
-                result = FindPrefValue(prefs, key);
-        }
+        std::ifstream prefs;
+        if (platform::OpenPlainFile(prefs, platform::ResolvePath(*host)) && prefs)
+            result = FindPrefValue(prefs, key);
     }
     if (result.empty())
         result = profileFolder + fallbackSuffix;

@@ -47,11 +47,7 @@ bool CNSRegistry::Open(const std::string& path)
     Trace("Entry - CNSRegistry::Open()");
     Reset();
     bool ok = false;
-    // Only a plain file is opened: a FIFO of that name would block.
-    auto attributes = platform::GetFileAttributes(path);
-    if (attributes && attributes->isRegular)
-        file_.open(path, std::ios::in | std::ios::binary);
-    if (!file_.is_open()) {
+    if (!platform::OpenPlainFile(file_, path)) {
         Trace("         CFile.Open() fails for " + path);
     } else {
         file_.seekg(0, std::ios::end);

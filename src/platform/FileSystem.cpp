@@ -171,6 +171,15 @@ std::optional<FileAttributes> GetFileAttributes(const std::string& path)
     return GetFileAttributes(path, resolved);
 }
 
+bool OpenPlainFile(std::ifstream& in, const std::string& path)
+{
+    auto attributes = GetFileAttributes(path);
+    if (!attributes || !attributes->isRegular)
+        return false;
+    in.open(path, std::ios::binary);
+    return in.is_open();
+}
+
 bool FileExists(const std::string& path)
 {
     return GetFileAttributes(path).has_value();

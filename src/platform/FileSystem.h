@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <functional>
 #include <optional>
 #include <string>
@@ -37,6 +38,11 @@ std::optional<FileAttributes> GetFileAttributes(const std::string& path);
 // The same, and the path as found on disk (as ResolvePath gives it), with
 // one stat when the path exists as spelled.
 std::optional<FileAttributes> GetFileAttributes(const std::string& path, std::string& resolvedPath);
+
+// Opens `in` (binary) on `path` only when the path names a plain file; true
+// when it is open. A FIFO or device of that name is never opened: it would
+// block the reader, or never end.
+bool OpenPlainFile(std::ifstream& in, const std::string& path);
 bool FileExists(const std::string& path);
 
 // Copies a regular file; overwrites unless failIfExists.
