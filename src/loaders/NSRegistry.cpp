@@ -110,6 +110,26 @@ std::optional<std::string> CNSRegistry::ReadName(const Descriptor& descriptor)
     return std::string(reader.cstring(0, bytes.size()).value_or(std::string_view()));
 }
 
+std::optional<CNSRegistry::Descriptor> CNSRegistry::WalkChain(
+    uint32_t offset, const std::function<bool(const std::string&)>& visit)
+{
+    std::unordered_set<uint32_t> seen;
+    while (offset != 0 && seen.insert(offset).second) {
+        auto record = ReadDescriptor(offset);
+        if (!record)
+            return std::nullopt;
+        if (record->nameOffset != 0) {
+            auto name = ReadName(*record);
+            if (!name)
+                return std::nullopt;
+            if (visit(*name))
+                return record;
+        }
+        offset = record->next;
+    }
+    return std::nullopt;
+}
+
 bool CNSRegistry::FindKey(std::string_view keyPath)
 {
     if (!open_)
@@ -119,27 +139,11 @@ bool CNSRegistry::FindKey(std::string_view keyPath)
         return false;
     uint32_t offset = root_.down;
     for (std::string_view segment : segments) {
-        bool found = false;
-        std::unordered_set<uint32_t> seen;
-        while (offset != 0 && seen.insert(offset).second) {
-            auto record = ReadDescriptor(offset);
-            if (!record)
-                break;
-            if (record->nameOffset != 0) {
-                auto name = ReadName(*record);
-                if (!name)
-                    break;
-                if (*name == segment) {
-                    matched_ = *record;
-                    offset = record->down;
-                    found = true;
-                    break;
-                }
-            }
-            offset = record->next;
-        }
-        if (!found)
+        auto key = WalkChain(offset, [segment](const std::string& name) { return name == segment; });
+        if (!key)
             return false;
+        matched_ = *key;
+        offset = key->down;
     }
     return true;
 }
@@ -148,19 +152,10 @@ bool CNSRegistry::GetSubkeys(std::string_view keyPath, std::vector<std::string>&
 {
     if (!FindKey(keyPath))
         return false;
-    std::unordered_set<uint32_t> seen;
-    for (uint32_t offset = matched_.down; offset != 0 && seen.insert(offset).second;) {
-        auto record = ReadDescriptor(offset);
-        if (!record)
-            break;
-        if (record->nameOffset != 0) {
-            auto name = ReadName(*record);
-            if (!name)
-                break;
-            out.push_back(std::move(*name));
-        }
-        offset = record->next;
-    }
+    WalkChain(matched_.down, [&out](const std::string& name) {
+        out.push_back(name);
+        return false;
+    });
     return true;
 }
 
@@ -168,36 +163,21 @@ bool CNSRegistry::GetValue(std::string_view keyPath, std::string_view name, std:
 {
     if (!FindKey(keyPath))
         return false;
-    std::unordered_set<uint32_t> seen;
-    for (uint32_t offset = matched_.value; offset != 0 && seen.insert(offset).second;) {
-        auto record = ReadDescriptor(offset);
-        if (!record)
-            return false;
-        if (record->nameOffset != 0) {
-            auto entryName = ReadName(*record);
-            if (!entryName)
-                return false;
-            if (*entryName == name) {
-                if (record->value == 0 || record->value >= fileSize_)
-                    return false;
-                // A buffer that runs past the end of a cut file still gives
-                // its text when the text's NUL is in the file; a text cut
-                // short is no value.
-                uint64_t available = fileSize_ - record->value;
-                size_t length = size_t(std::min<uint64_t>(record->down, available));
-                std::string bytes;
-                if (!ReadAt(record->value, length, bytes))
-                    return false;
-                size_t nul = bytes.find('\0');
-                if (nul == std::string::npos && length < record->down)
-                    return false;
-                out = bytes.substr(0, nul);
-                return true;
-            }
-        }
-        offset = record->next;
-    }
-    return false;
+    auto entry = WalkChain(matched_.value, [name](const std::string& entryName) { return entryName == name; });
+    if (!entry || entry->value == 0 || entry->value >= fileSize_)
+        return false;
+    // A buffer that runs past the end of a cut file still gives its text
+    // when the text's NUL is in the file; a text cut short is no value.
+    uint64_t available = fileSize_ - entry->value;
+    size_t length = size_t(std::min<uint64_t>(entry->down, available));
+    std::string bytes;
+    if (!ReadAt(entry->value, length, bytes))
+        return false;
+    size_t nul = bytes.find('\0');
+    if (nul == std::string::npos && length < entry->down)
+        return false;
+    out = bytes.substr(0, nul);
+    return true;
 }
 
 } // namespace oriel

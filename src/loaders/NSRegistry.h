@@ -24,6 +24,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -74,6 +75,12 @@ private:
     std::optional<std::string> ReadName(const Descriptor& descriptor);
     // Finds the key that `keyPath` names and keeps its descriptor in matched_.
     bool FindKey(std::string_view keyPath);
+    // Walks the chain of records from `offset` (along `next`), giving the
+    // name of each named record to `visit` until it returns true; that
+    // record is the result. A record or name outside the file, or a chain
+    // that comes back on itself, ends the walk with none.
+    std::optional<Descriptor> WalkChain(
+        uint32_t offset, const std::function<bool(const std::string&)>& visit);
 
     std::ifstream file_;
     bool open_ = false;
