@@ -89,15 +89,8 @@ bool IsWindowsAbsolutePath(std::string_view path)
 bool SystemConfig::ParseDrives(std::string_view text, std::map<char, std::string>& out, std::string* error)
 {
     bool ok = true;
-    size_t pos = 0;
-    while (pos <= text.size()) {
-        size_t end = text.find(';', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view entry = Trim(text.substr(pos, end - pos));
-        pos = end + 1;
-        if (entry.empty())
-            continue;
+    for (const std::string& item : ParseFileList(text)) {
+        std::string_view entry = item;
         size_t eq = entry.find('=');
         std::string_view letter = eq == std::string_view::npos ? entry : Trim(entry.substr(0, eq));
         if (letter.size() == 2 && letter[1] == ':')

@@ -32,7 +32,8 @@ struct SystemConfig {
     // skipped; a malformed one makes the result false, with `error` naming
     // it, and adds nothing for it.
     static bool ParseDrives(std::string_view text, std::map<char, std::string>& out, std::string* error = nullptr);
-    // "a.reg;b.reg": the entries, trimmed, empty ones dropped.
+    // "a.reg;b.reg": the entries, trimmed, empty ones dropped (the drive
+    // map is split into its entries the same way).
     static std::vector<std::string> ParseFileList(std::string_view text);
 };
 
