@@ -29,18 +29,6 @@ std::string LocalFolder(const WindowsTreeWriter& tree, const std::string& user)
     return tree.profileFolder(user) + (xp ? "/Local Settings/Application Data" : "/AppData/Local");
 }
 
-// The host path under `root` of a Windows path on the tree's drive.
-std::string HostOf(const WindowsTreeWriter& tree, const std::string& root, const std::string& windowsPath)
-{
-    std::string drive = tree.windowsPath("");
-    if (windowsPath.size() < 3 || std::toupper(static_cast<unsigned char>(windowsPath[0])) != drive[0] ||
-        windowsPath[1] != ':')
-        throw std::invalid_argument("not a path on the tree's drive: " + windowsPath);
-    std::string rest = windowsPath.substr(3);
-    std::replace(rest.begin(), rest.end(), '\\', '/');
-    return root + "/" + rest;
-}
-
 std::string CommonPrefs()
 {
     return "user_pref(\"browser.startup.homepage_override.mstone\", \"rv:1.9.2.28\");\n"
@@ -130,7 +118,7 @@ void AddFirefoxProfiles(WindowsTreeWriter& tree, const std::string& user, std::v
             entry.isRelative = p.isRelative ? 1 : 0;
             entry.isDefault = &p == &profiles.front();
             ini.add(entry);
-            std::string folder = p.isRelative ? root + "/" + firefox + "/" + p.path : HostOf(tree, root, p.path);
+            std::string folder = p.isRelative ? root + "/" + firefox + "/" + p.path : tree.hostPath(root, p.path);
             if (p.writeProfileFolder) {
                 PrefsJs prefs;
                 if (p.cacheDirectory)
@@ -138,7 +126,7 @@ void AddFirefoxProfiles(WindowsTreeWriter& tree, const std::string& user, std::v
                 WriteFile(folder + "/prefs.js", prefs.text() + CommonPrefs());
             }
             if (p.cache) {
-                std::string cache = p.cacheDirectory ? HostOf(tree, root, *p.cacheDirectory)
+                std::string cache = p.cacheDirectory ? tree.hostPath(root, *p.cacheDirectory)
                                     : p.isRelative  ? root + "/" + localFirefox + "/" + p.path + "/Cache"
                                                     : folder + "/Cache";
                 MozillaCacheWriter writer = *p.cache;
@@ -167,7 +155,7 @@ void AddMozillaProfiles(WindowsTreeWriter& tree, const std::string& user, std::v
             }
             if (p.cache) {
                 MozillaCacheWriter writer = *p.cache;
-                writer.Write(p.cacheDirectory ? HostOf(tree, root, *p.cacheDirectory) : folder + "/Cache");
+                writer.Write(p.cacheDirectory ? tree.hostPath(root, *p.cacheDirectory) : folder + "/Cache");
             }
         }
         MozillaProfileRegistry(layout, listed).writeTo(root + "/" + mozilla + "/registry.dat");

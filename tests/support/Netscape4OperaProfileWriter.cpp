@@ -30,20 +30,6 @@ std::string WindowsFolder(const WindowsTreeWriter& tree)
     return tree.layout() == WindowsTreeWriter::Layout::Xp ? "WINDOWS" : "Windows";
 }
 
-// The host path, under `root`, of a Windows path on the tree's drive.
-std::string HostOf(const WindowsTreeWriter& tree, const std::string& root, const std::string& windowsPath)
-{
-    std::string drive = tree.windowsPath("");
-    if (windowsPath.size() < 3 || std::toupper(static_cast<unsigned char>(windowsPath[0])) != drive[0] ||
-        windowsPath[1] != ':')
-        throw std::invalid_argument("not a path on the tree's drive: " + windowsPath);
-    std::string rest = windowsPath.substr(3);
-    std::replace(rest.begin(), rest.end(), '\\', '/');
-    while (!rest.empty() && rest.back() == '/')
-        rest.pop_back();
-    return root + "/" + rest;
-}
-
 // Writes the profile folder's prefs.js and returns the cache folder (host path).
 std::string WriteNetscape4Profile(const WindowsTreeWriter& tree, const std::string& root,
                                   const Netscape4ProfileSetup& p)
@@ -56,7 +42,7 @@ std::string WriteNetscape4Profile(const WindowsTreeWriter& tree, const std::stri
             prefs.setString("browser.cache.directory", *p.cacheDirectory);
         WriteFile(folder + "/prefs.js", prefs.text());
     }
-    return p.cacheDirectory ? HostOf(tree, root, *p.cacheDirectory) : folder + "/cache";
+    return p.cacheDirectory ? tree.hostPath(root, *p.cacheDirectory) : folder + "/cache";
 }
 
 } // namespace
@@ -105,7 +91,7 @@ std::string OperaCacheFolder(const WindowsTreeWriter& tree, const std::string& u
 {
     if (setup.mode == OperaProfileSetup::Mode::SingleUser) {
         if (setup.cacheDirectory4)
-            return HostOf(tree, "", *setup.cacheDirectory4).substr(1);
+            return tree.hostPath("", *setup.cacheDirectory4).substr(1);
         return setup.operaFolder + "/profile/cache4";
     }
     return RoamingFolder(tree, user) + "/Opera/Opera/profile/cache4";

@@ -5,6 +5,8 @@
 #include "support/Netscape4OperaProfileWriter.h"
 #include "support/TestEnvironment.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <stdexcept>
 
@@ -124,6 +126,18 @@ std::string WindowsTreeWriter::softwareHivePath() const
 {
     // XP spells the folders in capitals and lower case; Vista as words.
     return layout_ == Layout::Xp ? "WINDOWS/system32/config/software" : "Windows/System32/config/SOFTWARE";
+}
+
+std::string WindowsTreeWriter::hostPath(const std::string& root, const std::string& windowsPath) const
+{
+    if (windowsPath.size() < 3 || std::toupper(static_cast<unsigned char>(windowsPath[0])) != drive_ ||
+        windowsPath[1] != ':')
+        throw std::invalid_argument("not a path on the tree's drive: " + windowsPath);
+    std::string rest = windowsPath.substr(3);
+    std::replace(rest.begin(), rest.end(), '\\', '/');
+    while (!rest.empty() && rest.back() == '/')
+        rest.pop_back();
+    return root + "/" + rest;
 }
 
 std::string WindowsTreeWriter::windowsPath(const std::string& relative) const

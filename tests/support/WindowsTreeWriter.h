@@ -100,6 +100,9 @@ public:
     std::string softwareHivePath() const;
     // ... and as the examined system names them ("C:\Users\Jane\...").
     std::string windowsPath(const std::string& relative) const;
+    // The host path under `root` of a Windows path on the tree's drive
+    // ("C:\Users\Jane\" -> root + "/Users/Jane"); throws for another drive.
+    std::string hostPath(const std::string& root, const std::string& windowsPath) const;
 
     static uint32_t FatDateTime(int64_t unixTime);
 
