@@ -378,7 +378,6 @@ bool CFileCacheItem::Exists()
 {
     if (!exists_)
         return false;
-    bool found = false;
     std::optional<platform::FileAttributes> attributes;
     if (std::optional<std::string> spelled = filePath_ ? std::nullopt : SpelledBodyPath()) {
         // The first check also settles the body's path, with one stat when
@@ -387,17 +386,14 @@ bool CFileCacheItem::Exists()
         attributes = platform::GetFileAttributes(*spelled, resolved);
         filePath_ = std::move(resolved);
         bodyPath_ = filePath_;
-    } else if (cacheName_ && GetFilePath()) {
+    } else if (filePath_) {
         attributes = platform::GetFileAttributes(*filePath_);
     }
-    if (attributes && attributes->isRegular) {
-        found = true;
-        if (size_ == 0) {
-            size_ = int32_t(uint32_t(attributes->size & 0xFFFFFFFFu));
-            ForgetSizeText();
-        }
+    exists_ = attributes && attributes->isRegular;
+    if (exists_ && size_ == 0) {
+        size_ = int32_t(uint32_t(attributes->size & 0xFFFFFFFFu));
+        ForgetSizeText();
     }
-    exists_ = found;
     return exists_;
 }
 
