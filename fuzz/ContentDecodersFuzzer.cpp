@@ -5,7 +5,7 @@
 // early.
 #include "FuzzSupport.h"
 
-#include "formats/ContentDecoders.h"
+#include "filters/ContentDecoders.h"
 #include "model/CacheItem.h"
 #include "support/MozillaCacheWriter.h"
 

@@ -1,7 +1,7 @@
 #include "formats/EmbeddedBodyItem.h"
 
 #include "app/TraceLog.h"
-#include "formats/ContentDecoders.h"
+#include "filters/ContentDecoders.h"
 #include "model/Cache.h"
 #include "model/MimeTypes.h"
 #include "platform/FileSystem.h"

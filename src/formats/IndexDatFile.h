@@ -10,7 +10,7 @@
 // file offset 0x4000.
 #pragma once
 
-#include "formats/ByteReader.h"
+#include "platform/ByteReader.h"
 
 #include <cstdint>
 #include <optional>

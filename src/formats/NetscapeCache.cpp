@@ -5,7 +5,7 @@
 #include "app/StringTable.h"
 #include "app/TraceLog.h"
 #include "model/Progress.h"
-#include "ops/ShellFileOperation.h"
+#include "platform/ShellFileOperation.h"
 #include "platform/FileSystem.h"
 
 #include <cstring>

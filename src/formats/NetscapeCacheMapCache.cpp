@@ -2,7 +2,7 @@
 
 #include "app/StringTable.h"
 #include "app/TraceLog.h"
-#include "formats/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "formats/InternalCacheItem.h"
 #include "model/TextForms.h"
 #include "platform/CaseFold.h"

@@ -13,7 +13,7 @@
 // inside the page they belong to, and the walk ends at the end of the file.
 #pragma once
 
-#include "formats/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "formats/NetscapeCache.h"
 
 #include <cstdint>

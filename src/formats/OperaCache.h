@@ -18,7 +18,7 @@
 // a nested field inside its parent.
 #pragma once
 
-#include "formats/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "formats/NetscapeCache.h"
 
 #include <cstdint>

@@ -10,7 +10,7 @@
 // these files never leads outside the system being examined.
 #pragma once
 
-#include "loaders/SettingsLoader.h"
+#include "model/SettingsLoader.h"
 
 #include <cstdint>
 #include <istream>

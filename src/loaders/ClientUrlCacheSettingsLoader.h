@@ -3,7 +3,7 @@
 // through CreateCache, for a folder that holds an index.dat.
 #pragma once
 
-#include "loaders/SettingsLoader.h"
+#include "model/SettingsLoader.h"
 
 namespace oriel {
 

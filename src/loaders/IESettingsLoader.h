@@ -2,7 +2,7 @@
 // whose cache is read through the URL-cache service.
 #pragma once
 
-#include "loaders/SettingsLoader.h"
+#include "model/SettingsLoader.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 #include "loaders/NSRegistry.h"
 
 #include "app/TraceLog.h"
-#include "formats/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>

@@ -9,7 +9,7 @@
 // when that exists.
 #pragma once
 
-#include "loaders/SettingsLoader.h"
+#include "model/SettingsLoader.h"
 
 namespace oriel {
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "model/CacheItem.h"
+#include "platform/OwnerWindow.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,9 +22,6 @@ namespace oriel {
 
 class Progress;
 struct BrowserProfile;
-
-// The window a shell operation's dialogs belong to; opaque to the core.
-using OwnerWindow = void*;
 
 // One named group of items (for URL-based caches, one server).
 class CNamedCacheItemArray {

@@ -1,7 +1,7 @@
 #include "model/CacheItem.h"
 
 #include "app/TraceLog.h"
-#include "formats/ContentDecoders.h"
+#include "filters/ContentDecoders.h"
 #include "model/Cache.h"
 #include "model/MimeTypes.h"
 #include "model/TextForms.h"

@@ -1,7 +1,7 @@
 #include "platform/HiveRegistry.h"
 
 #include "app/Messages.h"
-#include "formats/ByteReader.h"
+#include "platform/ByteReader.h"
 #include "platform/CaseFold.h"
 
 #include <QString>

@@ -10,7 +10,7 @@
 #include "formats/NetscapeCacheMapCache.h"
 #include "formats/NetscapeFatDBCache.h"
 #include "formats/OperaCache.h"
-#include "loaders/SettingsLoader.h"
+#include "model/SettingsLoader.h"
 #include "model/BrowserSettings.h"
 #include "model/CacheFolder.h"
 #include "platform/RegistryReader.h"

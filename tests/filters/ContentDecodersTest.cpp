@@ -1,4 +1,4 @@
-#include "formats/ContentDecoders.h"
+#include "filters/ContentDecoders.h"
 
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"

@@ -1,4 +1,4 @@
-#include "formats/ContentDecoders.h"
+#include "filters/ContentDecoders.h"
 
 #include "app/TraceLog.h"
 #include "platform/FileSystem.h"

@@ -18,7 +18,7 @@
 // Refusals and failures are written to the trace log; no prompt is shown.
 #pragma once
 
-#include "model/Cache.h"
+#include "platform/OwnerWindow.h"
 
 #include <cstdint>
 #include <string>

@@ -10,7 +10,7 @@
 // output is cut at the cap, counts as success and is noted in the trace log.
 #pragma once
 
-#include "formats/ByteReader.h"
+#include "platform/ByteReader.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "ops/ShellFileOperation.h"
+#include "platform/ShellFileOperation.h"
 
 #include "app/TraceLog.h"
 
