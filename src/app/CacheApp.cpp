@@ -3,7 +3,6 @@
 #include "app/OptionStore.h"
 #include "app/SystemSetup.h"
 #include "app/TraceLog.h"
-#include "model/BrowserSettings.h"
 #include "platform/RegistryReader.h"
 
 #include <algorithm>
@@ -11,36 +10,29 @@
 
 namespace oriel {
 
-namespace {
-CCacheApp* g_app = nullptr;
-} // namespace
-
-CCacheApp* CCacheApp::Instance()
-{
-    return g_app;
-}
-
 CCacheApp::CCacheApp(OptionStore& store)
     : store_(store)
+    , context_(options_, store)
 {
-    g_app = this;
 }
 
 CCacheApp::~CCacheApp()
 {
-    document_.reset();
     if (saveAtExit_)
         SaveAtExit();
-    CTraceLog::Destroy();
-    if (g_app == this)
-        g_app = nullptr;
+    context_.SetLog(nullptr);
 }
 
 void CCacheApp::Start()
 {
-    Trace(std::string("Oriel Log File - executable version ") + kVersionText);
+    // The first line creates the log.
+    if (!log_) {
+        log_ = std::make_unique<CTraceLog>(store_);
+        context_.SetLog(log_.get());
+    }
+    context_.Trace(std::string("Oriel Log File - executable version ") + kVersionText);
     // Before the options: their fallbacks come from the examined registry.
-    SetUpExaminedSystem(systemConfig_ ? *systemConfig_ : ReadSystemOptions(store_));
+    SetUpExaminedSystem(systemConfig_ ? *systemConfig_ : ReadSystemOptions(store_, context_.Messages()), context_);
     GetAppGlobals();
     saveAtExit_ = true;
 }
@@ -48,20 +40,14 @@ void CCacheApp::Start()
 bool CCacheApp::InitInstance(const std::string& commandLine)
 {
     Start();
-    if (HasEmptySwitch(commandLine)) {
-        // The empty-cache run builds its own document; no window opens.
-        return false;
-    }
-    // Constructing the document discovers the browser profiles; the main
-    // window is created over it.
-    document_ = std::make_unique<CBrowserSettings>(options_);
-    return true;
+    // The empty-cache run builds its own document; no window opens.
+    return !HasEmptySwitch(commandLine);
 }
 
 void CCacheApp::GetAppGlobals()
 {
     using platform::RootKey;
-    auto registry = platform::Registry();
+    auto registry = context_.Registry();
 
     options_.cacheFolder = store_.ReadString("Netscape", "Cache", "");
     if (options_.cacheFolder.empty()) {
@@ -93,11 +79,11 @@ void CCacheApp::GetAppGlobals()
                 break;
         }
     }
-    Trace("       Netscape Version : " + version);
+    context_.Trace("       Netscape Version : " + version);
     if (version.empty())
         version = "999";
     options_.netscapeVersion = NetscapeVersionNumber(version);
-    Trace("Exit - CCacheApp::GetAppGlobals");
+    context_.Trace("Exit - CCacheApp::GetAppGlobals");
 }
 
 void CCacheApp::SaveAtExit()

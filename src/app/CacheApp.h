@@ -1,8 +1,13 @@
 // The application's option values and their life: loaded once at start-up by
 // GetAppGlobals, changed in memory by the options dialog, and partly saved
-// again at exit. Both faces (the window and oriel-cli) hold one CCacheApp.
+// again at exit; and the context (options, examined system, messages, trace
+// log) that the core is given. Both faces (the window and oriel-cli) hold one
+// CCacheApp and build their own document over its context.
 #pragma once
 
+#include "app/AppContext.h"
+#include "app/AppOptions.h"
+#include "app/TraceLog.h"
 #include "platform/WindowsSystem.h"
 
 #include <memory>
@@ -12,31 +17,10 @@
 namespace oriel {
 
 class OptionStore;
-class CBrowserSettings;
-
-struct AppOptions {
-    std::string cacheFolder;         // "Netscape"/"Cache", without trailing backslash
-    int useProfiles = 0;             // "Netscape"/"UseProfiles": 0 all, 1 IE only, 2 folder only
-    std::string quickView;           // "Options"/"QuickView"
-    std::string defaultFileName = "index";
-    int usePathNames = 1;
-    int extractNames = 1;
-    int useServerInPath = 1;
-    int checkVersionOnStartup = 1;
-    int fastDelete = 0;
-    int removeDB = 0;
-    int deleteOnlyDefault = 0;
-    int ignoreUnsupported = 0;       // never read: every run starts with 0
-    std::string forceNetscapeVersion;
-    int netscapeVersion = 99;        // derived: major digit * 10 + minor digit
-};
 
 class CCacheApp {
 public:
     static constexpr const char* kVersionText = "2.8.03";
-
-    // The application object of this process; null before one is created.
-    static CCacheApp* Instance();
 
     explicit CCacheApp(OptionStore& store);
     ~CCacheApp(); // saves the exit options, then closes the trace log
@@ -51,12 +35,15 @@ public:
     // Replaces the "System" options for this run (oriel-cli's flags).
     void SetSystemConfig(platform::SystemConfig config) { systemConfig_ = std::move(config); }
 
-    // Start-up up to the window: Start, then, unless the command line holds
-    // "/EMPTY", the document (which discovers the profiles). False for an
-    // empty-only run: the caller empties the caches and ends.
+    // Start-up up to the window: Start, then false for an empty-only run
+    // ("/EMPTY" on the command line): the caller empties the caches and ends
+    // instead of opening the window over its document.
     bool InitInstance(const std::string& commandLine);
-    // The document; null before InitInstance built it.
-    CBrowserSettings* Document() const { return document_.get(); }
+
+    // What the core is given: options, store, examined system, messages and
+    // the trace log (open from Start on).
+    AppContext& Context() { return context_; }
+    const AppContext& Context() const { return context_; }
 
     void GetAppGlobals();
     void SaveAtExit();
@@ -75,7 +62,8 @@ private:
     AppOptions options_;
     bool saveAtExit_ = false;
     std::optional<platform::SystemConfig> systemConfig_;
-    std::unique_ptr<CBrowserSettings> document_;
+    std::unique_ptr<CTraceLog> log_;
+    AppContext context_;
 };
 
 } // namespace oriel

@@ -1,14 +1,10 @@
 #include "app/Messages.h"
 
 #include <cstdio>
-#include <mutex>
 
 namespace oriel {
 
 namespace {
-
-std::mutex g_mutex;
-std::shared_ptr<MessageSink> g_sink;
 
 // Multi-line texts are printed on one line so that scripts can grep them.
 std::string OneLine(const std::string& text)
@@ -31,19 +27,6 @@ bool StderrMessageSink::AskYesNo(const std::string& text, MessageIcon)
 {
     std::fprintf(stderr, "warning: %s (answered no)\n", OneLine(text).c_str());
     return false;
-}
-
-MessageSink& Messages()
-{
-    static StderrMessageSink fallback;
-    std::lock_guard lock(g_mutex);
-    return g_sink ? *g_sink : fallback;
-}
-
-void SetMessageSink(std::shared_ptr<MessageSink> sink)
-{
-    std::lock_guard lock(g_mutex);
-    g_sink = std::move(sink);
 }
 
 } // namespace oriel

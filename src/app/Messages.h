@@ -27,8 +27,4 @@ public:
     bool AskYesNo(const std::string& text, MessageIcon icon) override;
 };
 
-// The process's sink; a StderrMessageSink until SetMessageSink installs another.
-MessageSink& Messages();
-void SetMessageSink(std::shared_ptr<MessageSink> sink);
-
 } // namespace oriel

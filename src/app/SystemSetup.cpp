@@ -1,11 +1,12 @@
 #include "app/SystemSetup.h"
 
+#include "app/AppContext.h"
 #include "app/Messages.h"
 #include "app/OptionStore.h"
 
 namespace oriel {
 
-platform::SystemConfig ReadSystemOptions(const OptionStore& store)
+platform::SystemConfig ReadSystemOptions(const OptionStore& store, MessageSink& messages)
 {
     platform::SystemConfig config;
     config.root = store.ReadString("System", "Root", "");
@@ -13,17 +14,24 @@ platform::SystemConfig ReadSystemOptions(const OptionStore& store)
     config.registryFiles = platform::SystemConfig::ParseFileList(store.ReadString("System", "RegistryFiles", ""));
     std::string error;
     if (!platform::SystemConfig::ParseDrives(store.ReadString("System", "Drives", ""), config.drives, &error))
-        Messages().ShowMessage("Option System/Drives: " + error, MessageIcon::Exclamation);
+        messages.ShowMessage("Option System/Drives: " + error, MessageIcon::Exclamation);
     return config;
 }
 
-std::shared_ptr<const platform::WindowsSystem> SetUpExaminedSystem(const platform::SystemConfig& config)
+std::shared_ptr<const platform::WindowsSystem> SetUpExaminedSystem(const platform::SystemConfig& config,
+                                                                   AppContext& context)
 {
-    auto system = platform::InstallSystem(config);
+    std::vector<std::string> warnings;
+    platform::ExaminedSystem examined = platform::OpenExaminedSystem(config, &warnings);
+    MessageSink& messages = context.Messages();
+    for (const std::string& warning : warnings)
+        messages.ShowMessage(warning, MessageIcon::Exclamation);
+    auto system = examined.system;
+    context.SetExaminedSystem(std::move(examined));
     if (!config.root.empty() && !system->HasSystem())
-        Messages().ShowMessage("Windows system folder not found: " + config.root, MessageIcon::Exclamation);
+        messages.ShowMessage("Windows system folder not found: " + config.root, MessageIcon::Exclamation);
     else if (!config.user.empty() && !system->User())
-        Messages().ShowMessage(system->UserProblem(), MessageIcon::Exclamation);
+        messages.ShowMessage(system->UserProblem(), MessageIcon::Exclamation);
     return system;
 }
 

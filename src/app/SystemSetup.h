@@ -8,16 +8,20 @@
 
 namespace oriel {
 
+class AppContext;
+class MessageSink;
 class OptionStore;
 
 // "System"/"Root", "User", "RegistryFiles" (";"-separated) and "Drives"
 // ("D=/mnt/d;E=/media/e"). A malformed drive entry is left out after one
 // warning.
-platform::SystemConfig ReadSystemOptions(const OptionStore& store);
+platform::SystemConfig ReadSystemOptions(const OptionStore& store, MessageSink& messages);
 
-// Installs the system and its registry for the process. A configured root
-// that is not a folder, or a configured user that the system does not have,
-// shows one warning each; the run goes on without them.
-std::shared_ptr<const platform::WindowsSystem> SetUpExaminedSystem(const platform::SystemConfig& config);
+// Opens the system and its registry and gives them to `context`. A
+// registry source that cannot be used, a configured root that is not a
+// folder, or a configured user that the system does not have, shows one
+// warning each; the run goes on without them.
+std::shared_ptr<const platform::WindowsSystem> SetUpExaminedSystem(const platform::SystemConfig& config,
+                                                                   AppContext& context);
 
 } // namespace oriel

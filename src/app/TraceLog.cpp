@@ -10,23 +10,6 @@
 
 namespace oriel {
 
-namespace {
-std::unique_ptr<CTraceLog> g_log;
-} // namespace
-
-CTraceLog& CTraceLog::Get()
-{
-    // The first call happens at start-up on the main thread.
-    if (!g_log)
-        g_log.reset(new CTraceLog());
-    return *g_log;
-}
-
-void CTraceLog::Destroy()
-{
-    g_log.reset();
-}
-
 std::string CTraceLog::ResolveLogFileName(const std::string& optionValue)
 {
     if (optionValue.empty() || optionValue.front() == '/')
@@ -39,9 +22,9 @@ std::string CTraceLog::ResolveLogFileName(const std::string& optionValue)
     return (dir + "/").toStdString() + optionValue;
 }
 
-CTraceLog::CTraceLog()
+CTraceLog::CTraceLog(const OptionStore& store)
 {
-    std::string option = OptionStore::Instance().ReadString("Options", "MessageDumpFile", "Oriel.log");
+    std::string option = store.ReadString("Options", "MessageDumpFile", "Oriel.log");
     if (option.empty())
         return;
     fileName_ = ResolveLogFileName(option);

@@ -7,6 +7,8 @@
 // on disk when Write returns and lines from several threads never interleave.
 #pragma once
 
+#include "platform/LogSink.h"
+
 #include <cstddef>
 #include <mutex>
 #include <string>
@@ -14,17 +16,16 @@
 
 namespace oriel {
 
-class CTraceLog {
-public:
-    // The single log of the process, created on first call: reads
-    // "Options"/"MessageDumpFile" and truncates the file.
-    static CTraceLog& Get();
-    // Destroys the single log (at application end); the next Get() creates
-    // a new one.
-    static void Destroy();
+class OptionStore;
 
-    void Write(std::string_view text);
-    void WriteBytes(const void* data, size_t length);
+class CTraceLog final : public platform::LogSink {
+public:
+    // Reads "Options"/"MessageDumpFile" from `store` and truncates the file;
+    // an empty value turns the log off.
+    explicit CTraceLog(const OptionStore& store);
+
+    void Write(std::string_view text) override;
+    void WriteBytes(const void* data, size_t length) override;
 
     bool IsEnabled() const { return enabled_; }
     const std::string& FileName() const { return fileName_; }
@@ -36,18 +37,11 @@ public:
     static std::string ResolveLogFileName(const std::string& optionValue);
 
 private:
-    CTraceLog();
     void Append(const char* data, size_t length);
 
     bool enabled_ = false;
     std::string fileName_;
     std::mutex lock_;
 };
-
-// Shorthand used throughout: CTraceLog::Get().Write(text).
-inline void Trace(std::string_view text)
-{
-    CTraceLog::Get().Write(text);
-}
 
 } // namespace oriel

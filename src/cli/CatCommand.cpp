@@ -51,7 +51,7 @@ bool CopyToStdout(const char* path)
 
 } // namespace
 
-int RunCat(const Args& args)
+int RunCat(const Args& args, const AppContext& context)
 {
     std::optional<int32_t> key;
     if (auto text = args.value("key")) {
@@ -67,7 +67,7 @@ int RunCat(const Args& args)
     const std::string url = key ? std::string() : args.positional().back();
     const std::string what = key ? "key " + std::to_string(*key) : url;
 
-    auto opened = OpenFromArgs(args);
+    auto opened = OpenFromArgs(args, context);
     if (!opened)
         return kExitFailure;
     CCacheItem* item = FindItem(*opened->profile->cache, key, url);

@@ -2,7 +2,7 @@
 
 #include "app/Messages.h"
 #include "app/StringTable.h"
-#include "model/CacheFolder.h"
+#include "catalog/FormatCatalog.h"
 #include "model/Progress.h"
 
 #include <algorithm>
@@ -153,7 +153,7 @@ bool DecodeProfile(BrowserProfile& profile)
     return result == 0;
 }
 
-std::optional<OpenedCache> OpenAndDecode(const std::string& folder)
+std::optional<OpenedCache> OpenAndDecode(const std::string& folder, const AppContext& context)
 {
     OpenedCache opened;
     opened.profile = std::make_unique<BrowserProfile>();
@@ -161,7 +161,7 @@ std::optional<OpenedCache> OpenAndDecode(const std::string& folder)
     opened.profile->displayName = folder;
     opened.profile->cacheFolder = folder;
     const CacheFormat* format = nullptr;
-    opened.profile->cache = CreateCacheForFolder(opened.profile.get(), folder, &format);
+    opened.profile->cache = CreateCacheForFolder(context, opened.profile.get(), folder, &format);
     if (!opened.profile->cache) {
         PrintError(std::string(LoadString(IDS_DB_NOT_FOUND)) + folder);
         return std::nullopt;

@@ -14,6 +14,7 @@
 #include <vector>
 
 namespace oriel {
+class AppContext;
 class CCacheApp;
 } // namespace oriel
 
@@ -52,7 +53,7 @@ struct Command {
     const char* summary;  // one line
     std::vector<std::string> valueFlags;
     std::vector<std::string> switches;
-    int (*run)(const Args& args);
+    int (*run)(const Args& args, const AppContext& context);
 };
 
 // Prints "oriel-cli: TEXT" on stderr.
@@ -70,7 +71,7 @@ struct OpenedCache {
 // Recognises the folder's cache format and decodes it, with a progress line
 // on stderr when stderr is a terminal. Prints the reason and returns empty
 // when the folder holds no recognised cache or its index is invalid.
-std::optional<OpenedCache> OpenAndDecode(const std::string& folder);
+std::optional<OpenedCache> OpenAndDecode(const std::string& folder, const AppContext& context);
 
 // Decodes an existing profile's cache (for commands that pick a profile).
 bool DecodeProfile(BrowserProfile& profile);
@@ -88,10 +89,10 @@ void ForEachItem(CCache& cache, Visit visit)
     }
 }
 
-int RunList(const Args& args);
-int RunExport(const Args& args);
+int RunList(const Args& args, const AppContext& context);
+int RunExport(const Args& args, const AppContext& context);
 // One item's prepared body to stdout (CatCommand.cpp).
-int RunCat(const Args& args);
+int RunCat(const Args& args, const AppContext& context);
 
 // The examined system (SystemCommands.cpp). Value flags every command takes:
 // --root, --user, --reg, --drive, --mode.
@@ -101,8 +102,8 @@ int PrepareSystem(const Command& command, const Args& args, CCacheApp& app);
 // After the start-up: the display mode, and a failure for a missing user.
 int FinishSystem(const Args& args, CCacheApp& app);
 // The cache of FOLDER, or of the profile that --profile N|NAME picks, decoded.
-std::optional<OpenedCache> OpenFromArgs(const Args& args);
-int RunProfiles(const Args& args);
-int RunUsers(const Args& args);
+std::optional<OpenedCache> OpenFromArgs(const Args& args, const AppContext& context);
+int RunProfiles(const Args& args, const AppContext& context);
+int RunUsers(const Args& args, const AppContext& context);
 
 } // namespace oriel::cli

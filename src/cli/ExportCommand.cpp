@@ -9,9 +9,9 @@
 
 namespace oriel::cli {
 
-int RunExport(const Args& args)
+int RunExport(const Args& args, const AppContext& context)
 {
-    auto opened = OpenFromArgs(args);
+    auto opened = OpenFromArgs(args, context);
     if (!opened)
         return kExitFailure;
     const BrowserProfile& profile = *opened->profile;

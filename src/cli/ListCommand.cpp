@@ -99,9 +99,9 @@ void AppendJsonTime(std::string& out, const char* key, int64_t t)
 
 } // namespace
 
-int RunList(const Args& args)
+int RunList(const Args& args, const AppContext& context)
 {
-    auto opened = OpenFromArgs(args);
+    auto opened = OpenFromArgs(args, context);
     if (!opened)
         return kExitFailure;
     const bool json = args.has("json");

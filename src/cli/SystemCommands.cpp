@@ -13,7 +13,7 @@
 #include "app/SystemSetup.h"
 #include "formats/IECache.h"
 #include "model/BrowserSettings.h"
-#include "model/CacheFolder.h"
+#include "catalog/FormatCatalog.h"
 #include "platform/FileSystem.h"
 #include "platform/WindowsSystem.h"
 
@@ -64,10 +64,9 @@ std::string FormatName(const BrowserProfile& profile)
     return "unknown";
 }
 
-std::unique_ptr<CBrowserSettings> MakeDocument()
+std::unique_ptr<CBrowserSettings> MakeDocument(const AppContext& context)
 {
-    CCacheApp* app = CCacheApp::Instance();
-    return app ? std::make_unique<CBrowserSettings>(app->Options()) : std::make_unique<CBrowserSettings>();
+    return std::make_unique<CBrowserSettings>(context, FormatCatalog());
 }
 
 } // namespace
@@ -86,7 +85,7 @@ int PrepareSystem(const Command& command, const Args& args, CCacheApp& app)
     if (!given)
         return kExitOk;
 
-    platform::SystemConfig config = ReadSystemOptions(app.Store());
+    platform::SystemConfig config = ReadSystemOptions(app.Store(), app.Context().Messages());
     if (auto root = args.value("root")) {
         auto attributes = platform::GetFileAttributes(*root);
         if (!attributes || !attributes->isDirectory)
@@ -117,19 +116,19 @@ int FinishSystem(const Args& args, CCacheApp& app)
         app.Options().useProfiles = *ParseMode(*mode);
     // A user asked for by name that the system does not have: the start-up
     // has said so.
-    auto system = platform::System();
+    auto system = app.Context().System();
     if (args.has("user") && system->HasSystem() && !system->User())
         return kExitFailure;
     return kExitOk;
 }
 
-std::optional<OpenedCache> OpenFromArgs(const Args& args)
+std::optional<OpenedCache> OpenFromArgs(const Args& args, const AppContext& context)
 {
     auto wanted = args.value("profile");
     if (!wanted)
-        return OpenAndDecode(args.positional().at(0));
+        return OpenAndDecode(args.positional().at(0), context);
 
-    auto document = MakeDocument();
+    auto document = MakeDocument(context);
     BrowserProfile* chosen = nullptr;
     char* end = nullptr;
     long number = std::strtol(wanted->c_str(), &end, 10);
@@ -170,9 +169,9 @@ std::optional<OpenedCache> OpenFromArgs(const Args& args)
     return opened;
 }
 
-int RunProfiles(const Args&)
+int RunProfiles(const Args&, const AppContext& context)
 {
-    auto document = MakeDocument();
+    auto document = MakeDocument(context);
     std::string out;
     for (int32_t i = 0; i < document->GetCount(); ++i) {
         const BrowserProfile& p = *document->GetProfile(i);
@@ -184,9 +183,9 @@ int RunProfiles(const Args&)
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
 
-int RunUsers(const Args&)
+int RunUsers(const Args&, const AppContext& context)
 {
-    auto system = platform::System();
+    auto system = context.System();
     if (!system->HasSystem()) {
         PrintError("no Windows system (give --root DIR, or set System/Root)");
         return kExitFailure;

@@ -96,8 +96,9 @@ int main(int argc, char** argv)
     if (args.positional().size() != folders)
         return UsageError(*command, args.positional().size() < folders ? "missing FOLDER" : "too many arguments");
 
-    oriel::SetMessageSink(std::make_shared<CliMessageSink>());
+    CliMessageSink messages;
     oriel::CCacheApp app(oriel::OptionStore::Instance());
+    app.Context().SetMessages(&messages);
     if (int status = PrepareSystem(*command, args, app); status != kExitOk)
         return status;
     app.Start();
@@ -106,5 +107,5 @@ int main(int argc, char** argv)
     // Answers the unsupported-version question yes for the whole decode.
     if (args.has("ignore-unsupported"))
         app.Options().ignoreUnsupported = 1;
-    return command->run(args);
+    return command->run(args, app.Context());
 }

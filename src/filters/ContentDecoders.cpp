@@ -1,6 +1,5 @@
 #include "filters/ContentDecoders.h"
 
-#include "app/TraceLog.h"
 #include "platform/FileSystem.h"
 
 #include <zlib.h>
@@ -29,9 +28,10 @@ constexpr uint8_t kFlagComment = 0x10;
 // at the cap.
 class OutputFile {
 public:
-    OutputFile(std::string path, uint64_t cap)
+    OutputFile(std::string path, uint64_t cap, platform::LogSink* log)
         : path_(std::move(path))
         , cap_(cap)
+        , log_(log)
     {
     }
     ~OutputFile() { Close(); }
@@ -51,7 +51,7 @@ public:
         if (uint64_t(length) > cap_ - written_) {
             length = size_t(cap_ - written_);
             capped_ = true;
-            Trace("     - decoded output cut at " + std::to_string(cap_) + " bytes: " + path_);
+            platform::WriteLog(log_, "     - decoded output cut at " + std::to_string(cap_) + " bytes: " + path_);
         }
         const char* p = static_cast<const char*>(data);
         while (length > 0) {
@@ -80,6 +80,7 @@ public:
 private:
     std::string path_;
     uint64_t cap_;
+    platform::LogSink* log_;
     uint64_t written_ = 0;
     int fd_ = -1;
     bool capped_ = false;
@@ -89,11 +90,11 @@ private:
 } // namespace
 
 int InflateToFile(const void* buffer, size_t length, const std::string& destination, bool zlibWrapper,
-                  uint64_t maxOutput)
+                  uint64_t maxOutput, platform::LogSink* log)
 {
     if (!buffer)
         length = 0;
-    OutputFile out(destination, maxOutput);
+    OutputFile out(destination, maxOutput, log);
     if (!out.Create())
         return -1;
     std::vector<unsigned char> window(kWindowSize);
@@ -188,7 +189,7 @@ std::optional<size_t> GzipHeaderLength(const ByteReader& bytes)
     return pos;
 }
 
-int GunzipBuffer(const void* buffer, size_t length, const std::string& destination, uint64_t maxOutput)
+int GunzipBuffer(const void* buffer, size_t length, const std::string& destination, uint64_t maxOutput, platform::LogSink* log)
 {
     ByteReader bytes(buffer, length);
     auto headerLength = GzipHeaderLength(bytes);
@@ -197,25 +198,25 @@ int GunzipBuffer(const void* buffer, size_t length, const std::string& destinati
     auto body = bytes.bytes(*headerLength, bytes.size() - *headerLength);
     if (!body)
         return -1;
-    return InflateToFile(body->data(), body->size(), destination, false, maxOutput);
+    return InflateToFile(body->data(), body->size(), destination, false, maxOutput, log);
 }
 
-int GunzipFile(const std::string& source, int64_t length, const std::string& destination, uint64_t maxOutput)
+int GunzipFile(const std::string& source, int64_t length, const std::string& destination, uint64_t maxOutput, platform::LogSink* log)
 {
     uint64_t want = length > 0 ? uint64_t(length) : uint64_t(INT32_MAX);
     auto bytes = platform::ReadFile(source, want);
     if (!bytes)
         return -1;
-    return GunzipBuffer(bytes->data(), bytes->size(), destination, maxOutput);
+    return GunzipBuffer(bytes->data(), bytes->size(), destination, maxOutput, log);
 }
 
-int GzReadFile(const std::string& source, int64_t length, const std::string& destination, uint64_t maxOutput)
+int GzReadFile(const std::string& source, int64_t length, const std::string& destination, uint64_t maxOutput, platform::LogSink* log)
 {
     gzFile gz = gzopen(platform::ResolvePath(source).c_str(), "rb");
     if (!gz)
         return -1;
     std::unique_ptr<gzFile_s, int (*)(gzFile)> guard(gz, &gzclose);
-    OutputFile out(destination, maxOutput);
+    OutputFile out(destination, maxOutput, log);
     if (!out.Create())
         return -1;
     gzbuffer(gz, unsigned(kWindowSize));
@@ -238,7 +239,7 @@ int GzReadFile(const std::string& source, int64_t length, const std::string& des
             return out.Failed() ? -1 : 0;
     }
     if (total >= maxOutput)
-        Trace("     - decoded output cut at " + std::to_string(maxOutput) + " bytes: " + destination);
+        platform::WriteLog(log, "     - decoded output cut at " + std::to_string(maxOutput) + " bytes: " + destination);
     return 0;
 }
 

@@ -7,10 +7,11 @@
 // counts as success; a corrupt stream keeps what was decoded before the
 // damage and fails. Output is capped (kMaxDecodedBytes by default) so that
 // a small body that inflates without end cannot fill the disk; a capped
-// output is cut at the cap, counts as success and is noted in the trace log.
+// output is cut at the cap, counts as success and is noted in `log`.
 #pragma once
 
 #include "platform/ByteReader.h"
+#include "platform/LogSink.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,25 +29,25 @@ constexpr uint64_t kMaxDecodedBytes = uint64_t(256) << 20;
 // under the name deflate), a zlib header is put in front and the whole
 // buffer is inflated once more.
 int InflateToFile(const void* buffer, size_t length, const std::string& destination, bool zlibWrapper,
-                  uint64_t maxOutput = kMaxDecodedBytes);
+                  uint64_t maxOutput = kMaxDecodedBytes, platform::LogSink* log = nullptr);
 
 // Decodes one gzip member held in memory (header flags FEXTRA, FNAME,
 // FCOMMENT and FHCRC are skipped; the trailing CRC and size are not
 // checked). Without the 0x1F 0x8B signature, or with a header cut short,
 // nothing is written and the result is -1.
 int GunzipBuffer(const void* buffer, size_t length, const std::string& destination,
-                 uint64_t maxOutput = kMaxDecodedBytes);
+                 uint64_t maxOutput = kMaxDecodedBytes, platform::LogSink* log = nullptr);
 
 // Reads the first `length` bytes of `source` (the whole file when length is
 // 0 or less, that is, not given) and decodes them with GunzipBuffer.
 int GunzipFile(const std::string& source, int64_t length, const std::string& destination,
-               uint64_t maxOutput = kMaxDecodedBytes);
+               uint64_t maxOutput = kMaxDecodedBytes, platform::LogSink* log = nullptr);
 
 // Decodes `source` through zlib's gz file reader: gzip data (also several
 // members) is decoded whole; data that is not gzip passes through
 // unchanged, cut at `length` bytes when a length is given.
 int GzReadFile(const std::string& source, int64_t length, const std::string& destination,
-               uint64_t maxOutput = kMaxDecodedBytes);
+               uint64_t maxOutput = kMaxDecodedBytes, platform::LogSink* log = nullptr);
 
 // The length of the gzip member header at the start of `bytes` (signature,
 // the 10 fixed bytes and the optional fields its flags announce), or empty

@@ -1,7 +1,6 @@
 #include "formats/ClientUrlCache.h"
 
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
 #include "model/TextForms.h"
 #include "platform/FileSystem.h"
 
@@ -15,8 +14,8 @@ namespace {
 constexpr uint64_t kMaxIndexSize = uint64_t(1) << 31;
 } // namespace
 
-ClientUrlCache::ClientUrlCache(BrowserProfile* profile, std::string folder)
-    : CCache(profile, std::move(folder))
+ClientUrlCache::ClientUrlCache(const AppContext& context, BrowserProfile* profile, std::string folder)
+    : CCache(context, profile, std::move(folder))
 {
 }
 

@@ -14,7 +14,7 @@ class ClientUrlCache : public CCache {
 public:
     static constexpr const char* kIndexFileName = "index.dat";
 
-    ClientUrlCache(BrowserProfile* profile, std::string folder);
+    ClientUrlCache(const AppContext& context, BrowserProfile* profile, std::string folder);
     ~ClientUrlCache() override;
 
     void DoShutdown() override;

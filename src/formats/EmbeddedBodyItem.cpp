@@ -1,6 +1,5 @@
 #include "formats/EmbeddedBodyItem.h"
 
-#include "app/TraceLog.h"
 #include "filters/ContentDecoders.h"
 #include "model/Cache.h"
 #include "model/MimeTypes.h"
@@ -155,7 +154,7 @@ void CEmbeddedBodyItem::BuildExtractedPath()
     std::string ext;
     if (contentType_) {
         std::string registered;
-        if (ExtensionForType(*contentType_, registered) > 0)
+        if (ExtensionForType(*Registry(), *contentType_, registered) > 0)
             ext = SafeExtension(registered);
     }
     if (ext.empty() && urlPath_)
@@ -211,11 +210,11 @@ bool CEmbeddedBodyItem::ExtractFile()
     int result = 0;
     switch (contentEncoding_) {
     case kEncodingGzip:
-        result = GunzipBuffer(bytes.data(), bytes.size(), target);
+        result = GunzipBuffer(bytes.data(), bytes.size(), target, kMaxDecodedBytes, Log());
         break;
     case kEncodingCompress:
     case kEncodingDeflate:
-        result = InflateToFile(bytes.data(), bytes.size(), target, true);
+        result = InflateToFile(bytes.data(), bytes.size(), target, true, kMaxDecodedBytes, Log());
         break;
     default:
         // No encoding, or one that is not known: the bytes as stored.

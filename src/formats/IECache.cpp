@@ -1,6 +1,5 @@
 #include "formats/IECache.h"
 
-#include "app/TraceLog.h"
 #include "formats/UrlCacheService.h"
 #include "model/Progress.h"
 #include "model/TextForms.h"
@@ -16,13 +15,13 @@ constexpr int64_t kUnixTimeOf1900 = -2208988800LL;
 
 } // namespace
 
-IECache::IECache(BrowserProfile* profile, std::string folder)
-    : CCache(profile, std::move(folder))
+IECache::IECache(const AppContext& context, BrowserProfile* profile, std::string folder)
+    : CCache(context, profile, std::move(folder))
 {
 }
 
-IECache::IECache(BrowserProfile* profile, std::string folder, std::shared_ptr<UrlCacheService> service)
-    : CCache(profile, std::move(folder))
+IECache::IECache(const AppContext& context, BrowserProfile* profile, std::string folder, std::shared_ptr<UrlCacheService> service)
+    : CCache(context, profile, std::move(folder))
     , service_(std::move(service))
 {
 }
@@ -35,7 +34,7 @@ IECache::~IECache()
 UrlCacheService& IECache::Service()
 {
     if (!service_)
-        service_ = UrlCacheService::ForExaminedUser();
+        service_ = UrlCacheService::ForExaminedUser(Context());
     return *service_;
 }
 

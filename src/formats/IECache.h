@@ -16,9 +16,9 @@ class IECache : public CCache {
 public:
     // `folder` is the Internet Explorer cache folder; it only serves to turn
     // each entry's local file path into a cache name relative to it.
-    IECache(BrowserProfile* profile, std::string folder);
+    IECache(const AppContext& context, BrowserProfile* profile, std::string folder);
     // With a given service instead of the examined user's.
-    IECache(BrowserProfile* profile, std::string folder, std::shared_ptr<UrlCacheService> service);
+    IECache(const AppContext& context, BrowserProfile* profile, std::string folder, std::shared_ptr<UrlCacheService> service);
     ~IECache() override;
 
     int DoDecode() override;

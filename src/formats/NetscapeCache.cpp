@@ -1,9 +1,6 @@
 #include "formats/NetscapeCache.h"
 
-#include "app/CacheApp.h"
-#include "app/OptionStore.h"
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
 #include "model/Progress.h"
 #include "platform/ShellFileOperation.h"
 #include "platform/FileSystem.h"
@@ -13,19 +10,17 @@
 
 namespace oriel {
 
-int ReadDeleteOption(const char* key)
+int ReadDeleteOption(const AppContext& context, const char* key)
 {
-    if (CCacheApp* app = CCacheApp::Instance()) {
-        if (std::strcmp(key, "FastDelete") == 0)
-            return app->Options().fastDelete;
-        if (std::strcmp(key, "RemoveDB") == 0)
-            return app->Options().removeDB;
-    }
-    return OptionStore::Instance().ReadInt("Options", key);
+    if (std::strcmp(key, "FastDelete") == 0)
+        return context.Options().fastDelete;
+    if (std::strcmp(key, "RemoveDB") == 0)
+        return context.Options().removeDB;
+    return 0;
 }
 
-NetscapeCache::NetscapeCache(BrowserProfile* profile, std::string folder, std::string databaseFileName)
-    : CCache(profile, std::move(folder))
+NetscapeCache::NetscapeCache(const AppContext& context, BrowserProfile* profile, std::string folder, std::string databaseFileName)
+    : CCache(context, profile, std::move(folder))
     , databaseFileName_(std::move(databaseFileName))
 {
 }
@@ -95,11 +90,12 @@ int NetscapeCache::DoEmpty(OwnerWindow owner)
 {
     Trace("Entry - NetscapeCache::DoEmpty()");
     ShellFileOperation operation;
+    operation.SetLog(&Context().Log());
     operation.SetOwnerWindow(owner);
     operation.SetDeleteScope(GetFolder());
     operation.AddDeleteScope(platform::PrivateTempFolder());
 
-    if (ReadDeleteOption("FastDelete")) {
+    if (ReadDeleteOption(Context(), "FastDelete")) {
         if (std::string why = ShellFileOperation::ProtectedFolderReason(GetFolder()); !why.empty()) {
             Trace("Exit  - NetscapeCache::DoEmpty() refused: " + why);
             return -1;
@@ -128,7 +124,7 @@ int NetscapeCache::DoEmpty(OwnerWindow owner)
             if (progress_)
                 progress_->OffsetPos(1);
         }
-        if (ReadDeleteOption("RemoveDB"))
+        if (ReadDeleteOption(Context(), "RemoveDB"))
             operation.AppendPath(ShellFileOperation::List::Source, DatabaseFilePath());
     }
     operation.RunDelete();
@@ -140,6 +136,7 @@ int NetscapeCache::DoDeleteItems(OwnerWindow owner, std::span<CCacheItem* const>
 {
     Trace("Entry - NetscapeCache::DoDeleteItems()");
     ShellFileOperation operation;
+    operation.SetLog(&Context().Log());
     operation.SetOwnerWindow(owner);
     operation.SetDeleteScope(GetFolder());
     operation.AddDeleteScope(platform::PrivateTempFolder());

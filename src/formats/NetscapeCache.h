@@ -17,7 +17,7 @@ class ShellFileOperation;
 
 class NetscapeCache : public CCache {
 public:
-    NetscapeCache(BrowserProfile* profile, std::string folder, std::string databaseFileName);
+    NetscapeCache(const AppContext& context, BrowserProfile* profile, std::string folder, std::string databaseFileName);
     ~NetscapeCache() override;
 
     void DoShutdown() override;
@@ -52,9 +52,8 @@ private:
     std::unique_ptr<std::ifstream> database_;
 };
 
-// The value of an "Options" switch ("FastDelete", "RemoveDB"): from the
-// application's loaded options when an application runs, else from the
-// option store.
-int ReadDeleteOption(const char* key);
+// The value of an "Options" switch ("FastDelete", "RemoveDB") in the
+// context's loaded options.
+int ReadDeleteOption(const AppContext& context, const char* key);
 
 } // namespace oriel

@@ -1,6 +1,5 @@
 #include "formats/NetscapeCacheDBCache.h"
 
-#include "app/TraceLog.h"
 #include "model/TextForms.h"
 #include "platform/FileSystem.h"
 #include "platform/WindowsSystem.h"
@@ -71,8 +70,8 @@ std::string_view StripWyciwyg(std::string_view url)
 
 } // namespace
 
-NetscapeCacheDBCache::NetscapeCacheDBCache(BrowserProfile* profile, std::string folder)
-    : NetscapeHashDBCache(profile, std::move(folder), kDatabaseFileName)
+NetscapeCacheDBCache::NetscapeCacheDBCache(const AppContext& context, BrowserProfile* profile, std::string folder)
+    : NetscapeHashDBCache(context, profile, std::move(folder), kDatabaseFileName)
 {
 }
 
@@ -90,7 +89,7 @@ std::string NetscapeCacheDBCache::CacheNameFromStoredPath(std::string_view store
     // The browser stored the path on the examined system: map it onto the
     // host and take it relative to the cache folder.
     if (platform::IsWindowsAbsolutePath(stored)) {
-        if (auto host = platform::MapWindowsPath(stored)) {
+        if (auto host = Context().MapWindowsPath(stored)) {
             std::string_view rel = Below(*host, platform::ResolvePath(folder));
             if (usable(rel)) {
                 // Shown as the browser wrote it, with backslashes.

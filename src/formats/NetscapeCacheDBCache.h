@@ -16,7 +16,7 @@ class NetscapeCacheDBCache : public NetscapeHashDBCache {
 public:
     static constexpr const char* kDatabaseFileName = "cache.db";
 
-    NetscapeCacheDBCache(BrowserProfile* profile, std::string folder);
+    NetscapeCacheDBCache(const AppContext& context, BrowserProfile* profile, std::string folder);
     ~NetscapeCacheDBCache() override;
 
     int DoDecode() override;

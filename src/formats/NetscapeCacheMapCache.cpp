@@ -1,7 +1,6 @@
 #include "formats/NetscapeCacheMapCache.h"
 
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
 #include "platform/ByteReader.h"
 #include "formats/InternalCacheItem.h"
 #include "model/TextForms.h"
@@ -242,8 +241,8 @@ private:
 
 // ---------------------------------------------------------------------------
 
-NetscapeCacheMapCache::NetscapeCacheMapCache(BrowserProfile* profile, std::string folder)
-    : NetscapeCache(profile, std::move(folder), kMapFileName)
+NetscapeCacheMapCache::NetscapeCacheMapCache(const AppContext& context, BrowserProfile* profile, std::string folder)
+    : NetscapeCache(context, profile, std::move(folder), kMapFileName)
 {
 }
 

@@ -81,7 +81,7 @@ class NetscapeCacheMapCache : public NetscapeCache {
 public:
     static constexpr const char* kMapFileName = "_CACHE_MAP_";
 
-    NetscapeCacheMapCache(BrowserProfile* profile, std::string folder);
+    NetscapeCacheMapCache(const AppContext& context, BrowserProfile* profile, std::string folder);
     ~NetscapeCacheMapCache() override;
 
     void DoShutdown() override;

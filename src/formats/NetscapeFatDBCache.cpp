@@ -1,9 +1,6 @@
 #include "formats/NetscapeFatDBCache.h"
 
-#include "app/CacheApp.h"
-#include "app/Messages.h"
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
 #include "model/TextForms.h"
 
 #include <algorithm>
@@ -15,10 +12,9 @@ namespace {
 // "IgnoreUnsupported" is never taken from the stored options: a run starts
 // with it off unless the application was told otherwise (oriel-cli's
 // --ignore-unsupported).
-bool IgnoreUnsupported()
+bool IgnoreUnsupported(const AppContext& context)
 {
-    CCacheApp* app = CCacheApp::Instance();
-    return app && app->Options().ignoreUnsupported != 0;
+    return context.Options().ignoreUnsupported != 0;
 }
 
 // Moves past a text: its length word, and its bytes when they are there.
@@ -29,8 +25,8 @@ void SkipText(const ByteReader& page, size_t& pos)
 
 } // namespace
 
-NetscapeFatDBCache::NetscapeFatDBCache(BrowserProfile* profile, std::string folder)
-    : NetscapeHashDBCache(profile, std::move(folder), kDatabaseFileName)
+NetscapeFatDBCache::NetscapeFatDBCache(const AppContext& context, BrowserProfile* profile, std::string folder)
+    : NetscapeHashDBCache(context, profile, std::move(folder), kDatabaseFileName)
 {
 }
 
@@ -71,10 +67,10 @@ void NetscapeFatDBCache::ReportUnsupportedVersion(const ByteReader& page, size_t
     // before the data.
     size_t end = keyOffset > dataOffset ? std::min(keyOffset, page.size()) : page.size();
     if (auto record = page.bytes(dataOffset, end > dataOffset ? end - dataOffset : 0))
-        CTraceLog::Get().WriteBytes(record->data(), record->size());
-    if (IgnoreUnsupported() || skipVersionErrors_)
+        Context().Log().WriteBytes(record->data(), record->size());
+    if (IgnoreUnsupported(Context()) || skipVersionErrors_)
         return;
-    if (Messages().AskYesNo(LoadString(IDS_UNSUPPORTED_VERSION), MessageIcon::Question))
+    if (Context().Messages().AskYesNo(LoadString(IDS_UNSUPPORTED_VERSION), MessageIcon::Question))
         skipVersionErrors_ = true;
 }
 

@@ -24,7 +24,7 @@ public:
     // The record version of the database's own "INT_" records.
     static constexpr uint32_t kInternalVersion = 0x5F544E49;
 
-    NetscapeFatDBCache(BrowserProfile* profile, std::string folder);
+    NetscapeFatDBCache(const AppContext& context, BrowserProfile* profile, std::string folder);
     ~NetscapeFatDBCache() override;
 
     int DoDecode() override;

@@ -1,7 +1,6 @@
 #include "formats/OperaCache.h"
 
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
 #include "formats/OperaInternalCacheItem.h"
 #include "model/Progress.h"
 #include "model/TextForms.h"
@@ -168,8 +167,8 @@ OperaRecordFields ParseOperaRecord(const ByteReader& body)
     return fields;
 }
 
-OperaCache::OperaCache(BrowserProfile* profile, std::string folder)
-    : NetscapeCache(profile, std::move(folder), kDatabaseFileName)
+OperaCache::OperaCache(const AppContext& context, BrowserProfile* profile, std::string folder)
+    : NetscapeCache(context, profile, std::move(folder), kDatabaseFileName)
 {
 }
 

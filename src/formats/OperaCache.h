@@ -58,7 +58,7 @@ public:
     static constexpr uint32_t kMaxFileVersion = 8191;
     static constexpr size_t kHeaderSize = 12;
 
-    OperaCache(BrowserProfile* profile, std::string folder);
+    OperaCache(const AppContext& context, BrowserProfile* profile, std::string folder);
     ~OperaCache() override;
 
     int DoDecode() override;

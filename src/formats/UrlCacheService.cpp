@@ -188,10 +188,10 @@ UrlCacheService::UrlCacheService(std::string contentFolder)
 
 UrlCacheService::~UrlCacheService() = default;
 
-std::shared_ptr<UrlCacheService> UrlCacheService::ForExaminedUser()
+std::shared_ptr<UrlCacheService> UrlCacheService::ForExaminedUser(const AppContext& context)
 {
     std::string folder;
-    if (auto cache = platform::KnownFolderPath(platform::KnownFolder::InternetCache))
+    if (auto cache = context.KnownFolderPath(platform::KnownFolder::InternetCache))
         folder = platform::ResolvePath(platform::MakePath(*cache, kContentFolderName));
     return std::make_shared<UrlCacheService>(std::move(folder));
 }

@@ -20,6 +20,7 @@
 // use) and are not listed, nor are freed records.
 #pragma once
 
+#include "app/AppContext.h"
 #include "formats/IndexDatFile.h"
 
 #include <cstdint>
@@ -66,7 +67,7 @@ public:
     // The service of the examined user: the "Content.IE5" folder under the
     // user's Temporary Internet Files folder. Without a Windows system it
     // has no folder and finds nothing.
-    static std::shared_ptr<UrlCacheService> ForExaminedUser();
+    static std::shared_ptr<UrlCacheService> ForExaminedUser(const AppContext& context);
 
     const std::string& ContentFolder() const { return folder_; }
     // Host path of the index file; empty without a folder.

@@ -1,9 +1,7 @@
 #include "loaders/BaseNetscapeSettingsLoader.h"
 
-#include "app/CacheApp.h"
 #include "app/Messages.h"
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
 #include "platform/FileSystem.h"
 #include "platform/WindowsSystem.h"
 
@@ -12,14 +10,6 @@
 namespace oriel {
 
 namespace {
-
-// The Netscape version number that start-up derived (major digit times ten
-// plus minor digit); 99, as for an unknown version, without an application.
-int NetscapeVersion()
-{
-    CCacheApp* app = CCacheApp::Instance();
-    return app ? app->Options().netscapeVersion : 99;
-}
 
 // The value of one prefs.js line, or empty. For the usual line
 //   user_pref("browser.cache.directory", "C:\\Cache");
@@ -65,11 +55,11 @@ std::string ValueOfLine(std::string_view line, std::string_view key)
 
 } // namespace
 
-std::optional<std::string> BaseNetscapeSettingsLoader::HostPath(const std::string& windowsPath)
+std::optional<std::string> BaseNetscapeSettingsLoader::HostPath(const std::string& windowsPath) const
 {
     if (!platform::IsWindowsAbsolutePath(windowsPath) && windowsPath.rfind("\\\\?\\", 0) != 0)
         return std::nullopt;
-    return platform::MapWindowsPath(windowsPath);
+    return Context().MapWindowsPath(windowsPath);
 }
 
 std::string BaseNetscapeSettingsLoader::FindPrefValue(std::istream& prefs, std::string_view key)
@@ -85,12 +75,12 @@ std::string BaseNetscapeSettingsLoader::FindPrefValue(std::istream& prefs, std::
     return {};
 }
 
-std::string BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS(const std::string& profileFolder, bool useNewCache)
+std::string BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS(const std::string& profileFolder, bool useNewCache) const
 {
     Trace("Entry - BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS()");
     Trace("         path = " + profileFolder);
 
-    const bool newCache = useNewCache && NetscapeVersion() == 61;
+    const bool newCache = useNewCache && Context().Options().netscapeVersion == 61;
     const std::string key = LoadString(newCache ? IDS_PREF_NEWCACHE_DIRECTORY : IDS_PREF_CACHE_DIRECTORY);
     const char* fallbackSuffix = newCache ? "\\newcache" : "\\cache";
 
@@ -112,7 +102,7 @@ std::string BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS(const std::strin
     return result;
 }
 
-bool BaseNetscapeSettingsLoader::TestProfileExists(const std::string& path)
+bool BaseNetscapeSettingsLoader::TestProfileExists(const std::string& path) const
 {
     Trace("Entry - BaseNetscapeSettingsLoader::TestProfileExists()");
     Trace("         path = " + path);
@@ -124,9 +114,9 @@ bool BaseNetscapeSettingsLoader::TestProfileExists(const std::string& path)
     return found;
 }
 
-void BaseNetscapeSettingsLoader::ReportProfileNotFound(const std::string& profileName)
+void BaseNetscapeSettingsLoader::ReportProfileNotFound(const std::string& profileName) const
 {
-    Messages().ShowMessage(std::string(LoadString(IDS_PROFILE_NOT_FOUND)) + " " + profileName,
+    Context().Messages().ShowMessage(std::string(LoadString(IDS_PROFILE_NOT_FOUND)) + " " + profileName,
                            MessageIcon::Exclamation);
 }
 

@@ -23,15 +23,17 @@ namespace oriel {
 
 class BaseNetscapeSettingsLoader : public SettingsLoader {
 public:
+    using SettingsLoader::SettingsLoader;
+
     // The cache folder that the profile's prefs.js sets: "browser.cache.directory",
     // or "browser.newcache.directory" when `useNewCache` is set and the
     // Netscape version number is 61. Without such a setting (or without a
     // readable prefs.js), the profile folder + "\cache" ("\newcache").
-    static std::string GetCachePathFromPrefsJS(const std::string& profileFolder, bool useNewCache);
+    std::string GetCachePathFromPrefsJS(const std::string& profileFolder, bool useNewCache) const;
 
     // True when the path (a Windows path of the examined system) names an
     // existing file or folder.
-    static bool TestProfileExists(const std::string& path);
+    bool TestProfileExists(const std::string& path) const;
 
     // The first non-empty value of `key` in prefs.js text, its doubled
     // backslashes collapsed; empty when no line gives one.
@@ -39,11 +41,11 @@ public:
 
     // The host path of a Windows path of the examined system; empty optional
     // for relative, network and unmapped paths.
-    static std::optional<std::string> HostPath(const std::string& windowsPath);
+    std::optional<std::string> HostPath(const std::string& windowsPath) const;
 
 protected:
     // Shows "Netscape Profile data not found for profile named: NAME".
-    static void ReportProfileNotFound(const std::string& profileName);
+    void ReportProfileNotFound(const std::string& profileName) const;
 
     // Puts the profile at slot `count` and raises `count`, with its cache
     // folder (a Windows path of the examined system) mapped onto the host

@@ -1,6 +1,5 @@
 #include "loaders/ClientUrlCacheSettingsLoader.h"
 
-#include "app/TraceLog.h"
 #include "formats/ClientUrlCache.h"
 #include "loaders/IESettingsLoader.h"
 
@@ -11,9 +10,9 @@ void ClientUrlCacheSettingsLoader::Load(ProfileTable& profiles, int32_t& count)
     Trace("Entry - ClientUrlCacheSettingsLoader::Load()");
     if (count >= 0 && count < kMaxProfiles) {
         auto profile = std::make_unique<BrowserProfile>();
-        std::string folder = IESettingsLoader::CacheFolder();
+        std::string folder = IESettingsLoader(Context()).CacheFolder();
         IESettingsLoader::NameProfile(*profile, folder);
-        profile->cache = std::make_unique<ClientUrlCache>(profile.get(), folder);
+        profile->cache = std::make_unique<ClientUrlCache>(Context(), profile.get(), folder);
         profiles[size_t(count)] = std::move(profile);
         ++count;
     }
@@ -24,7 +23,7 @@ std::unique_ptr<CCache> ClientUrlCacheSettingsLoader::CreateCache(BrowserProfile
                                                                   const std::string& folder)
 {
     IESettingsLoader::NameProfile(profile, folder);
-    return std::make_unique<ClientUrlCache>(&profile, folder);
+    return std::make_unique<ClientUrlCache>(Context(), &profile, folder);
 }
 
 } // namespace oriel

@@ -9,6 +9,8 @@ namespace oriel {
 
 class ClientUrlCacheSettingsLoader : public SettingsLoader {
 public:
+    using SettingsLoader::SettingsLoader;
+
     void Load(ProfileTable& profiles, int32_t& count) override;
     std::unique_ptr<CCache> CreateCache(BrowserProfile& profile, const std::string& folder) override;
 };

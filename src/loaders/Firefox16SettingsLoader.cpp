@@ -1,6 +1,5 @@
 #include "loaders/Firefox16SettingsLoader.h"
 
-#include "app/TraceLog.h"
 #include "formats/NetscapeCacheMapCache.h"
 #include "platform/IniFile.h"
 #include "platform/WindowsSystem.h"
@@ -10,8 +9,8 @@ namespace oriel {
 void Firefox16SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
 {
     Trace("Entry - Firefox16SettingsLoader::Load()");
-    auto system = platform::System();
-    auto registry = platform::Registry();
+    auto system = Context().System();
+    auto registry = Context().Registry();
     auto roaming = system->KnownFolderWindowsPath(platform::KnownFolder::AppData, *registry);
     auto local = system->KnownFolderWindowsPath(platform::KnownFolder::LocalAppData, *registry);
 
@@ -65,7 +64,7 @@ void Firefox16SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
 
 std::unique_ptr<CCache> Firefox16SettingsLoader::CreateCache(BrowserProfile& profile, const std::string& folder)
 {
-    return std::make_unique<NetscapeCacheMapCache>(&profile, folder);
+    return std::make_unique<NetscapeCacheMapCache>(Context(), &profile, folder);
 }
 
 } // namespace oriel

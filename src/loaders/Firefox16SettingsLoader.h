@@ -10,6 +10,8 @@ namespace oriel {
 
 class Firefox16SettingsLoader : public BaseNetscapeSettingsLoader {
 public:
+    using BaseNetscapeSettingsLoader::BaseNetscapeSettingsLoader;
+
     void Load(ProfileTable& profiles, int32_t& count) override;
     // A NetscapeCacheMapCache for (profile, folder); the profile is left as it is.
     std::unique_ptr<CCache> CreateCache(BrowserProfile& profile, const std::string& folder) override;

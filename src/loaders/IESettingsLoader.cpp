@@ -1,7 +1,6 @@
 #include "loaders/IESettingsLoader.h"
 
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
 #include "formats/IECache.h"
 #include "formats/UrlCacheService.h"
 #include "platform/FileSystem.h"
@@ -10,27 +9,27 @@
 
 namespace oriel {
 
-std::string IESettingsLoader::ReadDirectoryValue()
+std::string IESettingsLoader::ReadDirectoryValue() const
 {
     std::string folder;
-    platform::Registry()->QueryString(platform::RootKey::LocalMachine, LoadString(IDS_IE_CACHE_PATHS_KEY),
+    Context().Registry()->QueryString(platform::RootKey::LocalMachine, LoadString(IDS_IE_CACHE_PATHS_KEY),
                                       "Directory", folder);
     if (!folder.empty() && folder.back() == '\\')
         folder.pop_back();
     return folder;
 }
 
-std::string IESettingsLoader::CacheFolder()
+std::string IESettingsLoader::CacheFolder() const
 {
     std::string value = ReadDirectoryValue();
     if (!value.empty()) {
-        if (auto host = platform::MapWindowsPath(value))
+        if (auto host = Context().MapWindowsPath(value))
             return *host;
     }
     // The registry names no folder on this host (the value is missing, or a
     // path that does not map): the examined user's own cache folder, which
     // is where the URL-cache service reads.
-    auto service = UrlCacheService::ForExaminedUser();
+    auto service = UrlCacheService::ForExaminedUser(Context());
     auto attributes = platform::GetFileAttributes(service->ContentFolder());
     if (!service->ContentFolder().empty() && attributes && attributes->isDirectory)
         return service->ContentFolder();
@@ -51,7 +50,7 @@ void IESettingsLoader::Load(ProfileTable& profiles, int32_t& count)
         auto profile = std::make_unique<BrowserProfile>();
         std::string folder = CacheFolder();
         NameProfile(*profile, folder);
-        profile->cache = std::make_unique<IECache>(profile.get(), folder);
+        profile->cache = std::make_unique<IECache>(Context(), profile.get(), folder);
         profiles[size_t(count)] = std::move(profile);
         ++count;
     }
@@ -61,7 +60,7 @@ void IESettingsLoader::Load(ProfileTable& profiles, int32_t& count)
 std::unique_ptr<CCache> IESettingsLoader::CreateCache(BrowserProfile& profile, const std::string& folder)
 {
     NameProfile(profile, folder);
-    return std::make_unique<IECache>(&profile, folder);
+    return std::make_unique<IECache>(Context(), &profile, folder);
 }
 
 } // namespace oriel

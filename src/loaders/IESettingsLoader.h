@@ -10,19 +10,21 @@ namespace oriel {
 
 class IESettingsLoader : public SettingsLoader {
 public:
+    using SettingsLoader::SettingsLoader;
+
     void Load(ProfileTable& profiles, int32_t& count) override;
     std::unique_ptr<CCache> CreateCache(BrowserProfile& profile, const std::string& folder) override;
 
     // "Directory" of HKLM\Software\Microsoft\Windows\CurrentVersion\Internet
     // Settings\Cache\Paths, less one trailing backslash; empty when the value
     // cannot be read. A Windows path.
-    static std::string ReadDirectoryValue();
+    std::string ReadDirectoryValue() const;
 
     // The cache folder as a host path: the "Directory" value mapped onto the
     // examined system; when the registry gives no usable folder, the
     // "Content.IE5" folder of the examined user's Temporary Internet Files,
     // where that exists; otherwise empty.
-    static std::string CacheFolder();
+    std::string CacheFolder() const;
 
     // Sets the profile's cache folder and both its names ("Internet Explorer
     // Cache").

@@ -1,6 +1,5 @@
 #include "loaders/NSRegistry.h"
 
-#include "app/TraceLog.h"
 #include "platform/ByteReader.h"
 #include "platform/FileSystem.h"
 

@@ -22,6 +22,8 @@
 // read past its end nor hang the reader.
 #pragma once
 
+#include "platform/LogSink.h"
+
 #include <cstdint>
 #include <fstream>
 #include <functional>
@@ -37,7 +39,11 @@ public:
     static constexpr uint32_t kRootOffset = 130;
     static constexpr uint32_t kDescriptorSize = 32;
 
-    CNSRegistry() = default;
+    // Trace lines go to `log` when one is given.
+    explicit CNSRegistry(platform::LogSink* log = nullptr)
+        : log_(log)
+    {
+    }
     ~CNSRegistry();
     CNSRegistry(const CNSRegistry&) = delete;
     CNSRegistry& operator=(const CNSRegistry&) = delete;
@@ -57,6 +63,9 @@ public:
     bool GetValue(std::string_view keyPath, std::string_view name, std::string& out);
 
 private:
+    void Trace(std::string_view text) const { platform::WriteLog(log_, text); }
+
+    platform::LogSink* log_ = nullptr;
     struct Descriptor {
         uint32_t nameOffset = 0;
         uint16_t nameLength = 0;

@@ -1,7 +1,6 @@
 #include "loaders/Netscape40SettingsLoader.h"
 
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
 #include "formats/NetscapeFatDBCache.h"
 #include "platform/RegistryReader.h"
 
@@ -12,7 +11,7 @@ namespace oriel {
 void Netscape40SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
 {
     Trace("Entry - Netscape40SettingsLoader::Load()");
-    auto registry = platform::Registry();
+    auto registry = Context().Registry();
     const std::string listKey = std::string(LoadString(IDS_NETSCAPE_NAVIGATOR_KEY)) + LoadString(IDS_USERS) + "\\";
     std::vector<std::string> names;
     registry->EnumSubkeys(platform::RootKey::LocalMachine, listKey, names);
@@ -37,7 +36,7 @@ void Netscape40SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
 
 std::unique_ptr<CCache> Netscape40SettingsLoader::CreateCache(BrowserProfile& profile, const std::string& folder)
 {
-    return std::make_unique<NetscapeFatDBCache>(&profile, folder);
+    return std::make_unique<NetscapeFatDBCache>(Context(), &profile, folder);
 }
 
 } // namespace oriel

@@ -1,7 +1,6 @@
 #include "loaders/Netscape45SettingsLoader.h"
 
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
 #include "formats/NetscapeCacheDBCache.h"
 #include "loaders/NSRegistry.h"
 #include "platform/WindowsSystem.h"
@@ -13,13 +12,13 @@ namespace oriel {
 void Netscape45SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
 {
     Trace("Entry - Netscape45SettingsLoader::Load()");
-    auto windows = platform::System()->KnownFolderWindowsPath(platform::KnownFolder::Windows, *platform::Registry());
+    auto windows = Context().System()->KnownFolderWindowsPath(platform::KnownFolder::Windows, *Context().Registry());
     if (!windows) {
         Trace("         GetWindowsDirectory() fails");
         Trace("Exit - Netscape45SettingsLoader::Load()");
         return;
     }
-    CNSRegistry registry;
+    CNSRegistry registry(&Context().Log());
     auto file = HostPath(*windows + "\\nsreg.dat");
     std::vector<std::string> names;
     if (file && registry.Open(*file)) {
@@ -44,7 +43,7 @@ void Netscape45SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
 
 std::unique_ptr<CCache> Netscape45SettingsLoader::CreateCache(BrowserProfile& profile, const std::string& folder)
 {
-    return std::make_unique<NetscapeCacheDBCache>(&profile, folder);
+    return std::make_unique<NetscapeCacheDBCache>(Context(), &profile, folder);
 }
 
 } // namespace oriel

@@ -1,6 +1,5 @@
 #include "loaders/Netscape60SettingsLoader.h"
 
-#include "app/TraceLog.h"
 #include "formats/NetscapeCacheMapCache.h"
 #include "loaders/NSRegistry.h"
 #include "platform/WindowsSystem.h"
@@ -16,11 +15,11 @@ void Netscape60SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
     // profile reads the new-cache setting.
     bool newCache = true;
 
-    auto roaming = platform::System()->KnownFolderWindowsPath(platform::KnownFolder::AppData, *platform::Registry());
+    auto roaming = Context().System()->KnownFolderWindowsPath(platform::KnownFolder::AppData, *Context().Registry());
     std::optional<std::string> file;
     if (roaming)
         file = HostPath(*roaming + "\\Mozilla\\registry.dat");
-    CNSRegistry registry;
+    CNSRegistry registry(&Context().Log());
     if (file && count >= 0 && count < kMaxProfiles && registry.Open(*file)) {
         std::string base = kUsersProfilesKey;
         std::vector<std::string> found;
@@ -55,7 +54,7 @@ void Netscape60SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
 
 std::unique_ptr<CCache> Netscape60SettingsLoader::CreateCache(BrowserProfile& profile, const std::string& folder)
 {
-    return std::make_unique<NetscapeCacheMapCache>(&profile, folder);
+    return std::make_unique<NetscapeCacheMapCache>(Context(), &profile, folder);
 }
 
 } // namespace oriel

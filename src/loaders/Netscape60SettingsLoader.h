@@ -10,6 +10,8 @@ namespace oriel {
 
 class Netscape60SettingsLoader : public BaseNetscapeSettingsLoader {
 public:
+    using BaseNetscapeSettingsLoader::BaseNetscapeSettingsLoader;
+
     // Where the profile list stands: the key path that older releases
     // used, and the one that Mozilla's own registry files hold (their
     // "Users" key is empty). The first one that exists is read.

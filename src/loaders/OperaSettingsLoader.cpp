@@ -1,7 +1,6 @@
 #include "loaders/OperaSettingsLoader.h"
 
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
 #include "formats/OperaCache.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
@@ -11,18 +10,18 @@ namespace oriel {
 
 namespace {
 
-std::optional<std::string> HostPath(const std::string& windowsPath)
+std::optional<std::string> HostPath(const AppContext& context, const std::string& windowsPath)
 {
     if (!platform::IsWindowsAbsolutePath(windowsPath))
         return std::nullopt;
-    return platform::MapWindowsPath(windowsPath);
+    return context.MapWindowsPath(windowsPath);
 }
 
 } // namespace
 
-std::string OperaSettingsLoader::FindCacheFolder()
+std::string OperaSettingsLoader::FindCacheFolder() const
 {
-    auto registry = platform::Registry();
+    auto registry = Context().Registry();
     std::string operaFolder;
     const bool registered = registry->QueryString(platform::RootKey::LocalMachine, LoadString(IDS_OPERA_APP_PATH_KEY),
                                                   LoadString(IDS_OPERA_PATH_VALUE), operaFolder) >= 0;
@@ -30,7 +29,7 @@ std::string OperaSettingsLoader::FindCacheFolder()
         // A trailing backslash in the folder is kept, as Opera's own
         // lookup keeps it.
         platform::IniFile ini;
-        if (auto host = HostPath(operaFolder + "\\" + LoadString(IDS_OPERA_INI_FILE)))
+        if (auto host = HostPath(Context(), operaFolder + "\\" + LoadString(IDS_OPERA_INI_FILE)))
             ini.Load(*host);
         if (ini.GetInt("System", "Multi User", 1) == 0) {
             std::string folder = ini.GetString("User Prefs", "Cache Directory4", "", 259);
@@ -38,11 +37,11 @@ std::string OperaSettingsLoader::FindCacheFolder()
         }
     }
     auto roaming =
-        platform::System()->KnownFolderWindowsPath(platform::KnownFolder::AppData, *platform::Registry());
+        Context().System()->KnownFolderWindowsPath(platform::KnownFolder::AppData, *Context().Registry());
     if (!roaming)
         return {};
     std::string folder = *roaming + "\\Opera\\Opera\\profile\\cache4";
-    auto host = HostPath(folder);
+    auto host = HostPath(Context(), folder);
     return host && platform::GetFileAttributes(*host) ? folder : std::string();
 }
 
@@ -54,7 +53,7 @@ void OperaSettingsLoader::Load(ProfileTable& profiles, int32_t& count)
         // A single-user folder is taken without an existence test; one that
         // does not lie on the examined system leaves the profile without a
         // folder, and its decode reports that no index is there.
-        LoadProfile(HostPath(folder).value_or(std::string()), profiles, count);
+        LoadProfile(HostPath(Context(), folder).value_or(std::string()), profiles, count);
     }
     Trace("Exit - OperaSettingsLoader::Load()");
 }
@@ -76,7 +75,7 @@ void OperaSettingsLoader::LoadProfile(const std::string& cacheFolder, ProfileTab
 
 std::unique_ptr<CCache> OperaSettingsLoader::CreateCache(BrowserProfile& profile, const std::string& folder)
 {
-    return std::make_unique<OperaCache>(&profile, folder);
+    return std::make_unique<OperaCache>(Context(), &profile, folder);
 }
 
 } // namespace oriel

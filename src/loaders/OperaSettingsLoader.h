@@ -15,6 +15,8 @@ namespace oriel {
 
 class OperaSettingsLoader : public SettingsLoader {
 public:
+    using SettingsLoader::SettingsLoader;
+
     void Load(ProfileTable& profiles, int32_t& count) override;
     // Appends the profile "Opera Cache" on `cacheFolder` (a host path) while
     // fewer than 256 profiles are there.
@@ -24,7 +26,7 @@ public:
 
     // The cache folder as the examined system names it (a Windows path);
     // empty when Opera keeps none that this loader can find.
-    static std::string FindCacheFolder();
+    std::string FindCacheFolder() const;
 };
 
 } // namespace oriel

@@ -1,14 +1,7 @@
 #include "model/BrowserSettings.h"
 
-#include "app/CacheApp.h"
-#include "app/TraceLog.h"
-#include "loaders/Firefox16SettingsLoader.h"
-#include "loaders/IESettingsLoader.h"
-#include "loaders/Netscape40SettingsLoader.h"
-#include "loaders/Netscape45SettingsLoader.h"
-#include "loaders/Netscape60SettingsLoader.h"
-#include "loaders/OperaSettingsLoader.h"
-#include "model/CacheFolder.h"
+#include "app/AppContext.h"
+#include "model/SettingsLoader.h"
 #include "platform/FileSystem.h"
 #include "platform/WindowsSystem.h"
 
@@ -18,59 +11,26 @@ namespace oriel {
 
 namespace {
 
-const AppOptions& CurrentOptions()
-{
-    static const AppOptions defaults;
-    CCacheApp* app = CCacheApp::Instance();
-    return app ? app->Options() : defaults;
-}
-
 // The folder option is a host folder, or a Windows path when it came from
 // the examined system's registry; the latter is mapped onto the system.
-std::string HostFolder(const std::string& folder)
+std::string HostFolder(const AppContext& context, const std::string& folder)
 {
     if (platform::IsWindowsAbsolutePath(folder))
-        return platform::MapWindowsPath(folder).value_or(std::string());
+        return context.MapWindowsPath(folder).value_or(std::string());
     return folder;
-}
-
-template <typename Loader>
-std::unique_ptr<SettingsLoader> MakeLoader()
-{
-    return std::make_unique<Loader>();
 }
 
 } // namespace
 
-const std::vector<CBrowserSettings::LoaderFactory>& CBrowserSettings::ProfileLoaders()
-{
-    // Each browser family adds its loader here as it lands, in this order:
-    //   Firefox16SettingsLoader, Netscape60SettingsLoader,
-    //   Netscape45SettingsLoader, Netscape40SettingsLoader,
-    //   OperaSettingsLoader.
-    // Internet Explorer is not one of them: LoadIEProfiles appends it last.
-    static const std::vector<LoaderFactory> loaders = {
-        &MakeLoader<Firefox16SettingsLoader>,
-        &MakeLoader<Netscape60SettingsLoader>,
-        &MakeLoader<Netscape45SettingsLoader>,
-        &MakeLoader<Netscape40SettingsLoader>,
-        &MakeLoader<OperaSettingsLoader>,
-    };
-    return loaders;
-}
-
-CBrowserSettings::CBrowserSettings()
-    : CBrowserSettings(CurrentOptions())
+CBrowserSettings::CBrowserSettings(const AppContext& context, const CacheCatalog& catalog)
+    : CBrowserSettings(context, catalog, catalog.profileLoaders)
 {
 }
 
-CBrowserSettings::CBrowserSettings(const AppOptions& options)
-    : CBrowserSettings(options, ProfileLoaders())
-{
-}
-
-CBrowserSettings::CBrowserSettings(const AppOptions& options, std::vector<LoaderFactory> loaders)
-    : options_(&options)
+CBrowserSettings::CBrowserSettings(const AppContext& context, const CacheCatalog& catalog,
+                                   std::vector<LoaderFactory> loaders)
+    : context_(context)
+    , catalog_(catalog)
     , loaders_(std::move(loaders))
 {
     ReloadProfiles();
@@ -100,9 +60,9 @@ BrowserProfile* CBrowserSettings::GetProfile(int32_t slot) const
 void CBrowserSettings::ReloadProfiles()
 {
     Clear();
-    if (options_->useProfiles == kModeAllBrowsers)
+    if (context_.Options().useProfiles == kModeAllBrowsers)
         LoadProfiles();
-    if (options_->useProfiles != kModeFolderOnly)
+    if (context_.Options().useProfiles != kModeFolderOnly)
         LoadIEProfiles();
     if (count_ == 0)
         SingleCache();
@@ -112,36 +72,38 @@ void CBrowserSettings::ReloadProfiles()
 
 void CBrowserSettings::LoadProfiles()
 {
-    Trace("Entry - CBrowserSettings::LoadProfiles()");
+    context_.Trace("Entry - CBrowserSettings::LoadProfiles()");
     for (LoaderFactory factory : loaders_) {
         if (count_ >= kMaxProfiles)
             break;
         std::unique_ptr<SettingsLoader> loader;
         try {
-            loader = factory();
+            loader = factory(context_);
         } catch (const std::bad_alloc&) {
             continue;
         }
         if (loader)
             loader->Load(profiles_, count_);
     }
-    Trace("Exit - CBrowserSettings::LoadProfiles()");
+    context_.Trace("Exit - CBrowserSettings::LoadProfiles()");
 }
 
 void CBrowserSettings::LoadIEProfiles()
 {
     if (count_ > kMaxProfiles - 1)
         return;
-    IESettingsLoader loader;
-    loader.Load(profiles_, count_);
+    if (!catalog_.ieLoader)
+        return;
+    if (std::unique_ptr<SettingsLoader> loader = catalog_.ieLoader(context_))
+        loader->Load(profiles_, count_);
 }
 
 void CBrowserSettings::SingleCache()
 {
-    Trace("Entry - CBrowserSettings::SingleCache()");
+    context_.Trace("Entry - CBrowserSettings::SingleCache()");
     if (count_ == 0) {
         auto profile = std::make_unique<BrowserProfile>();
-        const std::string& folder = options_->cacheFolder;
+        const std::string& folder = context_.Options().cacheFolder;
         profile->profileName = folder.empty() ? "Cache Folder" : folder;
         profile->displayName = profile->profileName;
         BrowserProfile& ref = *profile;
@@ -149,25 +111,25 @@ void CBrowserSettings::SingleCache()
         LoadSingleCache(ref);
         ++count_;
     }
-    Trace("Exit - CBrowserSettings::SingleCache()");
+    context_.Trace("Exit - CBrowserSettings::SingleCache()");
 }
 
 CCache* CBrowserSettings::LoadSingleCache(BrowserProfile& profile)
 {
-    Trace("Entry  - CBrowserSettings::LoadSingleCache()");
-    std::string folder = HostFolder(options_->cacheFolder);
+    context_.Trace("Entry  - CBrowserSettings::LoadSingleCache()");
+    std::string folder = HostFolder(context_, context_.Options().cacheFolder);
     profile.cache.reset();
     // An empty folder names no folder at all (RecognizeCacheFolder says so).
-    const CacheFormat* format = RecognizeCacheFolder(folder);
+    const CacheFormat* format = catalog_.Recognize(folder);
     if (format) {
         if (format->loader) {
-            std::unique_ptr<SettingsLoader> loader = format->loader();
+            std::unique_ptr<SettingsLoader> loader = format->loader(context_);
             profile.cache = loader->CreateCache(profile, folder);
         } else {
-            profile.cache = format->create(&profile, folder);
+            profile.cache = format->create(context_, &profile, folder);
         }
     }
-    Trace("Exit  - CBrowserSettings::LoadSingleCache()");
+    context_.Trace("Exit  - CBrowserSettings::LoadSingleCache()");
     return profile.cache.get();
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "model/BrowserProfile.h"
+#include "model/CacheCatalog.h"
 
 #include <cstdint>
 #include <memory>
@@ -12,6 +13,7 @@
 
 namespace oriel {
 
+class AppContext;
 struct AppOptions;
 class SettingsLoader;
 
@@ -25,19 +27,18 @@ enum ViewHintEnum : int32_t {
 
 class CBrowserSettings {
 public:
-    using LoaderFactory = std::unique_ptr<SettingsLoader> (*)();
+    using LoaderFactory = oriel::LoaderFactory;
 
     // The display modes of "UseProfiles".
     static constexpr int kModeAllBrowsers = 0;
     static constexpr int kModeIEOnly = 1;
     static constexpr int kModeFolderOnly = 2;
 
-    // Over the application's options (defaults when there is no application).
-    CBrowserSettings();
-    // Over the given options, read again at every reload.
-    explicit CBrowserSettings(const AppOptions& options);
-    // With another list of non-Microsoft loaders than ProfileLoaders().
-    CBrowserSettings(const AppOptions& options, std::vector<LoaderFactory> loaders);
+    // Over the context's options, read again at every reload, with the
+    // formats and loaders of `catalog`.
+    CBrowserSettings(const AppContext& context, const CacheCatalog& catalog);
+    // With another list of non-Microsoft loaders than the catalog's.
+    CBrowserSettings(const AppContext& context, const CacheCatalog& catalog, std::vector<LoaderFactory> loaders);
     ~CBrowserSettings();
     CBrowserSettings(const CBrowserSettings&) = delete;
     CBrowserSettings& operator=(const CBrowserSettings&) = delete;
@@ -58,14 +59,13 @@ public:
     int32_t GetCount() const { return count_; }
     BrowserProfile* GetProfile(int32_t slot) const;
     BrowserProfile* GetDefaultProfile() const { return defaultProfile_; }
-
-    // The non-Microsoft loaders, in the order their profiles are listed.
-    static const std::vector<LoaderFactory>& ProfileLoaders();
+    const AppContext& Context() const { return context_; }
 
 private:
     void Clear();
 
-    const AppOptions* options_;
+    const AppContext& context_;
+    const CacheCatalog& catalog_;
     std::vector<LoaderFactory> loaders_;
     ProfileTable profiles_;
     int32_t count_ = 0;

@@ -1,7 +1,5 @@
 #include "model/Cache.h"
 
-#include "app/Messages.h"
-#include "app/TraceLog.h"
 #include "model/Progress.h"
 
 namespace oriel {
@@ -32,8 +30,9 @@ void CNamedCacheItemArray::Add(std::unique_ptr<CCacheItem> item)
 
 // ---------------------------------------------------------------------------
 
-CCache::CCache(BrowserProfile* profile, std::string folder)
-    : folder_(std::move(folder))
+CCache::CCache(const AppContext& context, BrowserProfile* profile, std::string folder)
+    : context_(context)
+    , folder_(std::move(folder))
     , profile_(profile)
 {
 }
@@ -200,7 +199,7 @@ CNamedCacheItemArray* CCache::GetGroup(int32_t index) const
 void CCache::ShowMessage(const std::string& text) const
 {
     if (showMessages_)
-        Messages().ShowMessage(text, MessageIcon::Exclamation);
+        context_.Messages().ShowMessage(text, MessageIcon::Exclamation);
 }
 
 void CCache::ProgressSetRange(int32_t total)

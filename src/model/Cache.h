@@ -2,6 +2,7 @@
 // index, and the items of the last decode grouped by server name.
 #pragma once
 
+#include "app/AppContext.h"
 #include "model/CacheItem.h"
 #include "platform/OwnerWindow.h"
 
@@ -40,7 +41,7 @@ private:
 
 class CCache {
 public:
-    CCache(BrowserProfile* profile, std::string folder);
+    CCache(const AppContext& context, BrowserProfile* profile, std::string folder);
     virtual ~CCache();
     CCache(const CCache&) = delete;
     CCache& operator=(const CCache&) = delete;
@@ -81,6 +82,9 @@ public:
     void RequestStop() { stop_ = true; }
     bool StopRequested() const { return stop_; }
 
+    // The options, examined system, message sink and trace log this cache
+    // works with.
+    const AppContext& Context() const { return context_; }
     const std::string& GetFolder() const { return folder_; }
     int32_t GetFolderLength() const { return int32_t(folder_.size()); }
     int32_t GetGroupCount() const { return int32_t(groups_.size()); }
@@ -102,6 +106,7 @@ protected:
     }
     // Shows `text` with the exclamation icon when show-messages is on.
     void ShowMessage(const std::string& text) const;
+    void Trace(std::string_view text) const { context_.Trace(text); }
     // Progress helpers that do nothing without a progress target.
     void ProgressSetRange(int32_t total);
     void ProgressSetPos(int32_t position);
@@ -126,6 +131,7 @@ private:
     // never ask do not pay for it.
     mutable std::unordered_set<std::string, TextHash, std::equal_to<>> cacheNames_;
     mutable bool cacheNamesBuilt_ = false;
+    const AppContext& context_;
     std::string folder_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> decoded_{false};

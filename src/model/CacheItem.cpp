@@ -1,6 +1,5 @@
 #include "model/CacheItem.h"
 
-#include "app/TraceLog.h"
 #include "filters/ContentDecoders.h"
 #include "model/Cache.h"
 #include "model/MimeTypes.h"
@@ -228,6 +227,24 @@ void CCacheItem::ParseHeaders(std::string_view text)
     }
 }
 
+void CCacheItem::Trace(std::string_view text) const
+{
+    if (owner_)
+        owner_->Context().Trace(text);
+}
+
+platform::LogSink* CCacheItem::Log() const
+{
+    return owner_ ? &owner_->Context().Log() : nullptr;
+}
+
+std::shared_ptr<const platform::RegistryReader> CCacheItem::Registry() const
+{
+    if (owner_)
+        return owner_->Context().Registry();
+    return std::make_shared<const platform::NullRegistryReader>();
+}
+
 int CCacheItem::Decompress(const std::string& source, const std::string& destination)
 {
     if (contentEncoding_ != kEncodingGzip && contentEncoding_ != kEncodingCompress &&
@@ -242,16 +259,16 @@ int CCacheItem::Decompress(const std::string& source, const std::string& destina
     }
     int result;
     if (contentEncoding_ == kEncodingGzip) {
-        result = GunzipFile(source, size_, destination);
+        result = GunzipFile(source, size_, destination, kMaxDecodedBytes, Log());
     } else {
         // deflate (and compress, which servers send as deflate): a zlib
         // stream, or raw deflate; data that is neither goes through the gz
         // reader, which decodes gzip data and passes anything else unchanged.
         auto bytes = platform::ReadFile(source, size_ > 0 ? uint64_t(size_) : uint64_t(INT32_MAX));
-        result = bytes ? InflateToFile(bytes->data(), bytes->size(), destination, true) : -1;
+        result = bytes ? InflateToFile(bytes->data(), bytes->size(), destination, true, kMaxDecodedBytes, Log()) : -1;
         if (result != 0 && std::filesystem::file_size(destination, ec) == 0 && !ec) {
             ::unlink(destination.c_str());
-            result = GzReadFile(source, size_, destination);
+            result = GzReadFile(source, size_, destination, kMaxDecodedBytes, Log());
         }
     }
     if (result == 0)
@@ -279,7 +296,7 @@ std::string CCacheItem::FindExtension(std::string_view bodyFileName)
         ext = ExtensionOf(path);
     }
     if (ext.empty() && contentType_)
-        ExtensionForType(*contentType_, ext);
+        ExtensionForType(*Registry(), *contentType_, ext);
     return ext;
 }
 

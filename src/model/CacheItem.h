@@ -2,6 +2,9 @@
 // MIME type, three dates and the stored HTTP response headers.
 #pragma once
 
+#include "platform/LogSink.h"
+#include "platform/RegistryReader.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -100,6 +103,13 @@ protected:
     {
         return t ? std::optional<std::string>(std::string(*t)) : std::nullopt;
     }
+
+    // Trace lines go to the owning cache's log; an item without a cache logs
+    // nothing.
+    void Trace(std::string_view text) const;
+    platform::LogSink* Log() const;
+    // The examined system's registry (an empty one without a cache).
+    std::shared_ptr<const platform::RegistryReader> Registry() const;
 
     CCache* owner_;
     int32_t recordKey_;

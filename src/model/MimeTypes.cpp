@@ -6,14 +6,14 @@
 
 namespace oriel {
 
-int ExtensionForType(std::string_view contentType, std::string& out)
+int ExtensionForType(const platform::RegistryReader& registry, std::string_view contentType, std::string& out)
 {
     if (contentType.empty())
         return -1;
     // Read into a text of our own: an empty value must not clear `out`.
     std::string registered;
     std::string key = "MIME\\Database\\Content Type\\" + std::string(contentType);
-    int result = platform::Registry()->QueryString(platform::RootKey::ClassesRoot, key, "Extension", registered);
+    int result = registry.QueryString(platform::RootKey::ClassesRoot, key, "Extension", registered);
     if (result >= 0 && !registered.empty()) {
         out = registered;
         return result;

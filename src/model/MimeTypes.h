@@ -1,16 +1,18 @@
 // The file extension registered for a MIME type.
 #pragma once
 
+#include "platform/RegistryReader.h"
+
 #include <string>
 #include <string_view>
 
 namespace oriel {
 
 // Reads "Extension" of HKEY_CLASSES_ROOT\MIME\Database\Content Type\<type>
-// on the examined system; when that gives nothing, the host's MIME database
+// of the examined system's `registry`; when that gives nothing, the host's MIME database
 // supplies the preferred suffix. On success `out` holds the extension with
 // its leading dot and the result is positive; otherwise `out` is left as it
 // was and the result is -1.
-int ExtensionForType(std::string_view contentType, std::string& out);
+int ExtensionForType(const platform::RegistryReader& registry, std::string_view contentType, std::string& out);
 
 } // namespace oriel

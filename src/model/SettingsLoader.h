@@ -3,6 +3,7 @@
 // deletes it; a loader holds no state between calls.
 #pragma once
 
+#include "app/AppContext.h"
 #include "model/BrowserProfile.h"
 
 #include <cstdint>
@@ -13,6 +14,10 @@ namespace oriel {
 
 class SettingsLoader {
 public:
+    explicit SettingsLoader(const AppContext& context)
+        : context_(context)
+    {
+    }
     virtual ~SettingsLoader() = default;
 
     // Appends this family's profiles at slot `count`, each fully built
@@ -22,6 +27,15 @@ public:
 
     // A new cache object for the profile and folder, or null.
     virtual std::unique_ptr<CCache> CreateCache(BrowserProfile& profile, const std::string& folder) = 0;
+
+    // The options, examined system, message sink and trace log to work with.
+    const AppContext& Context() const { return context_; }
+
+protected:
+    void Trace(std::string_view text) const { context_.Trace(text); }
+
+private:
+    const AppContext& context_;
 };
 
 } // namespace oriel

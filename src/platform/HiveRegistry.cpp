@@ -1,6 +1,5 @@
 #include "platform/HiveRegistry.h"
 
-#include "app/Messages.h"
 #include "platform/ByteReader.h"
 #include "platform/CaseFold.h"
 
@@ -51,11 +50,10 @@ std::string ErrnoText(int err)
     return err ? std::string(std::strerror(err)) : std::string("unknown error");
 }
 
-void WarnUnreadable(const std::string& path, const std::string& why)
+void WarnUnreadable(std::string* problem, const std::string& path, const std::string& why)
 {
-    Messages().ShowMessage("The registry hive \"" + path + "\" cannot be read (" + why +
-                               "); none of its keys or values are used.",
-                           MessageIcon::Exclamation);
+    if (problem)
+        *problem = "The registry hive \"" + path + "\" cannot be read (" + why + "); none of its keys or values are used.";
 }
 
 } // namespace
@@ -141,12 +139,12 @@ std::string HiveRegistry::CheckHiveHeader(std::string_view bytes, uint64_t fileS
 }
 
 std::shared_ptr<HiveRegistry> HiveRegistry::Open(const std::string& hivePath, RootKey root,
-                                                 std::string_view mountPath)
+                                                 std::string_view mountPath, std::string* problem)
 {
     // O_NONBLOCK: a FIFO given as the hive must not block the open; it is refused below.
     int fd = ::open(hivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        WarnUnreadable(hivePath, ErrnoText(errno));
+        WarnUnreadable(problem, hivePath, ErrnoText(errno));
         return nullptr;
     }
     struct stat st {};
@@ -165,7 +163,7 @@ std::shared_ptr<HiveRegistry> HiveRegistry::Open(const std::string& hivePath, Ro
         got = ssize_t(done);
     } else {
         ::close(fd);
-        WarnUnreadable(hivePath, "not a regular file");
+        WarnUnreadable(problem, hivePath, "not a regular file");
         return nullptr;
     }
     ::close(fd);
@@ -173,9 +171,9 @@ std::shared_ptr<HiveRegistry> HiveRegistry::Open(const std::string& hivePath, Ro
 
     // libhivex is robust against most damage, but a hive whose bins run
     // past the end of the file is refused here rather than half read.
-    std::string problem = CheckHiveHeader(header, uint64_t(st.st_size));
-    if (!problem.empty()) {
-        WarnUnreadable(hivePath, problem);
+    std::string damage = CheckHiveHeader(header, uint64_t(st.st_size));
+    if (!damage.empty()) {
+        WarnUnreadable(problem, hivePath, damage);
         return nullptr;
     }
 
@@ -183,12 +181,12 @@ std::shared_ptr<HiveRegistry> HiveRegistry::Open(const std::string& hivePath, Ro
     errno = 0;
     impl->hive = hivex_open(hivePath.c_str(), 0);
     if (!impl->hive) {
-        WarnUnreadable(hivePath, "not a valid hive: " + ErrnoText(errno));
+        WarnUnreadable(problem, hivePath, "not a valid hive: " + ErrnoText(errno));
         return nullptr;
     }
     impl->rootNode = hivex_root(impl->hive);
     if (!impl->rootNode) {
-        WarnUnreadable(hivePath, "the root key is damaged");
+        WarnUnreadable(problem, hivePath, "the root key is damaged");
         return nullptr;
     }
     return std::shared_ptr<HiveRegistry>(new HiveRegistry(hivePath, root, mountPath, std::move(impl)));

@@ -20,9 +20,10 @@ public:
     // Opens the hive at `hivePath`. Its root key stands as `mountPath` under
     // `root` for QueryString and EnumSubkeys (SOFTWARE: LocalMachine,
     // "Software"; NTUSER.DAT: CurrentUser, ""). A missing, truncated or
-    // corrupt hive shows one warning naming the file and yields nullptr.
+    // corrupt hive yields nullptr, with the warning that names the file in
+    // `problem` for the caller to show.
     static std::shared_ptr<HiveRegistry> Open(const std::string& hivePath, RootKey root,
-                                              std::string_view mountPath);
+                                              std::string_view mountPath, std::string* problem = nullptr);
     ~HiveRegistry() override;
     HiveRegistry(const HiveRegistry&) = delete;
     HiveRegistry& operator=(const HiveRegistry&) = delete;

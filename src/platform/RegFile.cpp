@@ -1,6 +1,5 @@
 #include "platform/RegFile.h"
 
-#include "app/Messages.h"
 
 #include <QString>
 
@@ -446,11 +445,11 @@ bool DecodeFile(std::string_view bytes, std::string& text, std::string& error)
     return true;
 }
 
-void Warn(const std::string& fileName, const std::string& why)
+bool Warn(std::string* problem, const std::string& fileName, const std::string& why)
 {
-    Messages().ShowMessage("The registry file \"" + fileName + "\" cannot be used (" + why +
-                               "); none of its keys or values are read.",
-                           MessageIcon::Exclamation);
+    if (problem)
+        *problem = "The registry file \"" + fileName + "\" cannot be used (" + why + "); none of its keys or values are read.";
+    return false;
 }
 
 bool Parse(std::string_view bytes, std::vector<Op>& ops, std::string& error)
@@ -478,12 +477,13 @@ bool RegFile::Check(std::string_view bytes, std::string* error)
     return ok;
 }
 
-bool RegFile::ApplyBytes(std::string_view bytes, const std::string& fileName, MemoryRegistry& registry)
+bool RegFile::ApplyBytes(std::string_view bytes, const std::string& fileName, MemoryRegistry& registry,
+                         std::string* problem)
 {
     std::vector<Op> ops;
     std::string error;
     if (!Parse(bytes, ops, error)) {
-        Warn(fileName, error);
+        Warn(problem, fileName, error);
         return false;
     }
     for (Op& op : ops) {
@@ -505,30 +505,30 @@ bool RegFile::ApplyBytes(std::string_view bytes, const std::string& fileName, Me
     return true;
 }
 
-bool RegFile::Apply(const std::string& path, MemoryRegistry& registry)
+bool RegFile::Apply(const std::string& path, MemoryRegistry& registry, std::string* problem)
 {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        Warn(path, std::strerror(errno));
+        Warn(problem, path, std::strerror(errno));
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        Warn(path, "not a regular file");
+        Warn(problem, path, "not a regular file");
         return false;
     }
     if (uint64_t(st.st_size) > kMaxFileSize) {
-        Warn(path, "the file is too large");
+        Warn(problem, path, "the file is too large");
         return false;
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        Warn(path, "it cannot be opened");
+        Warn(problem, path, "it cannot be opened");
         return false;
     }
     std::string bytes(size_t(st.st_size), '\0');
     in.read(bytes.data(), std::streamsize(bytes.size()));
     bytes.resize(size_t(in.gcount()));
-    return ApplyBytes(bytes, path, registry);
+    return ApplyBytes(bytes, path, registry, problem);
 }
 
 } // namespace oriel::platform

@@ -17,12 +17,14 @@ namespace oriel::platform {
 class RegFile {
 public:
     // Reads the export at `path` (a host path) and applies it to `registry`.
-    // Returns false, leaving `registry` as it was, after one warning.
-    static bool Apply(const std::string& path, MemoryRegistry& registry);
+    // Returns false, leaving `registry` as it was, with the warning to show
+    // in `problem`.
+    static bool Apply(const std::string& path, MemoryRegistry& registry, std::string* problem = nullptr);
 
     // The same for the file's bytes already read; `fileName` names the file
     // in the warning.
-    static bool ApplyBytes(std::string_view bytes, const std::string& fileName, MemoryRegistry& registry);
+    static bool ApplyBytes(std::string_view bytes, const std::string& fileName, MemoryRegistry& registry,
+                           std::string* problem = nullptr);
 
     // Parses without applying and without a warning; on failure sets
     // `error` (when given) to what is wrong, with the line number.

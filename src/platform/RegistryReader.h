@@ -37,9 +37,4 @@ public:
 // The non-empty components of a key path: "A\B\\C\" gives A, B and C.
 std::vector<std::string_view> SplitKeyPath(std::string_view path);
 
-// The registry of the examined system for this process; a NullRegistryReader
-// until SetRegistry installs another.
-std::shared_ptr<const RegistryReader> Registry();
-void SetRegistry(std::shared_ptr<const RegistryReader> registry);
-
 } // namespace oriel::platform

@@ -1,6 +1,5 @@
 #include "platform/ShellFileOperation.h"
 
-#include "app/TraceLog.h"
 
 #include <cerrno>
 #include <cstdlib>

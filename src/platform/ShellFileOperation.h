@@ -18,6 +18,7 @@
 // Refusals and failures are written to the trace log; no prompt is shown.
 #pragma once
 
+#include "platform/LogSink.h"
 #include "platform/OwnerWindow.h"
 
 #include <cstdint>
@@ -46,6 +47,8 @@ public:
     ShellFileOperation() = default;
 
     void SetOwnerWindow(OwnerWindow owner) { owner_ = owner; }
+    // Where refusals and failures are written; none by default.
+    void SetLog(platform::LogSink* log) { log_ = log; }
     void SetFlags(uint16_t flags) { flags_ = flags; }
     uint16_t GetFlags() const { return flags_; }
     // The folder inside which the delete run may remove files; further
@@ -89,8 +92,10 @@ private:
     void DeleteOne(const std::string& path);
     void DeleteMatching(const Scope& scope, const std::string& relativeFolder, bool filesOnly);
     void Refuse(const std::string& path, const std::string& why);
+    void Trace(std::string_view text) const { platform::WriteLog(log_, text); }
 
     OwnerWindow owner_ = nullptr;
+    platform::LogSink* log_ = nullptr;
     uint16_t flags_ = 0;
     uint32_t function_ = 0;
     std::string source_;

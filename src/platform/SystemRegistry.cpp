@@ -1,6 +1,5 @@
 #include "platform/SystemRegistry.h"
 
-#include "app/Messages.h"
 #include "platform/CaseFold.h"
 #include "platform/HiveRegistry.h"
 #include "platform/MemoryRegistry.h"
@@ -38,14 +37,26 @@ bool StripSoftware(std::string_view keyPath, std::string& rest)
 
 class SystemRegistry final : public RegistryReader {
 public:
-    explicit SystemRegistry(const RegistrySources& sources)
+    SystemRegistry(const RegistrySources& sources, std::vector<std::string>* warnings)
     {
-        if (!sources.softwareHive.empty())
-            machine_ = HiveRegistry::Open(sources.softwareHive, RootKey::LocalMachine, "Software");
-        if (!sources.userHive.empty())
-            user_ = HiveRegistry::Open(sources.userHive, RootKey::CurrentUser, "");
-        for (const std::string& file : sources.regFiles)
-            RegFile::Apply(file, exports_);
+        auto note = [&](std::string& problem) {
+            if (warnings && !problem.empty())
+                warnings->push_back(std::move(problem));
+            problem.clear();
+        };
+        std::string problem;
+        if (!sources.softwareHive.empty()) {
+            machine_ = HiveRegistry::Open(sources.softwareHive, RootKey::LocalMachine, "Software", &problem);
+            note(problem);
+        }
+        if (!sources.userHive.empty()) {
+            user_ = HiveRegistry::Open(sources.userHive, RootKey::CurrentUser, "", &problem);
+            note(problem);
+        }
+        for (const std::string& file : sources.regFiles) {
+            RegFile::Apply(file, exports_, &problem);
+            note(problem);
+        }
     }
 
     int QueryString(RootKey root, std::string_view keyPath, std::string_view valueName,
@@ -214,9 +225,9 @@ private:
 
 } // namespace
 
-std::shared_ptr<RegistryReader> OpenSystemRegistry(const RegistrySources& sources)
+std::shared_ptr<RegistryReader> OpenSystemRegistry(const RegistrySources& sources, std::vector<std::string>* warnings)
 {
-    return std::make_shared<SystemRegistry>(sources);
+    return std::make_shared<SystemRegistry>(sources, warnings);
 }
 
 } // namespace oriel::platform

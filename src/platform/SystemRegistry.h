@@ -22,8 +22,10 @@ struct RegistrySources {
     std::vector<std::string> regFiles; // .reg exports, in order
 };
 
-// Opens every source named; each one that is missing or unreadable shows one
-// warning and is left out, the rest are still used. Never returns null.
-std::shared_ptr<RegistryReader> OpenSystemRegistry(const RegistrySources& sources);
+// Opens every source named; each one that is missing or unreadable adds one
+// warning to `warnings` and is left out, the rest are still used. Never
+// returns null.
+std::shared_ptr<RegistryReader> OpenSystemRegistry(const RegistrySources& sources,
+                                                   std::vector<std::string>* warnings = nullptr);
 
 } // namespace oriel::platform

@@ -362,46 +362,16 @@ std::optional<std::string> WindowsSystem::KnownFolderPath(KnownFolder folder, co
     return MapPath(*windowsPath);
 }
 
-namespace {
-std::mutex g_systemMutex;
-std::shared_ptr<const WindowsSystem> g_system;
-} // namespace
-
-std::shared_ptr<const WindowsSystem> System()
-{
-    static const auto none = std::make_shared<const WindowsSystem>();
-    std::lock_guard lock(g_systemMutex);
-    return g_system ? g_system : none;
-}
-
-void SetSystem(std::shared_ptr<const WindowsSystem> system)
-{
-    std::lock_guard lock(g_systemMutex);
-    g_system = std::move(system);
-}
-
-std::shared_ptr<const WindowsSystem> InstallSystem(const SystemConfig& config)
+ExaminedSystem OpenExaminedSystem(const SystemConfig& config, std::vector<std::string>* warnings)
 {
     auto system = std::make_shared<WindowsSystem>(config);
+    ExaminedSystem examined;
     RegistrySources sources = system->GetRegistrySources();
-    std::shared_ptr<const RegistryReader> registry;
     if (!sources.softwareHive.empty() || !sources.userHive.empty() || !sources.regFiles.empty())
-        registry = OpenSystemRegistry(sources);
-    if (registry)
-        system->ReadSystemDrive(*registry);
-    SetRegistry(registry);
-    SetSystem(system);
-    return system;
-}
-
-std::optional<std::string> MapWindowsPath(std::string_view windowsPath)
-{
-    return System()->MapPath(windowsPath);
-}
-
-std::optional<std::string> KnownFolderPath(KnownFolder folder)
-{
-    return System()->KnownFolderPath(folder, *Registry());
+        examined.registry = OpenSystemRegistry(sources, warnings);
+    system->ReadSystemDrive(*examined.registry);
+    examined.system = std::move(system);
+    return examined;
 }
 
 } // namespace oriel::platform

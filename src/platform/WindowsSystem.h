@@ -124,18 +124,18 @@ private:
     char systemDrive_ = 'C';
 };
 
-// The examined system of this process; a system-less one until SetSystem
-// (or InstallSystem) installs another.
-std::shared_ptr<const WindowsSystem> System();
-void SetSystem(std::shared_ptr<const WindowsSystem> system);
+// The examined system with its registry, as the faces open it and hand it
+// to the core. Both are always set: a system-less WindowsSystem and a
+// NullRegistryReader when nothing is examined.
+struct ExaminedSystem {
+    std::shared_ptr<const WindowsSystem> system = std::make_shared<const WindowsSystem>();
+    std::shared_ptr<const RegistryReader> registry = std::make_shared<const NullRegistryReader>();
+};
 
-// Builds the system from `config`, opens its registry (hives and .reg
-// files) and installs both for the process. Returns the installed system.
-std::shared_ptr<const WindowsSystem> InstallSystem(const SystemConfig& config);
-
-// Shorthands over System() and Registry(), for the loaders.
-std::optional<std::string> MapWindowsPath(std::string_view windowsPath);
-std::optional<std::string> KnownFolderPath(KnownFolder folder);
+// Builds the system from `config` and opens its registry (hives and .reg
+// files). Each registry source that cannot be used adds one text to
+// `warnings` and is left out.
+ExaminedSystem OpenExaminedSystem(const SystemConfig& config, std::vector<std::string>* warnings = nullptr);
 
 // True for "X:\..." and "X:/..." (an absolute path with a drive letter).
 bool IsWindowsAbsolutePath(std::string_view path);

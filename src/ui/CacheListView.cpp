@@ -2,7 +2,7 @@
 
 #include "app/OptionStore.h"
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
+#include "ui/WindowLog.h"
 #include "ui/CacheFrame.h"
 #include "ui/FileTypeIcons.h"
 

@@ -1,7 +1,7 @@
 #include "ui/CacheTreeView.h"
 
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
+#include "ui/WindowLog.h"
 #include "ui/CacheFrame.h"
 #include "ui/FileTypeIcons.h"
 

@@ -1,7 +1,7 @@
 #include "ui/ContentView.h"
 
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
+#include "ui/WindowLog.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -3,7 +3,9 @@
 #include "app/CacheApp.h"
 #include "app/OptionStore.h"
 #include "app/StringTable.h"
-#include "app/TraceLog.h"
+#include "catalog/FormatCatalog.h"
+#include "model/BrowserSettings.h"
+#include "ui/WindowLog.h"
 #include "ui/UiMessageSink.h"
 
 #include <QApplication>
@@ -32,7 +34,7 @@ int RunWindowApp(int argc, char** argv)
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Oriel"));
     ChooseIconTheme();
-    SetMessageSink(std::make_shared<UiMessageSink>());
+    UiMessageSink messages;
 
     std::string commandLine;
     for (int i = 1; i < argc; ++i) {
@@ -42,19 +44,26 @@ int RunWindowApp(int argc, char** argv)
     }
 
     CCacheApp app(OptionStore::Instance());
-    if (!app.InitInstance(commandLine)) {
+    app.Context().SetMessages(&messages);
+    const bool openWindow = app.InitInstance(commandLine);
+    SetWindowLog(&app.Context().Log());
+    if (!openWindow) {
         // "/EMPTY": the empty-cache run has no window of its own yet.
-        Messages().ShowMessage(LoadString(IDS_EMPTY_NOT_AVAILABLE), MessageIcon::Information);
+        messages.ShowMessage(LoadString(IDS_EMPTY_NOT_AVAILABLE), MessageIcon::Information);
+        SetWindowLog(nullptr);
         return 0;
     }
     int status = 0;
     {
-        CCacheDocument document(std::make_unique<BrowserSettingsCollection>(*app.Document()));
+        // Constructing the document discovers the browser profiles; the main
+        // window is created over it.
+        CBrowserSettings settings(app.Context(), FormatCatalog());
+        CCacheDocument document(std::make_unique<BrowserSettingsCollection>(settings));
         std::unique_ptr<CCacheFrame> frame = CreateCacheFrame(document);
         DecodeAtStartup(*frame);
         status = QApplication::exec();
     }
-    SetMessageSink(nullptr);
+    SetWindowLog(nullptr);
     return status;
 }
 

@@ -8,6 +8,8 @@
 //   icons.png         large icons view of the whole profile
 #include "app/CacheApp.h"
 #include "app/OptionStore.h"
+#include "catalog/FormatCatalog.h"
+#include "model/BrowserSettings.h"
 #include "ui/CacheFrame.h"
 #include "ui/CacheListView.h"
 #include "ui/CacheTreeView.h"
@@ -110,7 +112,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "oriel-shot: no window to show\n");
         return 1;
     }
-    CCacheDocument document(std::make_unique<BrowserSettingsCollection>(*app.Document()));
+    CBrowserSettings settings(app.Context(), FormatCatalog());
+    CCacheDocument document(std::make_unique<BrowserSettingsCollection>(settings));
     CCacheFrame frame(document);
     frame.setGeometry(0, 0, 1100, 700);
     frame.ShowInfoView(1);

@@ -1,0 +1,59 @@
+#include "catalog/FormatCatalog.h"
+
+#include "formats/ClientUrlCache.h"
+#include "formats/NetscapeCacheDBCache.h"
+#include "formats/NetscapeCacheMapCache.h"
+#include "formats/NetscapeFatDBCache.h"
+#include "formats/OperaCache.h"
+#include "loaders/ClientUrlCacheSettingsLoader.h"
+#include "loaders/Firefox16SettingsLoader.h"
+#include "loaders/IESettingsLoader.h"
+#include "loaders/Netscape40SettingsLoader.h"
+#include "loaders/Netscape45SettingsLoader.h"
+#include "loaders/Netscape60SettingsLoader.h"
+#include "loaders/OperaSettingsLoader.h"
+
+namespace oriel {
+
+namespace {
+
+template <typename Cache>
+std::unique_ptr<CCache> Create(const AppContext& context, BrowserProfile* profile, const std::string& folder)
+{
+    return std::make_unique<Cache>(context, profile, folder);
+}
+
+template <typename Loader>
+std::unique_ptr<SettingsLoader> CreateLoader(const AppContext& context)
+{
+    return std::make_unique<Loader>(context);
+}
+
+// In the order they are tried: "index.dat" comes last.
+const CacheFormat kFormats[] = {
+    {"_CACHE_MAP_", "mozilla", &Create<NetscapeCacheMapCache>, &CreateLoader<Netscape60SettingsLoader>},
+    {"cache.db", "netscape45", &Create<NetscapeCacheDBCache>, &CreateLoader<Netscape45SettingsLoader>},
+    {"fat.db", "netscape40", &Create<NetscapeFatDBCache>, &CreateLoader<Netscape40SettingsLoader>},
+    {"dcache4.url", "opera", &Create<OperaCache>, &CreateLoader<OperaSettingsLoader>},
+    {"index.dat", "ie", &Create<ClientUrlCache>, &CreateLoader<ClientUrlCacheSettingsLoader>},
+};
+
+} // namespace
+
+const CacheCatalog& FormatCatalog()
+{
+    static const CacheCatalog catalog{
+        kFormats,
+        {
+            &CreateLoader<Firefox16SettingsLoader>,
+            &CreateLoader<Netscape60SettingsLoader>,
+            &CreateLoader<Netscape45SettingsLoader>,
+            &CreateLoader<Netscape40SettingsLoader>,
+            &CreateLoader<OperaSettingsLoader>,
+        },
+        &CreateLoader<IESettingsLoader>,
+    };
+    return catalog;
+}
+
+} // namespace oriel
