@@ -8,6 +8,7 @@
 
 #include "formats/NetscapeCacheMapCache.h"
 #include "support/MozillaCacheWriter.h"
+#include "support/TestContext.h"
 #include "support/TestEnvironment.h"
 
 #include <cstdio>
@@ -35,7 +36,7 @@ int main(int argc, char** argv)
         char label[64];
         std::snprintf(label, sizeof label, "%-22s", name.c_str());
         status |= bench::TimeDecode(name, label, entries,
-                                    [&folder] { return std::make_unique<NetscapeCacheMapCache>(nullptr, folder); });
+                                    [&folder] { return std::make_unique<NetscapeCacheMapCache>(oriel::test::Context(), nullptr, folder); });
     }
     return status;
 }

@@ -12,6 +12,7 @@
 #include "formats/NetscapeFatDBCache.h"
 #include "formats/OperaCache.h"
 #include "support/Dcache4Writer.h"
+#include "support/TestContext.h"
 #include "support/NetscapeDbWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -32,7 +33,7 @@ int Run(const char* name, const std::string& folder, int entries)
     const auto bytes = std::filesystem::file_size(folder + "/" + Cache::kDatabaseFileName);
     char label[64];
     std::snprintf(label, sizeof label, "%-12s %9llu bytes ", name, static_cast<unsigned long long>(bytes));
-    return bench::TimeDecode(name, label, entries, [&folder] { return std::make_unique<Cache>(nullptr, folder); });
+    return bench::TimeDecode(name, label, entries, [&folder] { return std::make_unique<Cache>(oriel::test::Context(), nullptr, folder); });
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "app/TraceLog.h"
 #include "model/Cache.h"
 #include "support/IndexDatWriter.h"
+#include "support/TestContext.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -38,8 +39,8 @@ void SetUpFuzzEnvironment()
     std::ofstream(config) << "[Options]\nMessageDumpFile=\"\"\n";
     setenv("ORIEL_CONFIG", config.c_str(), 1);
     oriel::OptionStore::SetInstanceFile(config);
-    oriel::CTraceLog::Destroy();
-    oriel::SetMessageSink(std::make_shared<SilentSink>());
+    static SilentSink silent;
+    oriel::test::Context().SetMessages(&silent);
 }
 
 void WriteSeed(const std::string& dir, const std::string& name, const std::string& bytes)

@@ -6,6 +6,7 @@
 
 #include "formats/ClientUrlCache.h"
 #include "support/IndexDatWriter.h"
+#include "support/TestContext.h"
 
 #include <memory>
 #include <string>
@@ -119,7 +120,7 @@ void WriteFuzzSeeds(const std::string& dir)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     size_t sink = DecodeFolderImage("index.dat", data, size, [](const std::string& folder) {
-        return std::make_unique<oriel::ClientUrlCache>(nullptr, folder);
+        return std::make_unique<oriel::ClientUrlCache>(oriel::test::Context(), nullptr, folder);
     });
     return sink == size_t(-1) ? 1 : 0;
 }

@@ -12,6 +12,7 @@
 
 #include "formats/NetscapeCacheMapCache.h"
 #include "support/MozillaCacheWriter.h"
+#include "support/TestContext.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -161,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             WriteBytes(folder + "/" + name, bytes);
     }
 
-    oriel::NetscapeCacheMapCache cache(nullptr, folder);
+    oriel::NetscapeCacheMapCache cache(oriel::test::Context(), nullptr, folder);
     cache.Decode(nullptr, false);
     int prepared = 0;
     size_t sink = TouchCache(cache, [&prepared](oriel::CCacheItem& item) -> size_t {

@@ -9,6 +9,7 @@
 #include "loaders/Netscape60SettingsLoader.h"
 #include "platform/WindowsSystem.h"
 #include "support/MozillaProfileWriter.h"
+#include "support/TestContext.h"
 #include "support/NSRegistryWriter.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
@@ -36,7 +37,7 @@ const std::string& Root()
         oriel::test::WriteFile(dir + "/Moz/default/prefs.js", prefs.text());
         oriel::platform::SystemConfig config;
         config.root = dir;
-        oriel::platform::InstallSystem(config);
+        oriel::test::InstallSystem(config);
         return dir;
     }();
     return root;
@@ -112,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     WriteInputFile(file, data, size);
     oriel::ProfileTable profiles;
     int32_t count = 0;
-    oriel::Netscape60SettingsLoader().Load(profiles, count);
+    oriel::Netscape60SettingsLoader(oriel::test::Context()).Load(profiles, count);
     size_t sink = size_t(count);
 
     oriel::CNSRegistry registry;

@@ -6,6 +6,7 @@
 
 #include "formats/NetscapeCacheDBCache.h"
 #include "support/NetscapeDbWriter.h"
+#include "support/TestContext.h"
 
 #include <memory>
 #include <string>
@@ -66,7 +67,7 @@ void WriteFuzzSeeds(const std::string& dir)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     size_t sink = DecodeFolderImage("cache.db", data, size, [](const std::string& folder) {
-        return std::make_unique<oriel::NetscapeCacheDBCache>(nullptr, folder);
+        return std::make_unique<oriel::NetscapeCacheDBCache>(oriel::test::Context(), nullptr, folder);
     });
     return sink == size_t(-1) ? 1 : 0;
 }

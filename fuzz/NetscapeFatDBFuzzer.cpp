@@ -7,6 +7,7 @@
 
 #include "formats/NetscapeFatDBCache.h"
 #include "support/NetscapeDbWriter.h"
+#include "support/TestContext.h"
 
 #include <memory>
 #include <string>
@@ -70,7 +71,7 @@ void WriteFuzzSeeds(const std::string& dir)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     size_t sink = DecodeFolderImage("fat.db", data, size, [](const std::string& folder) {
-        return std::make_unique<oriel::NetscapeFatDBCache>(nullptr, folder);
+        return std::make_unique<oriel::NetscapeFatDBCache>(oriel::test::Context(), nullptr, folder);
     });
     return sink == size_t(-1) ? 1 : 0;
 }

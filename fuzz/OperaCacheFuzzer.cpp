@@ -8,6 +8,7 @@
 
 #include "formats/OperaCache.h"
 #include "support/Dcache4Writer.h"
+#include "support/TestContext.h"
 #include "support/MozillaCacheWriter.h"
 
 #include <memory>
@@ -74,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int prepared = 0;
     size_t sink = DecodeFolderImage(
         "dcache4.url", data, size,
-        [](const std::string& folder) { return std::make_unique<oriel::OperaCache>(nullptr, folder); },
+        [](const std::string& folder) { return std::make_unique<oriel::OperaCache>(oriel::test::Context(), nullptr, folder); },
         [&prepared](oriel::CCacheItem& item) -> size_t {
             // Extraction writes files: only bodies kept in the index, and a few.
             if (prepared >= 4 || item.GetFilePath() || !item.Exists())

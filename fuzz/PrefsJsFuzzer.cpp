@@ -8,9 +8,10 @@
 
 #include "app/CacheApp.h"
 #include "app/OptionStore.h"
-#include "loaders/BaseNetscapeSettingsLoader.h"
+#include "loaders/Firefox16SettingsLoader.h"
 #include "platform/WindowsSystem.h"
 #include "support/MozillaProfileWriter.h"
+#include "support/TestContext.h"
 #include "support/TestEnvironment.h"
 
 #include <cstdlib>
@@ -29,7 +30,7 @@ const std::string& Root()
         std::filesystem::create_directories(dir + "/Profile");
         oriel::platform::SystemConfig config;
         config.root = dir;
-        oriel::platform::SetSystem(std::make_shared<oriel::platform::WindowsSystem>(config));
+        oriel::test::Context().SetSystem(std::make_shared<oriel::platform::WindowsSystem>(config));
         // Version number 61: the new-cache flag selects the other key.
         static oriel::CCacheApp app(oriel::OptionStore::Instance());
         app.Options().netscapeVersion = 61;
@@ -72,6 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     WriteInputFile(Root() + "/Profile/prefs.js", data, size);
     for (bool newCache : {false, true})
-        Check(oriel::BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS(kProfile, newCache), size);
+        Check(oriel::Firefox16SettingsLoader(oriel::test::Context()).GetCachePathFromPrefsJS(kProfile, newCache), size);
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "formats/IECache.h"
 #include "formats/UrlCacheService.h"
 #include "support/IndexDatWriter.h"
+#include "support/TestContext.h"
 #include "support/WindowsTreeWriter.h"
 
 #include <memory>
@@ -77,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string folder = PrivateFolder("urlcache") + "/Content.IE5";
     WriteInputFile(folder + "/index.dat", data, size);
     auto service = std::make_shared<oriel::UrlCacheService>(folder);
-    oriel::IECache cache(nullptr, folder, service);
+    oriel::IECache cache(oriel::test::Context(), nullptr, folder, service);
     cache.Decode(nullptr, false);
     size_t sink = size_t(cache.GetItemCount());
 

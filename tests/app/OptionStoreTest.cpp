@@ -3,6 +3,7 @@
 #include "app/TraceLog.h"
 #include "platform/MemoryRegistry.h"
 #include "support/TestEnvironment.h"
+#include "support/TestContext.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@ using test::TempDir;
 
 class OptionStoreTest : public ::testing::Test {
 protected:
-    void TearDown() override { platform::SetRegistry(nullptr); }
+    void TearDown() override { test::Context().SetRegistry(nullptr); }
     TempDir dir;
 };
 
@@ -102,7 +103,7 @@ TEST_F(OptionStoreTest, EmptyFolderOptionFallsBackToNetscapesCacheDir)
     auto registry = std::make_shared<platform::MemoryRegistry>();
     registry->SetString(RootKey::CurrentUser, "Software\\Netscape\\Netscape Navigator\\Cache", "Cache Dir",
                         "D:\\NS\\Cache\\");
-    platform::SetRegistry(registry);
+    test::Context().SetRegistry(registry);
     OptionStore store(dir.file("Oriel.ini"));
     CCacheApp app(store);
     app.GetAppGlobals();
@@ -113,7 +114,7 @@ TEST_F(OptionStoreTest, NetscapeVersionNumberFromForcedOrInstalledVersion)
 {
     auto registry = std::make_shared<platform::MemoryRegistry>();
     registry->SetString(RootKey::LocalMachine, "Software\\Netscape\\Netscape 6", "CurrentVersion", "6.2.3 (en)");
-    platform::SetRegistry(registry);
+    test::Context().SetRegistry(registry);
     {
         OptionStore store(dir.file("a.ini"));
         CCacheApp app(store);
@@ -167,10 +168,8 @@ TEST_F(OptionStoreTest, StartWritesTheFirstLogLinesInOrder)
     std::string log = dir.file("trace.log");
     OptionStore store(dir.file("Oriel.ini"));
     store.WriteString("Options", "MessageDumpFile", log);
-    OptionStore::SetInstanceFile(dir.file("Oriel.ini"));
-    CTraceLog::Destroy();
     {
-        CCacheApp app(OptionStore::Instance());
+        CCacheApp app(store);
         app.Start();
     }
     EXPECT_EQ(test::ReadWholeFile(log), "Oriel Log File - executable version 2.8.03\r\n"

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -15,26 +16,30 @@ using test::TempDir;
 
 class TraceLogTest : public ::testing::Test {
 protected:
+    // A new log over an option store whose "MessageDumpFile" is `value`.
     void UseLogOption(const std::string& value)
     {
         test::WriteFile(dir.file("Oriel.ini"), "");
-        OptionStore::SetInstanceFile(dir.file("Oriel.ini"));
-        OptionStore::Instance().WriteString("Options", "MessageDumpFile", value);
-        CTraceLog::Destroy();
+        store = std::make_unique<OptionStore>(dir.file("Oriel.ini"));
+        store->WriteString("Options", "MessageDumpFile", value);
+        NewLog();
     }
-    void TearDown() override
+    void NewLog()
     {
-        OptionStore::Instance().WriteString("Options", "MessageDumpFile", "");
-        CTraceLog::Destroy();
+        log.reset();
+        log = std::make_unique<CTraceLog>(*store);
     }
+    void Trace(const std::string& text) { log->Write(text); }
     TempDir dir;
+    std::unique_ptr<OptionStore> store;
+    std::unique_ptr<CTraceLog> log;
 };
 
 TEST_F(TraceLogTest, EmptyFileNameTurnsTheLogOff)
 {
     UseLogOption("");
-    CTraceLog::Get().Write("nothing");
-    EXPECT_FALSE(CTraceLog::Get().IsEnabled());
+    log->Write("nothing");
+    EXPECT_FALSE(log->IsEnabled());
     EXPECT_FALSE(std::filesystem::exists(dir.file("Oriel.log")));
 }
 
@@ -50,7 +55,7 @@ TEST_F(TraceLogTest, CreationTruncatesTheEarlierRunsLines)
 {
     UseLogOption(dir.file("t.log"));
     Trace("first run");
-    CTraceLog::Destroy();
+    NewLog();
     Trace("second run");
     EXPECT_EQ(test::ReadWholeFile(dir.file("t.log")), "second run\r\n");
 }
@@ -59,15 +64,14 @@ TEST_F(TraceLogTest, WriteBytesKeepsZeroBytesAndTranslatesLineFeeds)
 {
     UseLogOption(dir.file("t.log"));
     const char data[] = {'a', '\0', 'b', '\n', 'c'};
-    CTraceLog::Get().WriteBytes(data, sizeof data);
+    log->WriteBytes(data, sizeof data);
     EXPECT_EQ(test::ReadWholeFile(dir.file("t.log")), std::string("a\0b\r\nc\r\n", 8));
 }
 
 TEST_F(TraceLogTest, ConcurrentWritersProduceOnlyWholeLines)
 {
     UseLogOption(dir.file("t.log"));
-    CTraceLog::Get();
-    auto writer = [](char c) {
+    auto writer = [this](char c) {
         for (int i = 0; i < 200; ++i)
             Trace(std::string(100, c));
     };
@@ -96,7 +100,7 @@ TEST_F(TraceLogTest, AnUncreatableFileDisablesTheLogSilently)
 {
     UseLogOption(dir.file("no/such/folder/t.log"));
     Trace("x");
-    EXPECT_FALSE(CTraceLog::Get().IsEnabled());
+    EXPECT_FALSE(log->IsEnabled());
 }
 
 } // namespace

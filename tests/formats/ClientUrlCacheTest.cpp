@@ -5,6 +5,7 @@
 
 #include "model/Progress.h"
 #include "support/CacheContents.h"
+#include "support/TestContext.h"
 #include "support/IndexDatWriter.h"
 #include "support/MessageCapture.h"
 #include "support/TestEnvironment.h"
@@ -50,7 +51,7 @@ protected:
     int Decode(const std::string& bytes, bool showMessages = false, Progress* progress = nullptr)
     {
         WriteFile(dir_.file("index.dat"), bytes);
-        cache_ = std::make_unique<ClientUrlCache>(nullptr, dir_.path());
+        cache_ = std::make_unique<ClientUrlCache>(test::Context(), nullptr, dir_.path());
         return cache_->Decode(progress, showMessages);
     }
     int Decode(const IndexDatWriter& w, bool showMessages = false, Progress* progress = nullptr)
@@ -230,7 +231,7 @@ TEST_F(ClientUrlCacheTest, BodyOfAnItemIsFoundInItsSubFolder)
     w.addUrl({.url = "http://a.example/gone.gif", .fileName = "gone[1].gif", .size = 5});
     w.writeCache(dir_.path(), true);
     std::remove(dir_.file("ABCD1234/gone[1].gif").c_str());
-    cache_ = std::make_unique<ClientUrlCache>(nullptr, dir_.path());
+    cache_ = std::make_unique<ClientUrlCache>(test::Context(), nullptr, dir_.path());
     ASSERT_EQ(cache_->Decode(nullptr, false), 0);
     auto items = Items();
     ASSERT_EQ(items.size(), 2u);
@@ -588,7 +589,7 @@ TEST_F(ClientUrlCacheTest, HeaderOfExactly255BytesIsValid)
 
 TEST_F(ClientUrlCacheTest, MissingIndexFileIsReportedWithTheFolder)
 {
-    cache_ = std::make_unique<ClientUrlCache>(nullptr, dir_.path());
+    cache_ = std::make_unique<ClientUrlCache>(test::Context(), nullptr, dir_.path());
     EXPECT_NE(cache_->Decode(nullptr, true), 0);
     EXPECT_FALSE(cache_->IsDecoded());
     EXPECT_EQ(cache_->GetItemCount(), 0);

@@ -10,10 +10,12 @@
 #include "formats/OperaCache.h"
 #include "formats/OperaInternalCacheItem.h"
 #include "support/Dcache4Writer.h"
+#include "support/TestContext.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <filesystem>
 #include <memory>
@@ -38,7 +40,7 @@ std::unique_ptr<CCache> DecodeMozilla(const std::string& folder)
     MozillaCacheWriter w;
     w.Add("http://x.example/k", kBody, "text/plain");
     w.Write(folder);
-    auto cache = std::make_unique<NetscapeCacheMapCache>(nullptr, folder);
+    auto cache = std::make_unique<NetscapeCacheMapCache>(test::Context(), nullptr, folder);
     EXPECT_EQ(cache->Decode(nullptr, false), 0);
     return cache;
 }
@@ -51,7 +53,7 @@ std::unique_ptr<CCache> DecodeOpera(const std::string& folder)
     Dcache4Writer w;
     w.addEntry(e);
     w.write(folder);
-    auto cache = std::make_unique<OperaCache>(nullptr, folder);
+    auto cache = std::make_unique<OperaCache>(test::Context(), nullptr, folder);
     EXPECT_EQ(cache->Decode(nullptr, false), 0);
     return cache;
 }
@@ -77,25 +79,7 @@ struct Decoded {
     CEmbeddedBodyItem* item = nullptr;
 };
 
-// Turns the trace log on into a file of its own for as long as it lives.
-class TraceCapture {
-public:
-    explicit TraceCapture(std::string file)
-        : file_(std::move(file))
-    {
-        OptionStore::Instance().WriteString("Options", "MessageDumpFile", file_);
-        CTraceLog::Destroy();
-    }
-    ~TraceCapture()
-    {
-        OptionStore::Instance().WriteString("Options", "MessageDumpFile", "");
-        CTraceLog::Destroy();
-    }
-    std::string Text() const { return ReadWholeFile(file_); }
-
-private:
-    std::string file_;
-};
+using test::TraceCapture;
 
 TEST(CEmbeddedBodyItem, TraceLinesNameTheKindOfItem)
 {

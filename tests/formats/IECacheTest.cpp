@@ -7,6 +7,7 @@
 #include "formats/UrlCacheService.h"
 #include "model/BrowserProfile.h"
 #include "support/IndexDatWriter.h"
+#include "support/TestContext.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
 
@@ -255,7 +256,7 @@ protected:
     {
         profile = std::make_unique<BrowserProfile>();
         profile->cacheFolder = folder;
-        return std::make_unique<IECache>(profile.get(), folder, std::make_shared<UrlCacheService>(contentFolder));
+        return std::make_unique<IECache>(test::Context(), profile.get(), folder, std::make_shared<UrlCacheService>(contentFolder));
     }
     TempDir dir;
     std::unique_ptr<BrowserProfile> profile;
@@ -371,7 +372,6 @@ int RunWithoutWriteAccess(const std::string& tree, bool foldersWritable, const s
     // The temp folder the tree lies in must let the other user through.
     fs::permissions(fs::path(tree).parent_path(), fs::perms::others_exec, fs::perm_options::add);
 
-    CTraceLog::Get(); // the log's settings are read here, not by the other user
     std::fflush(nullptr);
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -402,7 +402,7 @@ TEST_F(IECacheTest, DeletingOnAReadOnlyTreeFailsAndChangesNothing)
             if (service.DeleteUrlCacheEntry("http://a.example/1.gif"))
                 return 3;
             BrowserProfile p;
-            IECache cache(&p, tree, std::make_shared<UrlCacheService>(tree));
+            IECache cache(test::Context(), &p, tree, std::make_shared<UrlCacheService>(tree));
             if (cache.Decode() != 0 || cache.GetItemCount() != 2)
                 return 4;
             CCacheItem* item = FindItem(cache, "http://a.example/2.gif");
@@ -496,7 +496,7 @@ TEST_F(IECacheTest, DeletingAnItemRemovesItsFileAndFreesItsRecord)
     EXPECT_EQ(Urls(Enumerate(fresh)), rest);
     ASSERT_EQ(cache->Decode(), 0);
     EXPECT_EQ(cache->GetItemCount(), 3);
-    ClientUrlCache direct(profile.get(), dir.path());
+    ClientUrlCache direct(test::Context(), profile.get(), dir.path());
     ASSERT_EQ(direct.Decode(), 0);
     EXPECT_EQ(direct.GetItemCount(), 3);
     EXPECT_EQ(FindItem(direct, "http://b.example/3.gif"), nullptr);

@@ -6,6 +6,7 @@
 #include "model/MimeTypes.h"
 #include "platform/FileSystem.h"
 #include "support/MozillaCacheWriter.h"
+#include "support/TestContext.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -46,7 +47,7 @@ std::map<std::string, std::string> Snapshot(const std::string& folder)
 class Decoded {
 public:
     explicit Decoded(const std::string& folder)
-        : cache(nullptr, folder)
+        : cache(test::Context(), nullptr, folder)
     {
         result = cache.Decode(nullptr, false);
     }
@@ -70,7 +71,7 @@ public:
 std::string Extension(const std::string& type)
 {
     std::string ext;
-    ExtensionForType(type, ext);
+    ExtensionForType(*test::Context().Registry(), type, ext);
     return ext;
 }
 

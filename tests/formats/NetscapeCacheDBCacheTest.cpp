@@ -6,6 +6,7 @@
 #include "model/Progress.h"
 #include "platform/WindowsSystem.h"
 #include "support/CacheFolderTest.h"
+#include "support/TestContext.h"
 #include "support/NetscapeDbWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -41,7 +42,7 @@ CacheDbEntry Entry(const std::string& url, const std::string& file = "M0001.htm"
 
 class NetscapeCacheDBCacheTest : public CacheFolderTest<NetscapeCacheDBCache> {
 protected:
-    void TearDown() override { platform::SetSystem(std::make_shared<platform::WindowsSystem>()); }
+    void TearDown() override { test::Context().SetSystem(std::make_shared<platform::WindowsSystem>()); }
 
     int Decode(NetscapeDbWriter& w, Progress* progress = nullptr)
     {
@@ -165,7 +166,7 @@ TEST_F(NetscapeCacheDBCacheTest, AnInvalidHeaderShowsMessage1018AndDecodesNothin
         if (c.cutTo)
             bytes.resize(c.cutTo);
         WriteFile(folder_ + "/cache.db", bytes);
-        NetscapeCacheDBCache cache(nullptr, folder_);
+        NetscapeCacheDBCache cache(test::Context(), nullptr, folder_);
         EXPECT_EQ(cache.Decode(nullptr, true), -1);
         EXPECT_EQ(cache.GetItemCount(), 0);
         EXPECT_TRUE(cache.StopRequested());
@@ -176,7 +177,7 @@ TEST_F(NetscapeCacheDBCacheTest, AnInvalidHeaderShowsMessage1018AndDecodesNothin
 
 TEST_F(NetscapeCacheDBCacheTest, AMissingCacheDbShowsTheNotFoundMessage)
 {
-    NetscapeCacheDBCache cache(nullptr, folder_);
+    NetscapeCacheDBCache cache(test::Context(), nullptr, folder_);
     EXPECT_NE(cache.Decode(nullptr, true), 0);
     ASSERT_EQ(sink_->messages.size(), 1u);
     EXPECT_EQ(sink_->messages[0], "Cache database file not found in folder:\n" + folder_);
@@ -282,7 +283,7 @@ TEST_F(NetscapeCacheDBCacheTest, ALastPageCutShortStillGivesItsWholePairs)
     // page just below the first pair's data.
     bytes.resize(4096 + w.placement(0).dataOffset);
     WriteFile(folder_ + "/cache.db", bytes);
-    NetscapeCacheDBCache cache(nullptr, folder_);
+    NetscapeCacheDBCache cache(test::Context(), nullptr, folder_);
     ASSERT_EQ(cache.Decode(nullptr, true), 0);
     EXPECT_EQ(Urls(cache), (std::vector<std::string>{"http://h/2"}));
 }
@@ -322,8 +323,8 @@ TEST_F(NetscapeCacheDBCacheTest, CacheNamesAreStoredPathsRelativeToTheCacheFolde
     std::filesystem::create_directories(cache + "/sub");
     platform::SystemConfig config;
     config.root = root;
-    platform::SetSystem(std::make_shared<platform::WindowsSystem>(config));
-    NetscapeCacheDBCache db(nullptr, cache);
+    test::Context().SetSystem(std::make_shared<platform::WindowsSystem>(config));
+    NetscapeCacheDBCache db(test::Context(), nullptr, cache);
 
     struct Case {
         const char* stored;
@@ -351,14 +352,14 @@ TEST_F(NetscapeCacheDBCacheTest, ABodyUnderTheMappedCacheFolderIsFound)
     WriteFile(cache + "/M0000001.gif", "GIF89a");
     platform::SystemConfig config;
     config.root = root;
-    platform::SetSystem(std::make_shared<platform::WindowsSystem>(config));
+    test::Context().SetSystem(std::make_shared<platform::WindowsSystem>(config));
 
     NetscapeDbWriter w(NetscapeDbWriter::Kind::CacheDb);
     CacheDbEntry e = Entry("http://h/a.gif");
     e.bodyPath = "C:\\Program Files\\Netscape\\Users\\jane\\cache\\M0000001.gif";
     w.addCacheEntry(e);
     w.write(cache);
-    NetscapeCacheDBCache db(nullptr, cache);
+    NetscapeCacheDBCache db(test::Context(), nullptr, cache);
     ASSERT_EQ(db.Decode(nullptr, true), 0);
     auto items = Items(db);
     ASSERT_EQ(items.size(), 1u);

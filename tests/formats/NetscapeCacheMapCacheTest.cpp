@@ -1,9 +1,10 @@
 #include "formats/NetscapeCacheMapCache.h"
 
 #include "formats/InternalCacheItem.h"
-#include "model/CacheFolder.h"
+#include "catalog/FormatCatalog.h"
 #include "platform/FileSystem.h"
 #include "support/CacheContents.h"
+#include "support/TestContext.h"
 #include "support/MessageCapture.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
@@ -51,7 +52,7 @@ struct Decoded {
 Decoded Decode(const std::string& folder)
 {
     Decoded d;
-    d.cache = std::make_unique<NetscapeCacheMapCache>(nullptr, folder);
+    d.cache = std::make_unique<NetscapeCacheMapCache>(test::Context(), nullptr, folder);
     d.result = d.cache->Decode(nullptr, true);
     d.items = test::Items(*d.cache);
     return d;
@@ -130,7 +131,7 @@ TEST(NetscapeCacheMapCache, AFolderHoldingAMapAndAnIndexDatIsReadAsAMozillaCache
     const CacheFormat* format = RecognizeCacheFolder(dir.path());
     ASSERT_NE(format, nullptr);
     EXPECT_STREQ(format->indexFile, "_CACHE_MAP_");
-    auto cache = CreateCacheForFolder(nullptr, dir.path());
+    auto cache = CreateCacheForFolder(test::Context(), nullptr, dir.path());
     EXPECT_NE(dynamic_cast<NetscapeCacheMapCache*>(cache.get()), nullptr);
 }
 
@@ -471,7 +472,7 @@ TEST(NetscapeCacheMapCache, DecodingAgainGivesTheSameItemsOnce)
 {
     TempDir dir;
     SampleCache(Format::RecordArray, Layout::Nested).Write(dir.path());
-    NetscapeCacheMapCache cache(nullptr, dir.path());
+    NetscapeCacheMapCache cache(test::Context(), nullptr, dir.path());
     ASSERT_EQ(cache.Decode(nullptr, false), 0);
     ASSERT_EQ(cache.Decode(nullptr, false), 0);
     EXPECT_EQ(cache.GetItemCount(), 6);
@@ -485,7 +486,7 @@ TEST(NetscapeCacheMapCache, DecodeOnItsThreadCanBeStoppedAndTheCacheDestroyedSaf
     for (int i = 0; i < 3000; ++i)
         w.Add("http://many.example/" + std::to_string(i), "x", "text/plain");
     w.Write(dir.path());
-    auto cache = std::make_unique<NetscapeCacheMapCache>(nullptr, dir.path());
+    auto cache = std::make_unique<NetscapeCacheMapCache>(test::Context(), nullptr, dir.path());
     cache->DecodeThread(nullptr, false);
     cache->RequestStop();
     cache.reset(); // waits for the thread

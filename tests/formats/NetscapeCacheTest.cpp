@@ -7,6 +7,7 @@
 #include "formats/NetscapeCacheMapCache.h"
 #include "platform/FileSystem.h"
 #include "support/CacheContents.h"
+#include "support/TestContext.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -84,7 +85,7 @@ TEST(NetscapeCache, DeletingItemsRemovesTheirBodiesAndCopiesButNeverABlockFile)
 {
     DeleteOptions options(0, 0);
     SampleFolder s;
-    NetscapeCacheMapCache cache(nullptr, s.folder);
+    NetscapeCacheMapCache cache(test::Context(), nullptr, s.folder);
     ASSERT_EQ(cache.Decode(nullptr, false), 0);
     CCacheItem* small = Find(cache, "http://a.example/small.html");
     CCacheItem* bigHtml = Find(cache, "http://b.example/big.html");
@@ -114,7 +115,7 @@ TEST(NetscapeCache, DeletingStopsAtTheFirstMissingItem)
 {
     DeleteOptions options(0, 0);
     SampleFolder s;
-    NetscapeCacheMapCache cache(nullptr, s.folder);
+    NetscapeCacheMapCache cache(test::Context(), nullptr, s.folder);
     ASSERT_EQ(cache.Decode(nullptr, false), 0);
     CCacheItem* chosen[] = {Find(cache, "http://b.example/big.gif"), nullptr,
                             Find(cache, "http://b.example/big.html")};
@@ -129,7 +130,7 @@ TEST(NetscapeCache, EmptyingWithoutFastDeleteRemovesItemFilesAndTheMapOnlyWithRe
         SCOPED_TRACE(removeDB);
         DeleteOptions options(0, removeDB);
         SampleFolder s;
-        NetscapeCacheMapCache cache(nullptr, s.folder);
+        NetscapeCacheMapCache cache(test::Context(), nullptr, s.folder);
         ASSERT_EQ(cache.Decode(nullptr, false), 0);
         ASSERT_TRUE(Find(cache, "http://a.example/small.html")->PrepareFile());
         EXPECT_EQ(cache.Empty(nullptr), 0);
@@ -148,7 +149,7 @@ TEST(NetscapeCache, EmptyingACacheNeverDecodedWithoutFastDeleteDeletesNothing)
     DeleteOptions options(0, 1);
     SampleFolder s;
     auto before = FilesIn(s.folder);
-    NetscapeCacheMapCache cache(nullptr, s.folder);
+    NetscapeCacheMapCache cache(test::Context(), nullptr, s.folder);
     EXPECT_EQ(cache.Empty(nullptr), 0);
     EXPECT_EQ(FilesIn(s.folder), before);
 }
@@ -157,7 +158,7 @@ TEST(NetscapeCache, AStopRequestBeforeTheFirstGroupDeletesNothing)
 {
     DeleteOptions options(0, 1);
     SampleFolder s;
-    NetscapeCacheMapCache cache(nullptr, s.folder);
+    NetscapeCacheMapCache cache(test::Context(), nullptr, s.folder);
     ASSERT_EQ(cache.Decode(nullptr, false), 0);
     auto before = FilesIn(s.folder);
     cache.RequestStop();
@@ -170,7 +171,7 @@ TEST(NetscapeCache, FastDeleteEmptiesTheWholeFolderButNothingOutsideIt)
     DeleteOptions options(1, 0);
     SampleFolder s;
     fs::create_directory_symlink(s.root.file("outside"), s.folder + "/escape");
-    NetscapeCacheMapCache cache(nullptr, s.folder);
+    NetscapeCacheMapCache cache(test::Context(), nullptr, s.folder);
     EXPECT_EQ(cache.Empty(nullptr), 0);
     EXPECT_TRUE(fs::is_directory(s.folder));
     EXPECT_TRUE(fs::is_empty(s.folder));
@@ -188,7 +189,7 @@ TEST(NetscapeCache, FastDeleteIsRefusedOnAnEmptyPathARootOrAHomeFolder)
     setenv("HOME", home.path().c_str(), 1);
     for (const std::string& folder : {std::string(), std::string("/"), home.path()}) {
         SCOPED_TRACE(folder);
-        NetscapeCacheMapCache cache(nullptr, folder);
+        NetscapeCacheMapCache cache(test::Context(), nullptr, folder);
         EXPECT_EQ(cache.Empty(nullptr), -1);
     }
     if (oldHome)

@@ -8,10 +8,12 @@
 #include "app/OptionStore.h"
 #include "app/TraceLog.h"
 #include "support/CacheFolderTest.h"
+#include "support/TestContext.h"
 #include "support/NetscapeDbWriter.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <filesystem>
 #include <functional>
@@ -150,13 +152,11 @@ TEST_F(NetscapeFatDBCacheTest, IgnoreUnsupportedAsksNothing)
 TEST_F(NetscapeFatDBCacheTest, AnUnsupportedRecordIsDumpedToTheTraceLog)
 {
     const std::string log = dir_.file("t.log");
-    OptionStore::Instance().WriteString("Options", "MessageDumpFile", log);
-    CTraceLog::Destroy();
+    std::optional<test::TraceCapture> trace(std::in_place, log);
     NetscapeDbWriter w(NetscapeDbWriter::Kind::FatDb);
     w.addFatEntry(Entry("http://h/new", "UNIQUE-NAME-IN-RECORD.htm", 6));
     ASSERT_EQ(Decode(w), 0);
-    OptionStore::Instance().WriteString("Options", "MessageDumpFile", "");
-    CTraceLog::Destroy();
+    trace.reset();
     std::string text = ReadWholeFile(log);
     EXPECT_NE(text.find("UNIQUE-NAME-IN-RECORD.htm"), std::string::npos);
     // Only the record: its key (the URL) follows it in the page.
@@ -226,7 +226,7 @@ TEST_F(NetscapeFatDBCacheTest, APageSizeAbove32768IsAnInvalidHeader)
     bytes[14] = char(0x80);
     bytes[15] = 1;
     WriteFile(folder_ + "/fat.db", bytes);
-    NetscapeFatDBCache cache(nullptr, folder_);
+    NetscapeFatDBCache cache(test::Context(), nullptr, folder_);
     EXPECT_EQ(cache.Decode(nullptr, true), -1);
     EXPECT_EQ(cache.GetItemCount(), 0);
     EXPECT_EQ(sink_->messages, (std::vector<std::string>{"Invalid cache database header information! Cannot decode."}));

@@ -2,9 +2,10 @@
 // block files and bodies: nothing may block on them or read them as files.
 #include "formats/NetscapeCacheMapCache.h"
 #include "model/Cache.h"
-#include "model/CacheFolder.h"
+#include "catalog/FormatCatalog.h"
 #include "model/CacheItem.h"
 #include "support/MessageCapture.h"
+#include "support/TestContext.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -33,7 +34,7 @@ TEST(SpecialFiles, AFifoNamedAsAnIndexIsNoCacheDatabase)
         MakeFifo(dir.file(index));
         MessageCapture messages;
         const CacheFormat* format = nullptr;
-        std::unique_ptr<CCache> cache = CreateCacheForFolder(nullptr, dir.path(), &format);
+        std::unique_ptr<CCache> cache = CreateCacheForFolder(test::Context(), nullptr, dir.path(), &format);
         ASSERT_NE(cache, nullptr);
         EXPECT_STREQ(format->indexFile, index);
         EXPECT_NE(cache->Decode(), 0);
@@ -51,7 +52,7 @@ TEST(SpecialFiles, AFifoInPlaceOfABlockFileStopsTheDecodeWithItsMessage)
     fs::remove(dir.file("_CACHE_002_"));
     MakeFifo(dir.file("_CACHE_002_"));
     MessageCapture messages;
-    NetscapeCacheMapCache cache(nullptr, dir.path());
+    NetscapeCacheMapCache cache(test::Context(), nullptr, dir.path());
     EXPECT_NE(cache.Decode(), 0);
     EXPECT_FALSE(messages->messages.empty());
 }
@@ -65,7 +66,7 @@ TEST(SpecialFiles, AFifoInPlaceOfABodyIsAMissingBody)
     const std::string body = dir.file(w.Entries()[0].dataFileName);
     fs::remove(body);
     MakeFifo(body);
-    NetscapeCacheMapCache cache(nullptr, dir.path());
+    NetscapeCacheMapCache cache(test::Context(), nullptr, dir.path());
     ASSERT_EQ(cache.Decode(), 0);
     ASSERT_EQ(cache.GetItemCount(), 1);
     CCacheItem* item = cache.GetGroup(0)->ItemAt(0);

@@ -9,9 +9,11 @@
 #include "platform/MemoryRegistry.h"
 #include "platform/WindowsSystem.h"
 #include "support/TestEnvironment.h"
+#include "support/TestContext.h"
 #include "support/WindowsTreeWriter.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <filesystem>
 
@@ -31,8 +33,8 @@ class IESettingsLoaderTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        platform::SetRegistry(nullptr);
-        platform::SetSystem(nullptr);
+        test::Context().SetRegistry(nullptr);
+        test::Context().SetSystem(nullptr);
     }
     // A registry holding only the "Directory" value (when given).
     void SetDirectory(std::optional<std::string> value)
@@ -40,7 +42,7 @@ protected:
         auto registry = std::make_shared<MemoryRegistry>();
         if (value)
             registry->SetString(RootKey::LocalMachine, kCachePaths, "Directory", *value);
-        platform::SetRegistry(registry);
+        test::Context().SetRegistry(registry);
     }
     TempDir dir;
 };
@@ -60,14 +62,14 @@ TEST_F(IESettingsLoaderTest, OneTrailingBackslashIsRemovedFromTheDirectoryValue)
     };
     for (const Case& k : cases) {
         SetDirectory(k.value);
-        EXPECT_EQ(IESettingsLoader::ReadDirectoryValue(), k.folder) << k.value.value_or("(none)");
+        EXPECT_EQ(IESettingsLoader(test::Context()).ReadDirectoryValue(), k.folder) << k.value.value_or("(none)");
     }
     // Only a text value counts.
     auto registry = std::make_shared<MemoryRegistry>();
     registry->SetValue(RootKey::LocalMachine, kCachePaths, "Directory",
                        {MemoryRegistry::ValueType::ExpandString, "%USERPROFILE%\\Cache"});
-    platform::SetRegistry(registry);
-    EXPECT_EQ(IESettingsLoader::ReadDirectoryValue(), "");
+    test::Context().SetRegistry(registry);
+    EXPECT_EQ(IESettingsLoader(test::Context()).ReadDirectoryValue(), "");
 }
 
 TEST_F(IESettingsLoaderTest, WithoutTheValueOrASystemTheProfileIsStillAddedWithAnEmptyFolder)
@@ -76,7 +78,7 @@ TEST_F(IESettingsLoaderTest, WithoutTheValueOrASystemTheProfileIsStillAddedWithA
         SetDirectory(*value ? std::optional<std::string>(value) : std::nullopt);
         ProfileTable profiles;
         int32_t count = 0;
-        IESettingsLoader().Load(profiles, count);
+        IESettingsLoader(test::Context()).Load(profiles, count);
         ASSERT_EQ(count, 1);
         EXPECT_EQ(profiles[0]->profileName, "Internet Explorer Cache");
         EXPECT_EQ(profiles[0]->displayName, "Internet Explorer Cache");
@@ -94,12 +96,12 @@ TEST_F(IESettingsLoaderTest, TheDirectoryValueMapsOntoTheExaminedSystem)
     fs::create_directories(dir.file("c/WINDOWS/Temporary Internet Files/Content.IE5"));
     platform::SystemConfig config;
     config.root = dir.file("c");
-    platform::SetSystem(std::make_shared<platform::WindowsSystem>(config));
+    test::Context().SetSystem(std::make_shared<platform::WindowsSystem>(config));
     SetDirectory("c:\\windows\\temporary internet files\\content.ie5\\");
-    EXPECT_EQ(IESettingsLoader::CacheFolder(), dir.file("c/WINDOWS/Temporary Internet Files/Content.IE5"));
+    EXPECT_EQ(IESettingsLoader(test::Context()).CacheFolder(), dir.file("c/WINDOWS/Temporary Internet Files/Content.IE5"));
     // A path on a drive the system does not map names no host folder.
     SetDirectory("E:\\Cache\\Content.IE5");
-    EXPECT_EQ(IESettingsLoader::CacheFolder(), "");
+    EXPECT_EQ(IESettingsLoader(test::Context()).CacheFolder(), "");
 }
 
 TEST_F(IESettingsLoaderTest, WithoutAUsableValueTheUsersOwnCacheFolderIsUsed)
@@ -115,13 +117,13 @@ TEST_F(IESettingsLoaderTest, WithoutAUsableValueTheUsersOwnCacheFolderIsUsed)
         tree.write(root.path());
         platform::SystemConfig config;
         config.root = root.path();
-        platform::InstallSystem(config);
+        test::InstallSystem(config);
         const std::string content = root.path() + "/" + tree.contentFolder("Jane");
-        EXPECT_EQ(IESettingsLoader::CacheFolder(), content);
+        EXPECT_EQ(IESettingsLoader(test::Context()).CacheFolder(), content);
 
         ProfileTable profiles;
         int32_t count = 0;
-        ClientUrlCacheSettingsLoader().Load(profiles, count);
+        ClientUrlCacheSettingsLoader(test::Context()).Load(profiles, count);
         ASSERT_EQ(count, 1);
         EXPECT_EQ(profiles[0]->cacheFolder, content);
         ASSERT_NE(dynamic_cast<ClientUrlCache*>(profiles[0]->cache.get()), nullptr);
@@ -140,9 +142,9 @@ TEST_F(IESettingsLoaderTest, BothLoadersAddNothingToAFullTableAndStopAtTheLimit)
         int32_t count = kMaxProfiles;
         std::unique_ptr<SettingsLoader> loader;
         if (direct)
-            loader = std::make_unique<ClientUrlCacheSettingsLoader>();
+            loader = std::make_unique<ClientUrlCacheSettingsLoader>(test::Context());
         else
-            loader = std::make_unique<IESettingsLoader>();
+            loader = std::make_unique<IESettingsLoader>(test::Context());
         loader->Load(profiles, count);
         EXPECT_EQ(count, kMaxProfiles);
         EXPECT_EQ(profiles[kMaxProfiles - 1]->cache, nullptr);
@@ -160,14 +162,14 @@ TEST_F(IESettingsLoaderTest, CreateCacheNamesTheProfileAndBuildsTheLoadersCache)
 {
     BrowserProfile profile;
     profile.profileName = "old";
-    auto viaService = IESettingsLoader().CreateCache(profile, "/some/folder");
+    auto viaService = IESettingsLoader(test::Context()).CreateCache(profile, "/some/folder");
     EXPECT_NE(dynamic_cast<IECache*>(viaService.get()), nullptr);
     EXPECT_EQ(profile.cacheFolder, "/some/folder");
     EXPECT_EQ(profile.profileName, "Internet Explorer Cache");
     EXPECT_EQ(profile.displayName, "Internet Explorer Cache");
 
     BrowserProfile other;
-    auto direct = ClientUrlCacheSettingsLoader().CreateCache(other, "/other");
+    auto direct = ClientUrlCacheSettingsLoader(test::Context()).CreateCache(other, "/other");
     EXPECT_NE(dynamic_cast<ClientUrlCache*>(direct.get()), nullptr);
     EXPECT_EQ(direct->GetFolder(), "/other");
     EXPECT_EQ(other.cacheFolder, "/other");
@@ -177,15 +179,13 @@ TEST_F(IESettingsLoaderTest, CreateCacheNamesTheProfileAndBuildsTheLoadersCache)
 TEST_F(IESettingsLoaderTest, LoadWritesItsEntryAndExitLines)
 {
     std::string log = dir.file("trace.log");
-    OptionStore::Instance().WriteString("Options", "MessageDumpFile", log);
-    CTraceLog::Destroy();
+    std::optional<test::TraceCapture> trace(std::in_place, log);
     SetDirectory(std::nullopt);
     ProfileTable profiles;
     int32_t count = 0;
-    IESettingsLoader().Load(profiles, count);
-    ClientUrlCacheSettingsLoader().Load(profiles, count);
-    OptionStore::Instance().WriteString("Options", "MessageDumpFile", "");
-    CTraceLog::Destroy();
+    IESettingsLoader(test::Context()).Load(profiles, count);
+    ClientUrlCacheSettingsLoader(test::Context()).Load(profiles, count);
+    trace.reset();
     EXPECT_EQ(test::ReadWholeFile(log), "Entry - IESettingsLoader::Load()\r\n"
                                         "Exit - IESettingsLoader::Load()\r\n"
                                         "Entry - ClientUrlCacheSettingsLoader::Load()\r\n"

@@ -2,6 +2,7 @@
 // Windows trees: profiles.ini and registry.dat found through the examined
 // user's application-data folders, Windows paths mapped onto the tree.
 #include "loaders/BaseNetscapeSettingsLoader.h"
+#include "catalog/FormatCatalog.h"
 #include "loaders/Firefox16SettingsLoader.h"
 #include "loaders/Netscape60SettingsLoader.h"
 
@@ -12,12 +13,14 @@
 #include "model/BrowserSettings.h"
 #include "platform/WindowsSystem.h"
 #include "support/MozillaProfileWriter.h"
+#include "support/TestContext.h"
 #include "support/NSRegistryWriter.h"
 #include "support/ProfileLoaderTest.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <filesystem>
 #include <sstream>
@@ -58,7 +61,7 @@ protected:
     // Host path of a folder of the tree given as a Windows path.
     std::string Mapped(const std::string& windowsPath) const
     {
-        return platform::MapWindowsPath(windowsPath).value_or("(unmapped)");
+        return test::Context().MapWindowsPath(windowsPath).value_or("(unmapped)");
     }
     void MakeFolder(const std::string& windowsPath) const { fs::create_directories(Mapped(windowsPath)); }
     void WriteWindowsFile(const std::string& windowsPath, const std::string& bytes) const
@@ -108,22 +111,22 @@ TEST_F(MozillaLoadersTest, PrefsJsGivesTheFirstNonEmptyCacheDirectory)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteWindowsFile(profile + "\\prefs.js", c.prefs);
-        EXPECT_EQ(BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS(profile, false), c.expected);
+        EXPECT_EQ(Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS(profile, false), c.expected);
     }
 }
 
 TEST_F(MozillaLoadersTest, UnreadablePrefsJsCountsAsEmpty)
 {
     // No profile folder at all, a folder without prefs.js, a prefs.js that is a folder.
-    EXPECT_EQ(BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS("C:\\Nowhere", false), "C:\\Nowhere\\cache");
+    EXPECT_EQ(Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS("C:\\Nowhere", false), "C:\\Nowhere\\cache");
     MakeFolder("C:\\Empty");
-    EXPECT_EQ(BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS("C:\\Empty", false), "C:\\Empty\\cache");
+    EXPECT_EQ(Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS("C:\\Empty", false), "C:\\Empty\\cache");
     MakeFolder("C:\\Odd\\prefs.js");
-    EXPECT_EQ(BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS("C:\\Odd", false), "C:\\Odd\\cache");
+    EXPECT_EQ(Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS("C:\\Odd", false), "C:\\Odd\\cache");
     // A profile folder that is no Windows path of the system reads nothing
     // from the host.
     test::WriteFile(dir.file("host/prefs.js"), "user_pref(\"browser.cache.directory\", \"C:\\\\A\");\n");
-    EXPECT_EQ(BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS(dir.file("host"), false), dir.file("host") + "\\cache");
+    EXPECT_EQ(Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS(dir.file("host"), false), dir.file("host") + "\\cache");
 }
 
 TEST_F(MozillaLoadersTest, NewCacheKeyIsReadOnlyWithTheFlagAndVersion61)
@@ -144,17 +147,17 @@ TEST_F(MozillaLoadersTest, NewCacheKeyIsReadOnlyWithTheFlagAndVersion61)
         SCOPED_TRACE(c.version);
         CCacheApp app(OptionStore::Instance());
         app.Options().netscapeVersion = c.version;
-        EXPECT_EQ(BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS(profile, c.flag), c.expected);
-        EXPECT_EQ(BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS("C:\\Bare", c.flag), c.bare);
+        EXPECT_EQ(Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS(profile, c.flag), c.expected);
+        EXPECT_EQ(Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS("C:\\Bare", c.flag), c.bare);
     }
     // Without an application the version is unknown: the flag does nothing.
-    EXPECT_EQ(BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS(profile, true), "C:\\Old");
+    EXPECT_EQ(Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS(profile, true), "C:\\Old");
 }
 
 TEST_F(MozillaLoadersTest, FindPrefValueReadsAnyStream)
 {
     std::istringstream prefs("x\nuser_pref(\"k\", \"v\\\\w\");\n");
-    EXPECT_EQ(BaseNetscapeSettingsLoader::FindPrefValue(prefs, "k"), "v\\w");
+    EXPECT_EQ(Firefox16SettingsLoader(test::Context()).FindPrefValue(prefs, "k"), "v\\w");
 }
 
 TEST_F(MozillaLoadersTest, ProfileExistsForFilesAndFoldersOfTheSystemOnly)
@@ -180,32 +183,30 @@ TEST_F(MozillaLoadersTest, ProfileExistsForFilesAndFoldersOfTheSystemOnly)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        EXPECT_EQ(BaseNetscapeSettingsLoader::TestProfileExists(c.path), c.found);
+        EXPECT_EQ(Firefox16SettingsLoader(test::Context()).TestProfileExists(c.path), c.found);
     }
 }
 
 TEST_F(MozillaLoadersTest, PrefsReaderAndProfileTestWriteTheirLogLines)
 {
-    OptionStore::Instance().WriteString("Options", "MessageDumpFile", dir.file("trace.log"));
-    CTraceLog::Destroy();
+    std::optional<test::TraceCapture> trace(std::in_place, dir.file("trace.log"));
     MakeFolder("C:\\P");
-    BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS("C:\\P", false);
-    BaseNetscapeSettingsLoader::TestProfileExists("C:\\P");
-    BaseNetscapeSettingsLoader::TestProfileExists("C:\\Q");
-    OptionStore::Instance().WriteString("Options", "MessageDumpFile", "");
-    CTraceLog::Destroy();
+    Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS("C:\\P", false);
+    Firefox16SettingsLoader(test::Context()).TestProfileExists("C:\\P");
+    Firefox16SettingsLoader(test::Context()).TestProfileExists("C:\\Q");
+    trace.reset();
     EXPECT_EQ(test::ReadWholeFile(dir.file("trace.log")),
-              "Entry - BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS()\r\n"
+              "Entry - Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS()\r\n"
               "         path = C:\\P\r\n"
-              "Exit - BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS()\r\n"
+              "Exit - Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS()\r\n"
               "         return sCacheDB = C:\\P\\cache\r\n"
-              "Entry - BaseNetscapeSettingsLoader::TestProfileExists()\r\n"
+              "Entry - Firefox16SettingsLoader(test::Context()).TestProfileExists()\r\n"
               "         path = C:\\P\r\n"
-              "Exit - BaseNetscapeSettingsLoader::TestProfileExists()\r\n"
+              "Exit - Firefox16SettingsLoader(test::Context()).TestProfileExists()\r\n"
               "         return Found\r\n"
-              "Entry - BaseNetscapeSettingsLoader::TestProfileExists()\r\n"
+              "Entry - Firefox16SettingsLoader(test::Context()).TestProfileExists()\r\n"
               "         path = C:\\Q\r\n"
-              "Exit - BaseNetscapeSettingsLoader::TestProfileExists()\r\n"
+              "Exit - Firefox16SettingsLoader(test::Context()).TestProfileExists()\r\n"
               "         return Not Found\r\n");
 }
 
@@ -334,8 +335,8 @@ TEST_F(MozillaLoadersTest, FirefoxProfileWithoutFolderIsReportedAndLeftOut)
 TEST_F(MozillaLoadersTest, WithoutProfilesIniOrSystemFirefoxAddsNothingSilently)
 {
     EXPECT_EQ(Load<Firefox16SettingsLoader>(), 0);
-    platform::SetSystem(nullptr);
-    platform::SetRegistry(nullptr);
+    test::Context().SetSystem(nullptr);
+    test::Context().SetRegistry(nullptr);
     EXPECT_EQ(Load<Firefox16SettingsLoader>(), 0);
     EXPECT_TRUE(sink->messages.empty());
 }
@@ -461,9 +462,9 @@ TEST_F(MozillaLoadersTest, CollectionListsFirefoxThenMozillaThenInternetExplorer
     tree.write(otherRoot);
     Examine(otherRoot);
 
-    AppOptions appOptions;
+    AppOptions& appOptions = test::FreshOptions();
     appOptions.useProfiles = CBrowserSettings::kModeAllBrowsers;
-    CBrowserSettings settings(appOptions, CBrowserSettings::ProfileLoaders());
+    CBrowserSettings settings(test::Context(), FormatCatalog(), FormatCatalog().profileLoaders);
     EXPECT_EQ(DisplayNames(settings), (std::vector<std::string>{"default (Firefox)", "work (Firefox)",
                                                                 "default (Mozilla)", "Internet Explorer Cache"}));
     EXPECT_EQ(settings.GetDefaultProfile(), settings.GetProfile(0));
@@ -483,10 +484,10 @@ TEST_F(MozillaLoadersTest, ChosenFolderWithACacheMapGetsTheMozillaDecoderFirst)
     const std::string folder = dir.file("chosen");
     test::WriteFile(folder + "/_CACHE_MAP_", "");
     test::WriteFile(folder + "/index.dat", "");
-    AppOptions appOptions;
+    AppOptions& appOptions = test::FreshOptions();
     appOptions.useProfiles = CBrowserSettings::kModeFolderOnly;
     appOptions.cacheFolder = folder;
-    CBrowserSettings settings(appOptions, CBrowserSettings::ProfileLoaders());
+    CBrowserSettings settings(test::Context(), FormatCatalog(), FormatCatalog().profileLoaders);
     ASSERT_EQ(settings.GetCount(), 1);
     BrowserProfile* profile = settings.GetProfile(0);
     auto* cache = dynamic_cast<NetscapeCacheMapCache*>(profile->cache.get());

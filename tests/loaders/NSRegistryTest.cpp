@@ -5,9 +5,11 @@
 #include "app/OptionStore.h"
 #include "app/TraceLog.h"
 #include "support/NSRegistryWriter.h"
+#include "support/TestContext.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <algorithm>
 
@@ -340,15 +342,13 @@ TEST_F(NSRegistryTest, OpenFailsForMissingShortOrFolderFiles)
 
 TEST_F(NSRegistryTest, OpenAndCloseWriteTheirLogLines)
 {
-    OptionStore::Instance().WriteString("Options", "MessageDumpFile", dir.file("trace.log"));
-    CTraceLog::Destroy();
+    std::optional<test::TraceCapture> trace(std::in_place, dir.file("trace.log"));
     {
-        CNSRegistry r;
+        CNSRegistry r(&test::Context().Log());
         r.Open(dir.file("missing.dat"));
         r.Close();
     }
-    OptionStore::Instance().WriteString("Options", "MessageDumpFile", "");
-    CTraceLog::Destroy();
+    trace.reset();
     EXPECT_EQ(test::ReadWholeFile(dir.file("trace.log")),
               "Entry - CNSRegistry::Open()\r\n"
               "         CFile.Open() fails for " +

@@ -3,6 +3,7 @@
 // folder, OperaDef6.ini, Windows paths mapped onto the tree; the collection's
 // order of the browser families and the single-folder table.
 #include "loaders/Netscape40SettingsLoader.h"
+#include "catalog/FormatCatalog.h"
 #include "loaders/Netscape45SettingsLoader.h"
 #include "loaders/OperaSettingsLoader.h"
 
@@ -11,9 +12,10 @@
 #include "formats/NetscapeFatDBCache.h"
 #include "formats/OperaCache.h"
 #include "model/BrowserSettings.h"
-#include "model/CacheFolder.h"
+#include "catalog/FormatCatalog.h"
 #include "platform/WindowsSystem.h"
 #include "support/Dcache4Writer.h"
+#include "support/TestContext.h"
 #include "support/IndexDatWriter.h"
 #include "support/MozillaProfileWriter.h"
 #include "support/Netscape4OperaProfileWriter.h"
@@ -132,7 +134,7 @@ TEST_F(Netscape4OperaLoadersTest, WithoutNsregDatNetscape45AddsNothingSilently)
 
 TEST_F(Netscape4OperaLoadersTest, WithoutAnExaminedSystemTheNetscape4LoadersAddNothing)
 {
-    platform::InstallSystem(platform::SystemConfig{});
+    test::InstallSystem(platform::SystemConfig{});
     EXPECT_EQ(Load<Netscape45SettingsLoader>(), 0);
     EXPECT_EQ(Load<Netscape40SettingsLoader>(), 0);
     EXPECT_EQ(Load<OperaSettingsLoader>(), 0);
@@ -224,9 +226,9 @@ TEST_F(Netscape4OperaLoadersTest, TheCollectionListsEveryFamilyInItsOrderWithIts
     WriteSyntheticWindowsTree(root, WindowsTreeWriter::Layout::Xp, Small(20));
     Examine(root);
 
-    AppOptions options;
+    AppOptions& options = test::FreshOptions();
     options.useProfiles = CBrowserSettings::kModeAllBrowsers;
-    CBrowserSettings settings(options, CBrowserSettings::ProfileLoaders());
+    CBrowserSettings settings(test::Context(), FormatCatalog(), FormatCatalog().profileLoaders);
     EXPECT_EQ(DisplayNames(settings),
               (std::vector<std::string>{"default (Firefox)", "work (Firefox)", "default (Mozilla)",
                                         "jane (Netscape 4.5)", "Jane Navigator (Netscape 4.0)", "Opera Cache",
@@ -262,10 +264,10 @@ TEST_F(Netscape4OperaLoadersTest, TheSingleFolderTableRecognisesEachIndexInItsOr
         ASSERT_NE(format, nullptr);
         EXPECT_STREQ(format->name, c.format);
 
-        AppOptions options;
+        AppOptions& options = test::FreshOptions();
         options.useProfiles = CBrowserSettings::kModeFolderOnly;
         options.cacheFolder = folder.path();
-        CBrowserSettings settings(options, {});
+        CBrowserSettings settings(test::Context(), FormatCatalog(), {});
         ASSERT_EQ(settings.GetCount(), 1);
         CCache* cache = settings.GetProfile(0)->cache.get();
         const std::string wanted = c.format;

@@ -12,15 +12,17 @@
 #include "formats/OperaCache.h"
 #include "model/SettingsLoader.h"
 #include "model/BrowserSettings.h"
-#include "model/CacheFolder.h"
+#include "catalog/FormatCatalog.h"
 #include "platform/RegistryReader.h"
 #include "platform/WindowsSystem.h"
 #include "support/FakeCache.h"
+#include "support/TestContext.h"
 #include "support/IndexDatWriter.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 #include <unistd.h>
 
@@ -55,7 +57,11 @@ private:
 template <char Tag, int N>
 class FakeLoader : public SettingsLoader {
 public:
-    FakeLoader() { g_events.push_back(std::string("create loader ") + Tag); }
+    explicit FakeLoader(const AppContext& context)
+        : SettingsLoader(context)
+    {
+        g_events.push_back(std::string("create loader ") + Tag);
+    }
     void Load(ProfileTable& profiles, int32_t& count) override
     {
         for (int i = 0; i < N && count < kMaxProfiles; ++i) {
@@ -72,9 +78,9 @@ public:
 };
 
 template <char Tag, int N>
-std::unique_ptr<SettingsLoader> Make()
+std::unique_ptr<SettingsLoader> Make(const AppContext& context)
 {
-    return std::make_unique<FakeLoader<Tag, N>>();
+    return std::make_unique<FakeLoader<Tag, N>>(context);
 }
 
 std::vector<std::string> Names(const CBrowserSettings& settings)
@@ -90,8 +96,8 @@ protected:
     void SetUp() override { g_events.clear(); }
     void TearDown() override
     {
-        platform::SetRegistry(nullptr);
-        platform::SetSystem(nullptr);
+        test::Context().SetRegistry(nullptr);
+        test::Context().SetSystem(nullptr);
     }
     // A folder holding an index.dat with one entry.
     std::string IndexDatFolder(const std::string& name)
@@ -103,14 +109,14 @@ protected:
         return dir.file(name);
     }
     TempDir dir;
-    AppOptions options;
+    AppOptions& options = test::FreshOptions();
 };
 
 TEST_F(BrowserSettingsTest, ModeIEOnlyListsExactlyTheIEProfileAndAsksNoOtherLoader)
 {
     options.useProfiles = CBrowserSettings::kModeIEOnly;
     options.cacheFolder = IndexDatFolder("folder");
-    CBrowserSettings settings(options, {&Make<'a', 2>});
+    CBrowserSettings settings(test::Context(), FormatCatalog(), {&Make<'a', 2>});
     EXPECT_EQ(Names(settings), std::vector<std::string>{"Internet Explorer Cache"});
     EXPECT_NE(dynamic_cast<IECache*>(settings.GetProfile(0)->cache.get()), nullptr);
     EXPECT_EQ(settings.GetDefaultProfile(), settings.GetProfile(0));
@@ -120,7 +126,7 @@ TEST_F(BrowserSettingsTest, ModeIEOnlyListsExactlyTheIEProfileAndAsksNoOtherLoad
 TEST_F(BrowserSettingsTest, ModeAllListsTheOtherBrowsersInLoaderOrderAndIELast)
 {
     options.useProfiles = CBrowserSettings::kModeAllBrowsers;
-    CBrowserSettings settings(options, {&Make<'f', 2>, &Make<'n', 0>, &Make<'o', 1>});
+    CBrowserSettings settings(test::Context(), FormatCatalog(), {&Make<'f', 2>, &Make<'n', 0>, &Make<'o', 1>});
     EXPECT_EQ(Names(settings), (std::vector<std::string>{"f-0", "f-1", "o-0", "Internet Explorer Cache"}));
     EXPECT_EQ(settings.GetDefaultProfile(), settings.GetProfile(0));
     EXPECT_EQ(settings.GetProfile(4), nullptr);
@@ -131,7 +137,7 @@ TEST_F(BrowserSettingsTest, ModeAllWithoutBrowserDataListsTheIEProfileAndNotTheF
 {
     options.useProfiles = CBrowserSettings::kModeAllBrowsers;
     options.cacheFolder = IndexDatFolder("folder");
-    CBrowserSettings settings(options);
+    CBrowserSettings settings(test::Context(), FormatCatalog());
     EXPECT_EQ(Names(settings), std::vector<std::string>{"Internet Explorer Cache"});
     EXPECT_EQ(settings.GetProfile(0)->cacheFolder, "");
 }
@@ -140,7 +146,7 @@ TEST_F(BrowserSettingsTest, ModeFolderOnlyListsTheChosenFolderRecognisedByItsInd
 {
     options.useProfiles = CBrowserSettings::kModeFolderOnly;
     options.cacheFolder = IndexDatFolder("Folder");
-    CBrowserSettings settings(options, {&Make<'a', 3>});
+    CBrowserSettings settings(test::Context(), FormatCatalog(), {&Make<'a', 3>});
     ASSERT_EQ(settings.GetCount(), 1);
     BrowserProfile* profile = settings.GetProfile(0);
     // The index.dat loader names the profile as Internet Explorer's.
@@ -180,7 +186,7 @@ TEST_F(BrowserSettingsTest, TheFirstIndexFileInTableOrderDecidesTheFolderFormat)
         }
         options.useProfiles = CBrowserSettings::kModeFolderOnly;
         options.cacheFolder = folder;
-        CBrowserSettings settings(options);
+        CBrowserSettings settings(test::Context(), FormatCatalog());
         ASSERT_EQ(settings.GetCount(), 1);
         BrowserProfile* profile = settings.GetProfile(0);
         CCache* cache = profile->cache.get();
@@ -211,14 +217,14 @@ TEST_F(BrowserSettingsTest, AFolderWithoutAnIndexFileGivesOneProfileWithoutACach
     for (const char* folder : folders) {
         options.useProfiles = CBrowserSettings::kModeFolderOnly;
         options.cacheFolder = *folder ? dir.file(folder) : "";
-        CBrowserSettings settings(options);
+        CBrowserSettings settings(test::Context(), FormatCatalog());
         ASSERT_EQ(settings.GetCount(), 1) << folder;
         EXPECT_EQ(settings.GetProfile(0)->cache, nullptr) << folder;
         EXPECT_EQ(settings.GetProfile(0)->displayName, *folder ? options.cacheFolder : "Cache Folder");
         EXPECT_EQ(settings.GetDefaultProfile(), settings.GetProfile(0));
     }
     EXPECT_EQ(RecognizeCacheFolder(""), nullptr) << "the current folder holds an index.dat";
-    EXPECT_EQ(CreateCacheForFolder(nullptr, ""), nullptr);
+    EXPECT_EQ(CreateCacheForFolder(test::Context(), nullptr, ""), nullptr);
     fs::current_path(previous);
 }
 
@@ -227,10 +233,10 @@ TEST_F(BrowserSettingsTest, AFolderNamedAsAWindowsPathIsFoundOnTheExaminedSystem
     IndexDatFolder("c/Program Files/Cache");
     platform::SystemConfig config;
     config.root = dir.file("c");
-    platform::SetSystem(std::make_shared<platform::WindowsSystem>(config));
+    test::Context().SetSystem(std::make_shared<platform::WindowsSystem>(config));
     options.useProfiles = CBrowserSettings::kModeFolderOnly;
     options.cacheFolder = "C:\\PROGRAM FILES\\cache";
-    CBrowserSettings settings(options);
+    CBrowserSettings settings(test::Context(), FormatCatalog());
     ASSERT_EQ(settings.GetCount(), 1);
     ASSERT_NE(settings.GetProfile(0)->cache, nullptr);
     EXPECT_EQ(settings.GetProfile(0)->cacheFolder, dir.file("c/Program Files/Cache"));
@@ -239,13 +245,13 @@ TEST_F(BrowserSettingsTest, AFolderNamedAsAWindowsPathIsFoundOnTheExaminedSystem
 TEST_F(BrowserSettingsTest, NoLoaderRunsOnceTheTableHolds256Profiles)
 {
     options.useProfiles = CBrowserSettings::kModeAllBrowsers;
-    CBrowserSettings settings(options, {&Make<'a', 200>, &Make<'b', 100>, &Make<'c', 1>});
+    CBrowserSettings settings(test::Context(), FormatCatalog(), {&Make<'a', 200>, &Make<'b', 100>, &Make<'c', 1>});
     EXPECT_EQ(settings.GetCount(), kMaxProfiles);
     EXPECT_EQ(settings.GetProfile(255)->profileName, "b-55");
     EXPECT_EQ(std::count(g_events.begin(), g_events.end(), "create loader c"), 0);
 
     // 255 others leave room for Internet Explorer.
-    CBrowserSettings room(options, {&Make<'a', 200>, &Make<'b', 55>});
+    CBrowserSettings room(test::Context(), FormatCatalog(), {&Make<'a', 200>, &Make<'b', 55>});
     EXPECT_EQ(room.GetCount(), kMaxProfiles);
     EXPECT_EQ(room.GetProfile(255)->profileName, "Internet Explorer Cache");
 }
@@ -254,7 +260,7 @@ TEST_F(BrowserSettingsTest, AReloadDestroysEveryProfileAndCacheBeforeBuildingThe
 {
     options.useProfiles = CBrowserSettings::kModeAllBrowsers;
     {
-        CBrowserSettings settings(options, {&Make<'a', 2>});
+        CBrowserSettings settings(test::Context(), FormatCatalog(), {&Make<'a', 2>});
         options.useProfiles = CBrowserSettings::kModeIEOnly;
         g_events.push_back("reload");
         settings.ReloadProfiles();
@@ -272,16 +278,14 @@ TEST_F(BrowserSettingsTest, AReloadDestroysEveryProfileAndCacheBeforeBuildingThe
 TEST_F(BrowserSettingsTest, TheCollectionWritesItsTraceLines)
 {
     std::string log = dir.file("trace.log");
-    OptionStore::Instance().WriteString("Options", "MessageDumpFile", log);
-    CTraceLog::Destroy();
+    std::optional<test::TraceCapture> trace(std::in_place, log);
     options.useProfiles = CBrowserSettings::kModeAllBrowsers;
-    CBrowserSettings all(options, {});
+    CBrowserSettings all(test::Context(), FormatCatalog(), {});
     options.useProfiles = CBrowserSettings::kModeFolderOnly;
     options.cacheFolder = dir.file("none");
-    CBrowserSettings folder(options);
+    CBrowserSettings folder(test::Context(), FormatCatalog());
     std::string written = test::ReadWholeFile(log);
-    OptionStore::Instance().WriteString("Options", "MessageDumpFile", "");
-    CTraceLog::Destroy();
+    trace.reset();
     EXPECT_EQ(written, "Entry - CBrowserSettings::LoadProfiles()\r\n"
                        "Exit - CBrowserSettings::LoadProfiles()\r\n"
                        "Entry - IESettingsLoader::Load()\r\n"
@@ -326,7 +330,9 @@ TEST_F(StartUpTest, ASyntheticTreeOfEitherLayoutYieldsTheIEProfileWithItsCacheDe
             store.WriteInt("Netscape", "UseProfiles", 1);
             CCacheApp app(store);
             ASSERT_TRUE(app.InitInstance("oriel.exe"));
-            CBrowserSettings* document = app.Document();
+            // The window builds its document over the application's context.
+            CBrowserSettings settings(app.Context(), FormatCatalog());
+            CBrowserSettings* document = &settings;
             ASSERT_NE(document, nullptr);
             ASSERT_EQ(document->GetCount(), 1);
             BrowserProfile* profile = document->GetDefaultProfile();
@@ -356,7 +362,6 @@ TEST_F(StartUpTest, TheEmptySwitchEndsStartUpWithoutADocument)
     OptionStore store(dir.file("empty.ini"));
     CCacheApp app(store);
     EXPECT_FALSE(app.InitInstance("oriel.exe /empty"));
-    EXPECT_EQ(app.Document(), nullptr);
 }
 
 TEST_F(StartUpTest, TheSystemsRegistryIsOpenBeforeTheOptionsAreLoaded)

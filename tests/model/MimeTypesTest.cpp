@@ -1,6 +1,7 @@
 // The extension registered for a MIME type: the examined system's registry
 // first, the host's MIME database when that gives nothing.
 #include "model/MimeTypes.h"
+#include "support/TestContext.h"
 #include "platform/MemoryRegistry.h"
 
 #include <gtest/gtest.h>
@@ -15,9 +16,9 @@ protected:
     void SetUp() override
     {
         registry = std::make_shared<platform::MemoryRegistry>();
-        platform::SetRegistry(registry);
+        test::Context().SetRegistry(registry);
     }
-    void TearDown() override { platform::SetRegistry(nullptr); }
+    void TearDown() override { test::Context().SetRegistry(nullptr); }
     void Register(const std::string& type, const std::string& extension)
     {
         registry->SetString(RootKey::ClassesRoot, "MIME\\Database\\Content Type\\" + type, "Extension", extension);
@@ -30,9 +31,9 @@ TEST_F(MimeTypesTest, TheExaminedSystemsRegistrationComesFirst)
     Register("image/png", ".pic");
     Register("application/x-oriel-test", ".orl");
     std::string out;
-    EXPECT_EQ(ExtensionForType("image/png", out), 5);
+    EXPECT_EQ(ExtensionForType(*test::Context().Registry(), "image/png", out), 5);
     EXPECT_EQ(out, ".pic");
-    EXPECT_EQ(ExtensionForType("application/x-oriel-test", out), 5);
+    EXPECT_EQ(ExtensionForType(*test::Context().Registry(), "application/x-oriel-test", out), 5);
     EXPECT_EQ(out, ".orl");
 }
 
@@ -52,7 +53,7 @@ TEST_F(MimeTypesTest, TheHostsDatabaseFillsInWhatTheRegistryLacks)
     };
     for (const Case& k : cases) {
         std::string out;
-        EXPECT_GT(ExtensionForType(k.type, out), 0) << k.type;
+        EXPECT_GT(ExtensionForType(*test::Context().Registry(), k.type, out), 0) << k.type;
         EXPECT_EQ(out, k.extension) << k.type;
     }
 }
@@ -62,7 +63,7 @@ TEST_F(MimeTypesTest, AnUnknownTypeLeavesTheTextAsItWas)
     Register("application/x-oriel-unknown", "");
     for (const char* type : {"application/x-oriel-unknown", "", "not a type", "application/octet-stream"}) {
         std::string out = "kept";
-        EXPECT_EQ(ExtensionForType(type, out), -1) << type;
+        EXPECT_EQ(ExtensionForType(*test::Context().Registry(), type, out), -1) << type;
         EXPECT_EQ(out, "kept") << type;
     }
 }

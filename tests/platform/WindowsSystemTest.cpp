@@ -4,6 +4,7 @@
 #include "platform/RegistryReader.h"
 #include "platform/WindowsSystem.h"
 #include "support/TestEnvironment.h"
+#include "support/TestContext.h"
 #include "support/WindowsTreeWriter.h"
 
 #include <gtest/gtest.h>
@@ -28,8 +29,8 @@ class WindowsSystemTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        platform::SetRegistry(nullptr);
-        platform::SetSystem(nullptr);
+        test::Context().SetRegistry(nullptr);
+        test::Context().SetSystem(nullptr);
     }
     TempDir dir;
 };
@@ -309,10 +310,10 @@ TEST_F(WindowsSystemTest, InstallingATreeOpensItsHivesAndTheUsersShellFolders)
         SystemConfig config;
         config.root = root.path();
         config.user = "zoe";
-        auto system = platform::InstallSystem(config);
-        ASSERT_EQ(system, platform::System());
+        auto system = test::InstallSystem(config);
+        ASSERT_EQ(system, test::Context().System());
         EXPECT_EQ(system->SystemDrive(), 'D');
-        auto registry = platform::Registry();
+        auto registry = test::Context().Registry();
         std::string text;
         EXPECT_GT(registry->QueryString(RootKey::CurrentUser, "Software\\Oriel", "Marker", text), 0);
         EXPECT_EQ(text, "zoe's hive");
@@ -323,8 +324,8 @@ TEST_F(WindowsSystemTest, InstallingATreeOpensItsHivesAndTheUsersShellFolders)
 
         std::string cache = root.path() + "/" + tree.contentFolder("Zoe");
         cache = cache.substr(0, cache.rfind('/'));
-        EXPECT_EQ(platform::KnownFolderPath(KnownFolder::InternetCache), cache);
-        EXPECT_EQ(platform::MapWindowsPath(tree.windowsPath(tree.profileFolder("ZOE"))),
+        EXPECT_EQ(test::Context().KnownFolderPath(KnownFolder::InternetCache), cache);
+        EXPECT_EQ(test::Context().MapWindowsPath(tree.windowsPath(tree.profileFolder("ZOE"))),
                   root.path() + "/" + tree.profileFolder("Zoe"));
     }
 }
@@ -336,17 +337,17 @@ TEST_F(WindowsSystemTest, RegFilesAloneMakeARegistryWithoutASystem)
                                       "\"SystemRoot\"=\"C:\\\\WINDOWS\"\r\n");
     SystemConfig config;
     config.registryFiles = {dir.file("export.reg")};
-    auto system = platform::InstallSystem(config);
+    auto system = test::InstallSystem(config);
     EXPECT_FALSE(system->HasSystem());
     std::string text;
-    EXPECT_GT(platform::Registry()->QueryString(RootKey::LocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion",
+    EXPECT_GT(test::Context().Registry()->QueryString(RootKey::LocalMachine, "Software\\Microsoft\\Windows NT\\CurrentVersion",
                                                 "SystemRoot", text),
               0);
     EXPECT_EQ(text, "C:\\WINDOWS");
 
     // Installing a system without any source drops the old registry.
-    platform::InstallSystem(SystemConfig{});
-    EXPECT_EQ(platform::Registry()->QueryString(RootKey::LocalMachine,
+    test::InstallSystem(SystemConfig{});
+    EXPECT_EQ(test::Context().Registry()->QueryString(RootKey::LocalMachine,
                                                 "Software\\Microsoft\\Windows NT\\CurrentVersion", "SystemRoot", text),
               -1);
 }

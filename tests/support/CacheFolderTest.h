@@ -4,6 +4,7 @@
 
 #include "model/Cache.h"
 #include "support/CacheContents.h"
+#include "support/TestContext.h"
 #include "support/MessageCapture.h"
 #include "support/SynthOptions.h"
 #include "support/TestEnvironment.h"
@@ -29,7 +30,7 @@ protected:
     // Decodes the folder with a new cache, messages on; Decode's result.
     int DecodeFolder(Progress* progress = nullptr)
     {
-        cache_ = std::make_unique<Cache>(nullptr, folder_);
+        cache_ = std::make_unique<Cache>(test::Context(), nullptr, folder_);
         return cache_->Decode(progress, true);
     }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "model/Cache.h"
+#include "support/TestContext.h"
 
 #include <functional>
 
@@ -10,7 +11,7 @@ namespace oriel::test {
 class FakeCache : public CCache {
 public:
     explicit FakeCache(std::string folder = {}, BrowserProfile* profile = nullptr)
-        : CCache(profile, std::move(folder))
+        : CCache(::oriel::test::Context(), profile, std::move(folder))
     {
     }
     ~FakeCache() override { StopDecodeThread(); }

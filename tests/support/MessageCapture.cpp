@@ -1,5 +1,7 @@
 #include "support/MessageCapture.h"
 
+#include "support/TestContext.h"
+
 namespace oriel::test {
 
 void RecordingSink::ShowMessage(const std::string& text, MessageIcon icon)
@@ -20,12 +22,12 @@ bool RecordingSink::AskYesNo(const std::string& text, MessageIcon icon)
 MessageCapture::MessageCapture()
     : sink_(std::make_shared<RecordingSink>())
 {
-    SetMessageSink(sink_);
+    Context().SetMessages(sink_.get());
 }
 
 MessageCapture::~MessageCapture()
 {
-    SetMessageSink(nullptr);
+    Context().SetMessages(nullptr);
 }
 
 } // namespace oriel::test

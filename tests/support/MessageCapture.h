@@ -28,8 +28,8 @@ private:
     std::mutex mutex_;
 };
 
-// Makes a fresh RecordingSink the process's message sink while it lives;
-// afterwards messages go to stderr again.
+// Makes a fresh RecordingSink the message sink of the tests' context while
+// it lives; afterwards messages go to stderr again.
 class MessageCapture {
 public:
     MessageCapture();

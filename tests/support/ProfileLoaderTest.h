@@ -8,6 +8,7 @@
 #include "platform/RegistryReader.h"
 #include "platform/WindowsSystem.h"
 #include "support/MessageCapture.h"
+#include "support/TestContext.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowsTreeWriter.h"
 
@@ -23,8 +24,8 @@ class ProfileLoaderTest : public testing::Test {
 protected:
     void TearDown() override
     {
-        platform::SetSystem(nullptr);
-        platform::SetRegistry(nullptr);
+        test::Context().SetSystem(nullptr);
+        test::Context().SetRegistry(nullptr);
     }
 
     // Makes the tree at `treeRoot` the examined system.
@@ -32,7 +33,7 @@ protected:
     {
         platform::SystemConfig config;
         config.root = treeRoot;
-        platform::InstallSystem(config);
+        test::InstallSystem(config);
     }
     // Writes the tree at the root and makes it the examined system.
     void Install(WindowsTreeWriter& tree)
@@ -49,7 +50,7 @@ protected:
         for (int32_t i = 0; i < start; ++i)
             table[size_t(i)] = std::make_unique<BrowserProfile>();
         int32_t count = start;
-        Loader().Load(table, count);
+        Loader(test::Context()).Load(table, count);
         return count;
     }
 

@@ -1,7 +1,6 @@
 #include "support/TestEnvironment.h"
 
 #include "app/OptionStore.h"
-#include "app/TraceLog.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,13 +43,9 @@ TestEnvironment::TestEnvironment()
     WriteFile(config_, "[Options]\nMessageDumpFile=\"\"\n");
     setenv("ORIEL_CONFIG", config_.c_str(), 1);
     OptionStore::SetInstanceFile(config_);
-    CTraceLog::Destroy();
 }
 
-TestEnvironment::~TestEnvironment()
-{
-    CTraceLog::Destroy();
-}
+TestEnvironment::~TestEnvironment() = default;
 
 void WriteFile(const std::string& path, const std::string& bytes)
 {

@@ -5,6 +5,7 @@
 
 #include "UiTestSupport.h"
 #include "app/Messages.h"
+#include "support/TestContext.h"
 #include "app/OptionStore.h"
 #include "ui/CacheListView.h"
 #include "ui/CacheTreeView.h"
@@ -253,16 +254,17 @@ void CacheFrameTest::DecoderMessagesFromTheWorkerThreadShowOnTheWindowThread()
         shown.emplace_back(text, QThread::currentThread() == qApp->thread());
         return question;
     });
-    SetMessageSink(sink);
+    test::Context().SetMessages(sink.get());
     Window w;
     std::atomic<bool> answer{false};
     CacheOf(*w.profile).decode = [&](FakeCache&) {
-        Messages().ShowMessage("Invalid cache database header information! Cannot decode.", MessageIcon::Exclamation);
-        answer = Messages().AskYesNo("Skip?", MessageIcon::Question);
+        test::Context().Messages().ShowMessage("Invalid cache database header information! Cannot decode.",
+                                               MessageIcon::Exclamation);
+        answer = test::Context().Messages().AskYesNo("Skip?", MessageIcon::Question);
         return -1;
     };
     w.expand();
-    SetMessageSink(nullptr);
+    test::Context().SetMessages(nullptr);
     QCOMPARE(shown.size(), size_t(2));
     QCOMPARE(shown[0].first, QString("Invalid cache database header information! Cannot decode."));
     QVERIFY(shown[0].second);
