@@ -15,7 +15,6 @@ using test::TempDir;
 
 class OptionStoreTest : public ::testing::Test {
 protected:
-    void TearDown() override { test::Context().SetRegistry(nullptr); }
     TempDir dir;
 };
 
@@ -103,9 +102,9 @@ TEST_F(OptionStoreTest, EmptyFolderOptionFallsBackToNetscapesCacheDir)
     auto registry = std::make_shared<platform::MemoryRegistry>();
     registry->SetString(RootKey::CurrentUser, "Software\\Netscape\\Netscape Navigator\\Cache", "Cache Dir",
                         "D:\\NS\\Cache\\");
-    test::Context().SetRegistry(registry);
     OptionStore store(dir.file("Oriel.ini"));
     CCacheApp app(store);
+    app.Context().SetRegistry(registry);
     app.GetAppGlobals();
     EXPECT_EQ(app.Options().cacheFolder, "D:\\NS\\Cache");
 }
@@ -114,10 +113,10 @@ TEST_F(OptionStoreTest, NetscapeVersionNumberFromForcedOrInstalledVersion)
 {
     auto registry = std::make_shared<platform::MemoryRegistry>();
     registry->SetString(RootKey::LocalMachine, "Software\\Netscape\\Netscape 6", "CurrentVersion", "6.2.3 (en)");
-    test::Context().SetRegistry(registry);
     {
         OptionStore store(dir.file("a.ini"));
         CCacheApp app(store);
+        app.Context().SetRegistry(registry);
         app.GetAppGlobals();
         EXPECT_EQ(app.Options().netscapeVersion, 62);
     }
@@ -125,6 +124,7 @@ TEST_F(OptionStoreTest, NetscapeVersionNumberFromForcedOrInstalledVersion)
         OptionStore store(dir.file("b.ini"));
         store.WriteString("Options", "ForceNetscapeVersion", "6.1");
         CCacheApp app(store);
+        app.Context().SetRegistry(registry);
         app.GetAppGlobals();
         EXPECT_EQ(app.Options().netscapeVersion, 61);
     }
@@ -132,6 +132,7 @@ TEST_F(OptionStoreTest, NetscapeVersionNumberFromForcedOrInstalledVersion)
     registry->SetString(RootKey::LocalMachine, "Software\\Mozilla\\Mozilla", "CurrentVersion", "1.7");
     OptionStore store(dir.file("c.ini"));
     CCacheApp app(store);
+    app.Context().SetRegistry(registry);
     app.GetAppGlobals();
     EXPECT_EQ(app.Options().netscapeVersion, 17);
 

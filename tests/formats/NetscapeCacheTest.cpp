@@ -32,13 +32,13 @@ class DeleteOptions {
 public:
     DeleteOptions(int fastDelete, int removeDB)
     {
-        OptionStore::Instance().WriteInt("Options", "FastDelete", fastDelete);
-        OptionStore::Instance().WriteInt("Options", "RemoveDB", removeDB);
+        test::Options().fastDelete = fastDelete;
+        test::Options().removeDB = removeDB;
     }
     ~DeleteOptions()
     {
-        OptionStore::Instance().WriteInt("Options", "FastDelete", 0);
-        OptionStore::Instance().WriteInt("Options", "RemoveDB", 0);
+        test::Options().fastDelete = 0;
+        test::Options().removeDB = 0;
     }
 };
 

@@ -137,8 +137,8 @@ TEST_F(NetscapeFatDBCacheTest, AnsweringYesSuppressesTheQuestionForTheRestOfTheD
 
 TEST_F(NetscapeFatDBCacheTest, IgnoreUnsupportedAsksNothing)
 {
-    CCacheApp app(OptionStore::Instance());
-    app.Options().ignoreUnsupported = 1;
+    test::OptionsScope options;
+    test::Options().ignoreUnsupported = 1;
     NetscapeDbWriter w(NetscapeDbWriter::Kind::FatDb);
     w.addFatEntry(Entry("http://h/lost", "M1.htm"));
     w.addFatEntry(Entry("http://h/new", "M2.htm", 6));

@@ -145,8 +145,8 @@ TEST_F(MozillaLoadersTest, NewCacheKeyIsReadOnlyWithTheFlagAndVersion61)
     for (const Case& c : {Case{61, true, "C:\\New", "C:\\Bare\\newcache"}, Case{61, false, "C:\\Old", "C:\\Bare\\cache"},
                           Case{62, true, "C:\\Old", "C:\\Bare\\cache"}, Case{99, true, "C:\\Old", "C:\\Bare\\cache"}}) {
         SCOPED_TRACE(c.version);
-        CCacheApp app(OptionStore::Instance());
-        app.Options().netscapeVersion = c.version;
+        test::OptionsScope options;
+        test::Options().netscapeVersion = c.version;
         EXPECT_EQ(Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS(profile, c.flag), c.expected);
         EXPECT_EQ(Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS("C:\\Bare", c.flag), c.bare);
     }
@@ -196,17 +196,17 @@ TEST_F(MozillaLoadersTest, PrefsReaderAndProfileTestWriteTheirLogLines)
     Firefox16SettingsLoader(test::Context()).TestProfileExists("C:\\Q");
     trace.reset();
     EXPECT_EQ(test::ReadWholeFile(dir.file("trace.log")),
-              "Entry - Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS()\r\n"
+              "Entry - BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS()\r\n"
               "         path = C:\\P\r\n"
-              "Exit - Firefox16SettingsLoader(test::Context()).GetCachePathFromPrefsJS()\r\n"
+              "Exit - BaseNetscapeSettingsLoader::GetCachePathFromPrefsJS()\r\n"
               "         return sCacheDB = C:\\P\\cache\r\n"
-              "Entry - Firefox16SettingsLoader(test::Context()).TestProfileExists()\r\n"
+              "Entry - BaseNetscapeSettingsLoader::TestProfileExists()\r\n"
               "         path = C:\\P\r\n"
-              "Exit - Firefox16SettingsLoader(test::Context()).TestProfileExists()\r\n"
+              "Exit - BaseNetscapeSettingsLoader::TestProfileExists()\r\n"
               "         return Found\r\n"
-              "Entry - Firefox16SettingsLoader(test::Context()).TestProfileExists()\r\n"
+              "Entry - BaseNetscapeSettingsLoader::TestProfileExists()\r\n"
               "         path = C:\\Q\r\n"
-              "Exit - Firefox16SettingsLoader(test::Context()).TestProfileExists()\r\n"
+              "Exit - BaseNetscapeSettingsLoader::TestProfileExists()\r\n"
               "         return Not Found\r\n");
 }
 
@@ -416,8 +416,8 @@ TEST_F(MozillaLoadersTest, NotMigratedProfileTurnsTheNewCacheOffForItAndLaterOne
     for (const Case& c : {Case{61, {"New/first", "Old/second", "Old/third"}},
                           Case{62, {"Old/first", "Old/second", "Old/third"}}}) {
         SCOPED_TRACE(c.version);
-        CCacheApp app(OptionStore::Instance());
-        app.Options().netscapeVersion = c.version;
+        test::OptionsScope options;
+        test::Options().netscapeVersion = c.version;
         table = {};
         ASSERT_EQ(Load<Netscape60SettingsLoader>(), 3);
         for (size_t i = 0; i < 3; ++i)

@@ -3,6 +3,7 @@
 
 #include "support/HiveWriter.h"
 #include "support/MessageCapture.h"
+#include "support/TestContext.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,23 @@ using oriel::test::HiveWriter;
 
 namespace {
 
+// What the opener returns as a warning, shown the way the application shows
+// it: through the context's message sink (which the test captures).
+void Show(const std::string& problem)
+{
+    if (!problem.empty())
+        oriel::test::Context().Messages().ShowMessage(problem, oriel::MessageIcon::Exclamation);
+}
+
+std::shared_ptr<oriel::platform::HiveRegistry> OpenShown(const std::string& path, oriel::platform::RootKey root,
+                                                         std::string_view mount)
+{
+    std::string problem;
+    auto hive = oriel::platform::HiveRegistry::Open(path, root, mount, &problem);
+    Show(problem);
+    return hive;
+}
+
 const std::string kPaths = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Paths";
 
 class HiveRegistryTest : public ::testing::TestWithParam<int> {
@@ -26,7 +44,7 @@ protected:
     {
         const std::string path = dir_.file(name);
         writer.writeTo(path);
-        return HiveRegistry::Open(path, RootKey::CurrentUser, "");
+        return OpenShown(path, RootKey::CurrentUser, "");
     }
 
     static std::string Query(const HiveRegistry& hive, const std::string& key, const std::string& name)
@@ -158,7 +176,7 @@ TEST_P(HiveRegistryTest, TheHiveStandsUnderItsMountPath)
     writer.setString("Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", "C:\\Program Files");
     const std::string path = dir_.file("SOFTWARE");
     writer.writeTo(path);
-    auto hive = HiveRegistry::Open(path, RootKey::LocalMachine, "Software");
+    auto hive = OpenShown(path, RootKey::LocalMachine, "Software");
     ASSERT_TRUE(hive);
     std::string out;
     EXPECT_GT(hive->QueryString(RootKey::LocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
@@ -249,16 +267,16 @@ TEST_F(DamagedHiveTest, AMissingOrDamagedHiveGivesOneWarningNamingItAndNoRegistr
         sink_->messages.clear();
         const std::string path = dir_.file("NTUSER.DAT");
         oriel::test::WriteFile(path, row.bytes);
-        EXPECT_EQ(HiveRegistry::Open(path, RootKey::CurrentUser, ""), nullptr);
+        EXPECT_EQ(OpenShown(path, RootKey::CurrentUser, ""), nullptr);
         ASSERT_EQ(sink_->messages.size(), 1u);
         EXPECT_NE(sink_->messages[0].find("\"" + path + "\""), std::string::npos) << sink_->messages[0];
     }
     sink_->messages.clear();
-    EXPECT_EQ(HiveRegistry::Open(dir_.file("missing"), RootKey::CurrentUser, ""), nullptr);
-    EXPECT_EQ(HiveRegistry::Open(dir_.path(), RootKey::CurrentUser, ""), nullptr);
+    EXPECT_EQ(OpenShown(dir_.file("missing"), RootKey::CurrentUser, ""), nullptr);
+    EXPECT_EQ(OpenShown(dir_.path(), RootKey::CurrentUser, ""), nullptr);
     const std::string fifo = dir_.file("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(HiveRegistry::Open(fifo, RootKey::CurrentUser, ""), nullptr);
+    EXPECT_EQ(OpenShown(fifo, RootKey::CurrentUser, ""), nullptr);
     EXPECT_EQ(sink_->messages.size(), 3u);
 }
 
@@ -275,7 +293,7 @@ TEST_F(DamagedHiveTest, DamagedCellsInsideASoundHiveLoseOnlyWhatTheyHold)
             bytes[i] = char(0xFF - uint8_t(bytes[i]));
         const std::string path = dir_.file("hive" + std::to_string(off));
         oriel::test::WriteFile(path, bytes);
-        auto hive = HiveRegistry::Open(path, RootKey::CurrentUser, "");
+        auto hive = OpenShown(path, RootKey::CurrentUser, "");
         if (!hive)
             continue;
         ++opened;

@@ -3,6 +3,7 @@
 #include "platform/RegFile.h"
 
 #include "support/MessageCapture.h"
+#include "support/TestContext.h"
 #include "support/RegFileWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -17,6 +18,31 @@ using oriel::test::RegFileWriter;
 using Format = RegFileWriter::Format;
 
 namespace {
+
+// What the opener returns as a warning, shown the way the application shows
+// it: through the context's message sink (which the test captures).
+void Show(const std::string& problem)
+{
+    if (!problem.empty())
+        oriel::test::Context().Messages().ShowMessage(problem, oriel::MessageIcon::Exclamation);
+}
+
+struct ShownRegFile {
+    static bool Apply(const std::string& path, oriel::platform::MemoryRegistry& registry)
+    {
+        std::string problem;
+        bool ok = oriel::platform::RegFile::Apply(path, registry, &problem);
+        Show(problem);
+        return ok;
+    }
+    static bool ApplyBytes(std::string_view bytes, const std::string& fileName, oriel::platform::MemoryRegistry& registry)
+    {
+        std::string problem;
+        bool ok = oriel::platform::RegFile::ApplyBytes(bytes, fileName, registry, &problem);
+        Show(problem);
+        return ok;
+    }
+};
 
 class RegFileTest : public ::testing::Test {
 protected:
@@ -51,7 +77,7 @@ TEST_F(RegFileTest, StringValuesReadTheSameFromBothFormats)
         for (const Row& row : rows)
             w.setString(kKey, row.name, row.text);
         MemoryRegistry reg;
-        ASSERT_TRUE(RegFile::ApplyBytes(w.bytes(), "x.reg", reg));
+        ASSERT_TRUE(ShownRegFile::ApplyBytes(w.bytes(), "x.reg", reg));
         for (const Row& row : rows) {
             SCOPED_TRACE(row.name + (format == Format::Version5 ? " (version 5)" : " (REGEDIT4)"));
             std::string out;
@@ -67,8 +93,8 @@ TEST_F(RegFileTest, TextOutsideWindows1252SurvivesOnlyInVersion5Files)
 {
     const std::string text = "日本語 ÆØÅ";
     MemoryRegistry v5, v4;
-    ASSERT_TRUE(RegFile::ApplyBytes(RegFileWriter(Format::Version5).setString(kKey, "名前", text).bytes(), "a", v5));
-    ASSERT_TRUE(RegFile::ApplyBytes(RegFileWriter(Format::Regedit4).setString(kKey, "N", text).bytes(), "b", v4));
+    ASSERT_TRUE(ShownRegFile::ApplyBytes(RegFileWriter(Format::Version5).setString(kKey, "名前", text).bytes(), "a", v5));
+    ASSERT_TRUE(ShownRegFile::ApplyBytes(RegFileWriter(Format::Regedit4).setString(kKey, "N", text).bytes(), "b", v4));
     EXPECT_EQ(Query(v5, RootKey::CurrentUser, "Software\\Oriel Test", "名前"), text);
     EXPECT_EQ(Query(v4, RootKey::CurrentUser, "Software\\Oriel Test", "N"), "??? ÆØÅ");
 }
@@ -87,7 +113,7 @@ TEST_F(RegFileTest, HexStringValuesKeepTheirTypesAndOnlyPlainStringsAreQueried)
             .setHex(kKey, "SzAsHex", 1, w.StringData("plain after all"));
         ASSERT_NE(w.text().find("\\\r\n  "), std::string::npos) << "the expand string should be continued";
         MemoryRegistry reg;
-        ASSERT_TRUE(RegFile::ApplyBytes(w.bytes(), "x.reg", reg));
+        ASSERT_TRUE(ShownRegFile::ApplyBytes(w.bytes(), "x.reg", reg));
         const MemoryRegistry::Key* key = reg.FindKey(RootKey::CurrentUser, "Software\\Oriel Test");
         ASSERT_NE(key, nullptr);
         auto value = [&](const char* name) { return key->values.at(MemoryRegistry::Fold(name)); };
@@ -119,7 +145,7 @@ TEST_F(RegFileTest, RootNamesAndTheirShortFormsAreRecognisedAndOtherRootsIgnored
         .setString("HKEY_USERS\\S-1-5-21-1\\Software\\A", "v", "users")
         .setString("HKEY_CURRENT_CONFIG\\Software\\A", "v", "config");
     MemoryRegistry reg;
-    ASSERT_TRUE(RegFile::ApplyBytes(w.bytes(), "x.reg", reg));
+    ASSERT_TRUE(ShownRegFile::ApplyBytes(w.bytes(), "x.reg", reg));
     EXPECT_EQ(Query(reg, RootKey::LocalMachine, "Software\\A", "v"), "lm");
     EXPECT_EQ(Query(reg, RootKey::LocalMachine, "Software\\B", "v"), "lm short");
     EXPECT_EQ(Query(reg, RootKey::CurrentUser, "Software\\A", "v"), "cu");
@@ -141,7 +167,7 @@ TEST_F(RegFileTest, KeysAndValuesCompareWithoutRegardToCaseAndKeepTheirFileOrder
         .setString(kKey + "\\MIKE", "VALUE", "second")
         .addKey(kKey + "\\Ärger");
     MemoryRegistry reg;
-    ASSERT_TRUE(RegFile::ApplyBytes(w.bytes(), "x.reg", reg));
+    ASSERT_TRUE(ShownRegFile::ApplyBytes(w.bytes(), "x.reg", reg));
     EXPECT_EQ(Query(reg, RootKey::CurrentUser, "SOFTWARE\\oriel test\\mike", "value"), "second");
     EXPECT_EQ(Query(reg, RootKey::CurrentUser, "software\\ORIEL TEST\\mike", "value"), "second");
     std::vector<std::string> names;
@@ -162,7 +188,7 @@ TEST_F(RegFileTest, DeletionsRemoveKeysWithTheirSubtreesAndSingleValues)
         .deleteKey(kKey + "\\Other")
         .rawLine("\"orphan\"=\"value\"");
     MemoryRegistry reg;
-    ASSERT_TRUE(RegFile::ApplyBytes(w.bytes(), "x.reg", reg));
+    ASSERT_TRUE(ShownRegFile::ApplyBytes(w.bytes(), "x.reg", reg));
     EXPECT_EQ(reg.FindKey(RootKey::CurrentUser, "Software\\Oriel Test\\Gone"), nullptr);
     EXPECT_EQ(reg.FindKey(RootKey::CurrentUser, "Software\\Oriel Test\\Other"), nullptr);
     EXPECT_EQ(Query(reg, RootKey::CurrentUser, "Software\\Oriel Test\\Kept", "a"), "<none>");
@@ -185,7 +211,7 @@ TEST_F(RegFileTest, ALaterFileWinsOverAnEarlierOne)
     RegFileWriter().deleteKey(kKey + "\\Sub").setString(kKey, "Added", "new").writeTo(third);
     MemoryRegistry reg;
     for (const auto& file : {first, second, third})
-        ASSERT_TRUE(RegFile::Apply(file, reg));
+        ASSERT_TRUE(ShownRegFile::Apply(file, reg));
     EXPECT_EQ(Query(reg, RootKey::CurrentUser, "Software\\Oriel Test", "Changed"), "new");
     EXPECT_EQ(Query(reg, RootKey::CurrentUser, "Software\\Oriel Test", "Deleted"), "<none>");
     EXPECT_EQ(Query(reg, RootKey::CurrentUser, "Software\\Oriel Test\\Sub", "Removed with its key"), "<none>");
@@ -226,7 +252,7 @@ TEST_F(RegFileTest, HandWrittenVariantsOfTheSyntaxAreRead)
         MemoryRegistry reg;
         std::string error;
         EXPECT_TRUE(RegFile::Check(row.bytes, &error)) << error;
-        ASSERT_TRUE(RegFile::ApplyBytes(row.bytes, "x.reg", reg));
+        ASSERT_TRUE(ShownRegFile::ApplyBytes(row.bytes, "x.reg", reg));
         EXPECT_EQ(Query(reg, RootKey::CurrentUser, "X", "v"), row.expected);
     }
     EXPECT_TRUE(sink_->messages.empty());
@@ -261,10 +287,10 @@ TEST_F(RegFileTest, ADamagedFileChangesNothingAndGivesOneWarningNamingIt)
         SCOPED_TRACE(row.what);
         sink_->messages.clear();
         MemoryRegistry reg;
-        ASSERT_TRUE(RegFile::ApplyBytes(good, "good.reg", reg));
+        ASSERT_TRUE(ShownRegFile::ApplyBytes(good, "good.reg", reg));
         const std::string path = dir_.file("damaged.reg");
         oriel::test::WriteFile(path, row.bytes);
-        EXPECT_FALSE(RegFile::Apply(path, reg));
+        EXPECT_FALSE(ShownRegFile::Apply(path, reg));
         ASSERT_EQ(sink_->messages.size(), 1u);
         EXPECT_NE(sink_->messages[0].find("\"" + path + "\""), std::string::npos) << sink_->messages[0];
         EXPECT_EQ(sink_->icons.back(), oriel::MessageIcon::Exclamation);
@@ -292,11 +318,11 @@ TEST_F(RegFileTest, TheWarningNamesTheFirstBadLine)
 TEST_F(RegFileTest, MissingAndUnreadableFilesGiveOneWarningEach)
 {
     MemoryRegistry reg;
-    EXPECT_FALSE(RegFile::Apply(dir_.file("missing.reg"), reg));
-    EXPECT_FALSE(RegFile::Apply(dir_.path(), reg));
+    EXPECT_FALSE(ShownRegFile::Apply(dir_.file("missing.reg"), reg));
+    EXPECT_FALSE(ShownRegFile::Apply(dir_.path(), reg));
     const std::string fifo = dir_.file("fifo.reg");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_FALSE(RegFile::Apply(fifo, reg)); // refused without waiting for a writer
+    EXPECT_FALSE(ShownRegFile::Apply(fifo, reg)); // refused without waiting for a writer
     ASSERT_EQ(sink_->messages.size(), 3u);
     EXPECT_NE(sink_->messages[0].find("missing.reg"), std::string::npos);
     EXPECT_NE(sink_->messages[1].find(dir_.path()), std::string::npos);
@@ -314,7 +340,7 @@ TEST_F(RegFileTest, AFileCutAnywhereIsReadWholeOrRefusedWithOneWarning)
         for (size_t cut = 0; cut < bytes.size(); ++cut) {
             sink_->messages.clear();
             MemoryRegistry reg;
-            bool applied = RegFile::ApplyBytes(bytes.substr(0, cut), "cut.reg", reg);
+            bool applied = ShownRegFile::ApplyBytes(bytes.substr(0, cut), "cut.reg", reg);
             std::vector<std::string> names;
             reg.EnumSubkeys(RootKey::CurrentUser, "", names);
             if (applied) {

@@ -4,6 +4,7 @@
 
 #include "support/HiveWriter.h"
 #include "support/MessageCapture.h"
+#include "support/TestContext.h"
 #include "support/RegFileWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -17,6 +18,23 @@ using oriel::test::HiveWriter;
 using oriel::test::RegFileWriter;
 
 namespace {
+
+// What the opener returns as a warning, shown the way the application shows
+// it: through the context's message sink (which the test captures).
+void Show(const std::string& problem)
+{
+    if (!problem.empty())
+        oriel::test::Context().Messages().ShowMessage(problem, oriel::MessageIcon::Exclamation);
+}
+
+std::shared_ptr<oriel::platform::RegistryReader> OpenShown(const oriel::platform::RegistrySources& sources)
+{
+    std::vector<std::string> warnings;
+    auto registry = oriel::platform::OpenSystemRegistry(sources, &warnings);
+    for (const std::string& warning : warnings)
+        Show(warning);
+    return registry;
+}
 
 const std::string kPaths = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Cache\\Paths";
 const std::string kShellFolders = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
@@ -54,7 +72,7 @@ protected:
             sources.regFiles.push_back(dir_.file("export" + std::to_string(i) + ".reg"));
             regs[i].writeTo(sources.regFiles.back());
         }
-        return OpenSystemRegistry(sources);
+        return OpenShown(sources);
     }
 
     static std::string Query(const RegistryReader& reg, RootKey root, const std::string& key, const std::string& name)
@@ -182,7 +200,7 @@ TEST_F(SystemRegistryTest, EachMissingOrDamagedSourceGivesOneWarningAndTheRestAr
     sources.regFiles = {dir_.file("missing.reg"), dir_.file("bad.reg"), dir_.file("good.reg")};
     oriel::test::WriteFile(sources.regFiles[1], "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\X]\r\n\"v\"=\"cut");
     RegFileWriter().setString("HKEY_LOCAL_MACHINE\\" + kPaths, "Directory", "C:\\From reg").writeTo(sources.regFiles[2]);
-    auto reg = OpenSystemRegistry(sources);
+    auto reg = OpenShown(sources);
     ASSERT_TRUE(reg);
     ASSERT_EQ(sink_->messages.size(), 3u);
     EXPECT_NE(sink_->messages[0].find(sources.softwareHive), std::string::npos);
@@ -198,7 +216,7 @@ TEST_F(SystemRegistryTest, EachMissingOrDamagedSourceGivesOneWarningAndTheRestAr
 
 TEST_F(SystemRegistryTest, WithoutSourcesEveryQueryFailsQuietly)
 {
-    auto reg = OpenSystemRegistry({});
+    auto reg = OpenShown({});
     ASSERT_TRUE(reg);
     for (RootKey root : {RootKey::LocalMachine, RootKey::CurrentUser, RootKey::ClassesRoot}) {
         EXPECT_EQ(Query(*reg, root, kPaths, "Directory"), "<none>");

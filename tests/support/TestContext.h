@@ -19,6 +19,14 @@ AppOptions& Options();
 // Options() set back to the defaults, for a test that fills them in.
 AppOptions& FreshOptions();
 
+// Sets Options() back to the defaults when it goes.
+struct OptionsScope {
+    OptionsScope() = default;
+    OptionsScope(const OptionsScope&) = delete;
+    OptionsScope& operator=(const OptionsScope&) = delete;
+    ~OptionsScope() { FreshOptions(); }
+};
+
 // Gives Context() this system and registry while it lives; afterwards the
 // system-less one again.
 class SystemScope {
