@@ -18,6 +18,16 @@ public:
     std::function<int(FakeCache&)> decode = [](FakeCache&) { return 0; };
     std::function<int()> open = [] { return 0; };
     int decodeCalls = 0;
+    // Runs at the start of every DoShutdown, for tests that hold a decode
+    // at its first step.
+    std::function<void(FakeCache&)> beforeShutdown;
+
+    void DoShutdown() override
+    {
+        if (beforeShutdown)
+            beforeShutdown(*this);
+        CCache::DoShutdown();
+    }
 
     int DoDecode() override
     {
