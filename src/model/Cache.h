@@ -88,6 +88,10 @@ public:
         stop_ = true;
     }
     bool StopRequested() const { return stop_; }
+    // Drops a stop request left over from an earlier operation; a job that
+    // deletes calls it when it begins, on the starting thread, while no
+    // decode runs.
+    void ClearStopRequest() { stop_ = false; }
 
     const std::string& GetFolder() const { return folder_; }
     int32_t GetFolderLength() const { return int32_t(folder_.size()); }
