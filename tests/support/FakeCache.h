@@ -38,7 +38,12 @@ public:
         return decode(*this);
     }
     int DoEmpty(OwnerWindow) override { return emptyResult; }
-    int DoDeleteItems(OwnerWindow, std::span<CCacheItem* const>) override { return 0; }
+    // Deletes nothing unless the test gives a function.
+    std::function<int(FakeCache&, std::span<CCacheItem* const>)> deleteItems;
+    int DoDeleteItems(OwnerWindow, std::span<CCacheItem* const> items) override
+    {
+        return deleteItems ? deleteItems(*this, items) : 0;
+    }
     int OpenDatabase() override { return open(); }
 
     // Adds a plain item with this URL (host as group) and cache name.
