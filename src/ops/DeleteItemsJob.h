@@ -2,7 +2,7 @@
 // (each format knows which files and index records belong to an item).
 //
 // Files() holds one outcome per item, in the order given, with the item's
-// file path (its URL when it has none):
+// file path (its URL when it has none); none when the job did not run:
 //   Done     the item's file is gone afterwards (Exists is false);
 //   Failed   the file still exists after the cache's delete ran;
 //   Skipped  the item was already missing (not passed to the cache), or a

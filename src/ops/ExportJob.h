@@ -3,7 +3,8 @@
 // file that would lie inside the cache folder is refused, so that the
 // examined cache is never written.
 //
-// Files() holds one outcome, for the output path:
+// Files() holds one outcome, for the output path (none when the job did
+// not run):
 //   Done     the whole export was written;
 //   Failed   the file could not be created or written ("cannot create
 //            PATH: REASON", "cannot write PATH"), or the cache is not
