@@ -3,6 +3,7 @@
 #include "app/Messages.h"
 #include "app/StringTable.h"
 #include "catalog/FormatCatalog.h"
+#include "model/DecodeJob.h"
 #include "model/Progress.h"
 
 #include <algorithm>
@@ -149,8 +150,8 @@ bool DecodeProfile(BrowserProfile& profile)
     std::unique_ptr<TerminalProgress> progress;
     if (::isatty(STDERR_FILENO))
         progress = std::make_unique<TerminalProgress>(LoadString(IDS_DECODING));
-    int result = profile.cache->Decode(progress.get(), true);
-    return result == 0;
+    DecodeJob job(*profile.cache, progress.get(), true);
+    return job.Run().Succeeded();
 }
 
 std::optional<OpenedCache> OpenAndDecode(const std::string& folder, const AppContext& context)

@@ -2,9 +2,8 @@
 #include "cli/Cli.h"
 
 #include "model/CsvExport.h"
+#include "ops/ExportJob.h"
 
-#include <cstring>
-#include <fstream>
 #include <iostream>
 
 namespace oriel::cli {
@@ -16,15 +15,10 @@ int RunExport(const Args& args, const AppContext& context)
         return kExitFailure;
     const BrowserProfile& profile = *opened->profile;
     if (auto output = args.value("output")) {
-        std::ofstream out(*output, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            PrintError("cannot create " + *output + ": " + std::strerror(errno));
-            return kExitFailure;
-        }
-        WriteCsvExport(out, *profile.cache, profile.displayName, profile.cacheFolder);
-        out.flush();
-        if (!out) {
-            PrintError("cannot write " + *output);
+        ExportJob job(*profile.cache, {*output, profile.displayName, profile.cacheFolder});
+        if (!job.Run().Succeeded()) {
+            for (const FileResult& file : job.Files())
+                PrintError(file.reason);
             return kExitFailure;
         }
         return kExitOk;

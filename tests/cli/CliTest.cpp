@@ -1,5 +1,6 @@
 // oriel-cli as scripts use it: exit statuses, messages and outputs.
 #include "support/CliCommand.h"
+#include "support/FolderSnapshot.h"
 #include "support/IndexDatWriter.h"
 #include "support/TestEnvironment.h"
 
@@ -83,6 +84,28 @@ TEST_F(CliTest, ExportWritesTheCsvToStdoutOrAFile)
     std::string stdoutCsv;
     test::RunCommand(Cli("export " + dir.path()), &stdoutCsv);
     EXPECT_EQ(test::ReadWholeFile(file), stdoutCsv);
+}
+
+TEST_F(CliTest, ExportNeverWritesIntoTheCacheFolderAndNamesAFileItCannotCreate)
+{
+    auto before = test::SnapshotFolder(dir.path());
+    TempDir elsewhere;
+    struct Case {
+        std::string output, message;
+    };
+    const Case cases[] = {
+        {dir.file("x.csv"), "oriel-cli: will not write into the cache folder: " + dir.file("x.csv") + "\n"},
+        {dir.file("index.dat"), "oriel-cli: will not write into the cache folder: " + dir.file("index.dat") + "\n"},
+        {elsewhere.file("no/such/x.csv"),
+         "oriel-cli: cannot create " + elsewhere.file("no/such/x.csv") + ": No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        std::string out, err;
+        EXPECT_EQ(test::RunCommand(Cli("export --output " + c.output + " " + dir.path()), &out, &err), 1);
+        EXPECT_EQ(out, "");
+        EXPECT_EQ(err, c.message);
+    }
+    EXPECT_EQ(test::SnapshotFolder(dir.path()), before);
 }
 
 TEST_F(CliTest, AFolderWithoutACacheFailsWithTheSystemsMessage)

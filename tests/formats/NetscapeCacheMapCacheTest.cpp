@@ -4,6 +4,7 @@
 #include "catalog/FormatCatalog.h"
 #include "platform/FileSystem.h"
 #include "support/CacheContents.h"
+#include "support/Gate.h"
 #include "support/TestContext.h"
 #include "support/MessageCapture.h"
 #include "support/MozillaCacheWriter.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 
@@ -479,6 +481,24 @@ TEST(NetscapeCacheMapCache, DecodingAgainGivesTheSameItemsOnce)
     EXPECT_EQ(cache.GetProgressTotal(), 6);
 }
 
+// A map cache whose decode thread waits in its first DoShutdown (the step
+// that clears the list) until the test has asked for a stop.
+class HeldMapCache : public NetscapeCacheMapCache {
+public:
+    using NetscapeCacheMapCache::NetscapeCacheMapCache;
+    ~HeldMapCache() override { StopDecodeThread(); }
+    void DoShutdown() override
+    {
+        if (!held_.exchange(true))
+            stopped.WaitOpen();
+        NetscapeCacheMapCache::DoShutdown();
+    }
+    test::Gate stopped;
+
+private:
+    std::atomic<bool> held_{false};
+};
+
 TEST(NetscapeCacheMapCache, DecodeOnItsThreadCanBeStoppedAndTheCacheDestroyedSafely)
 {
     TempDir dir;
@@ -486,9 +506,14 @@ TEST(NetscapeCacheMapCache, DecodeOnItsThreadCanBeStoppedAndTheCacheDestroyedSaf
     for (int i = 0; i < 3000; ++i)
         w.Add("http://many.example/" + std::to_string(i), "x", "text/plain");
     w.Write(dir.path());
-    auto cache = std::make_unique<NetscapeCacheMapCache>(test::Context(), nullptr, dir.path());
+    auto cache = std::make_unique<HeldMapCache>(test::Context(), nullptr, dir.path());
     cache->DecodeThread(nullptr, false);
     cache->RequestStop();
+    cache->stopped.Open();
+    cache->WaitForDecodeThread();
+    // The stop reached the record loop before its first record.
+    EXPECT_EQ(cache->GetItemCount(), 0);
+    EXPECT_TRUE(cache->IsDecoded());
     cache.reset(); // waits for the thread
     SUCCEED();
 }
