@@ -1,5 +1,7 @@
 #include "app/OptionStore.h"
 
+#include "platform/Text.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
@@ -60,22 +62,6 @@ constexpr OptionDef kOptions[] = {
 };
 // Histories: "CopyMoveDirs" and "Find", keys "Prev1" to "Prev20", texts, empty by default.
 
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = char(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = char(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 QString Q(std::string_view s)
 {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
@@ -94,7 +80,7 @@ std::span<const OptionDef> OptionTable()
 const OptionDef* FindOption(std::string_view section, std::string_view key)
 {
     for (const auto& def : kOptions) {
-        if (EqualsNoCase(def.section, section) && EqualsNoCase(def.key, key))
+        if (platform::EqualsNoCase(def.section, section) && platform::EqualsNoCase(def.key, key))
             return &def;
     }
     return nullptr;

@@ -5,6 +5,7 @@
 #include "model/MimeTypes.h"
 #include "model/TextForms.h"
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -16,20 +17,6 @@ namespace oriel {
 namespace {
 
 TypeIconSource* g_iconSource = nullptr;
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char a = text[i], b = prefix[i];
-        if (a >= 'A' && a <= 'Z')
-            a = char(a - 'A' + 'a');
-        if (a != b)
-            return false;
-    }
-    return true;
-}
 
 // As atol: leading blanks, a sign, then digits; stops at the first other character.
 int32_t ParseDecimal(std::string_view s)
@@ -198,11 +185,11 @@ void CCacheItem::ParseHeaders(std::string_view text)
         if (line.size() < 11 || (line[0] | 0x20) != 'c')
             continue;
 
-        if (!haveLength && StartsWithNoCase(line, "content-len")) {
+        if (!haveLength && platform::StartsWithNoCase(line, "content-len")) {
             size_ = line.size() > 16 ? ParseDecimal(line.substr(16)) : 0;
             ForgetSizeText();
             haveLength = true;
-        } else if (!haveType && StartsWithNoCase(line, "content-typ")) {
+        } else if (!haveType && platform::StartsWithNoCase(line, "content-typ")) {
             if (line.size() > 14) {
                 std::string_view value = line.substr(14);
                 if (size_t semi = value.find(';'); semi != std::string_view::npos)
@@ -210,13 +197,13 @@ void CCacheItem::ParseHeaders(std::string_view text)
                 contentType_ = std::string(value);
                 haveType = true;
             }
-        } else if (!haveEncoding && StartsWithNoCase(line, "content-enc")) {
+        } else if (!haveEncoding && platform::StartsWithNoCase(line, "content-enc")) {
             std::string_view value = line.size() > 18 ? line.substr(18) : std::string_view{};
-            if (StartsWithNoCase(value, "gzip") || StartsWithNoCase(value, "x-gzip"))
+            if (platform::StartsWithNoCase(value, "gzip") || platform::StartsWithNoCase(value, "x-gzip"))
                 contentEncoding_ = kEncodingGzip;
-            else if (StartsWithNoCase(value, "deflate"))
+            else if (platform::StartsWithNoCase(value, "deflate"))
                 contentEncoding_ = kEncodingDeflate;
-            else if (StartsWithNoCase(value, "compress") || StartsWithNoCase(value, "x-compress"))
+            else if (platform::StartsWithNoCase(value, "compress") || platform::StartsWithNoCase(value, "x-compress"))
                 contentEncoding_ = kEncodingCompress;
             else
                 contentEncoding_ = kEncodingNone;

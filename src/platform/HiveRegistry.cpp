@@ -1,4 +1,5 @@
 #include "platform/HiveRegistry.h"
+#include "platform/Text.h"
 
 #include "platform/ByteReader.h"
 #include "platform/CaseFold.h"
@@ -30,20 +31,6 @@ constexpr size_t kHbinSize = 0x1000;
 
 // Names above this many cached children make the lookup cache start over.
 constexpr size_t kMaxCachedChildren = 1'000'000;
-
-// UTF-16LE bytes up to the first NUL character, as UTF-8. An odd last byte is dropped.
-std::string Utf16LeToUtf8(std::string_view bytes)
-{
-    std::u16string units;
-    units.reserve(bytes.size() / 2);
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        char16_t unit = char16_t(uint8_t(bytes[i]) | (uint8_t(bytes[i + 1]) << 8));
-        if (unit == 0)
-            break;
-        units.push_back(unit);
-    }
-    return QString::fromUtf16(units.data(), qsizetype(units.size())).toStdString();
-}
 
 std::string ErrnoText(int err)
 {
@@ -242,7 +229,7 @@ HiveRegistry::ValueKind HiveRegistry::LookupValue(std::string_view hiveKeyPath, 
     if (!data)
         return ValueKind::Missing;
     if (text)
-        *text = Utf16LeToUtf8(std::string_view(data, length));
+        *text = Utf16LeToUtf8(Utf16LeUpToNul(std::string_view(data, length)));
     std::free(data);
     return ValueKind::String;
 }

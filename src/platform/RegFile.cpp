@@ -1,4 +1,5 @@
 #include "platform/RegFile.h"
+#include "platform/Text.h"
 
 
 #include <QString>
@@ -54,24 +55,12 @@ std::string Cp1252ToUtf8(std::string_view bytes)
     return out;
 }
 
-std::string Utf16LeToUtf8(std::string_view bytes)
-{
-    std::u16string units(bytes.size() / 2, u'\0');
-    for (size_t i = 0; i < units.size(); ++i)
-        units[i] = char16_t(uint8_t(bytes[2 * i]) | (uint8_t(bytes[2 * i + 1]) << 8));
-    return QString::fromUtf16(units.data(), qsizetype(units.size())).toStdString();
-}
-
 // The registry data of a string value: text up to its first NUL character,
 // UTF-16LE in version 5 files, Windows-1252 in REGEDIT4 files.
 std::string DataToText(std::string_view data, bool unicode)
 {
-    if (unicode) {
-        size_t end = 0;
-        while (end + 1 < data.size() && (data[end] || data[end + 1]))
-            end += 2;
-        return Utf16LeToUtf8(data.substr(0, end));
-    }
+    if (unicode)
+        return Utf16LeToUtf8(Utf16LeUpToNul(data));
     return Cp1252ToUtf8(data.substr(0, std::min(data.find('\0'), data.size())));
 }
 
@@ -115,27 +104,6 @@ std::string_view TrimRight(std::string_view s)
     while (!s.empty() && (IsBlank(s.back()) || s.back() == '\r'))
         s.remove_suffix(1);
     return s;
-}
-
-bool StartsWithNoCase(std::string_view s, std::string_view prefix)
-{
-    if (s.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char a = s[i], b = prefix[i];
-        if (a >= 'A' && a <= 'Z')
-            a = char(a - 'A' + 'a');
-        if (b >= 'A' && b <= 'Z')
-            b = char(b - 'A' + 'a');
-        if (a != b)
-            return false;
-    }
-    return true;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && StartsWithNoCase(a, b);
 }
 
 int HexDigit(char c)
