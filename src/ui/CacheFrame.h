@@ -7,11 +7,11 @@
 #include "model/Progress.h"
 #include "ui/Document.h"
 #include "ui/FileTypeIcons.h"
+#include "ui/commands/CommandRegistry.h"
 
 #include <QMainWindow>
 
 #include <atomic>
-#include <map>
 #include <memory>
 
 class QLabel;
@@ -56,30 +56,12 @@ private:
     qint64 lastPaint_ = 0;
 };
 
-class CCacheFrame : public QMainWindow {
+// The window: the splitter with the views, the toolbar, the status bar and
+// the progress bar. Its commands are declared in ui/commands/ and placed by
+// ui/commands/MenuLayout.cpp; the frame gives them its state and services.
+class CCacheFrame : public QMainWindow, public CommandIds {
     Q_OBJECT
 public:
-    // Command ids of the menus, the toolbar and the accelerators.
-    enum Command {
-        ID_FILE_RELOAD = 40006,
-        ID_APP_EXIT = 40007,
-        ID_EDIT_SELECT_ALL = 40024,
-        ID_EDIT_INVERT = 40025,
-        ID_VIEW_TOOLBAR = 40027,
-        ID_VIEW_SHOW_MISSING = 40028,
-        ID_VIEW_LARGE_ICONS = 40029,
-        ID_VIEW_SMALL_ICONS = 40030,
-        ID_VIEW_LIST = 40031,
-        ID_VIEW_DETAILS = 40032,
-        ID_SORT_URL = 40034, // to ID_SORT_URL + 6: the seven sort columns
-        ID_VIEW_AUTO_ARRANGE = 40041,
-        ID_NEXT_PANE = 40058,
-        ID_VIEW_REQUEST_DATA = 40064,
-        ID_VIEW_CONTENTS = 40065,
-    };
-    // Context menus.
-    enum Menu { kNoMenu = 0, kItemMenu = 110, kBackgroundMenu = 111, kServerMenu = 124, kProfileMenu = 130 };
-
     explicit CCacheFrame(CCacheDocument& document, QWidget* parent = nullptr);
     ~CCacheFrame() override;
 
@@ -101,10 +83,9 @@ public:
     // local event loop, advancing the progress bar; 0 or -1.
     int RunDecode(CCache* cache);
     bool ShowMissing() const { return showMissing_; }
-    // The sort column of the frame (menu check marks); clears auto arrange.
-    void SetSortColumn(int column);
-    int SortColumn() const { return sortColumn_; }
-    bool AutoArrange() const { return autoArrange_; }
+    void SetShowMissing(bool show) { showMissing_ = show; }
+    // The list's sort column (before the list's first fill, 0).
+    int SortColumn() const;
     int InfoView() const { return infoView_; }
     int DefaultAction() const { return defaultAction_; }
     CFileTypeIcons& Icons() { return *icons_; }
@@ -118,22 +99,21 @@ public:
     QSplitter* OuterSplitter() const { return outer_; }
     QSplitter* InnerSplitter() const { return inner_; }
     QString StatusText(int pane) const;
-    QAction* Action(int command) const;
 
-    // Commands.
-    void OnReloadCache();
-    void OnViewStyle(int style);
-    void OnToggleToolbar();
-    void OnToggleShowMissing();
-    void OnSortCommand(int column);
-    void OnAutoArrange();
-    void OnSelectAll();
-    void OnInvertSelection();
-    // 0 request data, 1 contents.
-    void ShowInfoView(int infoView);
-    void OnNextPane();
-    // Enables and ticks the commands as the state says.
+    // The commands: their actions, the state their rules look at, and the
+    // refresh that enables and ticks them.
+    CommandRegistry& Commands() { return *commands_; }
+    QAction* Action(int command) const;
+    // Runs a command now with the current state (as its action would).
+    void RunCommand(int command);
+    // The selected count is asked of the list unless given.
+    CommandContext CommandState(int selectedCount = -1) const;
     void UpdateCommandUI();
+
+    // The lower pane: 0 request data, 1 contents.
+    void ShowInfoView(int infoView);
+    // Focus between the tree and the right-hand pane.
+    void OnNextPane();
 
     // The context menu for a right click at a global point, by what lies
     // under it; and the menu itself (null when it has no entries yet).
@@ -154,13 +134,11 @@ protected:
 
 private:
     void CreateClient();
-    void CreateActions();
-    void CreateMenus();
+    void CreateCommands();
     void CreateToolBar();
     void CreateStatusBar();
     void CreateProgressBar();
     void PlaceProgressBar();
-    QAction* AddAction(int command, const QString& text, bool checkable = false);
     void OnTitleChanged(const std::string& title);
 
     CCacheDocument& document_;
@@ -176,13 +154,10 @@ private:
     QLabel* pane1_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     std::unique_ptr<FrameProgress> progress_;
-    std::map<int, QAction*> actions_;
+    std::unique_ptr<CommandRegistry> commands_;
 
-    int viewStyle_ = 1;
-    int sortColumn_ = 0;
     int defaultAction_ = 0;
     bool showMissing_ = true;
-    bool autoArrange_ = false;
     int infoView_ = 0;
     int selectedCount_ = 0;
     int busy_ = 0;
