@@ -2,6 +2,7 @@
 
 #include "app/Messages.h"
 #include "app/TraceLog.h"
+#include "model/DecodeJob.h"
 #include "model/Progress.h"
 
 namespace oriel {
@@ -59,11 +60,25 @@ void CCache::DoShutdown()
     Trace("Exit  - CCache::DoShutdown()");
 }
 
-int CCache::Decode()
+bool CCache::BeginDecode(Progress* progress, bool showMessages)
+{
+    bool expected = false;
+    if (!decoding_.compare_exchange_strong(expected, true))
+        return false;
+    progress_ = progress;
+    showMessages_ = showMessages;
+    stopsAtStart_ = stopRequests_;
+    return true;
+}
+
+int CCache::RunDecode()
 {
     Trace("Entry - CCache::Decode()");
-    decoding_ = true;
     DoShutdown();
+    // DoShutdown clears the stop flag, which drops a stop requested after
+    // the decode began (while its thread was starting, say); put it back.
+    if (stopRequests_ != stopsAtStart_)
+        stop_ = true;
     int result = OpenDatabase();
     if (result != 0) {
         DoShutdown();
@@ -77,24 +92,31 @@ int CCache::Decode()
     return result;
 }
 
+int CCache::Decode()
+{
+    return Decode(progress_, showMessages_);
+}
+
 int CCache::Decode(Progress* progress, bool showMessages)
 {
-    progress_ = progress;
-    showMessages_ = showMessages;
-    return Decode();
+    // A second decode on the same list would rebuild it under the first.
+    if (!BeginDecode(progress, showMessages))
+        return -1;
+    return RunDecode();
 }
 
 int CCache::DecodeThread(Progress* progress, bool showMessages)
 {
     Trace("Entry - CCache::DecodeThread()");
-    bool expected = false;
-    if (decoding_.compare_exchange_strong(expected, true)) {
-        // The previous worker has ended (decoding was 0); reap it.
-        if (decodeThread_.joinable())
-            decodeThread_.join();
-        progress_ = progress;
-        showMessages_ = showMessages;
-        decodeThread_ = std::thread([this] { Decode(); });
+    if (!decoding_) {
+        // The previous job's decode has ended (decoding is 0): let it finish
+        // and reap its thread without a stop request reaching the cache.
+        if (decodeJob_) {
+            decodeJob_->Wait();
+            decodeJob_.reset();
+        }
+        decodeJob_ = std::make_unique<DecodeJob>(*this, progress, showMessages);
+        decodeJob_->Start();
     }
     Trace("Exit  - CCache::DecodeThread()");
     return 0;
@@ -102,8 +124,8 @@ int CCache::DecodeThread(Progress* progress, bool showMessages)
 
 void CCache::WaitForDecodeThread()
 {
-    if (decodeThread_.joinable() && decodeThread_.get_id() != std::this_thread::get_id())
-        decodeThread_.join();
+    if (decodeJob_)
+        decodeJob_->Wait();
 }
 
 int CCache::Empty(OwnerWindow owner)

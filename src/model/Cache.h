@@ -13,13 +13,13 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 namespace oriel {
 
+class DecodeJob;
 class Progress;
 struct BrowserProfile;
 
@@ -57,10 +57,12 @@ public:
     // (when show-messages is on) and returns non-zero.
     virtual int OpenDatabase() { return 0; }
 
+    // Decodes on the calling thread; -1 without touching the list while
+    // another decode of this cache runs.
     int Decode();
     int Decode(Progress* progress, bool showMessages);
-    // Starts a decode on a worker thread and returns 0 at once; does nothing
-    // while a decode runs.
+    // Starts a decode on a worker thread (a DecodeJob the cache keeps) and
+    // returns 0 at once; does nothing while a decode runs.
     int DecodeThread(Progress* progress, bool showMessages);
     // Waits for a decode started by DecodeThread to end.
     void WaitForDecodeThread();
@@ -78,7 +80,13 @@ public:
     int32_t GetItemCount() const;
     bool IsDecoded() const { return decoded_ && !decoding_; }
     bool IsDecoding() const { return decoding_; }
-    void RequestStop() { stop_ = true; }
+    void RequestStop()
+    {
+        // Counted first: a decode that clears the flag while it begins
+        // sees from the count that a stop came after its start.
+        ++stopRequests_;
+        stop_ = true;
+    }
     bool StopRequested() const { return stop_; }
 
     const std::string& GetFolder() const { return folder_; }
@@ -112,6 +120,14 @@ protected:
     int32_t progressTotal_ = 0;
 
 private:
+    friend class DecodeJob;
+    // The two halves of a decode: BeginDecode claims the decoding flag on
+    // the starting thread (false when a decode already runs) and stores the
+    // progress target and messages flag; RunDecode is the decode itself and
+    // releases the flag.
+    bool BeginDecode(Progress* progress, bool showMessages);
+    int RunDecode();
+
     std::vector<std::unique_ptr<CNamedCacheItemArray>> groups_;
     // Beside the ordered groups: group name -> index, and every cache name,
     // so that AddItem and HasCacheName stay fast with 100,000 items.
@@ -128,10 +144,13 @@ private:
     mutable bool cacheNamesBuilt_ = false;
     std::string folder_;
     std::atomic<bool> stop_{false};
+    std::atomic<uint32_t> stopRequests_{0};
+    // stopRequests_ when the running decode began.
+    uint32_t stopsAtStart_ = 0;
     std::atomic<bool> decoded_{false};
     std::atomic<bool> decoding_{false};
     BrowserProfile* profile_;
-    std::thread decodeThread_;
+    std::unique_ptr<DecodeJob> decodeJob_;
 };
 
 } // namespace oriel

@@ -4,12 +4,14 @@
 #include "model/CacheFolder.h"
 #include "platform/FileSystem.h"
 #include "support/CacheContents.h"
+#include "support/Gate.h"
 #include "support/MessageCapture.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 
@@ -478,6 +480,24 @@ TEST(NetscapeCacheMapCache, DecodingAgainGivesTheSameItemsOnce)
     EXPECT_EQ(cache.GetProgressTotal(), 6);
 }
 
+// A map cache whose decode thread waits in its first DoShutdown (the step
+// that clears the list) until the test has asked for a stop.
+class HeldMapCache : public NetscapeCacheMapCache {
+public:
+    using NetscapeCacheMapCache::NetscapeCacheMapCache;
+    ~HeldMapCache() override { StopDecodeThread(); }
+    void DoShutdown() override
+    {
+        if (!held_.exchange(true))
+            stopped.WaitOpen();
+        NetscapeCacheMapCache::DoShutdown();
+    }
+    test::Gate stopped;
+
+private:
+    std::atomic<bool> held_{false};
+};
+
 TEST(NetscapeCacheMapCache, DecodeOnItsThreadCanBeStoppedAndTheCacheDestroyedSafely)
 {
     TempDir dir;
@@ -485,9 +505,14 @@ TEST(NetscapeCacheMapCache, DecodeOnItsThreadCanBeStoppedAndTheCacheDestroyedSaf
     for (int i = 0; i < 3000; ++i)
         w.Add("http://many.example/" + std::to_string(i), "x", "text/plain");
     w.Write(dir.path());
-    auto cache = std::make_unique<NetscapeCacheMapCache>(nullptr, dir.path());
+    auto cache = std::make_unique<HeldMapCache>(nullptr, dir.path());
     cache->DecodeThread(nullptr, false);
     cache->RequestStop();
+    cache->stopped.Open();
+    cache->WaitForDecodeThread();
+    // The stop reached the record loop before its first record.
+    EXPECT_EQ(cache->GetItemCount(), 0);
+    EXPECT_TRUE(cache->IsDecoded());
     cache.reset(); // waits for the thread
     SUCCEED();
 }

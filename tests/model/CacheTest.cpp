@@ -218,6 +218,18 @@ TEST(CacheDecodeThread, DestroyingACacheStopsItsDecode)
     SUCCEED();
 }
 
+TEST(CacheDecodeThread, AStopRightAfterDecodeThreadReachesTheDecoder)
+{
+    test::HeldDecode held;
+    EXPECT_EQ(held.cache.DecodeThread(nullptr, false), 0);
+    held.cache.RequestStop();
+    held.stopped.Open();
+    held.cache.WaitForDecodeThread();
+    EXPECT_EQ(held.sawStop, 1);
+    EXPECT_TRUE(held.cache.IsDecoded());
+    EXPECT_EQ(held.cache.GetItemCount(), 0);
+}
+
 class RecordingProgress : public Progress {
 public:
     void SetRange(int lower, int upper) override { calls.push_back("range " + std::to_string(lower) + ".." + std::to_string(upper)); }

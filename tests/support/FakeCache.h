@@ -2,6 +2,9 @@
 #pragma once
 
 #include "model/Cache.h"
+#include "support/Gate.h"
+
+#include <atomic>
 
 #include <functional>
 
@@ -18,6 +21,16 @@ public:
     std::function<int(FakeCache&)> decode = [](FakeCache&) { return 0; };
     std::function<int()> open = [] { return 0; };
     int decodeCalls = 0;
+    // Runs at the start of every DoShutdown, for tests that hold a decode
+    // at its first step.
+    std::function<void(FakeCache&)> beforeShutdown;
+
+    void DoShutdown() override
+    {
+        if (beforeShutdown)
+            beforeShutdown(*this);
+        CCache::DoShutdown();
+    }
 
     int DoDecode() override
     {
@@ -34,6 +47,32 @@ public:
 
     int emptyResult = 0;
     int32_t nextKey = 0;
+};
+
+// A decode held at its first step (the list clearing) until the test opens
+// `stopped`, having asked for a stop; the decoder then checks the stop flag
+// once and adds an item only when it was not set.
+struct HeldDecode {
+    FakeCache cache;
+    Gate stopped;
+    std::atomic<int> sawStop{-1}; // -1: the decoder did not run
+    bool held = false;
+
+    HeldDecode()
+    {
+        cache.beforeShutdown = [this](FakeCache&) {
+            if (!held) {
+                held = true;
+                stopped.WaitOpen();
+            }
+        };
+        cache.decode = [this](FakeCache& c) {
+            sawStop = c.StopRequested() ? 1 : 0;
+            if (!c.StopRequested())
+                c.AddUrl("http://a/1");
+            return 0;
+        };
+    }
 };
 
 } // namespace oriel::test
