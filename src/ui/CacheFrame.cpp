@@ -14,7 +14,6 @@
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDateTime>
-#include <QEventLoop>
 #include <QLabel>
 #include <QLayout>
 #include <QListView>
@@ -25,7 +24,6 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QThread>
-#include <QTimer>
 #include <QToolBar>
 
 #include <algorithm>
@@ -78,8 +76,21 @@ void FrameProgress::StepIt()
 
 void FrameProgress::SyncIfOwnThread()
 {
-    if (QThread::currentThread() == bar_->thread())
+    if (QThread::currentThread() == bar_->thread()) {
         Sync(false);
+        return;
+    }
+    // Moved by a job's thread: the window's thread shows it, with at most
+    // one such call waiting.
+    if (!syncPosted_.exchange(true)) {
+        QMetaObject::invokeMethod(
+            bar_,
+            [this] {
+                syncPosted_ = false;
+                Sync(false);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void FrameProgress::Sync(bool force)
@@ -139,6 +150,10 @@ CCacheFrame::CCacheFrame(CCacheDocument& document, QWidget* parent)
 
 CCacheFrame::~CCacheFrame()
 {
+    // A decode still running is stopped and waited for while the window and
+    // its views are whole; its posted completion then dies with the window.
+    decodeJob_.reset();
+    decodeDone_ = nullptr;
     document_.SetTitleListener(nullptr);
     // The views go first: the list draws with the icon cache.
     delete takeCentralWidget();
@@ -189,7 +204,9 @@ void CCacheFrame::CreateCommands()
 {
     commands_ = std::make_unique<CommandRegistry>(AllCommands(), StandardMenuLayout());
     commands_->CreateActions(this, [this](const Command& command) {
-        if (command.run)
+        // A busy window takes no command (a decode runs while the window
+        // keeps its event loop).
+        if (command.run && !IsBusy())
             command.run(*this, CommandState());
     });
     commands_->BuildMenuBar(menuBar(), [this] { UpdateCommandUI(); });
@@ -198,7 +215,7 @@ void CCacheFrame::CreateCommands()
 void CCacheFrame::RunCommand(int command)
 {
     const Command* declared = commands_->Find(command);
-    if (declared && declared->run)
+    if (declared && declared->run && !IsBusy())
         declared->run(*this, CommandState());
 }
 
@@ -430,30 +447,38 @@ void CCacheFrame::EndWait()
     }
 }
 
-int CCacheFrame::RunDecode(CCache* cache)
+void CCacheFrame::StartDecode(CCache* cache, std::function<void(int)> done)
 {
-    if (!cache)
-        return -1;
+    if (!cache || decodeJob_) {
+        if (done)
+            done(-1);
+        return;
+    }
     progress_->SetRange(0, 100);
     progress_->SetPos(0);
-    cache->DecodeThread(progress_.get(), true);
-    if (cache->IsDecoding()) {
-        // The window keeps painting (and shows the decoder's messages) while
-        // the decode runs on its own thread.
-        QEventLoop loop;
-        QTimer timer;
-        timer.setInterval(25);
-        connect(&timer, &QTimer::timeout, &loop, [&] {
-            progress_->Sync(true);
-            if (!cache->IsDecoding())
-                loop.quit();
-        });
-        timer.start();
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
-    cache->WaitForDecodeThread();
+    decodeDone_ = std::move(done);
+    decodeJob_ = std::make_unique<DecodeJob>(*cache, progress_.get(), true);
+    // Called on the job's thread: the window goes on on its own.
+    decodeJob_->SetCompletionHandler([this](const Job&) {
+        QMetaObject::invokeMethod(this, &CCacheFrame::OnDecodeFinished, Qt::QueuedConnection);
+    });
+    decodeJob_->Start();
+}
+
+void CCacheFrame::OnDecodeFinished()
+{
+    std::unique_ptr<DecodeJob> job = std::move(decodeJob_);
+    if (!job)
+        return;
+    job->Wait();
+    const int result = job->GetCache().IsDecoded() ? 0 : -1;
+    job.reset();
     progress_->Sync(true);
-    return cache->IsDecoded() ? 0 : -1;
+    std::function<void(int)> done = std::move(decodeDone_);
+    decodeDone_ = nullptr;
+    if (done)
+        done(result);
+    emit DecodeFinished(result);
 }
 
 int CCacheFrame::SortColumn() const
@@ -549,6 +574,8 @@ std::unique_ptr<QMenu> CCacheFrame::CreateContextMenu(int menu)
 
 void CCacheFrame::contextMenuEvent(QContextMenuEvent* event)
 {
+    if (IsBusy())
+        return;
     std::unique_ptr<QMenu> menu = CreateContextMenu(ContextMenuAt(event->globalPos()));
     if (menu)
         menu->exec(event->globalPos());

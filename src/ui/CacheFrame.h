@@ -4,6 +4,7 @@
 // and the window settings.
 #pragma once
 
+#include "model/DecodeJob.h"
 #include "model/Progress.h"
 #include "ui/Document.h"
 #include "ui/FileTypeIcons.h"
@@ -12,6 +13,7 @@
 #include <QMainWindow>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -39,7 +41,8 @@ public:
     void OffsetPos(int delta) override;
     void StepIt() override;
 
-    // Shows the stored values; repaints at once when forced or when the
+    // Shows the stored values (moved on another thread, they are shown by a
+    // call posted to the window's thread); repaints at once when forced or when the
     // last repaint is long enough ago. Only on the window's thread.
     void Sync(bool force = false);
     int Lower() const { return lower_; }
@@ -53,6 +56,8 @@ private:
     std::atomic<int> lower_{0};
     std::atomic<int> upper_{100};
     std::atomic<int> pos_{0};
+    // A repaint posted to the window's thread and not yet run.
+    std::atomic<bool> syncPosted_{false};
     qint64 lastPaint_ = 0;
 };
 
@@ -79,9 +84,13 @@ public:
     void BeginWait();
     void EndWait();
     bool IsBusy() const { return busy_ > 0; }
-    // Decodes on the cache's decode thread while the window waits in a
-    // local event loop, advancing the progress bar; 0 or -1.
-    int RunDecode(CCache* cache);
+    // Starts decoding the cache on a decode job, the progress bar moving
+    // as it goes, and returns at once; the caller has made the window busy.
+    // `done` runs on the window's thread with 0 (the cache is decoded) or
+    // -1 once the job has ended, then DecodeFinished is emitted. Without a
+    // cache, or while another decode runs, `done` runs at once with -1.
+    void StartDecode(CCache* cache, std::function<void(int result)> done);
+    bool IsDecoding() const { return decodeJob_ != nullptr; }
     bool ShowMissing() const { return showMissing_; }
     void SetShowMissing(bool show) { showMissing_ = show; }
     // The list's sort column (before the list's first fill, 0).
@@ -125,6 +134,9 @@ public:
     // The show command of the window as it is now.
     int ShowCommand() const;
 
+signals:
+    void DecodeFinished(int result);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -140,6 +152,7 @@ private:
     void CreateProgressBar();
     void PlaceProgressBar();
     void OnTitleChanged(const std::string& title);
+    void OnDecodeFinished();
 
     CCacheDocument& document_;
     std::unique_ptr<CFileTypeIcons> icons_;
@@ -155,6 +168,8 @@ private:
     QProgressBar* progressBar_ = nullptr;
     std::unique_ptr<FrameProgress> progress_;
     std::unique_ptr<CommandRegistry> commands_;
+    std::unique_ptr<DecodeJob> decodeJob_;
+    std::function<void(int)> decodeDone_;
 
     int defaultAction_ = 0;
     bool showMissing_ = true;

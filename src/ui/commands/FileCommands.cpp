@@ -9,8 +9,9 @@ namespace oriel {
 
 namespace {
 
-// Clears the list, decodes the profile's cache again, then has the tree
-// rebuild the profile (sent from the list: the list follows the tree).
+// Clears the list, decodes the profile's cache again on a decode job, then
+// has the tree rebuild the profile (sent from the list: the list follows
+// the tree).
 void ReloadCache(CCacheFrame& frame, BrowserProfile* profile)
 {
     if (!profile || !profile->cache)
@@ -20,11 +21,12 @@ void ReloadCache(CCacheFrame& frame, BrowserProfile* profile)
     frame.List()->DeleteAllItems();
     frame.ShowProgress(true);
     frame.SetStatusMessage(IDS_DECODING);
-    frame.RunDecode(profile->cache.get());
-    frame.ShowProgress(false);
-    frame.EndWait();
-    frame.Document().UpdateAllViews(frame.List(), CACHE_RELOAD, CUpdateHint::ForProfile(profile));
-    frame.UpdateStatusText();
+    frame.StartDecode(profile->cache.get(), [&frame, profile](int) {
+        frame.ShowProgress(false);
+        frame.EndWait();
+        frame.Document().UpdateAllViews(frame.List(), CACHE_RELOAD, CUpdateHint::ForProfile(profile));
+        frame.UpdateStatusText();
+    });
 }
 
 } // namespace

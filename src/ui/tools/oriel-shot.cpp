@@ -152,6 +152,8 @@ int main(int argc, char** argv)
     for (int i = 0; i < tree.topLevelItemCount() && !shown; ++i) {
         QTreeWidgetItem* node = tree.topLevelItem(i);
         node->setExpanded(true);
+        // Expanding decodes on a decode job; the window goes on when it ends.
+        QTest::qWaitFor([&frame] { return !frame.IsDecoding(); }, 60000);
         QTreeWidgetItem* server = ServerWithImages(tree, node);
         if (!server)
             continue;
