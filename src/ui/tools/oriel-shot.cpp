@@ -153,7 +153,8 @@ int main(int argc, char** argv)
         QTreeWidgetItem* node = tree.topLevelItem(i);
         node->setExpanded(true);
         // Expanding decodes on a decode job; the window goes on when it ends.
-        QTest::qWaitFor([&frame] { return !frame.IsDecoding(); }, 60000);
+        if (!QTest::qWaitFor([&frame] { return !frame.IsDecoding(); }, 60000))
+            std::fprintf(stderr, "oriel-shot: the decode did not end\n");
         QTreeWidgetItem* server = ServerWithImages(tree, node);
         if (!server)
             continue;
