@@ -3,6 +3,7 @@
 #include "app/OptionStore.h"
 #include "app/StringTable.h"
 #include "app/TraceLog.h"
+#include "model/DecodeJob.h"
 #include "model/TextForms.h"
 #include "ui/CacheListView.h"
 #include "ui/CacheTreeView.h"
@@ -210,6 +211,7 @@ void CCacheFrame::CreateCommands()
             command.run(*this, CommandState());
     });
     commands_->BuildMenuBar(menuBar(), [this] { UpdateCommandUI(); });
+    commands_->AddAccelerators(this);
 }
 
 void CCacheFrame::RunCommand(int command)

@@ -4,7 +4,6 @@
 // and the window settings.
 #pragma once
 
-#include "model/DecodeJob.h"
 #include "model/Progress.h"
 #include "ui/Document.h"
 #include "ui/FileTypeIcons.h"
@@ -25,6 +24,7 @@ class QToolBar;
 namespace oriel {
 
 class CCacheListView;
+class DecodeJob;
 class CCacheTreeView;
 class CContentView;
 class CMetaDataView;

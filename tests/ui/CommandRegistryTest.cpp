@@ -313,8 +313,10 @@ void CommandRegistryTest::ANewCommandNeedsOnlyItsDeclarationAndItsPlace()
 {
     // A command of a later issue ("Open File", 40001) as its group file
     // would declare it, placed in the File menu, on the toolbar and first
-    // in the item menu, whose default entry follows the default action.
+    // in the item menu, whose default entry follows the default action;
+    // and one reached by its key alone (the default action on Enter).
     constexpr int kOpenFile = 40001;
+    constexpr int kDefaultAction = 40004;
     std::vector<Command> commands = AllCommands();
     commands.push_back({.id = kOpenFile,
                         .textId = IDS_MENU_RELOAD,
@@ -323,7 +325,9 @@ void CommandRegistryTest::ANewCommandNeedsOnlyItsDeclarationAndItsPlace()
                         .icon = "file",
                         .enabled = [](const CommandContext& c) { return c.OneSelected(); },
                         .run = [](CCacheFrame&, const CommandContext&) {}});
+    commands.push_back({.id = kDefaultAction, .textId = IDS_MENU_EXIT, .shortcut = QKeySequence(Qt::Key_Enter)});
     MenuLayout layout = StandardMenuLayout();
+    layout.accelerators.push_back(MenuCommand(kDefaultAction));
     auto& file = layout.mainMenu.front().entries;
     file.insert(file.begin(), {MenuCommand(kOpenFile), MenuSeparator()});
     layout.toolBar.insert(layout.toolBar.begin(), {MenuCommand(kOpenFile), MenuSeparator()});
@@ -344,6 +348,9 @@ void CommandRegistryTest::ANewCommandNeedsOnlyItsDeclarationAndItsPlace()
     registry.BuildMenuBar(&bar, [] {});
     QToolBar toolBar;
     registry.BuildToolBar(&toolBar);
+    registry.AddAccelerators(&owner);
+    QCOMPARE(owner.actions(), QList<QAction*>{registry.Action(kDefaultAction)});
+    QCOMPARE(registry.Action(kDefaultAction)->shortcut(), QKeySequence(Qt::Key_Enter));
 
     QAction* open = registry.Action(kOpenFile);
     QVERIFY(open);

@@ -4,6 +4,11 @@
 // (ui/commands/CommandRegistry.h) makes the menus, the toolbar, the context
 // menus and the enabling refresh from these declarations and the menu
 // description (ui/commands/MenuLayout.h).
+//
+// A new command is an id below, one declaration in its group's file and its
+// id placed in StandardMenuLayout (a menu, the toolbar, a context menu or
+// the accelerators); its texts are string-table entries. A new group file
+// also names its function in AllCommands.
 #pragma once
 
 #include <QKeySequence>

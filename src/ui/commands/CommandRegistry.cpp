@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
+#include <QWidget>
 
 #include <set>
 
@@ -169,6 +170,14 @@ void CommandRegistry::BuildToolBar(QToolBar* toolBar) const
             toolBar->addSeparator();
         else if (QAction* action = entry.kind == MenuEntry::kCommand ? Action(entry.id) : nullptr)
             toolBar->addAction(action);
+    }
+}
+
+void CommandRegistry::AddAccelerators(QWidget* window) const
+{
+    for (const MenuEntry& entry : layout_.accelerators) {
+        if (QAction* action = entry.kind == MenuEntry::kCommand ? Action(entry.id) : nullptr)
+            window->addAction(action);
     }
 }
 

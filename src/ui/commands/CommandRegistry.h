@@ -41,6 +41,8 @@ public:
     // The main menu's popups; `aboutToShow` runs before any of them opens.
     void BuildMenuBar(QMenuBar* bar, const std::function<void()>& aboutToShow) const;
     void BuildToolBar(QToolBar* toolBar) const;
+    // The actions of the commands reached by keys alone, on the window.
+    void AddAccelerators(QWidget* window) const;
     // A context menu over the state given; null when the layout has no such
     // menu or the menu has no entries.
     std::unique_ptr<QMenu> CreateContextMenu(int menu, QWidget* parent, const CommandContext& context) const;

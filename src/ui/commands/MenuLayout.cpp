@@ -51,6 +51,7 @@ std::vector<int> MenuLayout::PlacedCommands() const
     std::vector<int> ids;
     CollectCommands(mainMenu, ids);
     CollectCommands(toolBar, ids);
+    CollectCommands(accelerators, ids);
     for (const ContextMenuLayout& menu : contextMenus)
         CollectCommands(menu.entries, ids);
     return ids;

@@ -44,6 +44,9 @@ struct ContextMenuLayout {
 struct MenuLayout {
     std::vector<MenuEntry> mainMenu{};  // its popups
     std::vector<MenuEntry> toolBar{};   // commands and separators
+    // Commands reached by their keys alone (in no menu): their actions are
+    // added to the window so that the keys work.
+    std::vector<MenuEntry> accelerators{};
     std::vector<ContextMenuLayout> contextMenus{};
 
     const ContextMenuLayout* ContextMenu(int menu) const;
