@@ -25,6 +25,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 
 #include <algorithm>
@@ -82,13 +83,21 @@ void FrameProgress::SyncIfOwnThread()
         return;
     }
     // Moved by a job's thread: the window's thread shows it, with at most
-    // one such call waiting.
+    // one such call waiting; a call that comes within the repaint interval
+    // waits out the rest of it, so that the last value always shows.
     if (!syncPosted_.exchange(true)) {
         QMetaObject::invokeMethod(
             bar_,
             [this] {
-                syncPosted_ = false;
-                Sync(false);
+                const qint64 wait = kPaintInterval - (QDateTime::currentMSecsSinceEpoch() - lastPaint_);
+                auto show = [this] {
+                    syncPosted_ = false;
+                    Sync(true);
+                };
+                if (wait > 0)
+                    QTimer::singleShot(int(wait), bar_, show);
+                else
+                    show();
             },
             Qt::QueuedConnection);
     }
@@ -100,7 +109,7 @@ void FrameProgress::Sync(bool force)
     // loop comes round (the long work that moves it keeps the loop from
     // running); at most every 40 ms, so that 100,000 steps cost nothing.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (!force && now - lastPaint_ < 40)
+    if (!force && now - lastPaint_ < kPaintInterval)
         return;
     lastPaint_ = now;
     const int lower = lower_, upper = upper_;

@@ -50,6 +50,8 @@ public:
     int Position() const { return pos_; }
 
 private:
+    // Milliseconds between two repaints that are not forced.
+    static constexpr qint64 kPaintInterval = 40;
     void SyncIfOwnThread();
 
     QProgressBar* bar_;

@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QSignalSpy>
 #include <QToolBar>
 
@@ -81,7 +82,7 @@ private slots:
     void TheBackgroundMenuSpellsTheFirstSortByUrlAndRunsTheSameCommand();
     void ANewCommandNeedsOnlyItsDeclarationAndItsPlace();
     void TheFramesSortTickFollowsTheListsStoredSort();
-    void ABusyWindowRunsNoCommand();
+    void ABusyWindowRunsNoCommandAndShowsTheJobsProgress();
 };
 
 void CommandRegistryTest::EveryPlacedCommandIsDeclaredOnceWithTextAndPrompt()
@@ -414,16 +415,19 @@ void CommandRegistryTest::TheFramesSortTickFollowsTheListsStoredSort()
     OptionStore::Instance().WriteString("Options", "View", "");
 }
 
-void CommandRegistryTest::ABusyWindowRunsNoCommand()
+void CommandRegistryTest::ABusyWindowRunsNoCommandAndShowsTheJobsProgress()
 {
     TempDir dir;
     std::vector<std::unique_ptr<BrowserProfile>> profiles;
     profiles.push_back(MakeProfile("P", dir.file("p"), {{.url = "http://h/a", .cacheName = "a", .body = "1"}}));
     BrowserProfile* profile = profiles.front().get();
     FakeCache& cache = CacheOf(*profile);
-    Gate release;
+    Gate moved, release;
     auto decode = cache.decode;
-    cache.decode = [&release, decode](FakeCache& c) {
+    cache.decode = [&moved, &release, decode](FakeCache& c) {
+        c.GetProgress()->SetRange(0, 100);
+        c.GetProgress()->SetPos(60);
+        moved.Open();
         release.WaitOpen();
         return decode(c);
     };
@@ -436,7 +440,10 @@ void CommandRegistryTest::ABusyWindowRunsNoCommand()
     QVERIFY(frame.IsDecoding());
     QVERIFY(frame.IsBusy());
     QVERIFY(!frame.menuBar()->isEnabled());
-    QCoreApplication::processEvents();
+    // The bar shows, on the window's thread, what the job's thread set.
+    QVERIFY(moved.WaitOpen());
+    QTRY_COMPARE(frame.ProgressBar()->value(), 60);
+    QVERIFY(frame.ProgressBar()->isVisible());
     QVERIFY(frame.IsDecoding());
     frame.RunCommand(C::ID_FILE_RELOAD);
     frame.Action(C::ID_VIEW_LIST)->trigger();
