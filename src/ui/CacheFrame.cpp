@@ -162,8 +162,8 @@ CCacheFrame::~CCacheFrame()
 {
     // A decode still running is stopped and waited for while the window and
     // its views are whole; its posted completion then dies with the window.
-    decodeJob_.reset();
-    decodeDone_ = nullptr;
+    job_.reset();
+    jobDone_ = nullptr;
     document_.SetTitleListener(nullptr);
     // The views go first: the list draws with the icon cache.
     delete takeCentralWidget();
@@ -458,38 +458,52 @@ void CCacheFrame::EndWait()
     }
 }
 
+void CCacheFrame::StartJob(std::unique_ptr<Job> job, std::function<void(Job&)> done)
+{
+    if (!job)
+        return;
+    if (job_) {
+        if (done)
+            done(*job);
+        return;
+    }
+    job_ = std::move(job);
+    jobDone_ = std::move(done);
+    // Called on the job's thread: the window goes on on its own.
+    job_->SetCompletionHandler([this](const Job&) {
+        QMetaObject::invokeMethod(this, &CCacheFrame::OnJobFinished, Qt::QueuedConnection);
+    });
+    job_->Start();
+}
+
+void CCacheFrame::OnJobFinished()
+{
+    std::unique_ptr<Job> job = std::move(job_);
+    if (!job)
+        return;
+    job->Wait();
+    progress_->Sync(true);
+    std::function<void(Job&)> done = std::move(jobDone_);
+    jobDone_ = nullptr;
+    if (done)
+        done(*job);
+}
+
 void CCacheFrame::StartDecode(CCache* cache, std::function<void(int)> done)
 {
-    if (!cache || decodeJob_) {
+    if (!cache) {
         if (done)
             done(-1);
         return;
     }
     progress_->SetRange(0, 100);
     progress_->SetPos(0);
-    decodeDone_ = std::move(done);
-    decodeJob_ = std::make_unique<DecodeJob>(*cache, progress_.get(), true);
-    // Called on the job's thread: the window goes on on its own.
-    decodeJob_->SetCompletionHandler([this](const Job&) {
-        QMetaObject::invokeMethod(this, &CCacheFrame::OnDecodeFinished, Qt::QueuedConnection);
+    StartJob(std::make_unique<DecodeJob>(*cache, progress_.get(), true), [this, done](Job& job) {
+        const int result = static_cast<DecodeJob&>(job).GetCache().IsDecoded() && job.Result().ran ? 0 : -1;
+        if (done)
+            done(result);
+        emit DecodeFinished(result);
     });
-    decodeJob_->Start();
-}
-
-void CCacheFrame::OnDecodeFinished()
-{
-    std::unique_ptr<DecodeJob> job = std::move(decodeJob_);
-    if (!job)
-        return;
-    job->Wait();
-    const int result = job->GetCache().IsDecoded() ? 0 : -1;
-    job.reset();
-    progress_->Sync(true);
-    std::function<void(int)> done = std::move(decodeDone_);
-    decodeDone_ = nullptr;
-    if (done)
-        done(result);
-    emit DecodeFinished(result);
 }
 
 int CCacheFrame::SortColumn() const

@@ -24,7 +24,7 @@ class QToolBar;
 namespace oriel {
 
 class CCacheListView;
-class DecodeJob;
+class Job;
 class CCacheTreeView;
 class CContentView;
 class CMetaDataView;
@@ -86,13 +86,20 @@ public:
     void BeginWait();
     void EndWait();
     bool IsBusy() const { return busy_ > 0; }
-    // Starts decoding the cache on a decode job, the progress bar moving
-    // as it goes, and returns at once; the caller has made the window busy.
-    // `done` runs on the window's thread with 0 (the cache is decoded) or
-    // -1 once the job has ended, then DecodeFinished is emitted. Without a
-    // cache, or while another decode runs, `done` runs at once with -1.
+    // Starts long work on its own thread (a decode, an export, a delete)
+    // and returns at once; the caller has made the window busy and the
+    // job reports to the frame's progress. `done` runs on the window's
+    // thread once the job has ended, with the job and its results; then
+    // the job is destroyed. One job at a time: while one runs, a new one is
+    // not started and its `done` runs at once (its result says it did not
+    // run).
+    void StartJob(std::unique_ptr<Job> job, std::function<void(Job& job)> done);
+    bool IsJobRunning() const { return job_ != nullptr; }
+    // A decode of the cache as a job: `done` gets 0 (the cache is decoded)
+    // or -1, then DecodeFinished is emitted. Without a cache, `done` runs
+    // at once with -1.
     void StartDecode(CCache* cache, std::function<void(int result)> done);
-    bool IsDecoding() const { return decodeJob_ != nullptr; }
+    bool IsDecoding() const { return IsJobRunning(); }
     bool ShowMissing() const { return showMissing_; }
     void SetShowMissing(bool show) { showMissing_ = show; }
     // The list's sort column (before the list's first fill, 0).
@@ -154,7 +161,7 @@ private:
     void CreateProgressBar();
     void PlaceProgressBar();
     void OnTitleChanged(const std::string& title);
-    void OnDecodeFinished();
+    void OnJobFinished();
 
     CCacheDocument& document_;
     std::unique_ptr<CFileTypeIcons> icons_;
@@ -170,8 +177,8 @@ private:
     QProgressBar* progressBar_ = nullptr;
     std::unique_ptr<FrameProgress> progress_;
     std::unique_ptr<CommandRegistry> commands_;
-    std::unique_ptr<DecodeJob> decodeJob_;
-    std::function<void(int)> decodeDone_;
+    std::unique_ptr<Job> job_;
+    std::function<void(Job&)> jobDone_;
 
     int defaultAction_ = 0;
     bool showMissing_ = true;

@@ -447,6 +447,10 @@ void CommandRegistryTest::ABusyWindowRunsNoCommandAndShowsTheJobsProgress()
     QVERIFY(frame.IsDecoding());
     frame.RunCommand(C::ID_FILE_RELOAD);
     frame.Action(C::ID_VIEW_LIST)->trigger();
+    // A second job while one runs is not started; its caller hears at once.
+    int second = 1;
+    frame.StartDecode(profile->cache.get(), [&second](int result) { second = result; });
+    QCOMPARE(second, -1);
     QCOMPARE(frame.List()->GetViewStyle(), int(CCacheListView::kDetails));
     release.Open();
     QVERIFY(finished.wait(10000));
