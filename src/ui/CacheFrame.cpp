@@ -502,7 +502,9 @@ void CCacheFrame::StartDecode(CCache* cache, std::function<void(int)> done)
         const int result = static_cast<DecodeJob&>(job).GetCache().IsDecoded() && job.Result().ran ? 0 : -1;
         if (done)
             done(result);
-        emit DecodeFinished(result);
+        // Only a job that was started ends; one turned away did not.
+        if (job.IsFinished())
+            emit DecodeFinished(result);
     });
 }
 

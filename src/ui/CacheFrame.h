@@ -96,8 +96,8 @@ public:
     void StartJob(std::unique_ptr<Job> job, std::function<void(Job& job)> done);
     bool IsJobRunning() const { return job_ != nullptr; }
     // A decode of the cache as a job: `done` gets 0 (the cache is decoded)
-    // or -1, then DecodeFinished is emitted. Without a cache, `done` runs
-    // at once with -1.
+    // or -1, then DecodeFinished is emitted. Without a cache, or while
+    // another job runs, `done` runs at once with -1 and nothing is emitted.
     void StartDecode(CCache* cache, std::function<void(int result)> done);
     bool IsDecoding() const { return IsJobRunning(); }
     bool ShowMissing() const { return showMissing_; }
