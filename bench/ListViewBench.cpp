@@ -147,7 +147,7 @@ int main(int argc, char** argv)
             table->viewport()->repaint();
         }
     });
-    Timing selectAll = Seconds([&] { frame.OnSelectAll(); });
+    Timing selectAll = Seconds([&] { frame.RunCommand(CCacheFrame::ID_EDIT_SELECT_ALL); });
 
     std::printf("items                          %d (rows %d)\n", items, list.GetItemCount());
     Print("decode (building the items)", decode);

@@ -297,53 +297,6 @@ int32_t CCacheItem::GetTypeIcon()
     return typeIcon_;
 }
 
-bool CCacheItem::WriteCSV(std::ostream& out)
-{
-    // One row, built whole and written once. The texts are formatted into
-    // the row rather than kept: an export touches every item once.
-    // One buffer per thread, kept between rows: an export makes no
-    // allocation per row.
-    thread_local std::string buffer;
-    std::string& row = buffer;
-    row.clear();
-    auto quoted = [&row](const char* s) {
-        row += '"';
-        if (s)
-            row += s;
-        row += '"';
-    };
-    auto quotedDate = [&row](const std::optional<std::string>& text, int64_t time) {
-        row += '"';
-        if (text)
-            row += *text;
-        else
-            AppendDate(row, time);
-        row += '"';
-    };
-    quoted(GetURL());
-    row += ',';
-    quoted(GetCacheName());
-    row += ",\"";
-    if (texts_ && texts_->size)
-        row += *texts_->size;
-    else
-        AppendSize(row, size_);
-    row += "\",";
-    if (GetContentType())
-        quoted(GetContentType());
-    row += ',';
-    static const DisplayTexts kNone;
-    const DisplayTexts& kept = texts_ ? *texts_ : kNone;
-    quotedDate(kept.lastModified, lastModified_);
-    row += ',';
-    quotedDate(kept.downloaded, downloaded_);
-    row += ',';
-    quotedDate(kept.expires, expires_);
-    row += ",\n";
-    out.write(row.data(), std::streamsize(row.size()));
-    return true;
-}
-
 // ---------------------------------------------------------------------------
 
 CFileCacheItem::~CFileCacheItem()

@@ -63,7 +63,8 @@ public:
     int32_t GetTypeIcon();
     void SetTypeIcon(int32_t index) { typeIcon_ = index; }
     virtual bool DeleteCacheFile() = 0;
-    // Writes the item's CSV row; always true.
+    // Writes the item's CSV row; always true. Defined in model/CsvExport.cpp,
+    // beside the header of the same file.
     virtual bool WriteCSV(std::ostream& out);
 
     int32_t GetRecordKey() const { return recordKey_; }

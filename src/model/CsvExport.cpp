@@ -2,6 +2,11 @@
 
 #include "app/StringTable.h"
 #include "model/Cache.h"
+#include "model/CacheItem.h"
+#include "model/TextForms.h"
+
+#include <optional>
+#include <string>
 
 namespace oriel {
 
@@ -19,6 +24,55 @@ void WriteCsvHeader(std::ostream& out, const std::string& displayName, const std
         out << LoadString(titles[i]);
     }
     out << '\n';
+}
+
+// The row of one item, beside the header whose columns it fills: eight
+// fields, the last empty.
+bool CCacheItem::WriteCSV(std::ostream& out)
+{
+    // One row, built whole and written once. The texts are formatted into
+    // the row rather than kept: an export touches every item once.
+    // One buffer per thread, kept between rows: an export makes no
+    // allocation per row.
+    thread_local std::string buffer;
+    std::string& row = buffer;
+    row.clear();
+    auto quoted = [&row](const char* s) {
+        row += '"';
+        if (s)
+            row += s;
+        row += '"';
+    };
+    auto quotedDate = [&row](const std::optional<std::string>& text, int64_t time) {
+        row += '"';
+        if (text)
+            row += *text;
+        else
+            AppendDate(row, time);
+        row += '"';
+    };
+    quoted(GetURL());
+    row += ',';
+    quoted(GetCacheName());
+    row += ",\"";
+    if (texts_ && texts_->size)
+        row += *texts_->size;
+    else
+        AppendSize(row, size_);
+    row += "\",";
+    if (GetContentType())
+        quoted(GetContentType());
+    row += ',';
+    static const DisplayTexts kNone;
+    const DisplayTexts& kept = texts_ ? *texts_ : kNone;
+    quotedDate(kept.lastModified, lastModified_);
+    row += ',';
+    quotedDate(kept.downloaded, downloaded_);
+    row += ',';
+    quotedDate(kept.expires, expires_);
+    row += ",\n";
+    out.write(row.data(), std::streamsize(row.size()));
+    return true;
 }
 
 bool WriteCsvExport(std::ostream& out, CCache& cache, const std::string& displayName,

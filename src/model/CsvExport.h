@@ -1,5 +1,6 @@
 // The CSV export file: three header lines, an empty line, the column
-// titles, and one row per item (rows are written by the items themselves).
+// titles, and one row per item (CCacheItem::WriteCSV, defined in
+// CsvExport.cpp beside the header).
 // Lines end in a single line feed.
 #pragma once
 

@@ -2,6 +2,7 @@
 
 #include "app/OptionStore.h"
 #include "app/StringTable.h"
+#include "model/DecodeJob.h"
 #include "ui/WindowLog.h"
 #include "model/TextForms.h"
 #include "ui/CacheListView.h"
@@ -10,12 +11,10 @@
 
 #include <QAbstractItemView>
 #include <QAction>
-#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDateTime>
-#include <QEventLoop>
 #include <QLabel>
 #include <QLayout>
 #include <QListView>
@@ -38,14 +37,6 @@ namespace {
 QString Text(int id)
 {
     return QString::fromUtf8(LoadString(id));
-}
-
-// A menu text as the resource spells it, less its "\tKeys" part.
-QString MenuText(int id)
-{
-    QString text = Text(id);
-    int tab = text.indexOf(u'\t');
-    return tab >= 0 ? text.left(tab) : text;
 }
 
 } // namespace
@@ -87,8 +78,29 @@ void FrameProgress::StepIt()
 
 void FrameProgress::SyncIfOwnThread()
 {
-    if (QThread::currentThread() == bar_->thread())
+    if (QThread::currentThread() == bar_->thread()) {
         Sync(false);
+        return;
+    }
+    // Moved by a job's thread: the window's thread shows it, with at most
+    // one such call waiting; a call that comes within the repaint interval
+    // waits out the rest of it, so that the last value always shows.
+    if (!syncPosted_.exchange(true)) {
+        QMetaObject::invokeMethod(
+            bar_,
+            [this] {
+                const qint64 wait = kPaintInterval - (QDateTime::currentMSecsSinceEpoch() - lastPaint_);
+                auto show = [this] {
+                    syncPosted_ = false;
+                    Sync(true);
+                };
+                if (wait > 0)
+                    QTimer::singleShot(int(wait), bar_, show);
+                else
+                    show();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void FrameProgress::Sync(bool force)
@@ -97,7 +109,7 @@ void FrameProgress::Sync(bool force)
     // loop comes round (the long work that moves it keeps the loop from
     // running); at most every 40 ms, so that 100,000 steps cost nothing.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (!force && now - lastPaint_ < 40)
+    if (!force && now - lastPaint_ < kPaintInterval)
         return;
     lastPaint_ = now;
     const int lower = lower_, upper = upper_;
@@ -129,8 +141,7 @@ CCacheFrame::CCacheFrame(CCacheDocument& document, QWidget* parent)
     SetTypeIconSource(icons_.get());
 
     CreateClient();
-    CreateActions();
-    CreateMenus();
+    CreateCommands();
     CreateToolBar();
     CreateStatusBar();
     CreateProgressBar();
@@ -149,6 +160,10 @@ CCacheFrame::CCacheFrame(CCacheDocument& document, QWidget* parent)
 
 CCacheFrame::~CCacheFrame()
 {
+    // A decode still running is stopped and waited for while the window and
+    // its views are whole; its posted completion then dies with the window.
+    job_.reset();
+    jobDone_ = nullptr;
     document_.SetTitleListener(nullptr);
     // The views go first: the list draws with the icon cache.
     delete takeCentralWidget();
@@ -195,106 +210,29 @@ void CCacheFrame::CreateClient()
     Trace("Exit - CCacheFrame::OnCreateClient()");
 }
 
-QAction* CCacheFrame::AddAction(int command, const QString& text, bool checkable)
+void CCacheFrame::CreateCommands()
 {
-    auto* action = new QAction(text, this);
-    action->setCheckable(checkable);
-    const QString prompt = Text(command);
-    const int lineFeed = prompt.indexOf(u'\n');
-    action->setStatusTip(lineFeed >= 0 ? prompt.left(lineFeed) : prompt);
-    if (lineFeed >= 0)
-        action->setToolTip(prompt.mid(lineFeed + 1));
-    actions_[command] = action;
-    return action;
+    commands_ = std::make_unique<CommandRegistry>(AllCommands(), StandardMenuLayout());
+    commands_->CreateActions(this, [this](const Command& command) {
+        // A busy window takes no command (a decode runs while the window
+        // keeps its event loop).
+        if (command.run && !IsBusy())
+            command.run(*this, CommandState());
+    });
+    commands_->BuildMenuBar(menuBar(), [this] { UpdateCommandUI(); });
+    commands_->AddAccelerators(this);
+}
+
+void CCacheFrame::RunCommand(int command)
+{
+    const Command* declared = commands_->Find(command);
+    if (declared && declared->run && !IsBusy())
+        declared->run(*this, CommandState());
 }
 
 QAction* CCacheFrame::Action(int command) const
 {
-    auto found = actions_.find(command);
-    return found == actions_.end() ? nullptr : found->second;
-}
-
-void CCacheFrame::CreateActions()
-{
-    connect(AddAction(ID_FILE_RELOAD, MenuText(IDS_MENU_RELOAD)), &QAction::triggered, this,
-            &CCacheFrame::OnReloadCache);
-    connect(AddAction(ID_APP_EXIT, MenuText(IDS_MENU_EXIT)), &QAction::triggered, this, &QWidget::close);
-
-    QAction* selectAll = AddAction(ID_EDIT_SELECT_ALL, MenuText(IDS_MENU_SELECT_ALL));
-    selectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
-    connect(selectAll, &QAction::triggered, this, &CCacheFrame::OnSelectAll);
-    QAction* invert = AddAction(ID_EDIT_INVERT, MenuText(IDS_MENU_INVERT));
-    invert->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
-    connect(invert, &QAction::triggered, this, &CCacheFrame::OnInvertSelection);
-
-    connect(AddAction(ID_VIEW_TOOLBAR, MenuText(IDS_MENU_TOOLBAR), true), &QAction::triggered, this,
-            &CCacheFrame::OnToggleToolbar);
-    connect(AddAction(ID_VIEW_SHOW_MISSING, MenuText(IDS_MENU_SHOW_MISSING), true), &QAction::triggered, this,
-            &CCacheFrame::OnToggleShowMissing);
-
-    const struct {
-        int command;
-        int text;
-        int style;
-        const char* icon;
-    } kStyles[] = {
-        {ID_VIEW_LARGE_ICONS, IDS_MENU_LARGE_ICONS, CCacheListView::kLargeIcons, "view-large"},
-        {ID_VIEW_SMALL_ICONS, IDS_MENU_SMALL_ICONS, CCacheListView::kSmallIcons, "view-small"},
-        {ID_VIEW_LIST, IDS_MENU_LIST, CCacheListView::kList, "view-list"},
-        {ID_VIEW_DETAILS, IDS_MENU_DETAILS, CCacheListView::kDetails, "view-details"},
-    };
-    for (const auto& s : kStyles) {
-        QAction* action = AddAction(s.command, MenuText(s.text), true);
-        action->setIcon(QIcon(QStringLiteral(":/oriel/icons/%1.svg").arg(QLatin1String(s.icon))));
-        const int style = s.style;
-        connect(action, &QAction::triggered, this, [this, style] { OnViewStyle(style); });
-    }
-
-    connect(AddAction(ID_VIEW_CONTENTS, MenuText(IDS_MENU_CONTENTS), true), &QAction::triggered, this,
-            [this] { ShowInfoView(1); });
-    connect(AddAction(ID_VIEW_REQUEST_DATA, MenuText(IDS_MENU_REQUEST_DATA), true), &QAction::triggered, this,
-            [this] { ShowInfoView(0); });
-
-    const int kSortTexts[7] = {IDS_MENU_SORT_URL_OR_PATH, IDS_MENU_SORT_NAME,     IDS_MENU_SORT_SIZE,
-                               IDS_MENU_SORT_TYPE,        IDS_MENU_SORT_MODIFIED, IDS_MENU_SORT_DOWNLOADED,
-                               IDS_MENU_SORT_EXPIRES};
-    for (int column = 0; column < 7; ++column) {
-        QAction* action = AddAction(ID_SORT_URL + column, MenuText(kSortTexts[column]), true);
-        connect(action, &QAction::triggered, this, [this, column] { OnSortCommand(column); });
-    }
-    connect(AddAction(ID_VIEW_AUTO_ARRANGE, MenuText(IDS_MENU_AUTO_ARRANGE), true), &QAction::triggered, this,
-            &CCacheFrame::OnAutoArrange);
-}
-
-void CCacheFrame::CreateMenus()
-{
-    QMenu* file = menuBar()->addMenu(Text(IDS_MENU_FILE));
-    file->addAction(Action(ID_FILE_RELOAD));
-    file->addSeparator();
-    file->addAction(Action(ID_APP_EXIT));
-
-    QMenu* edit = menuBar()->addMenu(Text(IDS_MENU_EDIT));
-    edit->addAction(Action(ID_EDIT_SELECT_ALL));
-    edit->addAction(Action(ID_EDIT_INVERT));
-
-    QMenu* view = menuBar()->addMenu(Text(IDS_MENU_VIEW));
-    view->addAction(Action(ID_VIEW_TOOLBAR));
-    view->addAction(Action(ID_VIEW_SHOW_MISSING));
-    view->addSeparator();
-    for (int command : {ID_VIEW_LARGE_ICONS, ID_VIEW_SMALL_ICONS, ID_VIEW_LIST, ID_VIEW_DETAILS})
-        view->addAction(Action(command));
-    view->addSeparator();
-    view->addAction(Action(ID_VIEW_CONTENTS));
-    view->addAction(Action(ID_VIEW_REQUEST_DATA));
-    view->addSeparator();
-    QMenu* arrange = view->addMenu(Text(IDS_MENU_ARRANGE));
-    for (int column = 0; column < 7; ++column)
-        arrange->addAction(Action(ID_SORT_URL + column));
-    arrange->addSeparator();
-    arrange->addAction(Action(ID_VIEW_AUTO_ARRANGE));
-
-    for (QMenu* menu : {file, edit, view, arrange})
-        connect(menu, &QMenu::aboutToShow, this, &CCacheFrame::UpdateCommandUI);
+    return commands_ ? commands_->Action(command) : nullptr;
 }
 
 void CCacheFrame::CreateToolBar()
@@ -305,8 +243,7 @@ void CCacheFrame::CreateToolBar()
     toolBar_->setIconSize(QSize(16, 16));
     toolBar_->setMovable(true);
     toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
-    for (int command : {ID_VIEW_LARGE_ICONS, ID_VIEW_SMALL_ICONS, ID_VIEW_LIST, ID_VIEW_DETAILS})
-        toolBar_->addAction(Action(command));
+    commands_->BuildToolBar(toolBar_);
     addToolBar(Qt::TopToolBarArea, toolBar_);
     Trace("Exit - CCacheFrame::CreateToolBar()");
 }
@@ -371,7 +308,8 @@ void CCacheFrame::LoadSettings()
     int view = store.ReadInt("Options", "View", 1);
     if (view > 3 || view < 0)
         view = 1;
-    OnViewStyle(view);
+    list_->SetViewStyle(view);
+    UpdateCommandUI();
     Trace("Exit - CCacheFrame::LoadSettings()");
 }
 
@@ -399,7 +337,7 @@ void CCacheFrame::SaveSettings()
     store.WriteInt("Options", "Toolbar", toolBar_->isVisibleTo(this) ? 1 : 0);
     store.WriteInt("Options", "ShowMissing", showMissing_ ? 1 : 0);
     // The view style the user chose comes back at the next start.
-    store.WriteInt("Options", "View", viewStyle_);
+    store.WriteInt("Options", "View", list_->GetViewStyle());
     store.Sync();
 }
 
@@ -478,7 +416,8 @@ void CCacheFrame::UpdateStatusText()
     }
     pane1_->setText(QString::fromStdString(FormatSize(sum)) + unit);
     statusBar()->repaint();
-    UpdateCommandUI();
+    if (commands_ && toolBar_)
+        commands_->Refresh(CommandState(selectedCount_));
 }
 
 void CCacheFrame::SetStatusMessage(int stringId)
@@ -519,131 +458,85 @@ void CCacheFrame::EndWait()
     }
 }
 
-int CCacheFrame::RunDecode(CCache* cache)
+void CCacheFrame::StartJob(std::unique_ptr<Job> job, std::function<void(Job&)> done)
 {
-    if (!cache)
-        return -1;
-    progress_->SetRange(0, 100);
-    progress_->SetPos(0);
-    cache->DecodeThread(progress_.get(), true);
-    if (cache->IsDecoding()) {
-        // The window keeps painting (and shows the decoder's messages) while
-        // the decode runs on its own thread.
-        QEventLoop loop;
-        QTimer timer;
-        timer.setInterval(25);
-        connect(&timer, &QTimer::timeout, &loop, [&] {
-            progress_->Sync(true);
-            if (!cache->IsDecoding())
-                loop.quit();
-        });
-        timer.start();
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (!job)
+        return;
+    if (job_) {
+        if (done)
+            done(*job);
+        return;
     }
-    cache->WaitForDecodeThread();
-    progress_->Sync(true);
-    return cache->IsDecoded() ? 0 : -1;
+    job_ = std::move(job);
+    jobDone_ = std::move(done);
+    // Called on the job's thread: the window goes on on its own.
+    job_->SetCompletionHandler([this](const Job&) {
+        QMetaObject::invokeMethod(this, &CCacheFrame::OnJobFinished, Qt::QueuedConnection);
+    });
+    job_->Start();
 }
 
-void CCacheFrame::SetSortColumn(int column)
+void CCacheFrame::OnJobFinished()
 {
-    sortColumn_ = column;
-    autoArrange_ = false;
-    UpdateCommandUI();
+    std::unique_ptr<Job> job = std::move(job_);
+    if (!job)
+        return;
+    job->Wait();
+    progress_->Sync(true);
+    std::function<void(Job&)> done = std::move(jobDone_);
+    jobDone_ = nullptr;
+    if (done)
+        done(*job);
+}
+
+void CCacheFrame::StartDecode(CCache* cache, std::function<void(int)> done)
+{
+    if (!cache) {
+        if (done)
+            done(-1);
+        return;
+    }
+    progress_->SetRange(0, 100);
+    progress_->SetPos(0);
+    StartJob(std::make_unique<DecodeJob>(*cache, progress_.get(), true), [this, done](Job& job) {
+        const int result = static_cast<DecodeJob&>(job).GetCache().IsDecoded() && job.Result().ran ? 0 : -1;
+        if (done)
+            done(result);
+        // Only a job that was started ends; one turned away did not.
+        if (job.IsFinished())
+            emit DecodeFinished(result);
+    });
+}
+
+int CCacheFrame::SortColumn() const
+{
+    return std::max(list_->SortColumn(), 0);
+}
+
+CommandContext CCacheFrame::CommandState(int selectedCount) const
+{
+    CommandContext context;
+    context.profile = tree_->GetSelectedProfile();
+    context.server = tree_->GetSelectedServer();
+    context.treeActive = tree_->hasFocus();
+    context.selectedCount = selectedCount >= 0 ? selectedCount : list_->GetSelectedCount();
+    const CCacheListView* list = list_;
+    context.selectedItems = [list] { return list->SelectedItems(); };
+    context.viewStyle = list_->GetViewStyle();
+    context.sortColumn = SortColumn();
+    context.autoArrange = list_->AutoArrange();
+    context.showMissing = showMissing_;
+    context.toolbarVisible = toolBar_ && toolBar_->isVisibleTo(this);
+    context.infoView = infoView_;
+    context.defaultAction = defaultAction_;
+    return context;
 }
 
 void CCacheFrame::UpdateCommandUI()
 {
-    if (actions_.empty() || !toolBar_)
+    if (!commands_ || !toolBar_)
         return;
-    Action(ID_FILE_RELOAD)->setEnabled(tree_->GetSelectedProfile() != nullptr);
-    Action(ID_VIEW_TOOLBAR)->setChecked(toolBar_->isVisibleTo(this));
-    Action(ID_VIEW_SHOW_MISSING)->setChecked(showMissing_);
-    Action(ID_VIEW_LARGE_ICONS)->setChecked(viewStyle_ == CCacheListView::kLargeIcons);
-    Action(ID_VIEW_SMALL_ICONS)->setChecked(viewStyle_ == CCacheListView::kSmallIcons);
-    Action(ID_VIEW_LIST)->setChecked(viewStyle_ == CCacheListView::kList);
-    Action(ID_VIEW_DETAILS)->setChecked(viewStyle_ == CCacheListView::kDetails);
-    Action(ID_VIEW_CONTENTS)->setChecked(infoView_ == 1);
-    Action(ID_VIEW_REQUEST_DATA)->setChecked(infoView_ == 0);
-    for (int column = 0; column < 7; ++column)
-        Action(ID_SORT_URL + column)->setChecked(sortColumn_ == column);
-    QAction* arrange = Action(ID_VIEW_AUTO_ARRANGE);
-    arrange->setEnabled(viewStyle_ != CCacheListView::kDetails);
-    arrange->setChecked(viewStyle_ != CCacheListView::kDetails && autoArrange_);
-}
-
-void CCacheFrame::OnReloadCache()
-{
-    BrowserProfile* profile = tree_->GetSelectedProfile();
-    if (!profile || !profile->cache)
-        return;
-    BeginWait();
-    SetStatusMessage(IDS_CLEARING_LIST);
-    list_->DeleteAllItems();
-    ShowProgress(true);
-    SetStatusMessage(IDS_DECODING);
-    RunDecode(profile->cache.get());
-    ShowProgress(false);
-    EndWait();
-    // From the list: the tree rebuilds the profile and the list follows it.
-    document_.UpdateAllViews(list_, CACHE_RELOAD, CUpdateHint::ForProfile(profile));
-    UpdateStatusText();
-}
-
-void CCacheFrame::OnViewStyle(int style)
-{
-    viewStyle_ = style;
-    if (style == CCacheListView::kDetails)
-        autoArrange_ = false;
-    list_->SetViewStyle(style);
-    UpdateCommandUI();
-}
-
-void CCacheFrame::OnToggleToolbar()
-{
-    toolBar_->setVisible(!toolBar_->isVisibleTo(this));
-    UpdateCommandUI();
-    list_->CurrentView()->setFocus();
-}
-
-void CCacheFrame::OnToggleShowMissing()
-{
-    showMissing_ = !showMissing_;
-    document_.UpdateAllViews(nullptr, CACHE_REFRESH, nullptr);
-    UpdateCommandUI();
-}
-
-void CCacheFrame::OnSortCommand(int column)
-{
-    sortColumn_ = column;
-    autoArrange_ = false;
-    OptionStore& store = OptionStore::Instance();
-    store.WriteInt("Options", "SortColumn", column);
-    store.WriteInt("Options", "SortOrder", 1);
-    list_->SortByColumn(column, true);
-    UpdateCommandUI();
-}
-
-void CCacheFrame::OnAutoArrange()
-{
-    if (viewStyle_ == CCacheListView::kDetails)
-        return;
-    if (!autoArrange_)
-        list_->ArrangeIcons();
-    autoArrange_ = !autoArrange_;
-    UpdateCommandUI();
-}
-
-void CCacheFrame::OnSelectAll()
-{
-    list_->SelectAll();
-    UpdateStatusText();
-}
-
-void CCacheFrame::OnInvertSelection()
-{
-    list_->InvertSelection();
-    UpdateStatusText();
+    commands_->Refresh(CommandState());
 }
 
 void CCacheFrame::ShowInfoView(int infoView)
@@ -703,42 +596,13 @@ int CCacheFrame::ContextMenuAt(const QPoint& globalPos) const
 std::unique_ptr<QMenu> CCacheFrame::CreateContextMenu(int menu)
 {
     UpdateCommandUI();
-    switch (menu) {
-    case kProfileMenu: {
-        auto popup = std::make_unique<QMenu>(this);
-        popup->addAction(Action(ID_FILE_RELOAD));
-        popup->setDefaultAction(Action(ID_FILE_RELOAD));
-        return popup;
-    }
-    case kBackgroundMenu: {
-        auto popup = std::make_unique<QMenu>(this);
-        popup->addAction(Action(ID_VIEW_TOOLBAR));
-        popup->addAction(Action(ID_VIEW_SHOW_MISSING));
-        popup->addSeparator();
-        QMenu* view = popup->addMenu(Text(IDS_MENU_VIEW));
-        for (int command : {ID_VIEW_LARGE_ICONS, ID_VIEW_SMALL_ICONS, ID_VIEW_LIST, ID_VIEW_DETAILS})
-            view->addAction(Action(command));
-        QMenu* arrange = popup->addMenu(Text(IDS_MENU_ARRANGE));
-        // The background menu names the first sort "by URL".
-        QAction* byUrl = arrange->addAction(MenuText(IDS_MENU_SORT_URL));
-        byUrl->setCheckable(true);
-        byUrl->setChecked(sortColumn_ == 0);
-        byUrl->setStatusTip(Action(ID_SORT_URL)->statusTip());
-        connect(byUrl, &QAction::triggered, this, [this] { OnSortCommand(0); });
-        for (int column = 1; column < 7; ++column)
-            arrange->addAction(Action(ID_SORT_URL + column));
-        arrange->addSeparator();
-        arrange->addAction(Action(ID_VIEW_AUTO_ARRANGE));
-        return popup;
-    }
-    default:
-        // The item and server menus hold only the item operations.
-        return nullptr;
-    }
+    return commands_->CreateContextMenu(menu, this, CommandState());
 }
 
 void CCacheFrame::contextMenuEvent(QContextMenuEvent* event)
 {
+    if (IsBusy())
+        return;
     std::unique_ptr<QMenu> menu = CreateContextMenu(ContextMenuAt(event->globalPos()));
     if (menu)
         menu->exec(event->globalPos());

@@ -7,11 +7,12 @@
 #include "model/Progress.h"
 #include "ui/Document.h"
 #include "ui/FileTypeIcons.h"
+#include "ui/commands/CommandRegistry.h"
 
 #include <QMainWindow>
 
 #include <atomic>
-#include <map>
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -23,6 +24,7 @@ class QToolBar;
 namespace oriel {
 
 class CCacheListView;
+class Job;
 class CCacheTreeView;
 class CContentView;
 class CMetaDataView;
@@ -39,7 +41,8 @@ public:
     void OffsetPos(int delta) override;
     void StepIt() override;
 
-    // Shows the stored values; repaints at once when forced or when the
+    // Shows the stored values (moved on another thread, they are shown by a
+    // call posted to the window's thread); repaints at once when forced or when the
     // last repaint is long enough ago. Only on the window's thread.
     void Sync(bool force = false);
     int Lower() const { return lower_; }
@@ -47,39 +50,25 @@ public:
     int Position() const { return pos_; }
 
 private:
+    // Milliseconds between two repaints that are not forced.
+    static constexpr qint64 kPaintInterval = 40;
     void SyncIfOwnThread();
 
     QProgressBar* bar_;
     std::atomic<int> lower_{0};
     std::atomic<int> upper_{100};
     std::atomic<int> pos_{0};
+    // A repaint posted to the window's thread and not yet run.
+    std::atomic<bool> syncPosted_{false};
     qint64 lastPaint_ = 0;
 };
 
-class CCacheFrame : public QMainWindow {
+// The window: the splitter with the views, the toolbar, the status bar and
+// the progress bar. Its commands are declared in ui/commands/ and placed by
+// ui/commands/MenuLayout.cpp; the frame gives them its state and services.
+class CCacheFrame : public QMainWindow, public CommandIds {
     Q_OBJECT
 public:
-    // Command ids of the menus, the toolbar and the accelerators.
-    enum Command {
-        ID_FILE_RELOAD = 40006,
-        ID_APP_EXIT = 40007,
-        ID_EDIT_SELECT_ALL = 40024,
-        ID_EDIT_INVERT = 40025,
-        ID_VIEW_TOOLBAR = 40027,
-        ID_VIEW_SHOW_MISSING = 40028,
-        ID_VIEW_LARGE_ICONS = 40029,
-        ID_VIEW_SMALL_ICONS = 40030,
-        ID_VIEW_LIST = 40031,
-        ID_VIEW_DETAILS = 40032,
-        ID_SORT_URL = 40034, // to ID_SORT_URL + 6: the seven sort columns
-        ID_VIEW_AUTO_ARRANGE = 40041,
-        ID_NEXT_PANE = 40058,
-        ID_VIEW_REQUEST_DATA = 40064,
-        ID_VIEW_CONTENTS = 40065,
-    };
-    // Context menus.
-    enum Menu { kNoMenu = 0, kItemMenu = 110, kBackgroundMenu = 111, kServerMenu = 124, kProfileMenu = 130 };
-
     explicit CCacheFrame(CCacheDocument& document, QWidget* parent = nullptr);
     ~CCacheFrame() override;
 
@@ -97,14 +86,24 @@ public:
     void BeginWait();
     void EndWait();
     bool IsBusy() const { return busy_ > 0; }
-    // Decodes on the cache's decode thread while the window waits in a
-    // local event loop, advancing the progress bar; 0 or -1.
-    int RunDecode(CCache* cache);
+    // Starts long work on its own thread (a decode, an export, a delete)
+    // and returns at once; the caller has made the window busy and the
+    // job reports to the frame's progress. `done` runs on the window's
+    // thread once the job has ended, with the job and its results; then
+    // the job is destroyed. One job at a time: while one runs, a new one is
+    // not started and its `done` runs at once (its result says it did not
+    // run).
+    void StartJob(std::unique_ptr<Job> job, std::function<void(Job& job)> done);
+    bool IsJobRunning() const { return job_ != nullptr; }
+    // A decode of the cache as a job: `done` gets 0 (the cache is decoded)
+    // or -1, then DecodeFinished is emitted. Without a cache, or while
+    // another job runs, `done` runs at once with -1 and nothing is emitted.
+    void StartDecode(CCache* cache, std::function<void(int result)> done);
+    bool IsDecoding() const { return IsJobRunning(); }
     bool ShowMissing() const { return showMissing_; }
-    // The sort column of the frame (menu check marks); clears auto arrange.
-    void SetSortColumn(int column);
-    int SortColumn() const { return sortColumn_; }
-    bool AutoArrange() const { return autoArrange_; }
+    void SetShowMissing(bool show) { showMissing_ = show; }
+    // The list's sort column (before the list's first fill, 0).
+    int SortColumn() const;
     int InfoView() const { return infoView_; }
     int DefaultAction() const { return defaultAction_; }
     CFileTypeIcons& Icons() { return *icons_; }
@@ -118,22 +117,21 @@ public:
     QSplitter* OuterSplitter() const { return outer_; }
     QSplitter* InnerSplitter() const { return inner_; }
     QString StatusText(int pane) const;
-    QAction* Action(int command) const;
 
-    // Commands.
-    void OnReloadCache();
-    void OnViewStyle(int style);
-    void OnToggleToolbar();
-    void OnToggleShowMissing();
-    void OnSortCommand(int column);
-    void OnAutoArrange();
-    void OnSelectAll();
-    void OnInvertSelection();
-    // 0 request data, 1 contents.
-    void ShowInfoView(int infoView);
-    void OnNextPane();
-    // Enables and ticks the commands as the state says.
+    // The commands: their actions, the state their rules look at, and the
+    // refresh that enables and ticks them.
+    CommandRegistry& Commands() { return *commands_; }
+    QAction* Action(int command) const;
+    // Runs a command now with the current state (as its action would).
+    void RunCommand(int command);
+    // The selected count is asked of the list unless given.
+    CommandContext CommandState(int selectedCount = -1) const;
     void UpdateCommandUI();
+
+    // The lower pane: 0 request data, 1 contents.
+    void ShowInfoView(int infoView);
+    // Focus between the tree and the right-hand pane.
+    void OnNextPane();
 
     // The context menu for a right click at a global point, by what lies
     // under it; and the menu itself (null when it has no entries yet).
@@ -145,6 +143,9 @@ public:
     // The show command of the window as it is now.
     int ShowCommand() const;
 
+signals:
+    void DecodeFinished(int result);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -154,14 +155,13 @@ protected:
 
 private:
     void CreateClient();
-    void CreateActions();
-    void CreateMenus();
+    void CreateCommands();
     void CreateToolBar();
     void CreateStatusBar();
     void CreateProgressBar();
     void PlaceProgressBar();
-    QAction* AddAction(int command, const QString& text, bool checkable = false);
     void OnTitleChanged(const std::string& title);
+    void OnJobFinished();
 
     CCacheDocument& document_;
     std::unique_ptr<CFileTypeIcons> icons_;
@@ -176,13 +176,12 @@ private:
     QLabel* pane1_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     std::unique_ptr<FrameProgress> progress_;
-    std::map<int, QAction*> actions_;
+    std::unique_ptr<CommandRegistry> commands_;
+    std::unique_ptr<Job> job_;
+    std::function<void(Job&)> jobDone_;
 
-    int viewStyle_ = 1;
-    int sortColumn_ = 0;
     int defaultAction_ = 0;
     bool showMissing_ = true;
-    bool autoArrange_ = false;
     int infoView_ = 0;
     int selectedCount_ = 0;
     int busy_ = 0;

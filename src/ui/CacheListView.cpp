@@ -4,353 +4,20 @@
 #include "app/StringTable.h"
 #include "ui/WindowLog.h"
 #include "ui/CacheFrame.h"
+#include "model/ItemExistence.h"
 #include "ui/FileTypeIcons.h"
 
-#include <QApplication>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QListView>
 #include <QMouseEvent>
-#include <QPalette>
 #include <QTableView>
 #include <QToolTip>
 
 #include <algorithm>
-#include <atomic>
-#include <cstring>
-#include <system_error>
-#include <thread>
 
 namespace oriel {
-
-namespace {
-
-int CompareBytes(const char* a, const char* b)
-{
-    int r = std::strcmp(a ? a : "", b ? b : "");
-    return r < 0 ? -1 : (r > 0 ? 1 : 0);
-}
-
-template <typename T>
-int CompareValues(T a, T b)
-{
-    return a < b ? -1 : (a > b ? 1 : 0);
-}
-
-QString FromBytes(const char* text)
-{
-    return text ? QString::fromUtf8(text) : QString();
-}
-
-std::string Upper(std::string_view text)
-{
-    // Multibyte-aware: whole characters are upper-cased, not bytes.
-    return QString::fromUtf8(text.data(), qsizetype(text.size())).toUpper().toStdString();
-}
-
-} // namespace
-
-// ---------------------------------------------------------------------------
-// CCacheItemModel
-
-CCacheItemModel::CCacheItemModel(QObject* parent)
-    : QAbstractTableModel(parent)
-{
-}
-
-void CCacheItemModel::SetRootMode(bool root)
-{
-    if (root == rootMode_)
-        return;
-    rootMode_ = root;
-    emit headerDataChanged(Qt::Horizontal, 0, 1);
-    if (!rows_.empty())
-        emit dataChanged(index(0, 0), index(RowCountInt() - 1, 1));
-}
-
-void CCacheItemModel::SetRows(std::vector<Row> rows)
-{
-    beginResetModel();
-    rows_ = std::move(rows);
-    endResetModel();
-}
-
-void CCacheItemModel::Clear()
-{
-    beginResetModel();
-    rows_.clear();
-    rows_.shrink_to_fit();
-    endResetModel();
-}
-
-namespace {
-
-// What a sort compares, taken from each row's item once: the comparison,
-// made a couple of million times for 100,000 rows, then reads no item
-// (and calls no virtual function).
-struct SortKey {
-    const char* text = nullptr;
-    int64_t value = 0;
-};
-
-SortKey KeyOf(CCacheItem* item, int column)
-{
-    switch (column) {
-    case 0:
-        return {item->GetURL(), 0};
-    case 1:
-        return {item->GetDisplayCacheName(), 0};
-    case 2:
-        return {nullptr, item->GetSize()};
-    case 3:
-        return {item->GetContentType(), 0};
-    case 4:
-        return {nullptr, item->GetLastModified()};
-    case 5:
-        return {nullptr, item->GetDownloaded()};
-    case 6:
-        return {nullptr, item->GetExpires()};
-    }
-    return {};
-}
-
-int CompareKeys(const SortKey& a, const SortKey& b, int column)
-{
-    switch (column) {
-    case 0:
-        // Also when column 0 shows paths: the order is the URLs'.
-        return CompareBytes(a.text, b.text);
-    case 1:
-        if (!a.text)
-            return b.text ? -1 : 0;
-        if (!b.text)
-            return 1;
-        return CompareBytes(a.text, b.text);
-    case 3:
-        // Rows without a type go after typed rows (ascending); two rows
-        // without one are equal, so that the order stays a strict one.
-        if (!a.text)
-            return b.text ? 1 : 0;
-        if (!b.text)
-            return -1;
-        return CompareBytes(a.text, b.text);
-    case 2:
-    case 4:
-    case 5:
-    case 6:
-        return CompareValues(a.value, b.value);
-    }
-    return 0;
-}
-
-// The rows' indexes in sorted order; equal rows keep their order.
-std::vector<uint32_t> SortedOrder(const std::vector<CCacheItemModel::Row>& rows, int column, bool ascending)
-{
-    struct Keyed {
-        SortKey key;
-        uint32_t row;
-    };
-    std::vector<Keyed> keyed(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i)
-        keyed[i] = {KeyOf(rows[i].item, column), uint32_t(i)};
-    std::stable_sort(keyed.begin(), keyed.end(), [column, ascending](const Keyed& a, const Keyed& b) {
-        int r = CompareKeys(a.key, b.key, column);
-        return ascending ? r < 0 : r > 0;
-    });
-    std::vector<uint32_t> order(rows.size());
-    for (size_t i = 0; i < keyed.size(); ++i)
-        order[i] = keyed[i].row;
-    return order;
-}
-
-} // namespace
-
-void CCacheItemModel::SortRowVector(std::vector<Row>& rows, int column, bool ascending)
-{
-    const std::vector<uint32_t> order = SortedOrder(rows, column, ascending);
-    std::vector<Row> sorted;
-    sorted.reserve(rows.size());
-    for (uint32_t i : order)
-        sorted.push_back(rows[i]);
-    rows = std::move(sorted);
-}
-
-void CCacheItemModel::SortRows(int column, bool ascending)
-{
-    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const size_t n = rows_.size();
-    const std::vector<uint32_t> order = SortedOrder(rows_, column, ascending);
-    std::vector<Row> sorted;
-    sorted.reserve(n);
-    std::vector<int> newRowOf(n);
-    for (size_t i = 0; i < n; ++i) {
-        sorted.push_back(rows_[order[i]]);
-        newRowOf[order[i]] = int(i);
-    }
-    rows_ = std::move(sorted);
-    // The selection and the current row stay on their items.
-    const QModelIndexList before = persistentIndexList();
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (const QModelIndex& idx : before)
-        after.append(index(newRowOf[size_t(idx.row())], idx.column()));
-    changePersistentIndexList(before, after);
-    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-}
-
-CCacheItem* CCacheItemModel::ItemAt(int row) const
-{
-    return row >= 0 && row < RowCountInt() ? rows_[size_t(row)].item : nullptr;
-}
-
-bool CCacheItemModel::IsMissing(int row) const
-{
-    return row >= 0 && row < RowCountInt() && rows_[size_t(row)].missing;
-}
-
-const char* CCacheItemModel::Column0Source(CCacheItem* item) const
-{
-    return rootMode_ ? item->GetURL() : item->GetURLPath();
-}
-
-QString CCacheItemModel::CellText(int row, int column) const
-{
-    CCacheItem* item = ItemAt(row);
-    if (!item)
-        return {};
-    switch (column) {
-    case 0: {
-        const char* text = Column0Source(item);
-        int32_t length = rootMode_ ? item->GetURLLength() : item->GetURLPathLength();
-        if (text && length > kMaxColumn0Chars)
-            return QString::fromUtf8(text, kMaxColumn0Chars) + QStringLiteral("...");
-        return FromBytes(text);
-    }
-    case 1:
-        return FromBytes(item->GetDisplayCacheName());
-    case 2:
-        return QString::fromStdString(item->GetSizeText());
-    case 3:
-        return FromBytes(item->GetContentType());
-    case 4:
-        return QString::fromStdString(item->GetLastModifiedText());
-    case 5:
-        return QString::fromStdString(item->GetDownloadedText());
-    case 6:
-        return QString::fromStdString(item->GetExpiresText());
-    }
-    return {};
-}
-
-int CCacheItemModel::CompareItems(CCacheItem* a, CCacheItem* b, int column)
-{
-    return CompareKeys(KeyOf(a, column), KeyOf(b, column), column);
-}
-
-int CCacheItemModel::FindItem(std::string_view text, bool matchCase, bool wrap, int start) const
-{
-    if (start < 0)
-        start = 0;
-    const std::string needle = matchCase ? std::string(text) : Upper(text);
-    auto matches = [&](int row) {
-        const char* source = Column0Source(rows_[size_t(row)].item);
-        if (!source)
-            return false;
-        if (matchCase)
-            return std::string_view(source).find(needle) != std::string_view::npos;
-        return Upper(source).find(needle) != std::string::npos;
-    };
-    for (int row = start; row < RowCountInt(); ++row) {
-        if (matches(row))
-            return row;
-    }
-    if (wrap) {
-        for (int row = 0; row < start && row < RowCountInt(); ++row) {
-            if (matches(row))
-                return row;
-        }
-    }
-    return -1;
-}
-
-int CCacheItemModel::ColumnTitleId(bool root, int column)
-{
-    static const int kRoot[kColumnCount] = {IDS_COL_URL, IDS_COL_NAME, IDS_COL_SIZE, IDS_COL_TYPE,
-                                            IDS_COL_LAST_MODIFIED, IDS_COL_DOWNLOADED, IDS_COL_EXPIRES};
-    static const int kStd[kColumnCount] = {IDS_COL_FILE_PATH, IDS_COL_CACHE_NAME, IDS_COL_SIZE, IDS_COL_TYPE,
-                                           IDS_COL_LAST_MODIFIED, IDS_COL_DOWNLOADED, IDS_COL_EXPIRES};
-    if (column < 0 || column >= kColumnCount)
-        return 0;
-    return root ? kRoot[column] : kStd[column];
-}
-
-const char* CCacheItemModel::WidthKey(bool root, int column)
-{
-    static const char* const kKeys[kColumnCount] = {"URL", "Name", "Size", "Type", "DateMod", "DateDown",
-                                                    "DateExpire"};
-    if (column < 0 || column >= kColumnCount)
-        return nullptr;
-    if (column == 0)
-        return root ? "URL" : "Path";
-    return kKeys[column];
-}
-
-int CCacheItemModel::DefaultWidth(int column)
-{
-    static const int kWidths[kColumnCount] = {142, 80, 70, 60, 116, 116, 116};
-    return column >= 0 && column < kColumnCount ? kWidths[column] : 0;
-}
-
-int CCacheItemModel::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : RowCountInt();
-}
-
-int CCacheItemModel::columnCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : kColumnCount;
-}
-
-QVariant CCacheItemModel::data(const QModelIndex& index, int role) const
-{
-    if (!index.isValid() || index.row() >= RowCountInt())
-        return {};
-    const Row& row = rows_[size_t(index.row())];
-    switch (role) {
-    case Qt::DisplayRole:
-        return CellText(index.row(), index.column());
-    case Qt::DecorationRole:
-        if (index.column() == 0 && icons_) {
-            int32_t icon = row.item->GetTypeIcon();
-            return row.missing ? icons_->GhostIcon(icon) : icons_->Icon(icon);
-        }
-        return {};
-    case Qt::ForegroundRole:
-        if (row.missing)
-            return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
-        return {};
-    case Qt::TextAlignmentRole:
-        if (index.column() == 2)
-            return int(Qt::AlignRight | Qt::AlignVCenter);
-        return int(Qt::AlignLeft | Qt::AlignVCenter);
-    }
-    return {};
-}
-
-QVariant CCacheItemModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
-    if (orientation != Qt::Horizontal)
-        return {};
-    if (role == Qt::DisplayRole)
-        return QString::fromUtf8(LoadString(ColumnTitleId(rootMode_, section)));
-    if (role == Qt::TextAlignmentRole)
-        return int((section == 2 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
-    // A first click sorts ascending.
-    if (role == Qt::InitialSortOrderRole)
-        return int(Qt::AscendingOrder);
-    return {};
-}
 
 // ---------------------------------------------------------------------------
 // CCacheListView
@@ -546,51 +213,6 @@ void CCacheListView::ShowItems(BrowserProfile* profile)
     Trace("Exit - CCacheListView::ShowItems(BrowserProfile *profile)");
 }
 
-namespace {
-
-// Takes every item's Exists once (a stat of its body each, most of a
-// fill's time), on several threads for a large list: each item is checked
-// by one thread only and its answer kept in the item's own fields. The
-// progress moves on the window's thread as chunks finish.
-std::vector<char> CheckExistence(const std::vector<CCacheItem*>& items, Progress& progress)
-{
-    constexpr size_t kChunk = 512;
-    std::vector<char> present(items.size(), 0);
-    std::atomic<size_t> nextChunk{0};
-    std::atomic<size_t> done{0};
-    // Checks the next chunk; false when none is left.
-    auto checkChunk = [&] {
-        const size_t first = nextChunk.fetch_add(1) * kChunk;
-        if (first >= items.size())
-            return false;
-        const size_t last = std::min(items.size(), first + kChunk);
-        for (size_t i = first; i < last; ++i)
-            present[i] = items[i] && items[i]->Exists();
-        done.fetch_add(last - first);
-        return true;
-    };
-    const size_t helpers = items.size() < 8 * kChunk ? 0 : std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 4) - 1;
-    std::vector<std::thread> threads;
-    try {
-        for (size_t t = 0; t < helpers; ++t)
-            threads.emplace_back([&checkChunk] {
-                while (checkChunk()) {
-                }
-            });
-    } catch (const std::system_error&) {
-        // No thread to be had: the window's thread does the rest alone.
-    }
-    // The window's thread checks chunks too, and shows how far all have got.
-    while (checkChunk())
-        progress.SetPos(int32_t(done.load()));
-    for (std::thread& thread : threads)
-        thread.join();
-    progress.SetPos(int32_t(items.size()));
-    return present;
-}
-
-} // namespace
-
 void CCacheListView::Fill(const std::vector<CNamedCacheItemArray*>& groups, int32_t total)
 {
     frame_.BeginWait();
@@ -609,7 +231,7 @@ void CCacheListView::Fill(const std::vector<CNamedCacheItemArray*>& groups, int3
         for (int32_t i = 0; i < group->GetCount(); ++i)
             items.push_back(group->ItemAt(i)); // null entries step the progress too
     }
-    const std::vector<char> present = CheckExistence(items, progress);
+    const std::vector<char> present = CheckItemExistence(items, progress);
     std::vector<CCacheItemModel::Row> rows;
     rows.reserve(items.size());
     for (size_t i = 0; i < items.size(); ++i) {
@@ -619,13 +241,11 @@ void CCacheListView::Fill(const std::vector<CNamedCacheItemArray*>& groups, int3
     // Rows were inserted at the top, one by one: the newest first, and the
     // sort that follows keeps that order among equal keys.
     std::reverse(rows.begin(), rows.end());
-    if (sortColumn_ == -1) {
+    if (!model_->HasSortState()) {
         OptionStore& store = OptionStore::Instance();
-        sortColumn_ = store.ReadInt("Options", "SortColumn", 0);
-        ascending_ = store.ReadInt("Options", "SortOrder", 1) != 0;
+        model_->SetSortState(store.ReadInt("Options", "SortColumn", 0), store.ReadInt("Options", "SortOrder", 1) != 0);
     }
-    CCacheItemModel::SortRowVector(rows, sortColumn_, ascending_);
-    model_->SetRows(std::move(rows));
+    model_->SetSortedRows(std::move(rows));
     ShowHeaderSortState();
     if (viewStyle_ == kList)
         list_->setGridSize(QSize(ListColumnWidth(), list_->fontMetrics().height() + 6));
@@ -638,9 +258,10 @@ void CCacheListView::Fill(const std::vector<CNamedCacheItemArray*>& groups, int3
 void CCacheListView::ShowHeaderSortState()
 {
     QHeaderView* header = table_->horizontalHeader();
-    if (sortColumn_ >= 0 && sortColumn_ < CCacheItemModel::kColumnCount) {
+    const int column = model_->SortColumn();
+    if (CCacheItemModel::ColumnAt(column)) {
         header->setSortIndicatorShown(true);
-        header->setSortIndicator(sortColumn_, ascending_ ? Qt::AscendingOrder : Qt::DescendingOrder);
+        header->setSortIndicator(column, model_->SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
     } else {
         header->setSortIndicatorShown(false);
     }
@@ -648,24 +269,21 @@ void CCacheListView::ShowHeaderSortState()
 
 void CCacheListView::SortByColumn(int column, bool ascending)
 {
-    sortColumn_ = column;
-    ascending_ = ascending;
+    autoArrange_ = false;
+    model_->SetSortState(column, ascending);
     ShowHeaderSortState();
-    model_->SortRows(sortColumn_, ascending_);
+    model_->SortRows(column, ascending);
 }
 
 void CCacheListView::ReSort()
 {
-    model_->SortRows(sortColumn_, ascending_);
+    model_->SortRows(model_->SortColumn(), model_->SortAscending());
 }
 
 void CCacheListView::OnHeaderClicked(int column)
 {
-    if (column == sortColumn_ && ascending_)
-        SortByColumn(column, false);
-    else
-        SortByColumn(column, true);
-    frame_.SetSortColumn(column);
+    SortByColumn(column, !(column == model_->SortColumn() && model_->SortAscending()));
+    frame_.UpdateCommandUI();
 }
 
 int CCacheListView::FindItem(std::string_view text, bool matchCase, bool wrap, int start) const
@@ -679,6 +297,7 @@ void CCacheListView::SetViewStyle(int style)
         style = kDetails;
     viewStyle_ = style;
     if (style == kDetails) {
+        autoArrange_ = false;
         setCurrentWidget(table_);
         return;
     }
@@ -727,6 +346,11 @@ int CCacheListView::ListColumnWidth() const
 void CCacheListView::ArrangeIcons()
 {
     list_->doItemsLayout();
+}
+
+void CCacheListView::SetAutoArrange(bool on)
+{
+    autoArrange_ = on && viewStyle_ != kDetails;
 }
 
 int CCacheListView::GetItemCount() const

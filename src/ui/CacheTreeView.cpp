@@ -257,18 +257,27 @@ void CCacheTreeView::OnItemExpandedOrCollapsed(QTreeWidgetItem* node)
         return;
     const bool expanding = node->isExpanded();
     CCache* cache = profile->cache.get();
-    bool addServers = true;
     if (cache && !cache->IsDecoded()) {
         frame_.BeginWait();
         frame_.SetStatusMessage(IDS_DECODING);
         frame_.ShowProgress(true);
-        int result = frame_.RunDecode(cache);
-        frame_.ShowProgress(false);
-        frame_.UpdateStatusText();
-        frame_.EndWait();
-        if (result == -1)
-            addServers = false;
+        frame_.StartDecode(cache, [this, profile, expanding](int result) {
+            frame_.ShowProgress(false);
+            frame_.UpdateStatusText();
+            frame_.EndWait();
+            FinishExpansion(profile, expanding, result != -1);
+        });
+        return;
     }
+    FinishExpansion(profile, expanding, true);
+}
+
+void CCacheTreeView::FinishExpansion(BrowserProfile* profile, bool expanding, bool addServers)
+{
+    QTreeWidgetItem* node = FindProfileNode(profile);
+    if (!node)
+        return;
+    CCache* cache = profile->cache.get();
     if (addServers) {
         if (ExpandedOnce(node))
             return;

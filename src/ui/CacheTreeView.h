@@ -41,6 +41,9 @@ public:
 
 private:
     void OnItemExpandedOrCollapsed(QTreeWidgetItem* node);
+    // After a decode (or with the cache decoded): the profile's servers
+    // under its node, once, and the list told to show the profile.
+    void FinishExpansion(BrowserProfile* profile, bool expanding, bool addServers);
     void OnCurrentItemChanged(QTreeWidgetItem* current);
     QTreeWidgetItem* NewNode(int image, const QString& label);
     // Inserts among the siblings in alphabetical position.

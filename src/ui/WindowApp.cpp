@@ -26,7 +26,7 @@ std::unique_ptr<CCacheFrame> CreateCacheFrame(CCacheDocument& document)
 void DecodeAtStartup(CCacheFrame& frame)
 {
     if (OptionStore::Instance().ReadInt("Options", "DecodeStartup", 1) != 0)
-        frame.OnReloadCache();
+        frame.RunCommand(CCacheFrame::ID_FILE_RELOAD);
 }
 
 int RunWindowApp(int argc, char** argv)

@@ -17,6 +17,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QProgressBar>
+#include <QSignalSpy>
 #include <QSplitter>
 #include <QTableView>
 #include <QThread>
@@ -147,7 +148,19 @@ struct Window {
         }
         return nullptr;
     }
-    void expand() const { profileNode()->setExpanded(true); }
+    // Expands the profile node and waits for the decode it starts, if any.
+    void expand() const
+    {
+        profileNode()->setExpanded(true);
+        waitForDecode();
+    }
+    void waitForDecode() const
+    {
+        if (frame->IsDecoding()) {
+            QSignalSpy finished(frame.get(), &CCacheFrame::DecodeFinished);
+            QVERIFY(finished.wait(10000));
+        }
+    }
 };
 
 void WriteOption(const char* section, const char* key, int value)
@@ -548,6 +561,7 @@ void CacheFrameTest::ReloadDecodesAgainAndRebuildsTheProfile()
         return 0;
     };
     w.frame->Action(CCacheFrame::ID_FILE_RELOAD)->trigger();
+    w.waitForDecode();
     QCOMPARE(cache.decodeCalls, 2);
     QCOMPARE(ChildLabels(w.profileNode()), QStringList{"new.org"});
     QVERIFY(w.profileNode()->isExpanded());

@@ -5,6 +5,7 @@
 #include "UiTestSupport.h"
 
 #include <QItemSelectionModel>
+#include <QSignalSpy>
 
 using namespace oriel;
 using namespace oriel::test;
@@ -59,6 +60,9 @@ private slots:
     void TooltipTextIsCutAt76Characters();
     void FindMatchesSubstringsWithOrWithoutCase_data();
     void FindMatchesSubstringsWithOrWithoutCase();
+    void TheColumnTableGivesTitlesWidthKeysWidthsAndAlignment_data();
+    void TheColumnTableGivesTitlesWidthKeysWidthsAndAlignment();
+    void TheModelKeepsTheSortStateAndAFillSortsInOneReset();
 };
 
 void ListModelTest::SortingOrdersRowsByEachColumnAsTheListDoes_data()
@@ -219,6 +223,81 @@ void ListModelTest::FindMatchesSubstringsWithOrWithoutCase()
     CCacheItemModel model;
     model.SetRows(Rows(items));
     QCOMPARE(model.FindItem(text.toStdString(), matchCase, wrap, start), expected);
+}
+
+void ListModelTest::TheColumnTableGivesTitlesWidthKeysWidthsAndAlignment_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("rootTitle");
+    QTest::addColumn<QString>("serverTitle");
+    QTest::addColumn<QString>("rootKey");
+    QTest::addColumn<QString>("serverKey");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<bool>("right");
+    QTest::newRow("0") << 0 << "URL" << "File Path" << "URL" << "Path" << 142 << false;
+    QTest::newRow("1") << 1 << "Name" << "Cache Name" << "Name" << "Name" << 80 << false;
+    QTest::newRow("2") << 2 << "Size (bytes)" << "Size (bytes)" << "Size" << "Size" << 70 << true;
+    QTest::newRow("3") << 3 << "File Type" << "File Type" << "Type" << "Type" << 60 << false;
+    QTest::newRow("4") << 4 << "Last Modified Date" << "Last Modified Date" << "DateMod" << "DateMod" << 116 << false;
+    QTest::newRow("5") << 5 << "Download Date" << "Download Date" << "DateDown" << "DateDown" << 116 << false;
+    QTest::newRow("6") << 6 << "Expiry Date" << "Expiry Date" << "DateExpire" << "DateExpire" << 116 << false;
+}
+
+void ListModelTest::TheColumnTableGivesTitlesWidthKeysWidthsAndAlignment()
+{
+    QFETCH(int, column);
+    QFETCH(QString, rootTitle);
+    QFETCH(QString, serverTitle);
+    QFETCH(QString, rootKey);
+    QFETCH(QString, serverKey);
+    QFETCH(int, width);
+    QFETCH(bool, right);
+    CCacheItemModel model;
+    QCOMPARE(model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString(), rootTitle);
+    model.SetRootMode(false);
+    QCOMPARE(model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString(), serverTitle);
+    QCOMPARE(QString(CCacheItemModel::WidthKey(true, column)), rootKey);
+    QCOMPARE(QString(CCacheItemModel::WidthKey(false, column)), serverKey);
+    QCOMPARE(CCacheItemModel::DefaultWidth(column), width);
+    const int alignment = model.headerData(column, Qt::Horizontal, Qt::TextAlignmentRole).toInt();
+    QCOMPARE(bool(alignment & Qt::AlignRight), right);
+    FakeCache cache;
+    std::vector<std::unique_ptr<CFileCacheItem>> items;
+    items.push_back(MakeItem(cache, {"http://h/a", "n", "text/html", 1234, 86400}));
+    model.SetRows(Rows(items));
+    QCOMPARE(model.data(model.index(0, column), Qt::TextAlignmentRole).toInt(), alignment);
+    QCOMPARE(model.data(model.index(0, column), Qt::DisplayRole).toString(), model.CellText(0, column));
+    QVERIFY(!CCacheItemModel::ColumnAt(7));
+    QVERIFY(!CCacheItemModel::ColumnAt(-1));
+    QCOMPARE(model.CellText(0, 7), QString());
+}
+
+void ListModelTest::TheModelKeepsTheSortStateAndAFillSortsInOneReset()
+{
+    FakeCache cache;
+    std::vector<std::unique_ptr<CFileCacheItem>> items;
+    items.push_back(MakeItem(cache, {"http://h/a", "n2", "text/html", 30, 300}));
+    items.push_back(MakeItem(cache, {"http://h/b", "n1", "text/html", 10, 100}));
+    items.push_back(MakeItem(cache, {"http://h/c", "n3", "text/html", 20, 200}));
+    CCacheItemModel model;
+    QVERIFY(!model.HasSortState());
+    QCOMPARE(model.SortColumn(), -1);
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy layouts(&model, &QAbstractItemModel::layoutChanged);
+    // Without a sort state a fill keeps the order given.
+    model.SetSortedRows(Rows(items));
+    QCOMPARE(Urls(model), (QStringList{"http://h/a", "http://h/b", "http://h/c"}));
+    model.SortRows(2, false);
+    QCOMPARE(model.SortColumn(), 2);
+    QVERIFY(!model.SortAscending());
+    QCOMPARE(layouts.size(), 1);
+    model.SetSortState(1, true);
+    QCOMPARE(Urls(model), (QStringList{"http://h/a", "http://h/c", "http://h/b"}));
+    resets.clear();
+    model.SetSortedRows(Rows(items));
+    QCOMPARE(Urls(model), (QStringList{"http://h/b", "http://h/a", "http://h/c"}));
+    QCOMPARE(resets.size(), 1);
+    QCOMPARE(layouts.size(), 1);
 }
 
 ORIEL_UI_TEST_MAIN(ListModelTest)

@@ -6,6 +6,7 @@
 //   details.png       details view, a server chosen, an image shown
 //   request-data.png  the request-data pane under a page's row
 //   icons.png         large icons view of the whole profile
+//   menu-*.png        the main menu's popups and the context menus
 #include "app/CacheApp.h"
 #include "app/OptionStore.h"
 #include "catalog/FormatCatalog.h"
@@ -18,6 +19,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QItemSelectionModel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QSplitter>
 #include <QTableView>
 #include <QTest>
@@ -27,6 +30,7 @@
 #include <vector>
 #include <cstring>
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -38,6 +42,21 @@ bool Save(QWidget& window, const QString& file)
     window.repaint();
     QApplication::processEvents();
     if (!window.grab().save(file, "PNG")) {
+        std::fprintf(stderr, "oriel-shot: cannot write %s\n", qPrintable(file));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(file));
+    return true;
+}
+
+// A popup menu as it opens (its entries refreshed as on opening).
+bool SaveMenu(QMenu& menu, const QString& file)
+{
+    menu.popup(QPoint(0, 0));
+    QApplication::processEvents();
+    const bool saved = menu.grab().save(file, "PNG");
+    menu.hide();
+    if (!saved) {
         std::fprintf(stderr, "oriel-shot: cannot write %s\n", qPrintable(file));
         return false;
     }
@@ -117,7 +136,7 @@ int main(int argc, char** argv)
     CCacheFrame frame(document);
     frame.setGeometry(0, 0, 1100, 700);
     frame.ShowInfoView(1);
-    frame.OnViewStyle(CCacheListView::kDetails);
+    frame.Action(CCacheFrame::ID_VIEW_DETAILS)->trigger();
     frame.show();
     if (!QTest::qWaitForWindowExposed(&frame))
         return 1;
@@ -136,6 +155,9 @@ int main(int argc, char** argv)
     for (int i = 0; i < tree.topLevelItemCount() && !shown; ++i) {
         QTreeWidgetItem* node = tree.topLevelItem(i);
         node->setExpanded(true);
+        // Expanding decodes on a decode job; the window goes on when it ends.
+        if (!QTest::qWaitFor([&frame] { return !frame.IsDecoding(); }, 60000))
+            std::fprintf(stderr, "oriel-shot: the decode did not end\n");
         QTreeWidgetItem* server = ServerWithImages(tree, node);
         if (!server)
             continue;
@@ -175,8 +197,38 @@ int main(int argc, char** argv)
     ok = Save(frame, outDir + "/request-data.png") && ok;
 
     frame.ShowInfoView(1);
-    frame.OnViewStyle(CCacheListView::kLargeIcons);
+    frame.Action(CCacheFrame::ID_VIEW_LARGE_ICONS)->trigger();
     SelectRow(list, [](CCacheItem& item) { return HasType(item, "image/png"); });
     ok = Save(frame, outDir + "/icons.png") && ok;
+
+    // The menus as they open over this state.
+    frame.Action(CCacheFrame::ID_VIEW_DETAILS)->trigger();
+    const QList<QAction*> popups = frame.menuBar()->actions();
+    for (QAction* popup : popups) {
+        if (QMenu* menu = popup->menu()) {
+            const QString name = popup->text().remove(u'&').toLower();
+            ok = SaveMenu(*menu, outDir + "/menu-" + name + ".png") && ok;
+            for (QAction* entry : menu->actions()) {
+                if (entry->menu())
+                    ok = SaveMenu(*entry->menu(), outDir + "/menu-" + name + "-" +
+                                                      entry->text().remove(u'&').section(u' ', 0, 0).toLower() + ".png") && ok;
+            }
+        }
+    }
+    const struct {
+        int menu;
+        const char* name;
+    } kContextMenus[] = {{CCacheFrame::kBackgroundMenu, "background"}, {CCacheFrame::kProfileMenu, "profile"}};
+    for (const auto& context : kContextMenus) {
+        std::unique_ptr<QMenu> menu = frame.CreateContextMenu(context.menu);
+        if (menu) {
+            ok = SaveMenu(*menu, outDir + "/menu-" + context.name + ".png") && ok;
+            for (QAction* entry : menu->actions()) {
+                if (entry->menu())
+                    ok = SaveMenu(*entry->menu(), outDir + "/menu-" + context.name + "-" +
+                                                      entry->text().remove(u'&').section(u' ', 0, 0).toLower() + ".png") && ok;
+            }
+        }
+    }
     return ok ? 0 : 1;
 }

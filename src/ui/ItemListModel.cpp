@@ -1,0 +1,345 @@
+#include "ui/ItemListModel.h"
+
+#include "app/StringTable.h"
+#include "ui/FileTypeIcons.h"
+
+#include <QApplication>
+#include <QPalette>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+namespace oriel {
+
+namespace {
+
+int CompareBytes(const char* a, const char* b)
+{
+    int r = std::strcmp(a ? a : "", b ? b : "");
+    return r < 0 ? -1 : (r > 0 ? 1 : 0);
+}
+
+QString FromBytes(const char* text)
+{
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+QString FromText(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+std::string Upper(std::string_view text)
+{
+    // Multibyte-aware: whole characters are upper-cased, not bytes.
+    return QString::fromUtf8(text.data(), qsizetype(text.size())).toUpper().toStdString();
+}
+
+using SortKey = CCacheItemModel::SortKey;
+
+// Also when column 0 shows paths: the order is the URLs'.
+int CompareText(const SortKey& a, const SortKey& b)
+{
+    return CompareBytes(a.text, b.text);
+}
+
+// Rows without a text go first (ascending).
+int CompareTextMissingFirst(const SortKey& a, const SortKey& b)
+{
+    if (!a.text)
+        return b.text ? -1 : 0;
+    if (!b.text)
+        return 1;
+    return CompareBytes(a.text, b.text);
+}
+
+// Rows without a text go after the others (ascending); two rows without one
+// are equal, so that the order stays a strict one.
+int CompareTextMissingLast(const SortKey& a, const SortKey& b)
+{
+    if (!a.text)
+        return b.text ? 1 : 0;
+    if (!b.text)
+        return -1;
+    return CompareBytes(a.text, b.text);
+}
+
+int CompareValue(const SortKey& a, const SortKey& b)
+{
+    return a.value < b.value ? -1 : (a.value > b.value ? 1 : 0);
+}
+
+QString UrlCell(const CCacheItemModel& model, CCacheItem* item)
+{
+    const char* text = model.Column0Source(item);
+    const int32_t length = model.RootMode() ? item->GetURLLength() : item->GetURLPathLength();
+    if (text && length > CCacheItemModel::kMaxColumn0Chars)
+        return QString::fromUtf8(text, CCacheItemModel::kMaxColumn0Chars) + QStringLiteral("...");
+    return FromBytes(text);
+}
+
+constexpr Qt::Alignment kLeft = Qt::AlignLeft | Qt::AlignVCenter;
+constexpr Qt::Alignment kRight = Qt::AlignRight | Qt::AlignVCenter;
+
+const CCacheItemModel::Column kColumns[CCacheItemModel::kColumnCount] = {
+    {IDS_COL_URL, IDS_COL_FILE_PATH, "URL", "Path", 142, kLeft,
+     [](CCacheItem* item) { return SortKey{item->GetURL(), 0}; }, CompareText, UrlCell},
+    {IDS_COL_NAME, IDS_COL_CACHE_NAME, "Name", "Name", 80, kLeft,
+     [](CCacheItem* item) { return SortKey{item->GetDisplayCacheName(), 0}; }, CompareTextMissingFirst,
+     [](const CCacheItemModel&, CCacheItem* item) { return FromBytes(item->GetDisplayCacheName()); }},
+    {IDS_COL_SIZE, IDS_COL_SIZE, "Size", "Size", 70, kRight,
+     [](CCacheItem* item) { return SortKey{nullptr, item->GetSize()}; }, CompareValue,
+     [](const CCacheItemModel&, CCacheItem* item) { return FromText(item->GetSizeText()); }},
+    {IDS_COL_TYPE, IDS_COL_TYPE, "Type", "Type", 60, kLeft,
+     [](CCacheItem* item) { return SortKey{item->GetContentType(), 0}; }, CompareTextMissingLast,
+     [](const CCacheItemModel&, CCacheItem* item) { return FromBytes(item->GetContentType()); }},
+    {IDS_COL_LAST_MODIFIED, IDS_COL_LAST_MODIFIED, "DateMod", "DateMod", 116, kLeft,
+     [](CCacheItem* item) { return SortKey{nullptr, item->GetLastModified()}; }, CompareValue,
+     [](const CCacheItemModel&, CCacheItem* item) { return FromText(item->GetLastModifiedText()); }},
+    {IDS_COL_DOWNLOADED, IDS_COL_DOWNLOADED, "DateDown", "DateDown", 116, kLeft,
+     [](CCacheItem* item) { return SortKey{nullptr, item->GetDownloaded()}; }, CompareValue,
+     [](const CCacheItemModel&, CCacheItem* item) { return FromText(item->GetDownloadedText()); }},
+    {IDS_COL_EXPIRES, IDS_COL_EXPIRES, "DateExpire", "DateExpire", 116, kLeft,
+     [](CCacheItem* item) { return SortKey{nullptr, item->GetExpires()}; }, CompareValue,
+     [](const CCacheItemModel&, CCacheItem* item) { return FromText(item->GetExpiresText()); }},
+};
+
+// The rows' indexes in sorted order; equal rows keep their order. A column
+// outside the table keeps the order as it is.
+std::vector<uint32_t> SortedOrder(const std::vector<CCacheItemModel::Row>& rows, int column, bool ascending)
+{
+    struct Keyed {
+        SortKey key;
+        uint32_t row;
+    };
+    const CCacheItemModel::Column* spec = CCacheItemModel::ColumnAt(column);
+    std::vector<Keyed> keyed(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i)
+        keyed[i] = {spec ? spec->key(rows[i].item) : SortKey{}, uint32_t(i)};
+    if (spec) {
+        auto compare = spec->compare;
+        std::stable_sort(keyed.begin(), keyed.end(), [compare, ascending](const Keyed& a, const Keyed& b) {
+            const int r = compare(a.key, b.key);
+            return ascending ? r < 0 : r > 0;
+        });
+    }
+    std::vector<uint32_t> order(rows.size());
+    for (size_t i = 0; i < keyed.size(); ++i)
+        order[i] = keyed[i].row;
+    return order;
+}
+
+} // namespace
+
+const CCacheItemModel::Column* CCacheItemModel::ColumnAt(int column)
+{
+    return column >= 0 && column < kColumnCount ? &kColumns[column] : nullptr;
+}
+
+CCacheItemModel::CCacheItemModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+void CCacheItemModel::SetRootMode(bool root)
+{
+    if (root == rootMode_)
+        return;
+    rootMode_ = root;
+    emit headerDataChanged(Qt::Horizontal, 0, 1);
+    if (!rows_.empty())
+        emit dataChanged(index(0, 0), index(RowCountInt() - 1, 1));
+}
+
+void CCacheItemModel::SetRows(std::vector<Row> rows)
+{
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+}
+
+void CCacheItemModel::SetSortedRows(std::vector<Row> rows)
+{
+    if (HasSortState())
+        SortRowVector(rows, sortColumn_, ascending_);
+    SetRows(std::move(rows));
+}
+
+void CCacheItemModel::Clear()
+{
+    beginResetModel();
+    rows_.clear();
+    rows_.shrink_to_fit();
+    endResetModel();
+}
+
+void CCacheItemModel::SetSortState(int column, bool ascending)
+{
+    sortColumn_ = column;
+    ascending_ = ascending;
+}
+
+void CCacheItemModel::SortRowVector(std::vector<Row>& rows, int column, bool ascending)
+{
+    const std::vector<uint32_t> order = SortedOrder(rows, column, ascending);
+    std::vector<Row> sorted;
+    sorted.reserve(rows.size());
+    for (uint32_t i : order)
+        sorted.push_back(rows[i]);
+    rows = std::move(sorted);
+}
+
+void CCacheItemModel::SortRows(int column, bool ascending)
+{
+    SetSortState(column, ascending);
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const size_t n = rows_.size();
+    const std::vector<uint32_t> order = SortedOrder(rows_, column, ascending);
+    std::vector<Row> sorted;
+    sorted.reserve(n);
+    std::vector<int> newRowOf(n);
+    for (size_t i = 0; i < n; ++i) {
+        sorted.push_back(rows_[order[i]]);
+        newRowOf[order[i]] = int(i);
+    }
+    rows_ = std::move(sorted);
+    // The selection and the current row stay on their items.
+    const QModelIndexList before = persistentIndexList();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& idx : before)
+        after.append(index(newRowOf[size_t(idx.row())], idx.column()));
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+CCacheItem* CCacheItemModel::ItemAt(int row) const
+{
+    return row >= 0 && row < RowCountInt() ? rows_[size_t(row)].item : nullptr;
+}
+
+bool CCacheItemModel::IsMissing(int row) const
+{
+    return row >= 0 && row < RowCountInt() && rows_[size_t(row)].missing;
+}
+
+const char* CCacheItemModel::Column0Source(CCacheItem* item) const
+{
+    return rootMode_ ? item->GetURL() : item->GetURLPath();
+}
+
+QString CCacheItemModel::CellText(int row, int column) const
+{
+    CCacheItem* item = ItemAt(row);
+    const Column* spec = ColumnAt(column);
+    return item && spec ? spec->text(*this, item) : QString();
+}
+
+int CCacheItemModel::CompareItems(CCacheItem* a, CCacheItem* b, int column)
+{
+    const Column* spec = ColumnAt(column);
+    return spec ? spec->compare(spec->key(a), spec->key(b)) : 0;
+}
+
+int CCacheItemModel::FindItem(std::string_view text, bool matchCase, bool wrap, int start) const
+{
+    if (start < 0)
+        start = 0;
+    const std::string needle = matchCase ? std::string(text) : Upper(text);
+    auto matches = [&](int row) {
+        const char* source = Column0Source(rows_[size_t(row)].item);
+        if (!source)
+            return false;
+        if (matchCase)
+            return std::string_view(source).find(needle) != std::string_view::npos;
+        return Upper(source).find(needle) != std::string::npos;
+    };
+    for (int row = start; row < RowCountInt(); ++row) {
+        if (matches(row))
+            return row;
+    }
+    if (wrap) {
+        for (int row = 0; row < start && row < RowCountInt(); ++row) {
+            if (matches(row))
+                return row;
+        }
+    }
+    return -1;
+}
+
+int CCacheItemModel::ColumnTitleId(bool root, int column)
+{
+    const Column* spec = ColumnAt(column);
+    if (!spec)
+        return 0;
+    return root ? spec->rootTitleId : spec->serverTitleId;
+}
+
+const char* CCacheItemModel::WidthKey(bool root, int column)
+{
+    const Column* spec = ColumnAt(column);
+    if (!spec)
+        return nullptr;
+    return root ? spec->rootWidthKey : spec->serverWidthKey;
+}
+
+int CCacheItemModel::DefaultWidth(int column)
+{
+    const Column* spec = ColumnAt(column);
+    return spec ? spec->defaultWidth : 0;
+}
+
+int CCacheItemModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : RowCountInt();
+}
+
+int CCacheItemModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant CCacheItemModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= RowCountInt())
+        return {};
+    const Row& row = rows_[size_t(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+        return CellText(index.row(), index.column());
+    case Qt::DecorationRole:
+        if (index.column() == 0 && icons_) {
+            int32_t icon = row.item->GetTypeIcon();
+            return row.missing ? icons_->GhostIcon(icon) : icons_->Icon(icon);
+        }
+        return {};
+    case Qt::ForegroundRole:
+        if (row.missing)
+            return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
+        return {};
+    case Qt::TextAlignmentRole:
+        if (const Column* spec = ColumnAt(index.column()))
+            return int(spec->alignment);
+        return int(kLeft);
+    }
+    return {};
+}
+
+QVariant CCacheItemModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::DisplayRole)
+        return QString::fromUtf8(LoadString(ColumnTitleId(rootMode_, section)));
+    if (role == Qt::TextAlignmentRole) {
+        const Column* spec = ColumnAt(section);
+        return int(spec ? spec->alignment : kLeft);
+    }
+    // A first click sorts ascending.
+    if (role == Qt::InitialSortOrderRole)
+        return int(Qt::AscendingOrder);
+    return {};
+}
+
+} // namespace oriel

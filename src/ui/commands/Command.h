@@ -1,0 +1,96 @@
+// A window command as it is declared once: its id, menu text, status
+// prompt, accelerator, toolbar icon, the rules that enable it and tick it
+// over the window's current state, and what it does. The registry
+// (ui/commands/CommandRegistry.h) makes the menus, the toolbar, the context
+// menus and the enabling refresh from these declarations and the menu
+// description (ui/commands/MenuLayout.h).
+//
+// A new command is an id below, one declaration in its group's file and its
+// id placed in StandardMenuLayout (a menu, the toolbar, a context menu or
+// the accelerators); its texts are string-table entries. A new group file
+// also names its function in AllCommands.
+#pragma once
+
+#include <QKeySequence>
+
+#include <functional>
+#include <vector>
+
+namespace oriel {
+
+class CCacheFrame;
+class CCacheItem;
+class CNamedCacheItemArray;
+struct BrowserProfile;
+
+// The ids of the commands (also the string ids of their status prompts) and
+// of the context menus.
+struct CommandIds {
+    enum Id : int {
+        ID_FILE_RELOAD = 40006,
+        ID_APP_EXIT = 40007,
+        ID_EDIT_SELECT_ALL = 40024,
+        ID_EDIT_INVERT = 40025,
+        ID_VIEW_TOOLBAR = 40027,
+        ID_VIEW_SHOW_MISSING = 40028,
+        ID_VIEW_LARGE_ICONS = 40029,
+        ID_VIEW_SMALL_ICONS = 40030,
+        ID_VIEW_LIST = 40031,
+        ID_VIEW_DETAILS = 40032,
+        ID_SORT_URL = 40034, // to ID_SORT_URL + 6: the seven sort columns
+        ID_VIEW_AUTO_ARRANGE = 40041,
+        ID_NEXT_PANE = 40058,
+        ID_VIEW_REQUEST_DATA = 40064,
+        ID_VIEW_CONTENTS = 40065,
+    };
+    enum Menu : int { kNoMenu = 0, kItemMenu = 110, kBackgroundMenu = 111, kServerMenu = 124, kProfileMenu = 130 };
+};
+
+// The state the rules look at, as the frame sees it when the menus and the
+// toolbar are refreshed or a command runs.
+struct CommandContext {
+    BrowserProfile* profile = nullptr;       // the tree's selected profile (or the one over its server)
+    CNamedCacheItemArray* server = nullptr;  // the tree's selected server
+    bool treeActive = false;                 // the tree has the focus
+    int selectedCount = 0;                   // the list's selected rows
+    // The selected items in list order; asked only by the rules and
+    // commands that need them (a selection may hold 100,000 rows).
+    std::function<std::vector<CCacheItem*>()> selectedItems{};
+    int viewStyle = 1;      // the list's style (CCacheListView::ViewStyle)
+    int sortColumn = 0;     // the list's sort column
+    bool autoArrange = false;
+    bool showMissing = true;
+    bool toolbarVisible = true;
+    int infoView = 0;       // 0 request data, 1 contents
+    int defaultAction = 0;  // 0 Open File, 1 Open URL, 2 QuickView
+
+    bool OneSelected() const { return selectedCount == 1; }
+    bool AnySelected() const { return selectedCount >= 1; }
+    bool ProfileSelected() const { return profile != nullptr; }
+    bool ServerSelected() const { return server != nullptr; }
+    std::vector<CCacheItem*> SelectedItems() const { return selectedItems ? selectedItems() : std::vector<CCacheItem*>{}; }
+};
+
+using CommandRule = std::function<bool(const CommandContext&)>;
+
+struct Command {
+    int id = 0;
+    int textId = 0;     // string id of the menu text ("&Re-load Cache")
+    int promptId = 0;   // string id of "prompt\ntooltip"; 0: the command's id
+    QKeySequence shortcut{};
+    const char* icon = nullptr;  // ":/oriel/icons/<icon>.svg"; null for none
+    CommandRule enabled{};       // empty: always enabled
+    CommandRule checked{};       // empty: the command has no check mark
+    std::function<void(CCacheFrame& frame, const CommandContext& context)> run{};
+};
+
+// The command groups, one file each, as the main menu groups them.
+std::vector<Command> FileCommands();
+std::vector<Command> EditCommands();
+std::vector<Command> ViewCommands();
+std::vector<Command> SortCommands();
+
+// Every command of the window: the groups above, in menu order.
+std::vector<Command> AllCommands();
+
+} // namespace oriel
