@@ -16,8 +16,6 @@ namespace oriel {
 
 namespace {
 
-TypeIconSource* g_iconSource = nullptr;
-
 // As atol: leading blanks, a sign, then digits; stops at the first other character.
 int32_t ParseDecimal(std::string_view s)
 {
@@ -49,10 +47,6 @@ std::string ExtensionOf(std::string_view name)
 
 } // namespace
 
-void SetTypeIconSource(TypeIconSource* source)
-{
-    g_iconSource = source;
-}
 
 CCacheItem::CCacheItem(CCache* owner, int32_t recordKey)
     : owner_(owner)
@@ -287,13 +281,13 @@ std::string CCacheItem::FindExtension(std::string_view bodyFileName)
     return ext;
 }
 
-int32_t CCacheItem::GetTypeIcon()
+int32_t CCacheItem::GetTypeIcon(TypeIconSource& icons)
 {
     if (typeIcon_ != -1)
         return typeIcon_;
     const char* path = GetFilePath();
     std::string ext = FindExtension(path ? std::string_view(path) : std::string_view{});
-    typeIcon_ = g_iconSource ? g_iconSource->GetIcon(ext, GetContentType()) : 0;
+    typeIcon_ = icons.GetIcon(ext, GetContentType());
     return typeIcon_;
 }
 

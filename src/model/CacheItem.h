@@ -15,6 +15,7 @@
 namespace oriel {
 
 class CCache;
+class TypeIconSource;
 
 // A text a decoder supplies, or none (std::nullopt).
 using OptText = std::optional<std::string_view>;
@@ -60,7 +61,8 @@ public:
     // Makes the body openable by a program that judges files by their
     // extension (decoded, extracted or copied with an extension).
     virtual bool PrepareFile() = 0;
-    int32_t GetTypeIcon();
+    // The icon index of the item's type in `icons`, looked up once.
+    int32_t GetTypeIcon(TypeIconSource& icons);
     void SetTypeIcon(int32_t index) { typeIcon_ = index; }
     virtual bool DeleteCacheFile() = 0;
     // Writes the item's CSV row; always true. Defined in model/CsvExport.cpp,
@@ -173,13 +175,11 @@ protected:
     std::optional<std::string> bodyPath_;
 };
 
-// Icon indexes for item types; the window installs one (the file-type icon
-// cache), without one every item has icon 0.
+// Icon indexes for item types: the window's file-type icon cache.
 class TypeIconSource {
 public:
     virtual ~TypeIconSource() = default;
     virtual int32_t GetIcon(const std::string& extension, const char* contentType) = 0;
 };
-void SetTypeIconSource(TypeIconSource* source);
 
 } // namespace oriel

@@ -138,7 +138,6 @@ CCacheFrame::CCacheFrame(CCacheDocument& document, QWidget* parent)
                 store.ReadInt("Window", "Width", 550), store.ReadInt("Window", "Height", 350));
 
     icons_ = std::make_unique<CFileTypeIcons>();
-    SetTypeIconSource(icons_.get());
 
     CreateClient();
     CreateCommands();
@@ -167,7 +166,6 @@ CCacheFrame::~CCacheFrame()
     document_.SetTitleListener(nullptr);
     // The views go first: the list draws with the icon cache.
     delete takeCentralWidget();
-    SetTypeIconSource(nullptr);
 }
 
 void CCacheFrame::CreateClient()

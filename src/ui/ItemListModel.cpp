@@ -310,7 +310,7 @@ QVariant CCacheItemModel::data(const QModelIndex& index, int role) const
         return CellText(index.row(), index.column());
     case Qt::DecorationRole:
         if (index.column() == 0 && icons_) {
-            int32_t icon = row.item->GetTypeIcon();
+            int32_t icon = row.item->GetTypeIcon(*icons_);
             return row.missing ? icons_->GhostIcon(icon) : icons_->Icon(icon);
         }
         return {};

@@ -54,7 +54,7 @@ public:
 
     explicit CCacheItemModel(QObject* parent = nullptr);
 
-    void SetIcons(const CFileTypeIcons* icons) { icons_ = icons; }
+    void SetIcons(CFileTypeIcons* icons) { icons_ = icons; }
     // Root mode: a profile is shown ("URL", "Name"); otherwise a server
     // ("File Path", "Cache Name").
     void SetRootMode(bool root);
@@ -110,7 +110,7 @@ private:
     bool rootMode_ = true;
     int sortColumn_ = -1;
     bool ascending_ = true;
-    const CFileTypeIcons* icons_ = nullptr;
+    CFileTypeIcons* icons_ = nullptr;
 };
 
 } // namespace oriel
