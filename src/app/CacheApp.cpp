@@ -27,14 +27,15 @@ void CCacheApp::Start()
 {
     // The first line creates the log.
     if (!log_) {
-        log_ = std::make_unique<CTraceLog>(store_);
+        log_ = std::make_unique<CTraceLog>(store_, commandLineRun_ ? CTraceLog::Writing::Buffered
+                                                                   : CTraceLog::Writing::LinePerOpen);
         context_.SetLog(log_.get());
     }
     context_.Trace(std::string("Oriel Log File - executable version ") + kVersionText);
     // Before the options: their fallbacks come from the examined registry.
     SetUpExaminedSystem(systemConfig_ ? *systemConfig_ : ReadSystemOptions(store_, context_.Messages()), context_);
     GetAppGlobals();
-    saveAtExit_ = true;
+    saveAtExit_ = !commandLineRun_;
 }
 
 bool CCacheApp::InitInstance(const std::string& commandLine)

@@ -32,6 +32,10 @@ public:
     // the configuration given to SetSystemConfig) and loads the options; the
     // start-up steps that both faces share.
     void Start();
+    // A command-line run: the trace log is written buffered and closed at
+    // exit, and the option store is left as it is (no exit save). Before
+    // Start.
+    void SetCommandLineRun() { commandLineRun_ = true; }
     // Replaces the "System" options for this run (oriel-cli's flags).
     void SetSystemConfig(platform::SystemConfig config) { systemConfig_ = std::move(config); }
 
@@ -61,6 +65,7 @@ private:
     OptionStore& store_;
     AppOptions options_;
     bool saveAtExit_ = false;
+    bool commandLineRun_ = false;
     std::optional<platform::SystemConfig> systemConfig_;
     std::unique_ptr<CTraceLog> log_;
     AppContext context_;

@@ -22,7 +22,7 @@ std::string CTraceLog::ResolveLogFileName(const std::string& optionValue)
     return (dir + "/").toStdString() + optionValue;
 }
 
-CTraceLog::CTraceLog(const OptionStore& store)
+CTraceLog::CTraceLog(const OptionStore& store, Writing writing)
 {
     std::string option = store.ReadString("Options", "MessageDumpFile", "Oriel.log");
     if (option.empty())
@@ -34,12 +34,23 @@ CTraceLog::CTraceLog(const OptionStore& store)
         enabled_ = false;
         return;
     }
+    if (writing == Writing::Buffered) {
+        buffered_ = f;
+        std::setvbuf(buffered_, nullptr, _IOFBF, size_t(64) << 10);
+        return;
+    }
     std::fclose(f);
+}
+
+CTraceLog::~CTraceLog()
+{
+    if (buffered_)
+        std::fclose(buffered_);
 }
 
 void CTraceLog::Append(const char* data, size_t length)
 {
-    FILE* f = std::fopen(fileName_.c_str(), "ab");
+    FILE* f = buffered_ ? buffered_ : std::fopen(fileName_.c_str(), "ab");
     if (!f)
         return;
     std::string out;
@@ -51,7 +62,8 @@ void CTraceLog::Append(const char* data, size_t length)
     }
     out += "\r\n";
     std::fwrite(out.data(), 1, out.size(), f);
-    std::fclose(f);
+    if (!buffered_)
+        std::fclose(f);
 }
 
 void CTraceLog::Write(std::string_view text)

@@ -2,14 +2,17 @@
 // line at each entry to and exit from its significant operations.
 //
 // Lines end in CR LF: every line feed written (including those inside the
-// text) becomes CR LF, as a text-mode file would write it. The file is
-// opened, appended to and closed for each line under a lock, so each line is
-// on disk when Write returns and lines from several threads never interleave.
+// text) becomes CR LF, as a text-mode file would write it. Lines from
+// several threads never interleave. The window's log opens, appends to and
+// closes the file for each line, so that each line is on disk when Write
+// returns and survives a crash; a command-line run's log keeps the file open
+// and buffered, and writes it out when the log is destroyed.
 #pragma once
 
 #include "platform/LogSink.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -22,7 +25,11 @@ class CTraceLog final : public platform::LogSink {
 public:
     // Reads "Options"/"MessageDumpFile" from `store` and truncates the file;
     // an empty value turns the log off.
-    explicit CTraceLog(const OptionStore& store);
+    enum class Writing { LinePerOpen, Buffered };
+    explicit CTraceLog(const OptionStore& store, Writing writing = Writing::LinePerOpen);
+    ~CTraceLog() override;
+    CTraceLog(const CTraceLog&) = delete;
+    CTraceLog& operator=(const CTraceLog&) = delete;
 
     void Write(std::string_view text) override;
     void WriteBytes(const void* data, size_t length) override;
@@ -40,6 +47,7 @@ private:
     void Append(const char* data, size_t length);
 
     bool enabled_ = false;
+    std::FILE* buffered_ = nullptr; // open for the whole run when buffered
     std::string fileName_;
     std::mutex lock_;
 };

@@ -99,6 +99,8 @@ int main(int argc, char** argv)
     CliMessageSink messages;
     oriel::CCacheApp app(oriel::OptionStore::Instance());
     app.Context().SetMessages(&messages);
+    // Every command only reads: the option store is never written back.
+    app.SetCommandLineRun();
     if (int status = PrepareSystem(*command, args, app); status != kExitOk)
         return status;
     app.Start();
