@@ -13,6 +13,11 @@
 
 namespace oriel {
 
+namespace {
+// Database files are at most a few megabytes; past this nothing is read.
+constexpr uint64_t kMaxDatabaseSize = uint64_t(1) << 31;
+} // namespace
+
 int ReadDeleteOption(const char* key)
 {
     if (CCacheApp* app = CCacheApp::Instance()) {
@@ -55,9 +60,10 @@ int NetscapeCache::CloseDBFile()
 
 int NetscapeCache::OpenDBFile()
 {
-    // A folder (or a FIFO, a device) of that name is no database file.
-    database_ = std::make_unique<std::ifstream>();
-    return platform::OpenPlainFile(*database_, DatabaseFilePath()) && database_->good() ? 0 : -1;
+    // A folder (or a FIFO, a device) of that name is no database file. The
+    // whole file is read at once; the decoders walk it in memory.
+    database_ = givenSource_ ? givenSource_ : platform::OpenWholeFile(DatabaseFilePath(), kMaxDatabaseSize);
+    return database_ ? 0 : -1;
 }
 
 int NetscapeCache::OpenDatabase()

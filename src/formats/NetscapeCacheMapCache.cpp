@@ -2,22 +2,15 @@
 
 #include "app/StringTable.h"
 #include "app/TraceLog.h"
-#include "platform/ByteReader.h"
 #include "formats/InternalCacheItem.h"
 #include "model/TextForms.h"
-#include "platform/CaseFold.h"
+#include "platform/ByteSource.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <filesystem>
 #include <new>
 #include <thread>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
 
 namespace oriel {
 
@@ -90,9 +83,8 @@ std::string NestedFileName(uint32_t hashNumber, char kind, uint32_t generation)
 
 } // namespace cachemap
 
-std::optional<CacheMapMetadata> ParseCacheMapMetadata(std::string_view data)
+std::optional<CacheMapMetadata> ParseCacheMapMetadata(const ByteReader& bytes)
 {
-    ByteReader bytes(data);
     if (!bytes.has(0, kMetadataHeaderSize))
         return std::nullopt;
     CacheMapMetadata meta;
@@ -149,96 +141,65 @@ std::optional<CacheMapMetadata> ParseCacheMapMetadata(std::string_view data)
 
 // ---------------------------------------------------------------------------
 
-// One block file, read at offsets without a stream position to keep.
-class NetscapeCacheMapCache::BlockFile {
-public:
-    explicit BlockFile(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) // a FIFO must not block
-    {
-    }
-    ~BlockFile()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    BlockFile(const BlockFile&) = delete;
-    BlockFile& operator=(const BlockFile&) = delete;
+std::optional<CacheMapHeader> ParseCacheMapHeader(const ByteReader& map)
+{
+    if (map.size() < 12)
+        return std::nullopt;
+    CacheMapHeader header;
+    header.version = *map.u32be(0);
+    // offset 4: data size (not used)
+    header.entryCount = *map.u32be(8);
+    header.buckets = header.version == cachemap::kBucketMapVersion;
+    header.dirtyWord = header.buckets ? 0 : map.u32be(12).value_or(0);
+    header.dirty = header.dirtyWord != 0;
+    header.size = header.buckets ? kBucketMapHeaderSize : kRecordMapHeaderSize;
+    return header;
+}
 
-    bool IsOpen() const { return fd_ >= 0; }
-    // Reads up to `length` bytes at `offset`; a read that meets the end of
-    // the file keeps what was there.
-    void ReadAt(uint64_t offset, size_t length, std::string& out) const
-    {
-        out.resize(length);
-        size_t got = 0;
-        while (got < length && offset + got < uint64_t(INT64_MAX)) {
-            ssize_t n = ::pread(fd_, out.data() + got, length - got, off_t(offset + got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
+std::optional<CacheMapRecord> ParseCacheMapRecord(const ByteReader& bytes, size_t off)
+{
+    if (!bytes.has(off, kRecordSize))
+        return std::nullopt;
+    return ReadRecordBE(bytes, off);
+}
+
+bool ParseCacheMapRecords(const ByteReader& records, bool buckets, size_t limit, std::vector<CacheMapRecord>& out)
+{
+    const size_t first = out.size();
+    auto full = [&] { return out.size() - first >= limit; };
+    if (!buckets) {
+        // One array of records to the end of the file.
+        for (size_t off = 0; !full(); off += kRecordSize) {
+            auto r = ParseCacheMapRecord(records, off);
+            if (!r)
                 break;
-            got += size_t(n);
+            if (r->hashNumber != 0)
+                out.push_back(*r);
         }
-        out.resize(got);
+        return false;
     }
-
-private:
-    int fd_;
-};
-
-// The names in the cache folder and its sub-folders, listed once per
-// folder and looked up without regard to case: the separate files carry
-// upper-case hex digits, the names built from the map lower-case ones.
-class NetscapeCacheMapCache::SeparateFileIndex {
-public:
-    explicit SeparateFileIndex(std::string folder)
-        : folder_(std::move(folder))
-    {
-    }
-
-    // The relative name as spelled on disk, or empty when it is not there.
-    std::optional<std::string> Find(std::string_view relative)
-    {
-        std::string actual;
-        size_t pos = 0;
-        while (pos < relative.size()) {
-            size_t slash = relative.find('/', pos);
-            if (slash == std::string_view::npos)
-                slash = relative.size();
-            const auto& names = Listing(actual);
-            auto hit = names.find(platform::FoldCase(relative.substr(pos, slash - pos)));
-            if (hit == names.end())
-                return std::nullopt;
-            actual = actual.empty() ? hit->second : actual + "/" + hit->second;
-            pos = slash + 1;
+    size_t littleEndianLike = 0, bigEndianLike = 0;
+    for (size_t start = 0; start < records.size() && !full(); start += kBucketSize) {
+        const ByteReader bucket = records.sub(start, kBucketSize);
+        for (size_t off = 0; !full(); off += kRecordSize) {
+            auto r = ParseCacheMapRecord(bucket, off);
+            if (!r || r->hashNumber == 0)
+                break;
+            bigEndianLike += LooksReal(r->dataLocation, r->metaLocation);
+            littleEndianLike += LooksReal(Swap32(r->dataLocation), Swap32(r->metaLocation));
+            out.push_back(*r);
         }
-        if (actual.empty())
-            return std::nullopt;
-        return actual;
     }
-
-private:
-    using Names = std::unordered_map<std::string, std::string>;
-
-    const Names& Listing(const std::string& relativeFolder)
-    {
-        auto it = listings_.find(relativeFolder);
-        if (it != listings_.end())
-            return it->second;
-        Names names;
-        std::error_code ec;
-        std::string dir = relativeFolder.empty() ? folder_ : platform::MakePath(folder_, relativeFolder);
-        for (fs::directory_iterator d(dir.empty() ? "." : dir, ec), end; !ec && d != end; d.increment(ec)) {
-            std::string name = d->path().filename().string();
-            // The first spelling wins when a case-sensitive folder holds two.
-            names.emplace(platform::FoldCase(name), name);
-        }
-        return listings_.emplace(relativeFolder, std::move(names)).first->second;
+    // Mozilla writes these records big-endian like the header; a map
+    // written little-endian shows real locations only when swapped.
+    if (littleEndianLike <= bigEndianLike)
+        return false;
+    for (size_t i = first; i < out.size(); ++i) {
+        CacheMapRecord& r = out[i];
+        r = {Swap32(r.hashNumber), Swap32(r.evictionRank), Swap32(r.dataLocation), Swap32(r.metaLocation)};
     }
-
-    std::string folder_;
-    std::unordered_map<std::string, Names> listings_;
-};
+    return true;
+}
 
 // ---------------------------------------------------------------------------
 
@@ -289,90 +250,38 @@ int NetscapeCacheMapCache::GetCacheMapHeaderInfo()
         return -1;
     };
     records_.clear();
-    std::ifstream* map = DatabaseStream();
-    if (!map)
+    const platform::ByteSource* source = Database();
+    std::string scratch;
+    const ByteReader map = source ? source->ReadAll(scratch) : ByteReader();
+    auto header = source ? ParseCacheMapHeader(map) : std::nullopt;
+    if (!header)
         return fail();
-    map->clear();
-    map->seekg(0, std::ios::end);
-    const std::streamoff fileSize = map->tellg();
-    map->seekg(0);
-    if (!*map || fileSize < 12)
-        return fail();
-
-    std::string header(kRecordMapHeaderSize, '\0');
-    map->read(header.data(), std::streamsize(header.size()));
-    header.resize(size_t(map->gcount()));
-    map->clear();
-    ByteReader h(header);
-    // Every word of the map file is big-endian.
-    mapVersion_ = *h.u32be(0);
-    const uint32_t entryCount = *h.u32be(8);
-    const bool buckets = mapVersion_ == cachemap::kBucketMapVersion;
-    mapDirty_ = !buckets && h.u32be(12).value_or(0) != 0;
+    mapVersion_ = header->version;
+    mapDirty_ = header->dirty;
     recordsLittleEndian_ = false;
 
     char line[64];
     std::snprintf(line, sizeof line, "Cache version=%x", mapVersion_);
     Trace(line);
-    std::snprintf(line, sizeof line, "Cache enties=%d", int32_t(entryCount));
+    std::snprintf(line, sizeof line, "Cache enties=%d", int32_t(header->entryCount));
     Trace(line);
-    if (!buckets) {
-        std::snprintf(line, sizeof line, "Dirty=%d", int32_t(h.u32be(12).value_or(0)));
+    if (!header->buckets) {
+        std::snprintf(line, sizeof line, "Dirty=%d", int32_t(header->dirtyWord));
         Trace(line);
     }
-    SetProgressTotal(ClampToInt32(entryCount));
+    SetProgressTotal(ClampToInt32(header->entryCount));
 
     // The table holds at most the records the file can hold: a count that
     // announces more (a cut or hostile map) does not size it. A dirty map's
     // count may be stale, so all its records are read.
-    const size_t headerSize = buckets ? kBucketMapHeaderSize : kRecordMapHeaderSize;
-    const size_t inFile = uint64_t(fileSize) > headerSize ? size_t(uint64_t(fileSize) - headerSize) / kRecordSize : 0;
-    size_t limit = std::min<size_t>({mapDirty_ ? inFile : size_t(entryCount), inFile, kMaxRecords});
+    const size_t inFile = map.size() > header->size ? (map.size() - header->size) / kRecordSize : 0;
+    size_t limit = std::min<size_t>({mapDirty_ ? inFile : size_t(header->entryCount), inFile, kMaxRecords});
     try {
         records_.reserve(limit);
     } catch (const std::bad_alloc&) {
         return fail();
     }
-
-    std::string chunk(buckets ? kBucketSize : 65536, '\0');
-    map->seekg(std::streamoff(headerSize));
-    if (buckets) {
-        // Within each bucket the used records come first; the first record
-        // whose hash number is 0 ends the bucket.
-        size_t littleEndianLike = 0, bigEndianLike = 0;
-        while (records_.size() < limit && *map) {
-            map->read(chunk.data(), std::streamsize(chunk.size()));
-            ByteReader bucket(chunk.data(), size_t(map->gcount()));
-            for (size_t off = 0; bucket.has(off, kRecordSize) && records_.size() < limit; off += kRecordSize) {
-                CacheMapRecord r = ReadRecordBE(bucket, off);
-                if (r.hashNumber == 0)
-                    break;
-                bigEndianLike += LooksReal(r.dataLocation, r.metaLocation);
-                littleEndianLike += LooksReal(Swap32(r.dataLocation), Swap32(r.metaLocation));
-                records_.push_back(r);
-            }
-        }
-        // Mozilla writes these records big-endian like the header; a map
-        // written little-endian shows real locations only when swapped.
-        if (littleEndianLike > bigEndianLike) {
-            recordsLittleEndian_ = true;
-            for (CacheMapRecord& r : records_)
-                r = {Swap32(r.hashNumber), Swap32(r.evictionRank), Swap32(r.dataLocation), Swap32(r.metaLocation)};
-        }
-    } else {
-        // One array of records to the end of the file; a record whose hash
-        // number is 0 is empty.
-        while (records_.size() < limit && *map) {
-            map->read(chunk.data(), std::streamsize(chunk.size()));
-            ByteReader records(chunk.data(), size_t(map->gcount()));
-            for (size_t off = 0; records.has(off, kRecordSize) && records_.size() < limit; off += kRecordSize) {
-                CacheMapRecord r = ReadRecordBE(records, off);
-                if (r.hashNumber != 0)
-                    records_.push_back(r);
-            }
-        }
-    }
-    map->clear();
+    recordsLittleEndian_ = ParseCacheMapRecords(map.sub(header->size, map.size()), header->buckets, limit, records_);
     std::snprintf(line, sizeof line, "Read %d entries", int32_t(records_.size()));
     Trace(line);
     SetProgressTotal(ClampToInt32(records_.size()));
@@ -386,9 +295,9 @@ int NetscapeCacheMapCache::OpenCacheMapMetaFiles()
         std::string path = platform::ResolvePath(platform::MakePath(GetFolder(), name));
         Trace("NetscapeCacheMapCache::OpenCacheMapMetaFiles() - attempt open of metadata file");
         Trace(path);
-        auto attributes = platform::GetFileAttributes(path);
-        blockFiles_[i] = std::make_unique<BlockFile>(path);
-        if (!attributes || !attributes->isRegular || !blockFiles_[i]->IsOpen()) {
+        // Only a regular file is opened (a FIFO would block the reader).
+        blockFiles_[i] = platform::FileRange{path}.Open();
+        if (!blockFiles_[i]) {
             Trace("                                - bad");
             ShowMessage(LoadString(IDS_META_FILES_OPEN_ERROR));
             RequestStop();
@@ -396,7 +305,7 @@ int NetscapeCacheMapCache::OpenCacheMapMetaFiles()
         }
     }
     Trace("                                - good");
-    separateFiles_ = std::make_unique<SeparateFileIndex>(GetFolder());
+    separateFiles_ = std::make_unique<platform::FolderIndex>();
     return 0;
 }
 
@@ -423,35 +332,40 @@ int NetscapeCacheMapCache::GetCacheMapMetadata()
     return 0;
 }
 
-bool NetscapeCacheMapCache::ReadMetadata(const CacheMapRecord& record, std::string& out)
+std::optional<ByteReader> NetscapeCacheMapCache::ReadMetadata(const CacheMapRecord& record, std::string& scratch)
 {
     const uint32_t location = record.metaLocation;
     const int selector = cachemap::FileSelector(location);
     if (selector != 0) {
+        // Block n of a block file starts after its 4096-byte bitmap.
         const uint32_t blockSize = cachemap::BlockSize(selector);
         uint64_t offset = cachemap::kBlockFileHeaderSize + uint64_t(cachemap::StartBlock(location)) * blockSize;
-        blockFiles_[selector - 1]->ReadAt(offset, cachemap::BlockCount(location) * blockSize, out);
-        return !out.empty();
+        ByteReader bytes = blockFiles_[selector - 1]->Read(offset, cachemap::BlockCount(location) * blockSize, scratch);
+        if (bytes.size() == 0)
+            return std::nullopt;
+        return bytes;
     }
     const uint32_t generation = cachemap::Generation(location);
-    auto name = separateFiles_->Find(cachemap::SeparateFileName(record.hashNumber, 'm', generation));
+    const std::string& folder = GetFolder();
+    auto name = separateFiles_->FindRelative(folder, cachemap::SeparateFileName(record.hashNumber, 'm', generation));
     if (!name)
-        name = separateFiles_->Find(cachemap::NestedFileName(record.hashNumber, 'm', generation));
+        name = separateFiles_->FindRelative(folder, cachemap::NestedFileName(record.hashNumber, 'm', generation));
     if (!name)
-        return false;
+        return std::nullopt;
     auto bytes =
-        platform::ReadFile(platform::MakePath(GetFolder(), *name), uint64_t(cachemap::SeparateFileSizeK(location)) * 1024);
+        platform::ReadFile(platform::MakePath(folder, *name), uint64_t(cachemap::SeparateFileSizeK(location)) * 1024);
     if (!bytes)
-        return false;
-    out = std::move(*bytes);
-    return true;
+        return std::nullopt;
+    scratch = std::move(*bytes);
+    return ByteReader(scratch);
 }
 
 void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord& record, std::string& scratch)
 {
-    if (!ReadMetadata(record, scratch))
+    auto bytes = ReadMetadata(record, scratch);
+    if (!bytes)
         return;
-    auto meta = ParseCacheMapMetadata(scratch);
+    auto meta = ParseCacheMapMetadata(*bytes);
     if (!meta)
         return;
     auto parts = SplitUrl(meta->url);
@@ -475,9 +389,9 @@ void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord
         // one, as spelled on disk; the flat name when neither is there.
         const uint32_t generation = cachemap::Generation(location);
         std::string flat = cachemap::SeparateFileName(record.hashNumber, 'd', generation);
-        auto name = separateFiles_->Find(flat);
+        auto name = separateFiles_->FindRelative(GetFolder(), flat);
         if (!name)
-            name = separateFiles_->Find(cachemap::NestedFileName(record.hashNumber, 'd', generation));
+            name = separateFiles_->FindRelative(GetFolder(), cachemap::NestedFileName(record.hashNumber, 'd', generation));
         item = std::make_unique<CFileCacheItem>(this, recordKey, meta->url, parts->path, name ? *name : flat, size,
                                                 meta->lastModified, meta->lastFetched, meta->expires, headers);
     }

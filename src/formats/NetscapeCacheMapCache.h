@@ -13,6 +13,9 @@
 #pragma once
 
 #include "formats/NetscapeCache.h"
+#include "platform/ByteReader.h"
+
+#include "platform/FileSystem.h"
 
 #include <cstdint>
 #include <memory>
@@ -75,7 +78,39 @@ struct CacheMapMetadata {
 
 // Parses one entry's metadata; empty when the version is out of range, the
 // header is cut short or the key holds no colon.
-std::optional<CacheMapMetadata> ParseCacheMapMetadata(std::string_view bytes);
+std::optional<CacheMapMetadata> ParseCacheMapMetadata(const ByteReader& bytes);
+inline std::optional<CacheMapMetadata> ParseCacheMapMetadata(std::string_view bytes)
+{
+    return ParseCacheMapMetadata(ByteReader(bytes));
+}
+
+// The map file's header. Every word of the map file is big-endian.
+struct CacheMapHeader {
+    uint32_t version = 0;    // offset 0
+    uint32_t entryCount = 0; // offset 8
+    // Offset 12, in maps of other versions than 0x00010005: the dirty flag.
+    uint32_t dirtyWord = 0;
+    bool dirty = false;
+    // Version 0x00010005 keeps its records in buckets after a 4096-byte
+    // header; other versions in one array after a 276-byte header.
+    bool buckets = false;
+    size_t size = 0; // where the records begin
+};
+// Empty when the map is shorter than 12 bytes.
+std::optional<CacheMapHeader> ParseCacheMapHeader(const ByteReader& map);
+
+// One record: four big-endian words (hash number, eviction rank, data
+// location, metadata location). Empty when the 16 bytes are not all there.
+std::optional<CacheMapRecord> ParseCacheMapRecord(const ByteReader& bytes, size_t offset);
+
+// The records after the header (`records` starts where they begin), at
+// most `limit` of them, appended to `out` in map order. In a bucket map
+// the used records of each 4096-byte bucket come first and the first
+// record with hash number 0 ends the bucket; in a record array a record
+// with hash number 0 is empty. A bucket map whose records show real
+// locations only when byte-swapped was written little-endian: its records
+// are given swapped, and the result is true.
+bool ParseCacheMapRecords(const ByteReader& records, bool buckets, size_t limit, std::vector<CacheMapRecord>& out);
 
 class NetscapeCacheMapCache : public NetscapeCache {
 public:
@@ -96,8 +131,6 @@ public:
     bool RecordsWereLittleEndian() const { return recordsLittleEndian_; }
 
 private:
-    class BlockFile;
-    class SeparateFileIndex;
 
     int iDecodeCacheMap();
     int GetCacheMapHeaderInfo();
@@ -105,16 +138,21 @@ private:
     int GetCacheMapMetadata();
     int CloseCacheMapMetaFiles();
 
-    // Reads the metadata bytes a record's metadata location names.
-    bool ReadMetadata(const CacheMapRecord& record, std::string& out);
+    // The metadata bytes a record's metadata location names (in `scratch`,
+    // or empty).
+    std::optional<ByteReader> ReadMetadata(const CacheMapRecord& record, std::string& scratch);
     void DecodeRecord(int32_t recordKey, const CacheMapRecord& record, std::string& scratch);
 
     uint32_t mapVersion_ = 0;
     bool mapDirty_ = false;
     bool recordsLittleEndian_ = false;
     std::vector<CacheMapRecord> records_;
-    std::unique_ptr<BlockFile> blockFiles_[3];
-    std::unique_ptr<SeparateFileIndex> separateFiles_;
+    // "_CACHE_001_" to "_CACHE_003_", read at the offsets records name.
+    std::unique_ptr<platform::ByteSource> blockFiles_[3];
+    // The cache folder and its sub-folders, listed once for the decode: the
+    // separate files carry upper-case hex digits, the names built from the
+    // map lower-case ones.
+    std::unique_ptr<platform::FolderIndex> separateFiles_;
 };
 
 } // namespace oriel

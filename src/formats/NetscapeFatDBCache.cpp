@@ -78,33 +78,37 @@ void NetscapeFatDBCache::ReportUnsupportedVersion(const ByteReader& page, size_t
         skipVersionErrors_ = true;
 }
 
-int NetscapeFatDBCache::DecodePair(const ByteReader& page, int32_t recordKey, size_t dataOffset, size_t keyOffset)
+FatDbRecord ParseFatDbRecord(const ByteReader& page, size_t dataOffset, size_t keyOffset, uint32_t pageSize)
 {
+    using Status = FatDbRecord::Status;
+    FatDbRecord record;
     auto recordLength = page.u32le(dataOffset);
-    if (!recordLength || *recordLength == 0 || *recordLength >= GetPageSize())
-        return -1;
+    if (!recordLength || *recordLength == 0 || *recordLength >= pageSize)
+        return record;
     auto version = page.u32le(dataOffset + 4);
-    if (!version || *version == kInternalVersion)
-        return -1;
+    if (!version || *version == NetscapeFatDBCache::kInternalVersion)
+        return record;
     const bool layoutA = *version >= 2 && *version <= 4;
     const bool layoutB = *version == 5;
-    if (!layoutA && !layoutB)
-        return -3;
+    if (!layoutA && !layoutB) {
+        record.status = Status::UnsupportedVersion;
+        return record;
+    }
 
+    // offset 8: last modified; 12: downloaded; 16: expires; 20: size
     auto lastModified = page.u32le(dataOffset + 8);
     auto downloaded = page.u32le(dataOffset + 12);
     auto expires = page.u32le(dataOffset + 16);
     auto size = page.u32le(dataOffset + 20);
     if (!lastModified || !downloaded || !expires || !size)
-        return -1;
+        return record;
     // offset 24: 1 unused byte; 25: 4 unused bytes
     size_t pos = dataOffset + 29;
     auto cacheName = hashdb::ReadText(page, pos);
-    if (!cacheName)
-        return 1;
-    const std::string_view name = hashdb::UpToNul(*cacheName);
-    if (HasCacheName(name))
-        return 1;
+    if (!cacheName) {
+        record.status = Status::MissingText;
+        return record;
+    }
 
     if (layoutA) {
         pos += 4;
@@ -140,25 +144,54 @@ int NetscapeFatDBCache::DecodePair(const ByteReader& page, int32_t recordKey, si
     }
     auto contentType = hashdb::ReadText(page, pos);
 
+    // Key: length, then the URL as a text.
     auto keyLength = page.u32le(keyOffset);
-    if (!keyLength || *keyLength == 0 || *keyLength >= GetPageSize())
-        return -1;
+    if (!keyLength || *keyLength == 0 || *keyLength >= pageSize)
+        return record;
     size_t keyPos = keyOffset + 4;
     auto urlText = hashdb::ReadText(page, keyPos);
-    if (!urlText)
+    if (!urlText) {
+        record.status = Status::MissingText;
+        return record;
+    }
+
+    record.status = Status::Parsed;
+    record.url = hashdb::UpToNul(*urlText);
+    record.cacheName = hashdb::UpToNul(*cacheName);
+    if (contentType)
+        record.contentType = hashdb::UpToNul(*contentType);
+    record.size = *size;
+    record.lastModified = int32_t(*lastModified);
+    record.downloaded = int32_t(*downloaded);
+    record.expires = int32_t(*expires);
+    return record;
+}
+
+int NetscapeFatDBCache::DecodePair(const ByteReader& page, int32_t recordKey, size_t dataOffset, size_t keyOffset)
+{
+    const FatDbRecord record = ParseFatDbRecord(page, dataOffset, keyOffset, GetPageSize());
+    switch (record.status) {
+    case FatDbRecord::Status::UnsupportedVersion:
+        return -3;
+    case FatDbRecord::Status::Unreadable:
+        return -1;
+    case FatDbRecord::Status::MissingText:
         return 1;
-    const std::string_view url = hashdb::UpToNul(*urlText);
-    auto parts = SplitUrl(url);
+    case FatDbRecord::Status::Parsed:
+        break;
+    }
+    if (HasCacheName(record.cacheName))
+        return 1;
+    auto parts = SplitUrl(record.url);
     if (!parts)
         return 1;
     if (parts->scheme == "wysiwyg")
         return 0;
 
-    const OptText type = contentType ? OptText(hashdb::UpToNul(*contentType)) : OptText();
-    // The times are signed 32-bit seconds since 1970, widened with their sign.
-    auto item = std::make_unique<CFileCacheItem>(this, recordKey, url, parts->path, name, type, int32_t(*size),
-                                                 int64_t(int32_t(*lastModified)), int64_t(int32_t(*downloaded)),
-                                                 int64_t(int32_t(*expires)));
+    const OptText type = record.contentType ? OptText(*record.contentType) : OptText();
+    auto item = std::make_unique<CFileCacheItem>(this, recordKey, record.url, parts->path, record.cacheName, type,
+                                                 int32_t(record.size), record.lastModified, record.downloaded,
+                                                 record.expires);
     AddItem(parts->host, std::move(item));
     return 0;
 }

@@ -14,9 +14,36 @@
 #include "formats/NetscapeHashDBCache.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace oriel {
+
+// One object's record as a fat.db page holds it; the texts point into the
+// page, each up to its NUL.
+struct FatDbRecord {
+    enum class Status {
+        Parsed,
+        Unreadable,        // a record or key that cannot be read
+        MissingText,       // the cache name or the URL text is not there
+        UnsupportedVersion // a version other than 2 to 5 (and "INT_")
+    };
+    Status status = Status::Unreadable;
+    std::string_view url;
+    std::string_view cacheName;
+    std::optional<std::string_view> contentType;
+    uint32_t size = 0;
+    // Signed 32-bit seconds since 1970, widened with their sign.
+    int64_t lastModified = 0;
+    int64_t downloaded = 0;
+    int64_t expires = 0;
+};
+
+// Parses the pair whose data record is at `dataOffset` and key at
+// `keyOffset` of `page`; the status tells a record that cannot be read from
+// one of a version this reader does not know.
+FatDbRecord ParseFatDbRecord(const ByteReader& page, size_t dataOffset, size_t keyOffset, uint32_t pageSize);
 
 class NetscapeFatDBCache : public NetscapeHashDBCache {
 public:

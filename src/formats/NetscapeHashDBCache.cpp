@@ -11,15 +11,11 @@ namespace oriel {
 
 namespace hashdb {
 
-std::optional<Header> ReadHeader(std::istream& in)
+std::optional<Header> ParseHeader(const ByteReader& file)
 {
-    in.clear();
-    in.seekg(0);
-    char bytes[kHeaderSize];
-    in.read(bytes, sizeof bytes);
-    ByteReader header(bytes, size_t(std::max<std::streamsize>(in.gcount(), 0)));
-    in.clear();
-    // Page 0's words are big-endian.
+    // Page 0's words are big-endian: offset 12 the page size, 56 the key
+    // count.
+    const ByteReader header = file.sub(0, kHeaderSize);
     auto pageSize = header.u32be(12);
     auto keyCount = header.u32be(56);
     if (!pageSize || !keyCount || *pageSize < kMinPageSize || *pageSize > kMaxPageSize)
@@ -27,26 +23,12 @@ std::optional<Header> ReadHeader(std::istream& in)
     return Header{*pageSize, *keyCount};
 }
 
-bool ReadPage(std::istream& in, uint64_t page, uint32_t pageSize, std::string& out)
+std::optional<uint64_t> PageOffset(uint64_t page, uint32_t pageSize)
 {
-    out.resize(pageSize);
     const uint64_t offset = page * pageSize;
-    in.clear();
-    if (pageSize == 0 || offset / pageSize != page || offset > uint64_t(std::numeric_limits<std::streamoff>::max())) {
-        out.clear();
-        return true;
-    }
-    in.seekg(std::streamoff(offset));
-    if (!in) {
-        out.clear();
-        return true;
-    }
-    in.read(out.data(), std::streamsize(pageSize));
-    const std::streamsize got = std::max<std::streamsize>(in.gcount(), 0);
-    out.resize(size_t(got));
-    const bool atEnd = got < std::streamsize(pageSize);
-    in.clear();
-    return atEnd;
+    if (pageSize == 0 || offset / pageSize != page || offset > uint64_t(INT64_MAX))
+        return std::nullopt;
+    return offset;
 }
 
 void PagePairs(const ByteReader& page, std::vector<Pair>& out)
@@ -98,8 +80,9 @@ int32_t ClampToInt32(int64_t value)
 
 int NetscapeHashDBCache::GetDBHeaderInfo()
 {
-    std::ifstream* db = DatabaseStream();
-    auto header = db ? hashdb::ReadHeader(*db) : std::nullopt;
+    const platform::ByteSource* db = Database();
+    std::string scratch;
+    auto header = db ? hashdb::ParseHeader(db->Read(0, hashdb::kHeaderSize, scratch)) : std::nullopt;
     if (!header) {
         ShowMessage(LoadString(IDS_INVALID_HEADER));
         RequestStop();
@@ -127,17 +110,20 @@ void NetscapeHashDBCache::DecodePages()
         if (result < 0 || StopRequested())
             break;
     }
-    pageBuffer_.clear();
-    pageBuffer_.shrink_to_fit();
+    pageScratch_.clear();
+    pageScratch_.shrink_to_fit();
 }
 
 int64_t NetscapeHashDBCache::DecodePage(uint64_t page, int64_t remaining)
 {
-    std::ifstream* db = DatabaseStream();
+    const platform::ByteSource* db = Database();
     if (!db)
         return -1;
-    const bool atEnd = hashdb::ReadPage(*db, page, pageSize_, pageBuffer_);
-    const ByteReader bytes(pageBuffer_);
+    // Page p starts at p * page size; the last page may be cut short, and a
+    // page that cannot be addressed ends the file.
+    const auto offset = hashdb::PageOffset(page, pageSize_);
+    const ByteReader bytes = offset ? db->Read(*offset, pageSize_, pageScratch_) : ByteReader();
+    const bool atEnd = bytes.size() < pageSize_;
     hashdb::PagePairs(bytes, pairs_);
 
     // A page with more pairs than keys are left raises the total.

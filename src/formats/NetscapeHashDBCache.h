@@ -17,7 +17,6 @@
 #include "formats/NetscapeCache.h"
 
 #include <cstdint>
-#include <istream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,14 +42,12 @@ struct Header {
     uint32_t keyCount = 0;
 };
 
-// Reads page 0: empty when the file is shorter than the header or the page
-// size is outside kMinPageSize..kMaxPageSize.
-std::optional<Header> ReadHeader(std::istream& in);
+// Parses page 0 (the start of the file): empty when the bytes are fewer
+// than the header or the page size is outside kMinPageSize..kMaxPageSize.
+std::optional<Header> ParseHeader(const ByteReader& file);
 
-// Reads page `page` (page * pageSize) into `out`, which then holds the bytes
-// actually read (fewer at the end of the file). True when the read reached
-// the end of the file.
-bool ReadPage(std::istream& in, uint64_t page, uint32_t pageSize, std::string& out);
+// The file offset of page `page`; empty when it cannot be expressed.
+std::optional<uint64_t> PageOffset(uint64_t page, uint32_t pageSize);
 
 struct Pair {
     uint16_t keyOffset = 0;
@@ -104,7 +101,7 @@ private:
 
     uint32_t pageSize_ = 0;
     int64_t total_ = 0;
-    std::string pageBuffer_;
+    std::string pageScratch_;
     std::vector<hashdb::Pair> pairs_;
 };
 

@@ -168,6 +168,24 @@ OperaRecordFields ParseOperaRecord(const ByteReader& body)
     return fields;
 }
 
+std::optional<uint32_t> ParseOperaHeader(const ByteReader& file)
+{
+    // offset 0: the file version; 4: 4 unused bytes; 8: 2 + 2 unused bytes
+    auto version = file.has(0, OperaCache::kHeaderSize) ? file.u32be(0) : std::nullopt;
+    if (!version || *version < OperaCache::kMinFileVersion || *version > OperaCache::kMaxFileVersion)
+        return std::nullopt;
+    return version;
+}
+
+std::optional<OperaRecordHead> ParseOperaRecordHead(const ByteReader& file, size_t offset)
+{
+    auto tag = file.u8(offset);
+    auto length = offset < SIZE_MAX ? file.u16be(offset + 1) : std::nullopt;
+    if (!tag || !length)
+        return std::nullopt;
+    return OperaRecordHead{*tag, *length};
+}
+
 OperaCache::OperaCache(BrowserProfile* profile, std::string folder)
     : NetscapeCache(profile, std::move(folder), kDatabaseFileName)
 {
@@ -189,19 +207,9 @@ int OperaCache::DoDecode()
 
 int OperaCache::GetFatDBHeaderInfo()
 {
-    std::ifstream* db = DatabaseStream();
-    char header[kHeaderSize];
-    std::streamsize got = 0;
-    if (db) {
-        db->clear();
-        db->seekg(0);
-        db->read(header, sizeof header);
-        got = db->gcount();
-        db->clear();
-    }
-    const ByteReader bytes(header, size_t(std::max<std::streamsize>(got, 0)));
-    auto version = bytes.has(0, kHeaderSize) ? bytes.u32be(0) : std::nullopt;
-    if (!version || *version < kMinFileVersion || *version > kMaxFileVersion) {
+    const platform::ByteSource* db = Database();
+    auto version = db ? ParseOperaHeader(db->Read(0, kHeaderSize, scratch_)) : std::nullopt;
+    if (!version) {
         ShowMessage(LoadString(IDS_INVALID_HEADER));
         RequestStop();
         Trace("Exit - OperaCache::iDecodeFatDB() GetFatDBHeaderInfo fails");
@@ -217,9 +225,11 @@ int OperaCache::iDecodeFatDB()
     if (GetFatDBHeaderInfo() != 0)
         return -1;
     ProgressSetRange(GetProgressTotal());
+    // The records are walked in memory; the whole index is read at once.
+    const ByteReader file = Database()->ReadAll(scratch_);
     uint64_t offset = kHeaderSize;
     for (int64_t k = 1;; ++k) {
-        const bool more = ReadRecord(int32_t(std::min<int64_t>(k, std::numeric_limits<int32_t>::max())), offset);
+        const bool more = ReadRecord(file, int32_t(std::min<int64_t>(k, std::numeric_limits<int32_t>::max())), offset);
         if (progress_)
             progress_->StepIt();
         if (!more || StopRequested())
@@ -229,37 +239,30 @@ int OperaCache::iDecodeFatDB()
         if (k % 1024 == 0)
             std::this_thread::yield();
     }
-    recordBuffer_.clear();
-    recordBuffer_.shrink_to_fit();
+    scratch_.clear();
+    scratch_.shrink_to_fit();
     CloseDBFile();
     return 0;
 }
 
-bool OperaCache::ReadRecord(int32_t recordKey, uint64_t& offset)
+bool OperaCache::ReadRecord(const ByteReader& file, int32_t recordKey, uint64_t& offset)
 {
-    std::ifstream* db = DatabaseStream();
-    if (!db)
+    auto head = offset < file.size() ? ParseOperaRecordHead(file, size_t(offset)) : std::nullopt;
+    if (!head)
         return false;
-    char head[3];
-    db->read(head, sizeof head);
-    if (db->gcount() != std::streamsize(sizeof head))
-        return false;
-    const ByteReader h(head, sizeof head);
-    const uint8_t tag = *h.u8(0);
-    const uint16_t length = *h.u16be(1);
-    offset += sizeof head;
-    if (tag != kRecordObject) {
-        db->seekg(length, std::ios::cur);
-        offset += length;
-        return bool(*db);
+    offset += 3;
+    if (head->tag != kRecordObject) {
+        // Any other record is stepped over; past the end the next head
+        // cannot be read.
+        offset += head->length;
+        return true;
     }
-    recordBuffer_.resize(length);
-    db->read(recordBuffer_.data(), length);
-    if (db->gcount() != std::streamsize(length))
+    auto body = file.bytes(size_t(offset), head->length);
+    if (!body)
         return false; // cut short: the items made so far stay
     const uint64_t bodyOffset = offset;
-    offset += length;
-    MakeItem(recordKey, bodyOffset, ByteReader(recordBuffer_));
+    offset += head->length;
+    MakeItem(recordKey, bodyOffset, ByteReader(*body));
     return true;
 }
 

@@ -46,6 +46,18 @@ struct OperaRecordFields {
 // Parses the fields of one object record body, nested fields included.
 OperaRecordFields ParseOperaRecord(const ByteReader& body);
 
+// The file header: the file version; empty when the 12 header bytes are
+// not all there or the version is outside 4096..8191.
+std::optional<uint32_t> ParseOperaHeader(const ByteReader& file);
+
+// The head of the record at `offset` of the file: tag and body length. The
+// body follows the 3 head bytes. Empty when the head is cut short.
+struct OperaRecordHead {
+    uint8_t tag = 0;
+    uint16_t length = 0;
+};
+std::optional<OperaRecordHead> ParseOperaRecordHead(const ByteReader& file, size_t offset);
+
 // The content encoding a field names, compared without regard to case with
 // the start of "gzip", "x-gzip" (1), "deflate" (3), "compress",
 // "x-compress" (2); -1 for anything else, and for an empty name.
@@ -68,13 +80,13 @@ public:
 private:
     int iDecodeFatDB();
     int GetFatDBHeaderInfo();
-    // Reads record `recordKey` at the stream position `offset`; false at the
-    // end of the file (also in the middle of a record).
-    bool ReadRecord(int32_t recordKey, uint64_t& offset);
+    // Reads record `recordKey` at `offset` of the file, moving the offset
+    // past it; false at the end of the file (also in the middle of a record).
+    bool ReadRecord(const ByteReader& file, int32_t recordKey, uint64_t& offset);
     void MakeItem(int32_t recordKey, uint64_t bodyOffset, const ByteReader& body);
 
     uint32_t fileVersion_ = 0;
-    std::string recordBuffer_;
+    std::string scratch_;
 };
 
 } // namespace oriel

@@ -1,0 +1,167 @@
+#include "platform/ByteSource.h"
+
+#include "platform/FileSystem.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <sys/stat.h>
+
+namespace oriel::platform {
+namespace {
+
+using test::TempDir;
+
+std::string Text(const ByteReader& r)
+{
+    return std::string(*r.bytes(0, r.size()));
+}
+
+TEST(MemoryByteSource, ReadsAreCutAtTheEndAndViewTheHeldBytesWithoutACopy)
+{
+    const std::string held = "0123456789";
+    auto view = MemoryByteSource::View(held);
+    MemoryByteSource owned(std::string("0123456789"));
+    struct Case {
+        uint64_t offset;
+        size_t length;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {0, 4, "0123"}, {6, 100, "6789"}, {10, 1, ""}, {11, 1, ""}, {UINT64_MAX, 5, ""}, {3, 0, ""},
+    };
+    for (const ByteSource* source : {static_cast<const ByteSource*>(view.get()), static_cast<const ByteSource*>(&owned)}) {
+        EXPECT_EQ(source->Size(), 10u);
+        for (const Case& c : cases) {
+            std::string scratch = "untouched";
+            ByteReader r = source->Read(c.offset, c.length, scratch);
+            EXPECT_EQ(Text(r), c.expected) << c.offset << "+" << c.length;
+            EXPECT_EQ(scratch, "untouched");
+        }
+    }
+    std::string scratch;
+    EXPECT_EQ(view->ReadAll(scratch).bytes(0, 1)->data(), held.data());
+    const uint8_t raw[] = {1, 2, 3};
+    EXPECT_EQ(*MemoryByteSource::View(std::span<const uint8_t>(raw, 3))->ReadAll(scratch).u8(2), 3);
+}
+
+TEST(OpenWholeFile, ReadsRegularFilesWholeOrUpToTheLimit)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("Index.DAT"), "abcdef");
+    test::WriteFile(dir.file("empty"), "");
+    std::string scratch;
+
+    auto whole = OpenWholeFile(dir.file("index.dat"));
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(Text(whole->ReadAll(scratch)), "abcdef");
+    EXPECT_EQ(Text(whole->Read(4, 10, scratch)), "ef");
+
+    auto cut = OpenWholeFile(dir.file("Index.DAT"), 3);
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->Size(), 3u);
+    EXPECT_EQ(Text(cut->ReadAll(scratch)), "abc");
+
+    auto empty = OpenWholeFile(dir.file("empty"));
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->Size(), 0u);
+    EXPECT_EQ(empty->ReadAll(scratch).size(), 0u);
+}
+
+TEST(OpenWholeFile, RefusesWhatIsNoRegularFile)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir.file("folder"));
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(OpenWholeFile(dir.file("folder")));
+    EXPECT_FALSE(OpenWholeFile(dir.file("fifo"))); // would block a reader
+    EXPECT_FALSE(OpenWholeFile(dir.file("missing")));
+    EXPECT_FALSE(OpenWholeFile("/dev/null"));
+}
+
+TEST(FileRange, HoldsOnlyTheBytesOfTheRangeThatTheFileHas)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("_CACHE_001_"), "0123456789");
+    struct Case {
+        uint64_t offset;
+        uint64_t length;
+        uint64_t size;
+        std::string all;
+    };
+    const Case cases[] = {
+        {0, FileRange::kToEnd, 10, "0123456789"},
+        {2, 3, 3, "234"},
+        {8, 5, 2, "89"},          // runs past the end of the file
+        {10, 4, 0, ""},           // starts at the end
+        {50, 4, 0, ""},           // starts past the end
+        {UINT64_MAX - 1, 9, 0, ""}, // offset and length overflow
+        {4, 0, 0, ""},
+    };
+    for (const Case& c : cases) {
+        auto source = FileRange{dir.file("_cache_001_"), c.offset, c.length}.Open();
+        ASSERT_TRUE(source) << c.offset;
+        EXPECT_EQ(source->Size(), c.size) << c.offset;
+        std::string scratch;
+        EXPECT_EQ(Text(source->ReadAll(scratch)), c.all) << c.offset;
+        EXPECT_EQ(Text(source->Read(1, 1000, scratch)), c.all.size() > 1 ? c.all.substr(1) : "") << c.offset;
+    }
+    // Reads inside the range stay inside it.
+    auto middle = FileRange{dir.file("_CACHE_001_"), 2, 4}.Open();
+    std::string scratch;
+    EXPECT_EQ(Text(middle->Read(3, 10, scratch)), "5");
+    EXPECT_EQ(Text(middle->Read(4, 10, scratch)), "");
+}
+
+TEST(FileRange, IsOpenedOnlyWhenAskedAndNeverOnWhatIsNoRegularFile)
+{
+    TempDir dir;
+    FileRange later{dir.file("body"), 1, 2};
+    EXPECT_FALSE(later.Open()); // not there yet
+    test::WriteFile(dir.file("body"), "xyz");
+    auto source = later.Open();
+    ASSERT_TRUE(source);
+    std::string scratch;
+    EXPECT_EQ(Text(source->ReadAll(scratch)), "yz");
+
+    std::filesystem::create_directories(dir.file("folder"));
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE((FileRange{dir.file("folder")}.Open()));
+    EXPECT_FALSE((FileRange{dir.file("fifo")}.Open()));
+    EXPECT_FALSE((FileRange{"/dev/zero", 0, 10}.Open()));
+}
+
+TEST(FolderIndex, FindsNamesWithoutRegardToCaseAsSpelledOnDisk)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("0A1B2C3Dd01"), "x");
+    test::WriteFile(dir.file("0/A1/B2C3Dd01"), "x");
+    FolderIndex index;
+    EXPECT_EQ(index.Find(dir.path(), "0a1b2c3dd01"), "0A1B2C3Dd01");
+    EXPECT_EQ(index.FindRelative(dir.path(), "0/a1/b2c3dd01"), "0/A1/B2C3Dd01");
+    EXPECT_EQ(index.FindRelative(dir.path(), "0A1B2C3DD01"), "0A1B2C3Dd01");
+    EXPECT_FALSE(index.FindRelative(dir.path(), "0/a2/b2c3dd01"));
+    EXPECT_FALSE(index.FindRelative(dir.path(), "0//a1"));
+    EXPECT_FALSE(index.FindRelative(dir.path(), ""));
+    EXPECT_FALSE(index.Find(dir.file("missing"), "x"));
+}
+
+TEST(FolderIndex, KeepsItsListingsUnlessToldToRevalidate)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("Old"), "x");
+    FolderIndex once;
+    FolderIndex revalidated(FolderIndex::Revalidate::OnEachLookup);
+    EXPECT_FALSE(once.Find(dir.path(), "new"));
+    EXPECT_FALSE(revalidated.Find(dir.path(), "new"));
+    test::WriteFile(dir.file("NEW"), "x");
+    // Make sure the folder's time differs from the listing's.
+    std::filesystem::last_write_time(dir.path(), std::filesystem::last_write_time(dir.path()) + std::chrono::seconds(5));
+    EXPECT_FALSE(once.Find(dir.path(), "new"));
+    EXPECT_EQ(revalidated.Find(dir.path(), "new"), "NEW");
+}
+
+} // namespace
+} // namespace oriel::platform
