@@ -43,7 +43,7 @@ int ClientUrlCache::OpenDBFile()
     source_ = givenSource_ ? givenSource_ : platform::OpenWholeFile(IndexFilePath(), kMaxIndexSize);
     if (!source_)
         return -1;
-    index_ = std::make_unique<IndexDatFile>(source_->ReadAll(sourceScratch_));
+    index_ = std::make_unique<IndexDatFile>(source_->ReadAll());
     return 0;
 }
 
@@ -51,7 +51,6 @@ int ClientUrlCache::CloseDBFile()
 {
     index_.reset();
     source_.reset();
-    sourceScratch_.clear();
     return 0;
 }
 

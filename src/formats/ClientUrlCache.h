@@ -40,7 +40,6 @@ private:
 
     std::shared_ptr<const platform::ByteSource> givenSource_;
     std::shared_ptr<const platform::ByteSource> source_;
-    std::string sourceScratch_;
     std::unique_ptr<IndexDatFile> index_;
     int32_t recordCount_ = 0;
     std::string cacheNameBuffer_;

@@ -200,8 +200,7 @@ bool CEmbeddedBodyItem::ExtractFile()
     }
     // What the file holds of the range: a range that runs past its end
     // gives the bytes that are there.
-    std::string scratch;
-    const ByteReader stored = source->Read(0, size_t(range->length), scratch);
+    const ByteReader stored = source->Read(0, size_t(range->length));
     const std::string_view bytes = stored.size() ? *stored.bytes(0, stored.size()) : std::string_view("", 0);
 
     const std::string& target = *extractedPath_;

@@ -14,8 +14,9 @@
 namespace oriel {
 
 namespace {
-// Database files are at most a few megabytes; past this nothing is read.
-constexpr uint64_t kMaxDatabaseSize = uint64_t(1) << 31;
+// The decoders walk their database from the start to the end (the map
+// reads it whole): reads of this size keep one small buffer hot.
+constexpr size_t kDatabaseReadAhead = 64 * 1024;
 } // namespace
 
 int ReadDeleteOption(const char* key)
@@ -60,9 +61,8 @@ int NetscapeCache::CloseDBFile()
 
 int NetscapeCache::OpenDBFile()
 {
-    // A folder (or a FIFO, a device) of that name is no database file. The
-    // whole file is read at once; the decoders walk it in memory.
-    database_ = givenSource_ ? givenSource_ : platform::OpenWholeFile(DatabaseFilePath(), kMaxDatabaseSize);
+    // A folder (or a FIFO, a device) of that name is no database file.
+    database_ = givenSource_ ? givenSource_ : platform::FileRange{DatabaseFilePath()}.Open(kDatabaseReadAhead);
     return database_ ? 0 : -1;
 }
 

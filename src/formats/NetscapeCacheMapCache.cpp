@@ -251,8 +251,7 @@ int NetscapeCacheMapCache::GetCacheMapHeaderInfo()
     };
     records_.clear();
     const platform::ByteSource* source = Database();
-    std::string scratch;
-    const ByteReader map = source ? source->ReadAll(scratch) : ByteReader();
+    const ByteReader map = source ? source->ReadAll() : ByteReader();
     auto header = source ? ParseCacheMapHeader(map) : std::nullopt;
     if (!header)
         return fail();
@@ -340,7 +339,7 @@ std::optional<ByteReader> NetscapeCacheMapCache::ReadMetadata(const CacheMapReco
         // Block n of a block file starts after its 4096-byte bitmap.
         const uint32_t blockSize = cachemap::BlockSize(selector);
         uint64_t offset = cachemap::kBlockFileHeaderSize + uint64_t(cachemap::StartBlock(location)) * blockSize;
-        ByteReader bytes = blockFiles_[selector - 1]->Read(offset, cachemap::BlockCount(location) * blockSize, scratch);
+        ByteReader bytes = blockFiles_[selector - 1]->Read(offset, cachemap::BlockCount(location) * blockSize);
         if (bytes.size() == 0)
             return std::nullopt;
         return bytes;

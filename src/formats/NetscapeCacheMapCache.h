@@ -138,8 +138,8 @@ private:
     int GetCacheMapMetadata();
     int CloseCacheMapMetaFiles();
 
-    // The metadata bytes a record's metadata location names (in `scratch`,
-    // or empty).
+    // The metadata bytes a record's metadata location names, or empty. A
+    // separate metadata file is read into `scratch`.
     std::optional<ByteReader> ReadMetadata(const CacheMapRecord& record, std::string& scratch);
     void DecodeRecord(int32_t recordKey, const CacheMapRecord& record, std::string& scratch);
 

@@ -81,8 +81,7 @@ int32_t ClampToInt32(int64_t value)
 int NetscapeHashDBCache::GetDBHeaderInfo()
 {
     const platform::ByteSource* db = Database();
-    std::string scratch;
-    auto header = db ? hashdb::ParseHeader(db->Read(0, hashdb::kHeaderSize, scratch)) : std::nullopt;
+    auto header = db ? hashdb::ParseHeader(db->Read(0, hashdb::kHeaderSize)) : std::nullopt;
     if (!header) {
         ShowMessage(LoadString(IDS_INVALID_HEADER));
         RequestStop();
@@ -110,8 +109,6 @@ void NetscapeHashDBCache::DecodePages()
         if (result < 0 || StopRequested())
             break;
     }
-    pageScratch_.clear();
-    pageScratch_.shrink_to_fit();
 }
 
 int64_t NetscapeHashDBCache::DecodePage(uint64_t page, int64_t remaining)
@@ -122,7 +119,7 @@ int64_t NetscapeHashDBCache::DecodePage(uint64_t page, int64_t remaining)
     // Page p starts at p * page size; the last page may be cut short, and a
     // page that cannot be addressed ends the file.
     const auto offset = hashdb::PageOffset(page, pageSize_);
-    const ByteReader bytes = offset ? db->Read(*offset, pageSize_, pageScratch_) : ByteReader();
+    const ByteReader bytes = offset ? db->Read(*offset, pageSize_) : ByteReader();
     const bool atEnd = bytes.size() < pageSize_;
     hashdb::PagePairs(bytes, pairs_);
 

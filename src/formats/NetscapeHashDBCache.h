@@ -101,7 +101,6 @@ private:
 
     uint32_t pageSize_ = 0;
     int64_t total_ = 0;
-    std::string pageScratch_;
     std::vector<hashdb::Pair> pairs_;
 };
 

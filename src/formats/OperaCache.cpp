@@ -208,7 +208,7 @@ int OperaCache::DoDecode()
 int OperaCache::GetFatDBHeaderInfo()
 {
     const platform::ByteSource* db = Database();
-    auto version = db ? ParseOperaHeader(db->Read(0, kHeaderSize, scratch_)) : std::nullopt;
+    auto version = db ? ParseOperaHeader(db->Read(0, kHeaderSize)) : std::nullopt;
     if (!version) {
         ShowMessage(LoadString(IDS_INVALID_HEADER));
         RequestStop();
@@ -225,11 +225,10 @@ int OperaCache::iDecodeFatDB()
     if (GetFatDBHeaderInfo() != 0)
         return -1;
     ProgressSetRange(GetProgressTotal());
-    // The records are walked in memory; the whole index is read at once.
-    const ByteReader file = Database()->ReadAll(scratch_);
+    const platform::ByteSource& db = *Database();
     uint64_t offset = kHeaderSize;
     for (int64_t k = 1;; ++k) {
-        const bool more = ReadRecord(file, int32_t(std::min<int64_t>(k, std::numeric_limits<int32_t>::max())), offset);
+        const bool more = ReadRecord(db, int32_t(std::min<int64_t>(k, std::numeric_limits<int32_t>::max())), offset);
         if (progress_)
             progress_->StepIt();
         if (!more || StopRequested())
@@ -239,15 +238,13 @@ int OperaCache::iDecodeFatDB()
         if (k % 1024 == 0)
             std::this_thread::yield();
     }
-    scratch_.clear();
-    scratch_.shrink_to_fit();
     CloseDBFile();
     return 0;
 }
 
-bool OperaCache::ReadRecord(const ByteReader& file, int32_t recordKey, uint64_t& offset)
+bool OperaCache::ReadRecord(const platform::ByteSource& db, int32_t recordKey, uint64_t& offset)
 {
-    auto head = offset < file.size() ? ParseOperaRecordHead(file, size_t(offset)) : std::nullopt;
+    auto head = ParseOperaRecordHead(db.Read(offset, 3), 0);
     if (!head)
         return false;
     offset += 3;
@@ -257,12 +254,12 @@ bool OperaCache::ReadRecord(const ByteReader& file, int32_t recordKey, uint64_t&
         offset += head->length;
         return true;
     }
-    auto body = file.bytes(size_t(offset), head->length);
-    if (!body)
+    const ByteReader body = db.Read(offset, head->length);
+    if (body.size() != head->length)
         return false; // cut short: the items made so far stay
     const uint64_t bodyOffset = offset;
     offset += head->length;
-    MakeItem(recordKey, bodyOffset, ByteReader(*body));
+    MakeItem(recordKey, bodyOffset, body);
     return true;
 }
 

@@ -82,11 +82,10 @@ private:
     int GetFatDBHeaderInfo();
     // Reads record `recordKey` at `offset` of the file, moving the offset
     // past it; false at the end of the file (also in the middle of a record).
-    bool ReadRecord(const ByteReader& file, int32_t recordKey, uint64_t& offset);
+    bool ReadRecord(const platform::ByteSource& db, int32_t recordKey, uint64_t& offset);
     void MakeItem(int32_t recordKey, uint64_t bodyOffset, const ByteReader& body);
 
     uint32_t fileVersion_ = 0;
-    std::string scratch_;
 };
 
 } // namespace oriel

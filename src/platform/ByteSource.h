@@ -22,14 +22,14 @@ public:
     virtual uint64_t Size() const = 0;
 
     // The bytes [offset, offset + length), cut at the end of the source. A
-    // source that holds its bytes in memory gives a view of them and leaves
-    // `scratch` alone; one that reads them fills `scratch` and gives a view
-    // of it. The view lives as long as the source and `scratch` stay as
-    // they are.
-    virtual ByteReader Read(uint64_t offset, size_t length, std::string& scratch) const = 0;
+    // source that holds its bytes in memory gives a view of them that lives
+    // as long as the source; one that reads them gives a view of its own
+    // buffer that lives until its next Read. A source is read by one thread
+    // at a time.
+    virtual ByteReader Read(uint64_t offset, size_t length) const = 0;
 
     // Every byte of the source (see Read).
-    ByteReader ReadAll(std::string& scratch) const;
+    ByteReader ReadAll() const;
 };
 
 // Bytes in memory: either a view of bytes that the caller keeps alive (a
@@ -42,7 +42,7 @@ public:
     static std::unique_ptr<MemoryByteSource> View(std::string_view bytes);
 
     uint64_t Size() const override { return view_.size(); }
-    ByteReader Read(uint64_t offset, size_t length, std::string& scratch) const override;
+    ByteReader Read(uint64_t offset, size_t length) const override;
     // All bytes, without a copy.
     std::string_view Bytes() const { return view_; }
 
@@ -73,7 +73,13 @@ struct FileRange {
     // at offsets when asked. The range holds only the bytes the file has:
     // none past its end. Null when the path (found without regard to case)
     // names no regular file or it cannot be opened.
-    std::unique_ptr<ByteSource> Open() const;
+    //
+    // Without `readAhead` each Read reads just the bytes asked for (bodies
+    // and records picked out of a block file). With it, each read from the
+    // file takes at least that many bytes and later Reads inside them come
+    // from memory: for a walk from the start of an index to its end, which
+    // then keeps a small buffer hot instead of the whole file.
+    std::unique_ptr<ByteSource> Open(size_t readAhead = 0) const;
 };
 
 } // namespace oriel::platform

@@ -34,17 +34,16 @@ TEST(MemoryByteSource, ReadsAreCutAtTheEndAndViewTheHeldBytesWithoutACopy)
     };
     for (const ByteSource* source : {static_cast<const ByteSource*>(view.get()), static_cast<const ByteSource*>(&owned)}) {
         EXPECT_EQ(source->Size(), 10u);
-        for (const Case& c : cases) {
-            std::string scratch = "untouched";
-            ByteReader r = source->Read(c.offset, c.length, scratch);
-            EXPECT_EQ(Text(r), c.expected) << c.offset << "+" << c.length;
-            EXPECT_EQ(scratch, "untouched");
-        }
+        for (const Case& c : cases)
+            EXPECT_EQ(Text(source->Read(c.offset, c.length)), c.expected) << c.offset << "+" << c.length;
     }
-    std::string scratch;
-    EXPECT_EQ(view->ReadAll(scratch).bytes(0, 1)->data(), held.data());
+    // A view of the bytes themselves, which stays valid across reads.
+    ByteReader first = view->ReadAll();
+    EXPECT_EQ(first.bytes(0, 1)->data(), held.data());
+    view->Read(5, 2);
+    EXPECT_EQ(Text(first), held);
     const uint8_t raw[] = {1, 2, 3};
-    EXPECT_EQ(*MemoryByteSource::View(std::span<const uint8_t>(raw, 3))->ReadAll(scratch).u8(2), 3);
+    EXPECT_EQ(*MemoryByteSource::View(std::span<const uint8_t>(raw, 3))->ReadAll().u8(2), 3);
 }
 
 TEST(OpenWholeFile, ReadsRegularFilesWholeOrUpToTheLimit)
@@ -52,22 +51,20 @@ TEST(OpenWholeFile, ReadsRegularFilesWholeOrUpToTheLimit)
     TempDir dir;
     test::WriteFile(dir.file("Index.DAT"), "abcdef");
     test::WriteFile(dir.file("empty"), "");
-    std::string scratch;
-
     auto whole = OpenWholeFile(dir.file("index.dat"));
     ASSERT_TRUE(whole);
-    EXPECT_EQ(Text(whole->ReadAll(scratch)), "abcdef");
-    EXPECT_EQ(Text(whole->Read(4, 10, scratch)), "ef");
+    EXPECT_EQ(Text(whole->ReadAll()), "abcdef");
+    EXPECT_EQ(Text(whole->Read(4, 10)), "ef");
 
     auto cut = OpenWholeFile(dir.file("Index.DAT"), 3);
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->Size(), 3u);
-    EXPECT_EQ(Text(cut->ReadAll(scratch)), "abc");
+    EXPECT_EQ(Text(cut->ReadAll()), "abc");
 
     auto empty = OpenWholeFile(dir.file("empty"));
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->Size(), 0u);
-    EXPECT_EQ(empty->ReadAll(scratch).size(), 0u);
+    EXPECT_EQ(empty->ReadAll().size(), 0u);
 }
 
 TEST(OpenWholeFile, RefusesWhatIsNoRegularFile)
@@ -104,15 +101,38 @@ TEST(FileRange, HoldsOnlyTheBytesOfTheRangeThatTheFileHas)
         auto source = FileRange{dir.file("_cache_001_"), c.offset, c.length}.Open();
         ASSERT_TRUE(source) << c.offset;
         EXPECT_EQ(source->Size(), c.size) << c.offset;
-        std::string scratch;
-        EXPECT_EQ(Text(source->ReadAll(scratch)), c.all) << c.offset;
-        EXPECT_EQ(Text(source->Read(1, 1000, scratch)), c.all.size() > 1 ? c.all.substr(1) : "") << c.offset;
+        EXPECT_EQ(Text(source->ReadAll()), c.all) << c.offset;
+        EXPECT_EQ(Text(source->Read(1, 1000)), c.all.size() > 1 ? c.all.substr(1) : "") << c.offset;
     }
     // Reads inside the range stay inside it.
     auto middle = FileRange{dir.file("_CACHE_001_"), 2, 4}.Open();
-    std::string scratch;
-    EXPECT_EQ(Text(middle->Read(3, 10, scratch)), "5");
-    EXPECT_EQ(Text(middle->Read(4, 10, scratch)), "");
+    EXPECT_EQ(Text(middle->Read(3, 10)), "5");
+    EXPECT_EQ(Text(middle->Read(4, 10)), "");
+}
+
+TEST(FileRange, ReadAheadServesTheSameBytesAsExactReads)
+{
+    TempDir dir;
+    std::string content;
+    for (int i = 0; i < 1000; ++i)
+        content += char('a' + i % 26);
+    test::WriteFile(dir.file("dcache4.url"), content);
+    // A walk forward, a step back into the buffer, a jump past it, reads
+    // that run past the end.
+    const std::pair<uint64_t, size_t> reads[] = {{0, 12}, {12, 3},  {15, 40}, {14, 2}, {300, 100},
+                                                 {299, 1}, {990, 20}, {995, 5}, {1000, 1}, {2, 998}};
+    for (size_t readAhead : {size_t(0), size_t(7), size_t(64), size_t(1 << 16)}) {
+        auto source = FileRange{dir.file("dcache4.url"), 0, FileRange::kToEnd}.Open(readAhead);
+        ASSERT_TRUE(source);
+        for (const auto& [offset, length] : reads) {
+            const std::string expected = offset < content.size() ? content.substr(size_t(offset), length) : "";
+            EXPECT_EQ(Text(source->Read(offset, length)), expected) << readAhead << ": " << offset << "+" << length;
+        }
+    }
+    // Inside a range, read-ahead stops at the range's end.
+    auto inner = FileRange{dir.file("dcache4.url"), 100, 10}.Open(1 << 16);
+    EXPECT_EQ(Text(inner->Read(0, 4)), content.substr(100, 4));
+    EXPECT_EQ(Text(inner->Read(8, 50)), content.substr(108, 2));
 }
 
 TEST(FileRange, IsOpenedOnlyWhenAskedAndNeverOnWhatIsNoRegularFile)
@@ -123,8 +143,7 @@ TEST(FileRange, IsOpenedOnlyWhenAskedAndNeverOnWhatIsNoRegularFile)
     test::WriteFile(dir.file("body"), "xyz");
     auto source = later.Open();
     ASSERT_TRUE(source);
-    std::string scratch;
-    EXPECT_EQ(Text(source->ReadAll(scratch)), "yz");
+    EXPECT_EQ(Text(source->ReadAll()), "yz");
 
     std::filesystem::create_directories(dir.file("folder"));
     ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
