@@ -1,5 +1,5 @@
 // The disk cache of Netscape Communicator 4.5 and later: the index
-// "cache.db" (its pages are read as NetscapeHashDBCache.h describes), whose
+// "cache.db" (its pages and records as HashDbFile.h describes), whose
 // key/data pairs describe one cached object each; every body is a file of
 // its own in the cache folder.
 #pragma once
@@ -12,25 +12,6 @@
 #include <string_view>
 
 namespace oriel {
-
-// One object's record as a cache.db page holds it; the texts point into the
-// page. Key: a check word (keys beginning with "SE" are the database's
-// own). Data: the record length, the same check word, then three texts (the
-// URL, the object description, the body's full path).
-struct CacheDbRecord {
-    std::string_view url;                    // up to its NUL, "wyciwyg://N/" left in
-    std::string_view bodyPath;               // as stored (NUL included)
-    std::optional<std::string_view> headers; // the "HTTP headers" value, up to its NUL
-    int64_t downloaded = 0;
-    int64_t lastModified = 0;
-    int64_t expires = 0;
-};
-
-// Parses the pair at `keyOffset` and `dataOffset` of `page`; empty for the
-// database's own keys, check words that differ, a record length of 0 or of
-// `pageSize` or more, and texts that do not fit in the page.
-std::optional<CacheDbRecord> ParseCacheDbRecord(const ByteReader& page, size_t keyOffset, size_t dataOffset,
-                                                uint32_t pageSize);
 
 class NetscapeCacheDBCache : public NetscapeHashDBCache {
 public:

@@ -9,66 +9,6 @@
 
 namespace oriel {
 
-namespace hashdb {
-
-std::optional<Header> ParseHeader(const ByteReader& file)
-{
-    // Page 0's words are big-endian: offset 12 the page size, 56 the key
-    // count.
-    const ByteReader header = file.sub(0, kHeaderSize);
-    auto pageSize = header.u32be(12);
-    auto keyCount = header.u32be(56);
-    if (!pageSize || !keyCount || *pageSize < kMinPageSize || *pageSize > kMaxPageSize)
-        return std::nullopt;
-    return Header{*pageSize, *keyCount};
-}
-
-std::optional<uint64_t> PageOffset(uint64_t page, uint32_t pageSize)
-{
-    const uint64_t offset = page * pageSize;
-    if (pageSize == 0 || offset / pageSize != page || offset > uint64_t(INT64_MAX))
-        return std::nullopt;
-    return offset;
-}
-
-void PagePairs(const ByteReader& page, std::vector<Pair>& out)
-{
-    out.clear();
-    auto n = page.u16le(0);
-    if (!n || *n == 0 || *n >= kMaxOffsetWords)
-        return;
-    for (size_t i = 0; i + 1 < *n; i += 2) {
-        auto key = page.u16le(2 + 2 * i);
-        auto data = page.u16le(2 + 2 * (i + 1));
-        if (!key || !data)
-            break;
-        out.push_back({*key, *data});
-    }
-}
-
-std::optional<std::string_view> ReadText(const ByteReader& page, size_t& pos)
-{
-    auto length = page.u32le(pos);
-    if (!length)
-        return std::nullopt;
-    pos += 4;
-    if (*length > kMaxTextLength)
-        return std::nullopt;
-    auto text = page.bytes(pos, *length);
-    if (!text)
-        return std::nullopt;
-    pos += *length;
-    return text;
-}
-
-std::string_view UpToNul(std::string_view text)
-{
-    size_t nul = text.find('\0');
-    return nul == std::string_view::npos ? text : text.substr(0, nul);
-}
-
-} // namespace hashdb
-
 namespace {
 
 int32_t ClampToInt32(int64_t value)

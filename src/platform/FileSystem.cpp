@@ -109,7 +109,8 @@ std::optional<std::string> FolderIndex::FindRelative(const std::string& folder, 
         size_t slash = relative.find('/', pos);
         if (slash == std::string_view::npos)
             slash = relative.size();
-        const std::string dir = actual.empty() ? (folder.empty() ? std::string(".") : folder) : MakePath(folder, actual);
+        const std::string dir =
+            actual.empty() ? (folder.empty() ? std::string(".") : folder) : MakePath(folder, actual);
         auto hit = Find(dir, relative.substr(pos, slash - pos));
         if (!hit)
             return std::nullopt;

@@ -32,7 +32,8 @@ TEST(MemoryByteSource, ReadsAreCutAtTheEndAndViewTheHeldBytesWithoutACopy)
     const Case cases[] = {
         {0, 4, "0123"}, {6, 100, "6789"}, {10, 1, ""}, {11, 1, ""}, {UINT64_MAX, 5, ""}, {3, 0, ""},
     };
-    for (const ByteSource* source : {static_cast<const ByteSource*>(view.get()), static_cast<const ByteSource*>(&owned)}) {
+    const ByteSource* sources[] = {view.get(), &owned};
+    for (const ByteSource* source : sources) {
         EXPECT_EQ(source->Size(), 10u);
         for (const Case& c : cases)
             EXPECT_EQ(Text(source->Read(c.offset, c.length)), c.expected) << c.offset << "+" << c.length;
@@ -177,7 +178,8 @@ TEST(FolderIndex, KeepsItsListingsUnlessToldToRevalidate)
     EXPECT_FALSE(revalidated.Find(dir.path(), "new"));
     test::WriteFile(dir.file("NEW"), "x");
     // Make sure the folder's time differs from the listing's.
-    std::filesystem::last_write_time(dir.path(), std::filesystem::last_write_time(dir.path()) + std::chrono::seconds(5));
+    const auto listed = std::filesystem::last_write_time(dir.path());
+    std::filesystem::last_write_time(dir.path(), listed + std::chrono::seconds(5));
     EXPECT_FALSE(once.Find(dir.path(), "new"));
     EXPECT_EQ(revalidated.Find(dir.path(), "new"), "NEW");
 }
