@@ -44,7 +44,6 @@ public:
     bool RecordsWereLittleEndian() const { return recordsLittleEndian_; }
 
 private:
-
     int iDecodeCacheMap();
     int GetCacheMapHeaderInfo();
     int OpenCacheMapMetaFiles();
