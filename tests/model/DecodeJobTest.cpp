@@ -2,6 +2,7 @@
 
 #include "model/Cache.h"
 #include "model/Progress.h"
+#include "support/NullProgress.h"
 #include "support/FakeCache.h"
 #include "support/Gate.h"
 
@@ -16,13 +17,7 @@ namespace {
 using test::FakeCache;
 using test::Gate;
 
-class NullProgress : public Progress {
-public:
-    void SetRange(int, int) override {}
-    void SetPos(int) override {}
-    void OffsetPos(int) override {}
-    void StepIt() override {}
-};
+using test::NullProgress;
 
 TEST(DecodeJob, RunDecodesOnTheCallingThreadWithTheGivenProgressAndMessagesFlag)
 {

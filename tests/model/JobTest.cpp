@@ -1,6 +1,7 @@
 #include "model/Job.h"
 
 #include "model/Progress.h"
+#include "support/NullProgress.h"
 #include "support/Gate.h"
 
 #include <gtest/gtest.h>
@@ -300,13 +301,7 @@ TEST(Job, WaitersOnOtherThreadsAllReturnAfterTheHandler)
     EXPECT_EQ(sawHandled, 3);
 }
 
-class NullProgress : public Progress {
-public:
-    void SetRange(int, int) override {}
-    void SetPos(int) override {}
-    void OffsetPos(int) override {}
-    void StepIt() override {}
-};
+using test::NullProgress;
 
 TEST(Job, TheProgressTargetIsTheOneGiven)
 {
