@@ -11,6 +11,8 @@ PACKAGES=(
   fonts-dejavu-core shared-mime-info
   pasco libmsiecf-utils
   xvfb xauth
+  dpkg-dev fakeroot file gzip lintian desktop-file-utils appstream man-db
+  bash-completion hicolor-icon-theme
 )
 
 missing=()

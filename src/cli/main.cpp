@@ -6,6 +6,9 @@
 #include "app/OptionStore.h"
 
 #include <QCoreApplication>
+#include <QtGlobal>
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
@@ -52,7 +55,22 @@ int PrintUsage(FILE* to)
     std::fprintf(to, "  %-40s %s\n", "--root DIR [--user NAME]", "the Windows system drive to examine, and its user");
     std::fprintf(to, "  %-40s %s\n", "--reg FILE, --drive D=DIR", ".reg exports to read; further drive letters");
     std::fprintf(to, "  %-40s %s\n", "--mode all|ie|folder", "which profiles to list");
+    std::fprintf(to, "\n  %-40s %s\n", "--version", "the version of oriel-cli and of its libraries");
     return to == stdout ? kExitOk : kExitUsage;
+}
+
+// libhivex has no version call; its version is the one built against.
+#ifndef ORIEL_HIVEX_VERSION
+#error "ORIEL_HIVEX_VERSION is defined by the build from pkg-config"
+#endif
+
+int PrintVersion()
+{
+    std::printf("oriel-cli %s\n", oriel::CCacheApp::kVersionText);
+    std::printf("Qt %s (built with %s)\n", qVersion(), QT_VERSION_STR);
+    std::printf("zlib %s\n", zlibVersion());
+    std::printf("libhivex %s\n", ORIEL_HIVEX_VERSION);
+    return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
 
 } // namespace
@@ -65,6 +83,8 @@ int main(int argc, char** argv)
     std::string word = argv[1];
     if (word == "--help" || word == "-h" || word == "help")
         return PrintUsage(stdout);
+    if (word == "--version")
+        return PrintVersion();
     const Command* command = nullptr;
     for (const Command& c : kCommands) {
         if (word == c.name)

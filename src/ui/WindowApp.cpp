@@ -9,6 +9,9 @@
 #include "ui/UiMessageSink.h"
 
 #include <QApplication>
+#include <QFileInfo>
+
+#include <optional>
 
 namespace oriel {
 
@@ -29,6 +32,47 @@ void DecodeAtStartup(CCacheFrame& frame)
         frame.RunCommand(CCacheFrame::ID_FILE_RELOAD);
 }
 
+WindowArguments ParseWindowArguments(int argc, char** argv)
+{
+    WindowArguments parsed;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const QFileInfo info(QString::fromLocal8Bit(argv[i]));
+        if (!arg.empty() && info.exists()) {
+            // A file given is examined in its folder (the index file itself,
+            // say); the path is made absolute, as a stored folder would be.
+            // Paths after the first are not examined, and are no switches.
+            if (parsed.folder.empty())
+                parsed.folder =
+                    (info.isDir() ? info.absoluteFilePath() : info.absolutePath()).toLocal8Bit().toStdString();
+            continue;
+        }
+        if (!parsed.commandLine.empty())
+            parsed.commandLine += ' ';
+        parsed.commandLine += arg;
+    }
+    return parsed;
+}
+
+FolderOnlyRun::FolderOnlyRun(CCacheApp& app, std::string folder)
+    : app_(app)
+    , folder_(std::move(folder))
+    , storedFolder_(app.Options().cacheFolder)
+    , storedMode_(app.Options().useProfiles)
+{
+    app_.Options().cacheFolder = folder_;
+    app_.Options().useProfiles = CBrowserSettings::kModeFolderOnly;
+    app_.Context().Trace("       Folder given: " + folder_);
+}
+
+FolderOnlyRun::~FolderOnlyRun()
+{
+    if (app_.Options().cacheFolder == folder_)
+        app_.Options().cacheFolder = storedFolder_;
+    if (app_.Options().useProfiles == CBrowserSettings::kModeFolderOnly)
+        app_.Options().useProfiles = storedMode_;
+}
+
 int RunWindowApp(int argc, char** argv)
 {
     QApplication qapp(argc, argv);
@@ -36,16 +80,11 @@ int RunWindowApp(int argc, char** argv)
     ChooseIconTheme();
     UiMessageSink messages;
 
-    std::string commandLine;
-    for (int i = 1; i < argc; ++i) {
-        if (i > 1)
-            commandLine += ' ';
-        commandLine += argv[i];
-    }
+    const WindowArguments arguments = ParseWindowArguments(argc, argv);
 
     CCacheApp app(OptionStore::Instance());
     app.Context().SetMessages(&messages);
-    const bool openWindow = app.InitInstance(commandLine);
+    const bool openWindow = app.InitInstance(arguments.commandLine);
     SetWindowLog(&app.Context().Log());
     if (!openWindow) {
         // "/EMPTY": the empty-cache run has no window of its own yet.
@@ -55,6 +94,10 @@ int RunWindowApp(int argc, char** argv)
     }
     int status = 0;
     {
+        // "oriel FOLDER": that folder alone, for this run.
+        std::optional<FolderOnlyRun> folderRun;
+        if (!arguments.folder.empty())
+            folderRun.emplace(app, arguments.folder);
         // Constructing the document discovers the browser profiles; the main
         // window is created over it.
         CBrowserSettings settings(app.Context(), FormatCatalog());
