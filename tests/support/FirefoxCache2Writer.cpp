@@ -1,5 +1,10 @@
 #include "support/FirefoxCache2Writer.h"
 
+#include "support/DemoImages.h"
+#include "support/MozillaCacheWriter.h"
+
+#include <algorithm>
+#include <stdexcept>
 #include <filesystem>
 #include <fstream>
 
@@ -189,6 +194,66 @@ bool FirefoxCache2Writer::Write(const std::string& dir) const
             return false;
     }
     return true;
+}
+
+FirefoxCache2Writer SyntheticFirefoxCache2(const std::string& host, int entries, uint32_t seed, bool bodies)
+{
+    FirefoxCache2Writer w;
+    uint32_t state = seed ? seed : 1;
+    const int count = std::max(1, entries);
+    for (int i = 0; i < count; ++i) {
+        state = state * 1103515245u + 12345u;
+        const std::string base = "https://" + host + "/assets/" + std::to_string(i);
+        FirefoxCache2Writer::Entry* e = nullptr;
+        switch (i % 5) {
+        case 0:
+            e = &w.Add(base + ".png", bodies ? MakePatternPng(16 + state % 48, 16 + state % 32, state >> 8) : "",
+                       "image/png");
+            break;
+        case 1:
+            e = &w.Add(base + ".gif", bodies ? MakePatternGif(uint16_t(12 + state % 40), 24, state >> 8) : "",
+                       "image/gif");
+            break;
+        case 2:
+            e = &w.Add(base + ".jpg", bodies ? MakeMosaicJpeg(uint16_t(2 + state % 4), 3, state >> 8) : "",
+                       "image/jpeg");
+            break;
+        default: {
+            std::string html = "<html><body><h1>page " + std::to_string(i) + "</h1></body></html>";
+            if (bodies)
+                html += std::string(size_t(state % 3000), ' ');
+            else
+                html.clear();
+            if (i % 5 == 3)
+                e = &w.Add("https://" + host + "/page" + std::to_string(i) + ".html", bodies ? GzipBytes(html) : "",
+                           "text/html", "gzip");
+            else
+                e = &w.Add("https://" + host + "/page" + std::to_string(i) + ".html?q=" + std::to_string(state % 97),
+                           html, "text/html; charset=utf-8");
+            break;
+        }
+        }
+        e->metadataVersion = 1 + uint32_t(i % 3);
+        e->tags = i % 7 == 6 ? "O^partitionKey=%28https%2C" + host + "%29,a," : i % 11 == 10 ? "~1677526967,a," : "a,";
+        e->lastFetched = 1650000000 + uint32_t(i) * 60;
+        e->lastModified = 1640000000 + state % 1000000;
+        e->expiration = i % 4 == 0 ? 0xFFFFFFFFu : 1660000000 + uint32_t(i);
+        e->fetchCount = 1 + state % 9;
+        e->indexFrecency = state % 100000;
+    }
+    if (count >= 3) {
+        w.Entries()[size_t(count - 1)].doomed = true;
+        w.Entries()[size_t(count - 2)].indexed = false;
+    }
+    return w;
+}
+
+std::string WriteSyntheticFirefoxCache2Cache(const std::string& folder, const SynthOptions& options)
+{
+    FirefoxCache2Writer w = SyntheticFirefoxCache2("www.cache2.example", options.entries, options.seed, options.bodies);
+    if (!w.Write(folder))
+        throw std::runtime_error("cannot write the cache2 folder " + folder);
+    return folder + "/index";
 }
 
 } // namespace oriel::test

@@ -9,6 +9,8 @@
 //   w.Write(dir);
 #pragma once
 
+#include "support/SynthOptions.h"
+
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -78,5 +80,14 @@ private:
     uint32_t indexVersion_ = 0x0A;
     bool indexDirty_ = false;
 };
+
+// A cache2 folder of `entries` entries (at least one) under `host`:
+// pictures (PNG, GIF, JPEG), pages (every other one gzip-encoded), tags
+// of the three kinds, all three metadata versions, one doomed entry and
+// one that the index does not list.
+FirefoxCache2Writer SyntheticFirefoxCache2(const std::string& host, int entries, uint32_t seed, bool bodies = true);
+// oriel-synth's "firefox-cache2": the folder above, written; returns the
+// path of its index.
+std::string WriteSyntheticFirefoxCache2Cache(const std::string& folder, const SynthOptions& options);
 
 } // namespace oriel::test
