@@ -50,6 +50,10 @@ bool ReadRange(int fd, uint64_t offset, size_t length, std::string& out)
     return true;
 }
 
+// Bytes read from the end of an entry file at once: the offset word and,
+// for nearly every entry, its whole metadata block.
+constexpr size_t kTailRead = 8192;
+
 // The metadata block of an entry file (from the metadata offset to the
 // offset word) and the body's length; false when the file is no entry
 // file.
@@ -62,12 +66,20 @@ bool ReadMetadataBlock(const std::string& path, std::string& block, uint32_t& bo
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 4) {
         const uint64_t fileSize = uint64_t(st.st_size);
-        std::string tail;
-        if (ReadRange(fd, fileSize - 4, 4, tail)) {
-            auto offset = ParseCache2MetadataOffset(ByteReader(tail), fileSize);
+        const size_t tailSize = size_t(std::min<uint64_t>(fileSize, kTailRead));
+        const uint64_t tailStart = fileSize - tailSize;
+        if (ReadRange(fd, tailStart, tailSize, block)) {
+            auto offset = ParseCache2MetadataOffset(ByteReader(block).sub(tailSize - 4, 4), fileSize);
             if (offset && fileSize - 4 - *offset <= cache2::kMaxMetadataSize) {
                 bodySize = *offset;
-                ok = ReadRange(fd, *offset, size_t(fileSize - 4 - *offset), block);
+                if (*offset >= tailStart) {
+                    // The block is inside the bytes read.
+                    block.erase(0, size_t(*offset - tailStart));
+                    block.resize(block.size() - 4);
+                    ok = true;
+                } else {
+                    ok = ReadRange(fd, *offset, size_t(fileSize - 4 - *offset), block);
+                }
             }
         }
     }

@@ -324,6 +324,30 @@ TEST_F(FirefoxCache2CacheTest, DoomedAndUnindexedEntriesAreListedAndTheIndexGive
     EXPECT_TRUE(listedDeleted);
 }
 
+TEST_F(FirefoxCache2CacheTest, MetadataLargerThanTheFirstReadIsReadWhole)
+{
+    // Metadata blocks of a few bytes up to many kilobytes, with bodies
+    // shorter and longer than the block.
+    FirefoxCache2Writer w;
+    for (size_t big : {size_t(0), size_t(8000), size_t(9000), size_t(40000)}) {
+        for (size_t body : {size_t(0), size_t(10), size_t(20000)}) {
+            auto& e = w.Add("http://a.example/" + std::to_string(big) + "/" + std::to_string(body),
+                            std::string(body, 'b'), "text/plain");
+            e.elements.emplace_back("alt-data", std::string(big, 'x'));
+        }
+    }
+    ASSERT_TRUE(w.Write(folder_));
+    Decoded d = Decode(folder_);
+    ASSERT_EQ(d.items.size(), 12u);
+    for (CCacheItem* item : d.items) {
+        SCOPED_TRACE(item->GetURL());
+        ASSERT_TRUE(item->GetContentType());
+        EXPECT_STREQ(item->GetContentType(), "text/plain");
+        const std::string url = item->GetURL();
+        EXPECT_EQ(std::to_string(item->GetSize()), url.substr(url.rfind('/') + 1));
+    }
+}
+
 TEST_F(FirefoxCache2CacheTest, WithoutAnIndexEveryEntryFileIsStillListed)
 {
     FirefoxCache2Writer w;
