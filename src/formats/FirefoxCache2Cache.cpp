@@ -57,9 +57,10 @@ constexpr size_t kTailRead = 8192;
 // The metadata block of an entry file (from the metadata offset to the
 // offset word) and the body's length; false when the file is no entry
 // file.
-bool ReadMetadataBlock(const std::string& path, std::string& block, uint32_t& bodySize)
+bool ReadMetadataBlock(int folderFd, const std::string& name, std::string& block, uint32_t& bodySize)
 {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    // Opened relative to the folder: no walk of the whole path per entry.
+    int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return false;
     bool ok = false;
@@ -141,26 +142,29 @@ int FirefoxCache2Cache::DoDecode()
 {
     Trace("Entry - FirefoxCache2Cache::DoDecode()");
     ReadIndex();
-    const std::vector<std::string> entries = ListEntryFiles(kEntriesFolderName);
-    const std::vector<std::string> doomed = ListEntryFiles(kDoomedFolderName);
-    SetProgressTotal(ClampToInt32(entries.size() + doomed.size()));
-    Trace("Entry files: " + std::to_string(entries.size()) + ", doomed: " + std::to_string(doomed.size()));
+    EntryFolder entries = ListEntryFiles(kEntriesFolderName);
+    EntryFolder doomed = ListEntryFiles(kDoomedFolderName);
+    SetProgressTotal(ClampToInt32(entries.names.size() + doomed.names.size()));
+    Trace("Entry files: " + std::to_string(entries.names.size()) + ", doomed: " + std::to_string(doomed.names.size()));
 
     std::string scratch;
     int32_t key = 0;
-    for (const std::string& name : entries) {
-        if (StopRequested())
-            break;
-        DecodeEntryFile(key++, kEntriesFolderName, name, false, scratch);
-        if (key % kEntriesPerYield == 0)
-            std::this_thread::yield();
-    }
-    for (const std::string& name : doomed) {
-        if (StopRequested())
-            break;
-        DecodeEntryFile(key++, kDoomedFolderName, name, true, scratch);
-        if (key % kEntriesPerYield == 0)
-            std::this_thread::yield();
+    for (const EntryFolder* folder : {&entries, &doomed}) {
+        if (folder->names.empty())
+            continue;
+        const int folderFd = ::open(folder->path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+        if (folderFd < 0)
+            continue;
+        const bool deleted = folder == &doomed;
+        const char* subFolder = deleted ? kDoomedFolderName : kEntriesFolderName;
+        for (const std::string& name : folder->names) {
+            if (StopRequested())
+                break;
+            DecodeEntryFile(key++, folderFd, subFolder, name, deleted, scratch);
+            if (key % kEntriesPerYield == 0)
+                std::this_thread::yield();
+        }
+        ::close(folderFd);
     }
     Trace("Exit  - FirefoxCache2Cache::DoDecode()");
     return 0;
@@ -187,28 +191,30 @@ void FirefoxCache2Cache::ReadIndex()
         indexByName_.emplace(index_->records[i].FileName(), i);
 }
 
-std::vector<std::string> FirefoxCache2Cache::ListEntryFiles(const char* subFolder) const
+FirefoxCache2Cache::EntryFolder FirefoxCache2Cache::ListEntryFiles(const char* subFolder) const
 {
-    std::vector<std::string> names;
-    const std::string dir = platform::ResolvePath(platform::MakePath(GetFolder(), subFolder));
+    EntryFolder folder;
+    folder.path = platform::ResolvePath(platform::MakePath(GetFolder(), subFolder));
+    const std::string& dir = folder.path;
+    std::vector<std::string>& names = folder.names;
     std::error_code ec;
     if (!fs::is_directory(fs::symlink_status(dir, ec)))
-        return names;
+        return folder;
     for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         // Only plain files: a link could lead out of the examined tree.
         if (it->symlink_status(ec).type() == fs::file_type::regular)
             names.push_back(it->path().filename().string());
     }
     std::sort(names.begin(), names.end());
-    return names;
+    return folder;
 }
 
-void FirefoxCache2Cache::DecodeEntryFile(int32_t recordKey, const char* subFolder, const std::string& name,
+void FirefoxCache2Cache::DecodeEntryFile(int32_t recordKey, int folderFd, const char* subFolder, const std::string& name,
                                          bool deleted, std::string& scratch)
 {
     const std::string relative = std::string(subFolder) + "/" + name;
     uint32_t bodySize = 0;
-    if (!ReadMetadataBlock(platform::MakePath(GetFolder(), relative), scratch, bodySize))
+    if (!ReadMetadataBlock(folderFd, name, scratch, bodySize))
         return;
     auto meta = ParseCache2Metadata(ByteReader(scratch), bodySize);
     if (!meta)

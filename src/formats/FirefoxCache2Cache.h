@@ -73,10 +73,14 @@ public:
 
 private:
     void ReadIndex();
-    // Lists the plain files of one sub-folder, sorted by name.
-    std::vector<std::string> ListEntryFiles(const char* subFolder) const;
-    void DecodeEntryFile(int32_t recordKey, const char* subFolder, const std::string& name, bool deleted,
-                         std::string& scratch);
+    struct EntryFolder {
+        std::string path;               // the sub-folder, as found on disk
+        std::vector<std::string> names; // its plain files, sorted
+    };
+    EntryFolder ListEntryFiles(const char* subFolder) const;
+    // `folderFd` is the open sub-folder that holds the file `name`.
+    void DecodeEntryFile(int32_t recordKey, int folderFd, const char* subFolder, const std::string& name,
+                         bool deleted, std::string& scratch);
 
     std::optional<Cache2Index> index_;
     std::unordered_map<std::string, size_t> indexByName_;
