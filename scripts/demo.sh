@@ -30,7 +30,7 @@ done
     folder=""
     for d in "$demo"/*/; do
       d="${d%/}"
-      for index in _CACHE_MAP_ cache.db fat.db dcache4.url index.dat; do
+      for index in _CACHE_MAP_ entries cache.db fat.db dcache4.url index.dat; do
         if [ -e "$d/$index" ] && [ -z "$folder" ]; then folder="$d"; fi
       done
     done

@@ -1,6 +1,7 @@
 #include "catalog/FormatCatalog.h"
 
 #include "formats/ClientUrlCache.h"
+#include "formats/FirefoxCache2Cache.h"
 #include "formats/NetscapeCacheDBCache.h"
 #include "formats/NetscapeCacheMapCache.h"
 #include "formats/NetscapeFatDBCache.h"
@@ -32,6 +33,9 @@ std::unique_ptr<SettingsLoader> CreateLoader(const AppContext& context)
 // In the order they are tried: "index.dat" comes last.
 const CacheFormat kFormats[] = {
     {"_CACHE_MAP_", "mozilla", &Create<NetscapeCacheMapCache>, &CreateLoader<Netscape60SettingsLoader>},
+    // A cache2 folder holds "entries/" (its "index" is optional).
+    {FirefoxCache2Cache::kEntriesFolderName, "firefox-cache2", &Create<FirefoxCache2Cache>,
+     &CreateLoader<Firefox16SettingsLoader>},
     {"cache.db", "netscape45", &Create<NetscapeCacheDBCache>, &CreateLoader<Netscape45SettingsLoader>},
     {"fat.db", "netscape40", &Create<NetscapeFatDBCache>, &CreateLoader<Netscape40SettingsLoader>},
     {"dcache4.url", "opera", &Create<OperaCache>, &CreateLoader<OperaSettingsLoader>},

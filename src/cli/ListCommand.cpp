@@ -125,6 +125,21 @@ int RunList(const Args& args, const AppContext& context)
             AppendJsonTime(line, "expires", item.GetExpires());
             line += exists ? ",\"exists\":true" : ",\"exists\":false";
             AppendJsonText(line, "headers", item.GetHeaders());
+            // Only the formats that have them add these, so that the lines
+            // of the others stay as they were.
+            if (item.IsDeleted())
+                line += ",\"deleted\":true";
+            if (auto properties = item.GetFormatProperties(); !properties.empty()) {
+                line += ",\"properties\":{";
+                for (size_t i = 0; i < properties.size(); ++i) {
+                    if (i)
+                        line += ',';
+                    AppendJsonString(line, properties[i].first);
+                    line += ':';
+                    AppendJsonString(line, properties[i].second);
+                }
+                line += '}';
+            }
             line += "}\n";
         } else {
             line += TsvField(item.GetURL()) + '\t' + TsvField(item.GetCacheName()) + '\t' +

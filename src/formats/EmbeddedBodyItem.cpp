@@ -158,7 +158,9 @@ void CEmbeddedBodyItem::BuildExtractedPath()
     }
     if (ext.empty() && urlPath_)
         ext = SafeExtension(UrlPathExtension(*urlPath_));
-    const std::string name = *cacheName_ + ext;
+    // A cache name with folders ("entries/0A1B...") gives the copy its last
+    // part: the private folder has no sub-folders.
+    const std::string name = platform::FileNameOf(*cacheName_) + ext;
 
     const std::string& folder = owner_->GetFolder();
     std::string path = platform::MakePath(folder, name);

@@ -1,10 +1,23 @@
 #include "loaders/Firefox16SettingsLoader.h"
 
+#include "formats/FirefoxCache2Cache.h"
 #include "formats/NetscapeCacheMapCache.h"
+#include "platform/CaseFold.h"
+#include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/WindowsSystem.h"
 
 namespace oriel {
+
+bool Firefox16SettingsLoader::IsCache2Folder(const std::string& folder)
+{
+    if (folder.empty())
+        return false;
+    if (platform::FileExists(platform::MakePath(folder, FirefoxCache2Cache::kEntriesFolderName)))
+        return true;
+    std::string base = platform::FileNameOf(folder);
+    return platform::FoldCase(base) == "cache2";
+}
 
 void Firefox16SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
 {
@@ -52,10 +65,28 @@ void Firefox16SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
             }
         }
 
-        if (TestProfileExists(profileFolder))
-            AddProfile(profiles, count, std::move(profile), cacheFolder);
-        else
+        // Firefox 32 and later keep the cache2 folder beside the old cache:
+        // in the profile's local folder, or in the profile folder itself
+        // for a profile kept outside the Firefox folder.
+        const std::string cache2Folder = (relative ? localFirefoxFolder + path : profileFolder) + "\\cache2";
+
+        if (TestProfileExists(profileFolder)) {
+            const bool hasCache2 = TestProfileExists(cache2Folder);
+            // The old cache's row stays unless the profile only has cache2.
+            if (!hasCache2 || TestProfileExists(cacheFolder)) {
+                AddProfile(profiles, count, std::move(profile), cacheFolder);
+                if (hasCache2) {
+                    profile = std::make_unique<BrowserProfile>();
+                    profile->profileName = name;
+                }
+            }
+            if (hasCache2 && profile && count < kMaxProfiles) {
+                profile->displayName = name + " (Firefox cache2)";
+                AddProfile(profiles, count, std::move(profile), cache2Folder);
+            }
+        } else {
             ReportProfileNotFound(name);
+        }
         if (path.empty())
             break;
     }
@@ -64,6 +95,8 @@ void Firefox16SettingsLoader::Load(ProfileTable& profiles, int32_t& count)
 
 std::unique_ptr<CCache> Firefox16SettingsLoader::CreateCache(BrowserProfile& profile, const std::string& folder)
 {
+    if (IsCache2Folder(folder))
+        return std::make_unique<FirefoxCache2Cache>(Context(), &profile, folder);
     return std::make_unique<NetscapeCacheMapCache>(Context(), &profile, folder);
 }
 

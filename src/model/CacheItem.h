@@ -11,6 +11,8 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace oriel {
 
@@ -68,6 +70,13 @@ public:
     // Writes the item's CSV row; always true. Defined in model/CsvExport.cpp,
     // beside the header of the same file.
     virtual bool WriteCSV(std::ostream& out);
+
+    // True for an entry the browser had already removed from its cache
+    // whose file is still there (Firefox's "doomed" entries).
+    virtual bool IsDeleted() const { return false; }
+    // Fields that only this item's format has, as (label, text) pairs in
+    // the order they are shown; none for most formats.
+    virtual std::vector<std::pair<std::string, std::string>> GetFormatProperties() const { return {}; }
 
     int32_t GetRecordKey() const { return recordKey_; }
     int32_t GetContentEncoding() const { return contentEncoding_; }

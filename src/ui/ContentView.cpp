@@ -66,7 +66,18 @@ void CMetaDataView::OnUpdate(CView*, int32_t hint, CUpdateHint* hintObject)
         Trace("      - lHint = ViewHintEnum::CACHE_NOCHANGE");
         if (hintObject && hintObject->kind == CUpdateHint::kItem) {
             const char* headers = hintObject->item ? hintObject->item->GetHeaders() : nullptr;
-            setPlainText(headers ? TextOfBytes(QByteArray(headers)) : QString());
+            QString text = headers ? TextOfBytes(QByteArray(headers)) : QString();
+            // The fields only this item's format has (a cache2 key's tags, a
+            // deleted entry) follow the stored headers.
+            if (hintObject->item) {
+                for (const auto& [label, value] : hintObject->item->GetFormatProperties()) {
+                    if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')))
+                        text += QLatin1Char('\n');
+                    text += TextOfBytes(QByteArray::fromStdString(label)) + QStringLiteral(": ") +
+                            TextOfBytes(QByteArray::fromStdString(value));
+                }
+            }
+            setPlainText(text);
         }
     } else {
         Trace("      - lHint = ViewHintEnum::Empty");

@@ -132,6 +132,8 @@ void AddFirefoxProfiles(WindowsTreeWriter& tree, const std::string& user, std::v
                 MozillaCacheWriter writer = *p.cache;
                 writer.Write(cache);
             }
+            if (p.cache2)
+                p.cache2->Write((p.isRelative ? root + "/" + localFirefox + "/" + p.path : folder) + "/cache2");
         }
         WriteFile(root + "/" + firefox + "/profiles.ini", ini.text());
     });
@@ -197,7 +199,16 @@ void AddSyntheticMozillaProfiles(WindowsTreeWriter& tree, const std::string& use
     work.path = "Profiles/w0rk5678.work";
     work.cacheDirectory = tree.windowsPath("FirefoxCache/work");
     work.cache = SyntheticMozillaCache("intranet.work.example", entries, options.seed + 1);
-    AddFirefoxProfiles(tree, user, {standard, work});
+    std::vector<FirefoxProfileSetup> firefox{standard, work};
+    if (options.modernFirefox) {
+        FirefoxProfileSetup release;
+        release.name = "default-release";
+        release.path = "Profiles/r3l34s3x.default-release";
+        release.cache2 = SyntheticFirefoxCache2("www.firefox-release.example", std::clamp(options.entries / 4, 3, 50),
+                                                options.seed + 3);
+        firefox.push_back(std::move(release));
+    }
+    AddFirefoxProfiles(tree, user, std::move(firefox));
 
     MozillaProfileSetup suite;
     suite.name = "default";

@@ -10,6 +10,7 @@
 //   WriteFile(profile + "/prefs.js", prefs.text()); // the path with doubled backslashes
 #pragma once
 
+#include "support/FirefoxCache2Writer.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/NSRegistryWriter.h"
 #include "support/SynthOptions.h"
@@ -71,6 +72,8 @@ struct FirefoxProfileSetup {
     std::optional<std::string> cacheDirectory;
     bool writeProfileFolder = true;           // false: the listed folder is missing
     std::optional<MozillaCacheWriter> cache;  // none: no cache files
+    // Firefox 32 and later: the "cache2" folder beside the default "Cache".
+    std::optional<FirefoxCache2Writer> cache2;
 };
 
 // A Mozilla profile of a user of the tree: listed in the user's

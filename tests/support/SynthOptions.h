@@ -12,6 +12,7 @@ struct SynthOptions {
     bool bodies = true; // write the cached bodies beside the index
     std::string layout; // empty: the format's default; Windows trees "xp" or "vista", Mozilla caches "flat" or "nested"
     std::string mapVersion = "new"; // Mozilla caches: "old" (0x00010005 buckets) or "new"
+    bool modernFirefox = false; // Windows trees: also a Firefox 100-era profile with only a cache2 folder
 };
 
 } // namespace oriel::test

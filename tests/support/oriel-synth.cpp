@@ -1,12 +1,13 @@
 // oriel-synth: writes synthetic browser caches for the benchmarks, the
 // fuzz seeds and the demo.
 //
-//   oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L]
+//   oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L] [--modern-firefox]
 //   oriel-synth demo DIR
 //
 // Each format's writer lives in its own tests/support file; this file only
 // parses the command line and dispatches.
 #include "support/Dcache4Writer.h"
+#include "support/FirefoxCache2Writer.h"
 #include "support/IndexDatWriter.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/NetscapeDbWriter.h"
@@ -47,6 +48,8 @@ const std::vector<Format>& Formats()
          &oriel::test::WriteSyntheticOperaCache},
         {"mozilla", "Mozilla/Firefox cache folder (_CACHE_MAP_, block files; --layout flat|nested, --version old|new)",
          &oriel::test::WriteSyntheticMozillaCache},
+        {"firefox-cache2", "Firefox 32+ cache2 folder (entries/, doomed/, index)",
+         &oriel::test::WriteSyntheticFirefoxCache2Cache},
         {"windows-tree", "Windows system drive (hives, users, an IE cache; --layout xp|vista)",
          &oriel::test::WriteSyntheticWindowsTree},
     };
@@ -64,13 +67,14 @@ constexpr DemoCache kDemoCaches[] = {
     {"fat-db", "netscape40"},
     {"dcache4", "opera"},
     {"mozilla", "firefox"},
+    {"firefox-cache2", "firefox-cache2"},
     {"windows-tree", "windows"},
 };
 
 void Usage(FILE* out)
 {
     std::fprintf(out,
-                 "usage: oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L]\n"
+                 "usage: oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L] [--modern-firefox]\n"
                  "       oriel-synth demo DIR\n\nformats:\n");
     for (const Format& f : Formats())
         std::fprintf(out, "  %-12s %s\n", f.name, f.what);
@@ -125,6 +129,8 @@ int Run(int argc, char** argv)
             options.bodies = false;
         } else if (arg == "--layout" && i + 1 < argc) {
             options.layout = argv[++i];
+        } else if (arg == "--modern-firefox") {
+            options.modernFirefox = true;
         } else if (arg == "--version" && i + 1 < argc) {
             options.mapVersion = argv[++i];
         } else if (!arg.empty() && arg[0] != '-' && folder.empty()) {
@@ -143,6 +149,8 @@ int Run(int argc, char** argv)
     std::filesystem::create_directories(folder);
 
     if (command == "demo") {
+        // The demo's Windows tree also holds a Firefox of today.
+        options.modernFirefox = true;
         for (const DemoCache& demo : kDemoCaches) {
             std::string path = FindFormat(demo.format)->write(folder + "/" + demo.subfolder, options);
             std::printf("%s\n", path.c_str());

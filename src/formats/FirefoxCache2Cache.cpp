@@ -1,0 +1,256 @@
+#include "formats/FirefoxCache2Cache.h"
+
+#include "model/TextForms.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace oriel {
+
+namespace {
+
+// Entries decoded between two yields of the processor.
+constexpr int32_t kEntriesPerYield = 4096;
+
+int32_t ClampToInt32(uint64_t value)
+{
+    return int32_t(std::min<uint64_t>(value, INT32_MAX));
+}
+
+std::string Hex(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    return text;
+}
+
+// Reads [offset, offset + length) of an open file; false when it could not
+// all be read.
+bool ReadRange(int fd, uint64_t offset, size_t length, std::string& out)
+{
+    out.resize(length);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::pread(fd, out.data() + done, length - done, off_t(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
+    }
+    return true;
+}
+
+// Bytes read from the end of an entry file at once: the offset word and,
+// for nearly every entry, its whole metadata block.
+constexpr size_t kTailRead = 8192;
+
+// The metadata block of an entry file (from the metadata offset to the
+// offset word) and the body's length; false when the file is no entry
+// file.
+bool ReadMetadataBlock(int folderFd, const std::string& name, std::string& block, uint32_t& bodySize)
+{
+    // Opened relative to the folder: no walk of the whole path per entry.
+    int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    bool ok = false;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 4) {
+        const uint64_t fileSize = uint64_t(st.st_size);
+        const size_t tailSize = size_t(std::min<uint64_t>(fileSize, kTailRead));
+        const uint64_t tailStart = fileSize - tailSize;
+        if (ReadRange(fd, tailStart, tailSize, block)) {
+            auto offset = ParseCache2MetadataOffset(ByteReader(block).sub(tailSize - 4, 4), fileSize);
+            if (offset && fileSize - 4 - *offset <= cache2::kMaxMetadataSize) {
+                bodySize = *offset;
+                if (*offset >= tailStart) {
+                    // The block is inside the bytes read.
+                    block.erase(0, size_t(*offset - tailStart));
+                    block.resize(block.size() - 4);
+                    ok = true;
+                } else {
+                    ok = ReadRange(fd, *offset, size_t(fileSize - 4 - *offset), block);
+                }
+            }
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+FirefoxCache2Item::FirefoxCache2Item(CCache* owner, int32_t recordKey, OptText url, OptText urlPath,
+                                     OptText cacheName, int32_t size, int64_t lastModified, int64_t downloaded,
+                                     int64_t expires, OptText headers, uint32_t bodySize, Details details)
+    : CEmbeddedBodyItem(owner, recordKey, url, urlPath, cacheName, size, lastModified, downloaded, expires, headers)
+    , bodySize_(bodySize)
+    , details_(std::move(details))
+{
+}
+
+std::vector<std::pair<std::string, std::string>> FirefoxCache2Item::GetFormatProperties() const
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    out.emplace_back("Key tags", details_.tags);
+    out.emplace_back("Deleted", details_.deleted ? "yes" : "no");
+    out.emplace_back("Metadata version", std::to_string(details_.metadataVersion));
+    out.emplace_back("Fetch count", std::to_string(details_.fetchCount));
+    out.emplace_back("Frecency", std::to_string(details_.frecency));
+    out.emplace_back("Metadata flags", Hex(details_.metadataFlags));
+    out.emplace_back("Index flags", details_.indexFlags ? Hex(*details_.indexFlags) : std::string("not indexed"));
+    return out;
+}
+
+std::string FirefoxCache2Item::ContainerFileName() const
+{
+    return cacheName_ ? *cacheName_ : std::string();
+}
+
+std::optional<CEmbeddedBodyItem::StoredRange> FirefoxCache2Item::StoredBytes() const
+{
+    // The body is the file's first bytes, up to the metadata.
+    return StoredRange{0, size_t(bodySize_)};
+}
+
+FirefoxCache2Cache::FirefoxCache2Cache(const AppContext& context, BrowserProfile* profile, std::string folder)
+    : NetscapeCache(context, profile, std::move(folder), kIndexFileName)
+{
+}
+
+FirefoxCache2Cache::~FirefoxCache2Cache()
+{
+    StopDecodeThread();
+}
+
+int FirefoxCache2Cache::OpenDatabase()
+{
+    return 0;
+}
+
+int FirefoxCache2Cache::DoDecode()
+{
+    Trace("Entry - FirefoxCache2Cache::DoDecode()");
+    ReadIndex();
+    EntryFolder entries = ListEntryFiles(kEntriesFolderName);
+    EntryFolder doomed = ListEntryFiles(kDoomedFolderName);
+    SetProgressTotal(ClampToInt32(entries.names.size() + doomed.names.size()));
+    Trace("Entry files: " + std::to_string(entries.names.size()) + ", doomed: " + std::to_string(doomed.names.size()));
+
+    std::string scratch;
+    int32_t key = 0;
+    for (const EntryFolder* folder : {&entries, &doomed}) {
+        if (folder->names.empty())
+            continue;
+        const int folderFd = ::open(folder->path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+        if (folderFd < 0)
+            continue;
+        const bool deleted = folder == &doomed;
+        const char* subFolder = deleted ? kDoomedFolderName : kEntriesFolderName;
+        for (const std::string& name : folder->names) {
+            if (StopRequested())
+                break;
+            DecodeEntryFile(key++, folderFd, subFolder, name, deleted, scratch);
+            if (key % kEntriesPerYield == 0)
+                std::this_thread::yield();
+        }
+        ::close(folderFd);
+    }
+    Trace("Exit  - FirefoxCache2Cache::DoDecode()");
+    return 0;
+}
+
+void FirefoxCache2Cache::ReadIndex()
+{
+    index_.reset();
+    indexByName_.clear();
+    const std::string path = platform::ResolvePath(platform::MakePath(GetFolder(), kIndexFileName));
+    auto attributes = platform::GetFileAttributes(path);
+    if (!attributes || !attributes->isRegular)
+        return;
+    auto bytes = platform::ReadFile(path);
+    if (!bytes)
+        return;
+    index_ = ParseCache2Index(ByteReader(*bytes));
+    if (!index_) {
+        Trace("The index is not usable; entry files are read without it");
+        return;
+    }
+    indexByName_.reserve(index_->records.size());
+    for (size_t i = 0; i < index_->records.size(); ++i)
+        indexByName_.emplace(index_->records[i].FileName(), i);
+}
+
+FirefoxCache2Cache::EntryFolder FirefoxCache2Cache::ListEntryFiles(const char* subFolder) const
+{
+    EntryFolder folder;
+    folder.path = platform::ResolvePath(platform::MakePath(GetFolder(), subFolder));
+    const std::string& dir = folder.path;
+    std::vector<std::string>& names = folder.names;
+    std::error_code ec;
+    if (!fs::is_directory(fs::symlink_status(dir, ec)))
+        return folder;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        // Only plain files: a link could lead out of the examined tree.
+        if (it->symlink_status(ec).type() == fs::file_type::regular)
+            names.push_back(it->path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return folder;
+}
+
+void FirefoxCache2Cache::DecodeEntryFile(int32_t recordKey, int folderFd, const char* subFolder, const std::string& name,
+                                         bool deleted, std::string& scratch)
+{
+    const std::string relative = std::string(subFolder) + "/" + name;
+    uint32_t bodySize = 0;
+    if (!ReadMetadataBlock(folderFd, name, scratch, bodySize))
+        return;
+    auto meta = ParseCache2Metadata(ByteReader(scratch), bodySize);
+    if (!meta)
+        return;
+
+    FirefoxCache2Item::Details details;
+    details.tags = std::string(meta->splitKey.tags);
+    details.deleted = deleted;
+    details.metadataVersion = meta->header.version;
+    details.fetchCount = meta->header.fetchCount;
+    details.frecency = meta->header.frecency;
+    details.metadataFlags = meta->header.flags;
+    if (!deleted) {
+        if (auto found = indexByName_.find(name); found != indexByName_.end()) {
+            const Cache2IndexRecord& record = index_->records[found->second];
+            details.frecency = record.frecency;
+            details.indexFlags = record.flags;
+        }
+    }
+
+    const std::string_view url = meta->splitKey.url;
+    std::string_view group, path;
+    if (auto parts = SplitUrl(url)) {
+        group = parts->host;
+        path = parts->path;
+    } else {
+        // "about:", "data:" and the like: listed under their scheme.
+        group = url.substr(0, url.find(':'));
+    }
+    const OptText headers = meta->Element("response-head");
+    const int64_t expires = meta->header.expiration == cache2::kNoExpiration ? 0 : int64_t(meta->header.expiration);
+    auto item = std::make_unique<FirefoxCache2Item>(this, recordKey, url, path, relative, ClampToInt32(bodySize),
+                                                    int64_t(meta->header.lastModified),
+                                                    int64_t(meta->header.lastFetched), expires, headers, bodySize,
+                                                    std::move(details));
+    AddItem(group, std::move(item));
+}
+
+} // namespace oriel
