@@ -4,6 +4,7 @@
 #include "app/OptionStore.h"
 #include "app/TraceLog.h"
 #include "model/Cache.h"
+#include "platform/ByteSource.h"
 #include "support/IndexDatWriter.h"
 #include "support/TestContext.h"
 
@@ -110,19 +111,23 @@ size_t TouchCache(oriel::CCache& cache, const std::function<size_t(oriel::CCache
     return sink + csv.str().size();
 }
 
-size_t DecodeFolderImage(const std::string& fileName, const uint8_t* data, size_t size,
-                         const MakeFuzzCache& makeCache,
-                         const std::function<size_t(oriel::CCacheItem&)>& eachItem)
+size_t DecodeIndexImage(const uint8_t* data, size_t size, const MakeFuzzCache& makeCache,
+                        const std::function<size_t(oriel::CCacheItem&)>& eachItem,
+                        const std::function<void(oriel::CCache&, const std::string&)>& afterDecode)
 {
     namespace fs = std::filesystem;
     const std::string folder = PrivateFolder("image") + "/cache";
     std::error_code ec;
     fs::remove_all(folder, ec);
-    WriteInputFile(folder + "/" + fileName, data, size);
+    fs::create_directories(folder, ec);
     size_t sink = 0;
     {
-        std::unique_ptr<oriel::CCache> cache = makeCache(folder);
+        std::shared_ptr<const oriel::platform::ByteSource> index =
+            oriel::platform::MemoryByteSource::View(std::span<const uint8_t>(data, size));
+        std::unique_ptr<oriel::CCache> cache = makeCache(folder, index);
         cache->Decode(nullptr, false);
+        if (afterDecode)
+            afterDecode(*cache, folder);
         sink = TouchCache(*cache, eachItem);
     }
     fs::remove_all(folder, ec);

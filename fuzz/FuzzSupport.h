@@ -14,6 +14,10 @@ class CCache;
 class CCacheItem;
 } // namespace oriel
 
+namespace oriel::platform {
+class ByteSource;
+} // namespace oriel::platform
+
 namespace oriel::test {
 struct IndexDatUrl;
 } // namespace oriel::test
@@ -45,17 +49,21 @@ size_t TouchItem(oriel::CCacheItem& item);
 // CSV export. Returns a sum of what was read.
 size_t TouchCache(oriel::CCache& cache, const std::function<size_t(oriel::CCacheItem&)>& eachItem = {});
 
-// Builds the cache that decodes the folder `folder`.
-using MakeFuzzCache = std::function<std::unique_ptr<oriel::CCache>(const std::string& folder)>;
+// Builds the cache on `folder` that decodes `index` (the fuzz input, in
+// memory) instead of reading its index file: it hands `index` to the
+// cache's SetDatabaseSource.
+using MakeFuzzCache = std::function<std::unique_ptr<oriel::CCache>(
+    const std::string& folder, std::shared_ptr<const oriel::platform::ByteSource> index)>;
 
-// Writes the input as `fileName` into an empty folder of this process's own,
-// decodes that folder with the cache `makeCache` builds on it, messages off,
-// as the application does, reads the result whole (TouchCache, passing
-// `eachItem` on), and empties the folder again. Returns a sum of what was
-// read.
-size_t DecodeFolderImage(const std::string& fileName, const uint8_t* data, size_t size,
-                         const MakeFuzzCache& makeCache,
-                         const std::function<size_t(oriel::CCacheItem&)>& eachItem = {});
+// Decodes the input as the index of an empty folder of this process's own,
+// with the cache `makeCache` builds, messages off, as the application does
+// (Decode opens the database, which is the input in memory); `afterDecode`,
+// when given, then sees the cache and its folder; the result is read whole
+// (TouchCache, passing `eachItem` on), and the folder emptied again.
+// Returns a sum of what was read.
+size_t DecodeIndexImage(const uint8_t* data, size_t size, const MakeFuzzCache& makeCache,
+                        const std::function<size_t(oriel::CCacheItem&)>& eachItem = {},
+                        const std::function<void(oriel::CCache&, const std::string&)>& afterDecode = {});
 
 // URL record `i` of the Internet Explorer seeds: page "file<i>.htm" on one
 // of three hosts, in cache directory `directory`, with the response head

@@ -1,7 +1,8 @@
 // libFuzzer harness for the Internet Explorer index.dat decoder. The input
-// is written as index.dat into an empty folder, then decoded the way the
+// is the index, in memory, of an empty folder, decoded the way the
 // application does it: a ClientUrlCache on the folder, Decode with messages
-// off, and every item's texts read as the list and the CSV export read them.
+// off (which opens the input as the cache's database instead of the file),
+// and every item's texts read as the list and the CSV export read them.
 #include "FuzzSupport.h"
 
 #include "formats/ClientUrlCache.h"
@@ -119,8 +120,10 @@ void WriteFuzzSeeds(const std::string& dir)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    size_t sink = DecodeFolderImage("index.dat", data, size, [](const std::string& folder) {
-        return std::make_unique<oriel::ClientUrlCache>(oriel::test::Context(), nullptr, folder);
+    size_t sink = DecodeIndexImage(data, size, [](const std::string& folder, auto index) {
+        auto cache = std::make_unique<oriel::ClientUrlCache>(oriel::test::Context(), nullptr, folder);
+        cache->SetDatabaseSource(std::move(index));
+        return cache;
     });
     return sink == size_t(-1) ? 1 : 0;
 }

@@ -43,8 +43,7 @@ void WriteFuzzSeeds(const std::string& dir)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::string bytes(reinterpret_cast<const char*>(data), size);
-    auto meta = oriel::ParseCacheMapMetadata(bytes);
+    auto meta = oriel::ParseCacheMapMetadata(oriel::ByteReader(data, size));
     if (!meta)
         return 0;
     size_t sink = std::string(meta->key).size() + std::string(meta->url).size();

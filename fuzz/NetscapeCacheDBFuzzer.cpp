@@ -1,7 +1,8 @@
-// libFuzzer harness for the Netscape 4.5 cache.db decoder. The input is
-// written as cache.db into an empty folder, then decoded the way the
-// application does it (a NetscapeCacheDBCache on the folder, messages off),
-// and every item's texts are read as the list and the CSV export read them.
+// libFuzzer harness for the Netscape 4.5 cache.db decoder. The input is the
+// cache.db, in memory, of an empty folder, decoded the way the application
+// does it (a NetscapeCacheDBCache on the folder, messages off, the input
+// opened as its database instead of the file), and every item's texts are
+// read as the list and the CSV export read them.
 #include "FuzzSupport.h"
 
 #include "formats/NetscapeCacheDBCache.h"
@@ -66,8 +67,10 @@ void WriteFuzzSeeds(const std::string& dir)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    size_t sink = DecodeFolderImage("cache.db", data, size, [](const std::string& folder) {
-        return std::make_unique<oriel::NetscapeCacheDBCache>(oriel::test::Context(), nullptr, folder);
+    size_t sink = DecodeIndexImage(data, size, [](const std::string& folder, auto index) {
+        auto cache = std::make_unique<oriel::NetscapeCacheDBCache>(oriel::test::Context(), nullptr, folder);
+        cache->SetDatabaseSource(std::move(index));
+        return cache;
     });
     return sink == size_t(-1) ? 1 : 0;
 }

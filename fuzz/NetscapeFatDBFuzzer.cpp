@@ -1,8 +1,9 @@
-// libFuzzer harness for the Netscape 4.0 fat.db decoder. The input is
-// written as fat.db into an empty folder, then decoded the way the
-// application does it (a NetscapeFatDBCache on the folder, messages off,
-// the unsupported-version question answered no), and every item's texts
-// are read as the list and the CSV export read them.
+// libFuzzer harness for the Netscape 4.0 fat.db decoder. The input is the
+// fat.db, in memory, of an empty folder, decoded the way the application
+// does it (a NetscapeFatDBCache on the folder, messages off, the input
+// opened as its database instead of the file, the unsupported-version
+// question answered no), and every item's texts are read as the list and
+// the CSV export read them.
 #include "FuzzSupport.h"
 
 #include "formats/NetscapeFatDBCache.h"
@@ -70,8 +71,10 @@ void WriteFuzzSeeds(const std::string& dir)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    size_t sink = DecodeFolderImage("fat.db", data, size, [](const std::string& folder) {
-        return std::make_unique<oriel::NetscapeFatDBCache>(oriel::test::Context(), nullptr, folder);
+    size_t sink = DecodeIndexImage(data, size, [](const std::string& folder, auto index) {
+        auto cache = std::make_unique<oriel::NetscapeFatDBCache>(oriel::test::Context(), nullptr, folder);
+        cache->SetDatabaseSource(std::move(index));
+        return cache;
     });
     return sink == size_t(-1) ? 1 : 0;
 }

@@ -1,12 +1,17 @@
-// libFuzzer harness for the Opera dcache4.url decoder. The input is written
-// as dcache4.url into an empty folder, then decoded the way the
-// application does it (an OperaCache on the folder, messages off); every
-// item's texts are read as the list and the CSV export read them, and the
-// first items are prepared (bodies kept in the index are extracted and
-// decoded) and their copies deleted again.
+// libFuzzer harness for the Opera dcache4.url decoder. The input is the
+// dcache4.url, in memory, of an empty folder, decoded the way the
+// application does it (an OperaCache on the folder, messages off, the input
+// opened as its database instead of the file); every item's texts are read
+// as the list and the CSV export read them, and the first items are
+// prepared (bodies kept in the index are extracted and decoded) and their
+// copies deleted again. An item whose body is kept in the index reads it
+// from the file "dcache4.url" when it is extracted, so when the decode made
+// such items the input is written there as well, before they are read.
 #include "FuzzSupport.h"
 
 #include "formats/OperaCache.h"
+#include "formats/OperaInternalCacheItem.h"
+#include "model/Cache.h"
 #include "support/Dcache4Writer.h"
 #include "support/TestContext.h"
 #include "support/MozillaCacheWriter.h"
@@ -18,6 +23,18 @@ namespace {
 
 using oriel::test::Dcache4Writer;
 using oriel::test::OperaEntry;
+
+bool HasBodyInIndex(oriel::CCache& cache)
+{
+    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
+        oriel::CNamedCacheItemArray* group = cache.GetGroup(g);
+        for (int32_t i = 0; i < group->GetCount(); ++i) {
+            if (dynamic_cast<oriel::COperaInternalCacheItem*>(group->ItemAt(i)))
+                return true;
+        }
+    }
+    return false;
+}
 
 } // namespace
 
@@ -73,9 +90,13 @@ void WriteFuzzSeeds(const std::string& dir)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     int prepared = 0;
-    size_t sink = DecodeFolderImage(
-        "dcache4.url", data, size,
-        [](const std::string& folder) { return std::make_unique<oriel::OperaCache>(oriel::test::Context(), nullptr, folder); },
+    size_t sink = DecodeIndexImage(
+        data, size,
+        [](const std::string& folder, auto index) {
+            auto cache = std::make_unique<oriel::OperaCache>(oriel::test::Context(), nullptr, folder);
+            cache->SetDatabaseSource(std::move(index));
+            return cache;
+        },
         [&prepared](oriel::CCacheItem& item) -> size_t {
             // Extraction writes files: only bodies kept in the index, and a few.
             if (prepared >= 4 || item.GetFilePath() || !item.Exists())
@@ -84,6 +105,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             size_t made = size_t(item.PrepareFile());
             item.DeleteCacheFile();
             return made;
+        },
+        [data, size](oriel::CCache& cache, const std::string& folder) {
+            if (HasBodyInIndex(cache))
+                WriteInputFile(folder + "/" + oriel::OperaCache::kDatabaseFileName, data, size);
         });
     return sink == size_t(-1) ? 1 : 0;
 }

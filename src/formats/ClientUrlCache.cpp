@@ -38,16 +38,18 @@ void ClientUrlCache::DoShutdown()
 
 int ClientUrlCache::OpenDBFile()
 {
-    auto bytes = platform::ReadFile(IndexFilePath(), kMaxIndexSize);
-    if (!bytes)
+    // The whole index is read at once: the record walk jumps about it.
+    source_ = givenSource_ ? givenSource_ : platform::OpenWholeFile(IndexFilePath(), kMaxIndexSize);
+    if (!source_)
         return -1;
-    index_ = std::make_unique<IndexDatFile>(std::move(*bytes));
+    index_ = std::make_unique<IndexDatFile>(source_->ReadAll());
     return 0;
 }
 
 int ClientUrlCache::CloseDBFile()
 {
     index_.reset();
+    source_.reset();
     return 0;
 }
 
@@ -116,7 +118,7 @@ int64_t ClientUrlCache::ReadRecord(int64_t offset, bool& decodedUrl)
 
 int ClientUrlCache::ParseUrlRecord(const ByteReader& bytes)
 {
-    IndexDatFile::UrlRecord rec = IndexDatFile::DecodeUrlRecord(bytes);
+    IndexDatFile::UrlRecord rec = ParseIndexDatUrlRecord(bytes);
     if (rec.freed || !rec.url)
         return 0;
     auto parts = SplitUrl(*rec.url);

@@ -4,6 +4,7 @@
 
 #include "formats/IndexDatFile.h"
 #include "model/Cache.h"
+#include "platform/ByteSource.h"
 
 #include <memory>
 #include <string>
@@ -27,6 +28,9 @@ public:
 
     // Host path of the index file.
     std::string IndexFilePath() const;
+    // Decodes these bytes as the index instead of reading the index file
+    // (the fuzz harness feeds its input so); null goes back to the file.
+    void SetDatabaseSource(std::shared_ptr<const platform::ByteSource> source) { givenSource_ = std::move(source); }
 
 private:
     int GetHeaderInfo();
@@ -34,6 +38,8 @@ private:
     int64_t ReadRecord(int64_t offset, bool& decodedUrl);
     int ParseUrlRecord(const ByteReader& record);
 
+    std::shared_ptr<const platform::ByteSource> givenSource_;
+    std::shared_ptr<const platform::ByteSource> source_;
     std::unique_ptr<IndexDatFile> index_;
     int32_t recordCount_ = 0;
     std::string cacheNameBuffer_;

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <string_view>
 #include <unistd.h>
 
@@ -192,19 +191,16 @@ bool CEmbeddedBodyItem::ExtractFile()
         Trace("Exit - " + className + "::ExtractFile()");
         return false;
     }
-    std::ifstream in;
-    const bool opened = platform::OpenPlainFile(in, container);
-    const std::optional<StoredRange> range = StoredBytes();
-    if (!opened || !in || !range || range->offset < 0) {
+    const std::optional<platform::FileRange> range = BodyRange();
+    const std::unique_ptr<platform::ByteSource> source = range ? range->Open() : nullptr;
+    if (!source) {
         Trace("Exit - " + className + "::ExtractFile() Source open had some errors.");
         return false;
     }
-    std::string bytes(range->length, '\0');
-    in.seekg(std::streamoff(range->offset));
-    if (in)
-        in.read(bytes.data(), std::streamsize(bytes.size()));
-    bytes.resize(in ? bytes.size() : size_t(std::max<std::streamsize>(in.gcount(), 0)));
-    in.close();
+    // What the file holds of the range: a range that runs past its end
+    // gives the bytes that are there.
+    const ByteReader stored = source->Read(0, size_t(range->length));
+    const std::string_view bytes = stored.size() ? *stored.bytes(0, stored.size()) : std::string_view("", 0);
 
     const std::string& target = *extractedPath_;
     int result = 0;
@@ -232,6 +228,15 @@ bool CEmbeddedBodyItem::ExtractFile()
     }
     Trace("Exit - " + className + "::ExtractFile()");
     return IsRegularFile(target);
+}
+
+std::optional<platform::FileRange> CEmbeddedBodyItem::BodyRange()
+{
+    const std::string& container = ContainerFilePath();
+    const std::optional<StoredRange> range = StoredBytes();
+    if (container.empty() || !range || range->offset < 0)
+        return std::nullopt;
+    return platform::FileRange{container, uint64_t(range->offset), uint64_t(range->length)};
 }
 
 bool CEmbeddedBodyItem::PrepareFile()

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "model/CacheItem.h"
+#include "platform/ByteSource.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -36,6 +37,11 @@ public:
 
     // Writes the body to the extracted path; true when the file was made.
     bool ExtractFile();
+
+    // The bytes of the body as stored: a range of the file that holds
+    // them, opened only when the body is extracted. Empty when the item
+    // names no such file or no range to read.
+    std::optional<platform::FileRange> BodyRange();
 
 protected:
     // Where the stored bytes lie in the file that holds them.

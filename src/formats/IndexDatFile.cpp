@@ -24,46 +24,79 @@ bool IsRecordSignature(uint32_t sig)
 } // namespace
 
 IndexDatFile::IndexDatFile(std::string bytes)
-    : bytes_(std::move(bytes))
-    , reader_(bytes_)
+    : owned_(std::move(bytes))
+    , reader_(owned_)
 {
+}
+
+IndexDatFile::IndexDatFile(const ByteReader& bytes)
+    : reader_(bytes)
+{
+}
+
+std::optional<IndexDatHeader> ParseIndexDatHeader(const ByteReader& file)
+{
+    if (file.size() < IndexDatFile::kMinHeaderSize)
+        return std::nullopt;
+    if (*file.bytes(0, kSignatureSize) != std::string_view(kSignature, kSignatureSize))
+        return std::nullopt;
+    IndexDatHeader header;
+    header.firstRecord = *file.u32le(32);
+
+    // The directory table ends where the bitmap begins; a count above what
+    // fits there (or in the bytes read) is cut to what is there.
+    uint32_t count = *file.u32le(kDirectoryCountOffset);
+    size_t tableEnd = std::min(file.size(), IndexDatFile::kBitmapOffset);
+    size_t capacity = (tableEnd - kDirectoryTableOffset) / kDirectoryEntrySize;
+    count = uint32_t(std::min<size_t>(count, capacity));
+    header.directories.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        size_t at = kDirectoryTableOffset + i * kDirectoryEntrySize;
+        IndexDatFile::Directory dir;
+        dir.fileCount = int32_t(*file.u32le(at));
+        std::string_view name = *file.bytes(at + 4, 8);
+        dir.name = std::string(name.substr(0, std::min(name.find('\0'), name.size())));
+        header.directories.push_back(std::move(dir));
+    }
+
+    // A bitmap that is all zero (or missing) is not used: the walk then
+    // reads every block.
+    size_t bitmapEnd = std::min(file.size(), IndexDatFile::kFirstBitmapBlock);
+    if (bitmapEnd > IndexDatFile::kBitmapOffset) {
+        std::string_view bitmap = *file.bytes(IndexDatFile::kBitmapOffset, bitmapEnd - IndexDatFile::kBitmapOffset);
+        header.usesBitmap = bitmap.find_first_not_of('\0') != std::string_view::npos;
+    }
+    return header;
+}
+
+std::optional<IndexDatHashTable> ParseIndexDatHashTable(const ByteReader& table)
+{
+    constexpr size_t kNextOffset = 8;
+    constexpr size_t kSlotsOffset = 16;
+    constexpr size_t kSlotSize = 8;
+    auto sig = table.u32le(0);
+    auto blocks = table.u32le(4);
+    if (!sig || *sig != IndexDatFile::kSigHash || !blocks)
+        return std::nullopt;
+    const uint64_t length = uint64_t(*blocks) * IndexDatFile::kBlockSize;
+    if (!table.has(0, size_t(length)) || length > table.size())
+        return std::nullopt;
+    IndexDatHashTable parsed;
+    parsed.next = table.u32le(kNextOffset).value_or(0);
+    for (size_t slot = kSlotsOffset; slot + kSlotSize <= length; slot += kSlotSize)
+        parsed.entries.push_back({slot, *table.u32le(slot), *table.u32le(slot + 4)});
+    return parsed;
 }
 
 bool IndexDatFile::ParseHeader()
 {
     directories_.clear();
-    if (bytes_.size() < kMinHeaderSize)
+    auto header = ParseIndexDatHeader(reader_);
+    if (!header)
         return false;
-    if (std::memcmp(bytes_.data(), kSignature, kSignatureSize) != 0)
-        return false;
-    firstRecord_ = *reader_.u32le(32);
-
-    // The directory table ends where the bitmap begins; a count above what
-    // fits there (or in the bytes read) is cut to what is there.
-    uint32_t count = *reader_.u32le(kDirectoryCountOffset);
-    size_t tableEnd = std::min(bytes_.size(), kBitmapOffset);
-    size_t capacity = (tableEnd - kDirectoryTableOffset) / kDirectoryEntrySize;
-    count = uint32_t(std::min<size_t>(count, capacity));
-    directories_.reserve(count);
-    for (uint32_t i = 0; i < count; ++i) {
-        size_t at = kDirectoryTableOffset + i * kDirectoryEntrySize;
-        Directory dir;
-        dir.fileCount = int32_t(*reader_.u32le(at));
-        std::string_view name = *reader_.bytes(at + 4, 8);
-        dir.name = std::string(name.substr(0, std::min(name.find('\0'), name.size())));
-        directories_.push_back(std::move(dir));
-    }
-
-    // A bitmap that is all zero (or missing) is not used: the walk then
-    // reads every block.
-    useBitmap_ = false;
-    size_t bitmapEnd = std::min(bytes_.size(), kFirstBitmapBlock);
-    for (size_t i = kBitmapOffset; i < bitmapEnd; ++i) {
-        if (bytes_[i] != 0) {
-            useBitmap_ = true;
-            break;
-        }
-    }
+    firstRecord_ = header->firstRecord;
+    directories_ = std::move(header->directories);
+    useBitmap_ = header->usesBitmap;
     return true;
 }
 
@@ -98,12 +131,12 @@ bool IndexDatFile::IsBlockAllocated(size_t offset) const
 
 std::optional<IndexDatFile::Record> IndexDatFile::NextRecord(size_t& cursor) const
 {
-    while (cursor < bytes_.size()) {
+    while (cursor < reader_.size()) {
         size_t offset = cursor;
         auto sig = reader_.u32le(offset);
         auto blocks = reader_.u32le(offset + 4);
         if (!sig || !blocks) {
-            cursor = bytes_.size();
+            cursor = reader_.size();
             return std::nullopt;
         }
         cursor += kBlockSize;
@@ -118,9 +151,12 @@ std::optional<IndexDatFile::Record> IndexDatFile::NextRecord(size_t& cursor) con
     return std::nullopt;
 }
 
-IndexDatFile::UrlRecord IndexDatFile::DecodeUrlRecord(const ByteReader& r)
+IndexDatFile::UrlRecord ParseIndexDatUrlRecord(const ByteReader& r)
 {
-    UrlRecord rec;
+    IndexDatFile::UrlRecord rec;
+    // Offsets within the record: 8 last modified, 16 last access (FILETIMEs),
+    // 24 expiry, 32 size, 52 the URL's offset, 56 the directory index, 60
+    // the file name's offset, 68 the response head's offset.
     auto u32 = [&r](size_t off) { return r.u32le(off).value_or(0); };
     rec.lastModifiedLow = u32(8);
     rec.lastModifiedHigh = u32(12);
@@ -131,7 +167,7 @@ IndexDatFile::UrlRecord IndexDatFile::DecodeUrlRecord(const ByteReader& r)
     rec.size = u32(32);
     uint32_t urlOffset = u32(52);
     rec.directoryIndex = r.u8(56).value_or(0xFF);
-    rec.freed = urlOffset == kFreed;
+    rec.freed = urlOffset == IndexDatFile::kFreed;
 
     // Offsets of 0 or less (as signed values) mean the text is absent;
     // offsets outside the record find nothing.

@@ -56,7 +56,10 @@ public:
         std::optional<std::string_view> headers;            // at 68
     };
 
+    // Over bytes it owns, or over bytes that a byte source holds and that
+    // outlive it.
     explicit IndexDatFile(std::string bytes);
+    explicit IndexDatFile(const ByteReader& bytes);
 
     // Checks the signature and reads the header; false for an invalid header.
     bool ParseHeader();
@@ -64,7 +67,7 @@ public:
     uint32_t FirstRecordOffset() const { return firstRecord_; }
     const std::vector<Directory>& Directories() const { return directories_; }
     int64_t SumOfFileCounts() const;
-    const std::string& Bytes() const { return bytes_; }
+    const ByteReader& Bytes() const { return reader_; }
     bool UsesBitmap() const { return useBitmap_; }
 
     // The next live record at or after `cursor`, which moves past it. Steps,
@@ -78,20 +81,46 @@ public:
     // outside the bitmap.
     static std::optional<size_t> BitmapBit(size_t offset);
 
-    // Decodes a URL or LEAK record; texts whose offsets fall outside the
-    // record are absent.
-    static UrlRecord DecodeUrlRecord(const ByteReader& record);
-
     // The expiry time of a record: in version 5.2 files the field holds a
     // FAT date and time in its lower half and zero in its upper half.
     static int64_t ExpiryTime(uint32_t low, uint32_t high);
 
 private:
-    std::string bytes_;
+    std::string owned_;
     ByteReader reader_;
     uint32_t firstRecord_ = 0;
     std::vector<Directory> directories_;
     bool useBitmap_ = false;
 };
+
+// The file header: where the records begin, the cache directories, and
+// whether the allocation bitmap is used. Empty when the bytes are fewer
+// than kMinHeaderSize or the signature is not there.
+struct IndexDatHeader {
+    uint32_t firstRecord = 0;
+    std::vector<IndexDatFile::Directory> directories;
+    bool usesBitmap = false;
+};
+std::optional<IndexDatHeader> ParseIndexDatHeader(const ByteReader& file);
+
+// A hash table: "HASH" at 0, its block count at 4, the offset of the next
+// table at 8 (0 ends the chain), then from offset 16 slots of 8 bytes each:
+// a hash word and the offset of the record it points to.
+struct IndexDatHashTable {
+    struct Slot {
+        size_t offset = 0; // within the table
+        uint32_t hash = 0;
+        uint32_t record = 0;
+    };
+    uint32_t next = 0;
+    std::vector<Slot> entries;
+};
+// `table` starts at the table and may run on past it. Empty when the
+// signature is not "HASH" or the blocks it announces are not all there.
+std::optional<IndexDatHashTable> ParseIndexDatHashTable(const ByteReader& table);
+
+// A URL or LEAK record (the whole record); texts whose offsets fall outside
+// the record are absent.
+IndexDatFile::UrlRecord ParseIndexDatUrlRecord(const ByteReader& record);
 
 } // namespace oriel

@@ -10,6 +10,12 @@
 
 namespace oriel {
 
+namespace {
+// The decoders walk their database from the start to the end (the map
+// reads it whole): reads of this size keep one small buffer hot.
+constexpr size_t kDatabaseReadAhead = 64 * 1024;
+} // namespace
+
 int ReadDeleteOption(const AppContext& context, const char* key)
 {
     if (std::strcmp(key, "FastDelete") == 0)
@@ -51,8 +57,8 @@ int NetscapeCache::CloseDBFile()
 int NetscapeCache::OpenDBFile()
 {
     // A folder (or a FIFO, a device) of that name is no database file.
-    database_ = std::make_unique<std::ifstream>();
-    return platform::OpenPlainFile(*database_, DatabaseFilePath()) && database_->good() ? 0 : -1;
+    database_ = givenSource_ ? givenSource_ : platform::FileRange{DatabaseFilePath()}.Open(kDatabaseReadAhead);
+    return database_ ? 0 : -1;
 }
 
 int NetscapeCache::OpenDatabase()

@@ -6,8 +6,8 @@
 #pragma once
 
 #include "model/Cache.h"
+#include "platform/ByteSource.h"
 
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -37,10 +37,14 @@ public:
     const std::string& GetDatabaseFileName() const { return databaseFileName_; }
     // Host path of the database file (found without regard to case).
     std::string DatabaseFilePath() const;
+    // Decodes these bytes as the database instead of reading the database
+    // file (the fuzz harnesses feed their input so); null goes back to the
+    // file.
+    void SetDatabaseSource(std::shared_ptr<const platform::ByteSource> source) { givenSource_ = std::move(source); }
 
 protected:
-    // The open database file, or null.
-    std::ifstream* DatabaseStream() { return database_.get(); }
+    // The open database's bytes, or null.
+    const platform::ByteSource* Database() const { return database_.get(); }
 
 private:
     // The files that deleting `item` removes: for a plain file item its
@@ -49,7 +53,8 @@ private:
     void AppendItemPaths(ShellFileOperation& operation, CCacheItem& item) const;
 
     std::string databaseFileName_;
-    std::unique_ptr<std::ifstream> database_;
+    std::shared_ptr<const platform::ByteSource> givenSource_;
+    std::shared_ptr<const platform::ByteSource> database_;
 };
 
 // The value of an "Options" switch ("FastDelete", "RemoveDB") in the

@@ -156,70 +156,18 @@ NetscapeHashDBCache::PairOutcome NetscapeCacheDBCache::DecodePagePair(const Byte
 
 bool NetscapeCacheDBCache::DecodePair(const ByteReader& page, int32_t recordKey, size_t keyOffset, size_t dataOffset)
 {
-    // Key: a check word; keys beginning with "SE" are the database's own.
-    auto keyCheck = page.u32le(keyOffset);
-    if (!keyCheck || (*page.u8(keyOffset) == 0x53 && *page.u8(keyOffset + 1) == 0x45))
+    auto record = ParseCacheDbRecord(page, keyOffset, dataOffset, GetPageSize());
+    if (!record)
         return false;
-    // Data: record length, the same check word, then three texts.
-    auto recordLength = page.u32le(dataOffset);
-    auto dataCheck = page.u32le(dataOffset + 4);
-    if (!recordLength || *recordLength == 0 || *recordLength >= GetPageSize() || !dataCheck || *dataCheck != *keyCheck)
-        return false;
-    size_t pos = dataOffset + 8;
-    auto url = hashdb::ReadText(page, pos);
-    if (!url)
-        return false;
-    auto description = hashdb::ReadText(page, pos);
-    if (!description)
-        return false;
-    auto bodyPath = hashdb::ReadText(page, pos);
-    if (!bodyPath)
-        return false;
-
-    // The object description (big-endian): one unused byte; named values
-    // (name, NUL, 4-byte length, value) up to an empty name; 2 + 1 + 4 + 8
-    // unused bytes; downloaded, last-modified and expires times.
-    const ByteReader desc(*description);
-    std::optional<std::string_view> headers;
-    bool listEnded = false;
-    size_t at = 1;
-    while (at < desc.size()) {
-        auto name = desc.cstring(at, desc.size());
-        if (!name || at + name->size() >= desc.size())
-            break; // no NUL before the end
-        at += name->size() + 1;
-        if (name->empty()) {
-            listEnded = true;
-            break;
-        }
-        auto length = desc.u32be(at);
-        if (!length)
-            break;
-        auto value = desc.bytes(at + 4, *length);
-        if (!value)
-            break;
-        at += 4 + size_t(*length);
-        if (name->substr(0, 12) == "HTTP headers")
-            headers = hashdb::UpToNul(*value);
-    }
-    int64_t downloaded = 0, lastModified = 0, expires = 0;
-    if (listEnded) {
-        const size_t times = at + 2 + 1 + 4 + 8;
-        // Signed 32-bit seconds since 1970, widened with their sign.
-        downloaded = int32_t(desc.u32be(times).value_or(0));
-        lastModified = int32_t(desc.u32be(times + 4).value_or(0));
-        expires = int32_t(desc.u32be(times + 8).value_or(0));
-    }
-
-    const std::string_view fullUrl = StripWyciwyg(hashdb::UpToNul(*url));
-    const std::string cacheName = CacheNameFromStoredPath(*bodyPath);
+    const std::string_view fullUrl = StripWyciwyg(record->url);
+    const std::string cacheName = CacheNameFromStoredPath(record->bodyPath);
     auto parts = SplitUrl(fullUrl);
     if (!parts)
         return false;
     auto item = std::make_unique<CFileCacheItem>(this, recordKey, fullUrl, parts->path,
                                                  cacheName.empty() ? OptText() : OptText(cacheName), 0,
-                                                 lastModified, downloaded, expires,
-                                                 headers ? OptText(*headers) : OptText());
+                                                 record->lastModified, record->downloaded, record->expires,
+                                                 record->headers ? OptText(*record->headers) : OptText());
     AddItem(parts->host, std::move(item));
     return true;
 }

@@ -1,5 +1,5 @@
 // The disk cache of Netscape Communicator 4.5 and later: the index
-// "cache.db" (its pages are read as NetscapeHashDBCache.h describes), whose
+// "cache.db" (its pages and records as HashDbFile.h describes), whose
 // key/data pairs describe one cached object each; every body is a file of
 // its own in the cache folder.
 #pragma once
@@ -7,6 +7,7 @@
 #include "formats/NetscapeHashDBCache.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 

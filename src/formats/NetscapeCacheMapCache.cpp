@@ -1,61 +1,24 @@
 #include "formats/NetscapeCacheMapCache.h"
 
 #include "app/StringTable.h"
-#include "platform/ByteReader.h"
 #include "formats/InternalCacheItem.h"
 #include "model/TextForms.h"
-#include "platform/CaseFold.h"
+#include "platform/ByteSource.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <filesystem>
 #include <new>
 #include <thread>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
 
 namespace oriel {
 
 namespace {
 
-constexpr size_t kRecordSize = 16;
-// Version 0x00010005: a 16-byte header padded to 4096 bytes, then buckets
-// of 4096 bytes, each up to 256 records.
-constexpr size_t kBucketMapHeaderSize = 4096;
-constexpr size_t kBucketSize = 4096;
-// Other versions: version, data size, entry count, dirty flag, record
-// count, 32 eviction ranks and 32 bucket usages; the records follow.
-constexpr size_t kRecordMapHeaderSize = 276;
 // No real map holds this many records; a larger count is hostile.
 constexpr size_t kMaxRecords = size_t(1) << 24;
 // Records decoded between two yields of the processor.
 constexpr size_t kRecordsPerYield = 4096;
-// The metadata header: nine big-endian words, then the key.
-constexpr size_t kMetadataHeaderSize = 36;
-
-uint32_t Swap32(uint32_t v)
-{
-    return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
-}
-
-CacheMapRecord ReadRecordBE(const ByteReader& bytes, size_t off)
-{
-    return {bytes.u32be(off).value_or(0), bytes.u32be(off + 4).value_or(0), bytes.u32be(off + 8).value_or(0),
-            bytes.u32be(off + 12).value_or(0)};
-}
-
-// A record as a real map holds it: both locations initialised, reserved
-// bits clear.
-bool LooksReal(uint32_t dataLocation, uint32_t metaLocation)
-{
-    auto ok = [](uint32_t l) { return cachemap::IsInitialized(l) && (l & cachemap::kReserved) == 0; };
-    return ok(dataLocation) && ok(metaLocation);
-}
-
 std::string Hex(uint32_t value)
 {
     char text[16];
@@ -69,177 +32,6 @@ int32_t ClampToInt32(uint64_t value)
 }
 
 } // namespace
-
-namespace cachemap {
-
-std::string SeparateFileName(uint32_t hashNumber, char kind, uint32_t generation)
-{
-    char name[32];
-    std::snprintf(name, sizeof name, "%08x%c%02x", hashNumber, kind, generation & 0xFF);
-    return name;
-}
-
-std::string NestedFileName(uint32_t hashNumber, char kind, uint32_t generation)
-{
-    char name[32];
-    std::snprintf(name, sizeof name, "%X/%02X/%05X%c%02X", hashNumber >> 28, (hashNumber >> 20) & 0xFF,
-                  hashNumber & 0xFFFFF, kind, generation & 0xFF);
-    return name;
-}
-
-} // namespace cachemap
-
-std::optional<CacheMapMetadata> ParseCacheMapMetadata(std::string_view data)
-{
-    ByteReader bytes(data);
-    if (!bytes.has(0, kMetadataHeaderSize))
-        return std::nullopt;
-    CacheMapMetadata meta;
-    meta.version = *bytes.u32be(0);
-    if (meta.version < cachemap::kMinMetadataVersion || meta.version > cachemap::kMaxMetadataVersion)
-        return std::nullopt;
-    // offset 4: metadata location; 32: metadata size (neither is used)
-    meta.fetchCount = *bytes.u32be(8);
-    // The times are signed 32-bit seconds since 1970.
-    meta.lastFetched = int32_t(*bytes.u32be(12));
-    meta.lastModified = int32_t(*bytes.u32be(16));
-    meta.expires = int32_t(*bytes.u32be(20));
-    meta.dataSize = *bytes.u32be(24);
-    const uint64_t keySize = *bytes.u32be(28);
-
-    // The key (client id, colon, URL) ends at its zero or at the bytes read.
-    const uint64_t keyEnd = kMetadataHeaderSize + keySize;
-    auto key = bytes.cstring(kMetadataHeaderSize, size_t(std::min<uint64_t>(keyEnd, bytes.size())));
-    if (!key)
-        return std::nullopt;
-    size_t colon = key->find(':');
-    if (colon == std::string_view::npos)
-        return std::nullopt;
-    meta.key = *key;
-    meta.url = key->substr(colon + 1);
-    // "wyciwyg://N/URL" holds a page that a script wrote; list the page.
-    constexpr std::string_view kWyciwyg = "wyciwyg://";
-    if (meta.url.substr(0, kWyciwyg.size()) == kWyciwyg) {
-        size_t slash = meta.url.find('/', kWyciwyg.size());
-        if (slash != std::string_view::npos)
-            meta.url = meta.url.substr(slash + 1);
-    }
-
-    // Elements: name and value, each zero-terminated; an empty name ends
-    // the list, and so do the bytes read.
-    size_t pos = size_t(std::min<uint64_t>(keyEnd, bytes.size()));
-    while (pos < bytes.size()) {
-        auto name = bytes.cstring(pos, bytes.size());
-        if (!name || name->empty())
-            break;
-        pos += name->size() + 1;
-        std::string_view value;
-        if (pos < bytes.size()) {
-            value = *bytes.cstring(pos, bytes.size());
-            pos += value.size() + 1;
-        }
-        if (name->substr(0, 13) == "response-head") {
-            meta.headers = value;
-            break;
-        }
-    }
-    return meta;
-}
-
-// ---------------------------------------------------------------------------
-
-// One block file, read at offsets without a stream position to keep.
-class NetscapeCacheMapCache::BlockFile {
-public:
-    explicit BlockFile(const std::string& path)
-        : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) // a FIFO must not block
-    {
-    }
-    ~BlockFile()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    BlockFile(const BlockFile&) = delete;
-    BlockFile& operator=(const BlockFile&) = delete;
-
-    bool IsOpen() const { return fd_ >= 0; }
-    // Reads up to `length` bytes at `offset`; a read that meets the end of
-    // the file keeps what was there.
-    void ReadAt(uint64_t offset, size_t length, std::string& out) const
-    {
-        out.resize(length);
-        size_t got = 0;
-        while (got < length && offset + got < uint64_t(INT64_MAX)) {
-            ssize_t n = ::pread(fd_, out.data() + got, length - got, off_t(offset + got));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += size_t(n);
-        }
-        out.resize(got);
-    }
-
-private:
-    int fd_;
-};
-
-// The names in the cache folder and its sub-folders, listed once per
-// folder and looked up without regard to case: the separate files carry
-// upper-case hex digits, the names built from the map lower-case ones.
-class NetscapeCacheMapCache::SeparateFileIndex {
-public:
-    explicit SeparateFileIndex(std::string folder)
-        : folder_(std::move(folder))
-    {
-    }
-
-    // The relative name as spelled on disk, or empty when it is not there.
-    std::optional<std::string> Find(std::string_view relative)
-    {
-        std::string actual;
-        size_t pos = 0;
-        while (pos < relative.size()) {
-            size_t slash = relative.find('/', pos);
-            if (slash == std::string_view::npos)
-                slash = relative.size();
-            const auto& names = Listing(actual);
-            auto hit = names.find(platform::FoldCase(relative.substr(pos, slash - pos)));
-            if (hit == names.end())
-                return std::nullopt;
-            actual = actual.empty() ? hit->second : actual + "/" + hit->second;
-            pos = slash + 1;
-        }
-        if (actual.empty())
-            return std::nullopt;
-        return actual;
-    }
-
-private:
-    using Names = std::unordered_map<std::string, std::string>;
-
-    const Names& Listing(const std::string& relativeFolder)
-    {
-        auto it = listings_.find(relativeFolder);
-        if (it != listings_.end())
-            return it->second;
-        Names names;
-        std::error_code ec;
-        std::string dir = relativeFolder.empty() ? folder_ : platform::MakePath(folder_, relativeFolder);
-        for (fs::directory_iterator d(dir.empty() ? "." : dir, ec), end; !ec && d != end; d.increment(ec)) {
-            std::string name = d->path().filename().string();
-            // The first spelling wins when a case-sensitive folder holds two.
-            names.emplace(platform::FoldCase(name), name);
-        }
-        return listings_.emplace(relativeFolder, std::move(names)).first->second;
-    }
-
-    std::string folder_;
-    std::unordered_map<std::string, Names> listings_;
-};
-
-// ---------------------------------------------------------------------------
 
 NetscapeCacheMapCache::NetscapeCacheMapCache(const AppContext& context, BrowserProfile* profile, std::string folder)
     : NetscapeCache(context, profile, std::move(folder), kMapFileName)
@@ -288,90 +80,37 @@ int NetscapeCacheMapCache::GetCacheMapHeaderInfo()
         return -1;
     };
     records_.clear();
-    std::ifstream* map = DatabaseStream();
-    if (!map)
+    const platform::ByteSource* source = Database();
+    const ByteReader map = source ? source->ReadAll() : ByteReader();
+    auto header = source ? ParseCacheMapHeader(map) : std::nullopt;
+    if (!header)
         return fail();
-    map->clear();
-    map->seekg(0, std::ios::end);
-    const std::streamoff fileSize = map->tellg();
-    map->seekg(0);
-    if (!*map || fileSize < 12)
-        return fail();
-
-    std::string header(kRecordMapHeaderSize, '\0');
-    map->read(header.data(), std::streamsize(header.size()));
-    header.resize(size_t(map->gcount()));
-    map->clear();
-    ByteReader h(header);
-    // Every word of the map file is big-endian.
-    mapVersion_ = *h.u32be(0);
-    const uint32_t entryCount = *h.u32be(8);
-    const bool buckets = mapVersion_ == cachemap::kBucketMapVersion;
-    mapDirty_ = !buckets && h.u32be(12).value_or(0) != 0;
+    mapVersion_ = header->version;
+    mapDirty_ = header->dirty;
     recordsLittleEndian_ = false;
 
     char line[64];
     std::snprintf(line, sizeof line, "Cache version=%x", mapVersion_);
     Trace(line);
-    std::snprintf(line, sizeof line, "Cache enties=%d", int32_t(entryCount));
+    std::snprintf(line, sizeof line, "Cache enties=%d", int32_t(header->entryCount));
     Trace(line);
-    if (!buckets) {
-        std::snprintf(line, sizeof line, "Dirty=%d", int32_t(h.u32be(12).value_or(0)));
+    if (!header->buckets) {
+        std::snprintf(line, sizeof line, "Dirty=%d", int32_t(header->dirtyWord));
         Trace(line);
     }
-    SetProgressTotal(ClampToInt32(entryCount));
+    SetProgressTotal(ClampToInt32(header->entryCount));
 
     // The table holds at most the records the file can hold: a count that
     // announces more (a cut or hostile map) does not size it. A dirty map's
     // count may be stale, so all its records are read.
-    const size_t headerSize = buckets ? kBucketMapHeaderSize : kRecordMapHeaderSize;
-    const size_t inFile = uint64_t(fileSize) > headerSize ? size_t(uint64_t(fileSize) - headerSize) / kRecordSize : 0;
-    size_t limit = std::min<size_t>({mapDirty_ ? inFile : size_t(entryCount), inFile, kMaxRecords});
+    const size_t inFile = map.size() > header->size ? (map.size() - header->size) / cachemap::kRecordSize : 0;
+    size_t limit = std::min<size_t>({mapDirty_ ? inFile : size_t(header->entryCount), inFile, kMaxRecords});
     try {
         records_.reserve(limit);
     } catch (const std::bad_alloc&) {
         return fail();
     }
-
-    std::string chunk(buckets ? kBucketSize : 65536, '\0');
-    map->seekg(std::streamoff(headerSize));
-    if (buckets) {
-        // Within each bucket the used records come first; the first record
-        // whose hash number is 0 ends the bucket.
-        size_t littleEndianLike = 0, bigEndianLike = 0;
-        while (records_.size() < limit && *map) {
-            map->read(chunk.data(), std::streamsize(chunk.size()));
-            ByteReader bucket(chunk.data(), size_t(map->gcount()));
-            for (size_t off = 0; bucket.has(off, kRecordSize) && records_.size() < limit; off += kRecordSize) {
-                CacheMapRecord r = ReadRecordBE(bucket, off);
-                if (r.hashNumber == 0)
-                    break;
-                bigEndianLike += LooksReal(r.dataLocation, r.metaLocation);
-                littleEndianLike += LooksReal(Swap32(r.dataLocation), Swap32(r.metaLocation));
-                records_.push_back(r);
-            }
-        }
-        // Mozilla writes these records big-endian like the header; a map
-        // written little-endian shows real locations only when swapped.
-        if (littleEndianLike > bigEndianLike) {
-            recordsLittleEndian_ = true;
-            for (CacheMapRecord& r : records_)
-                r = {Swap32(r.hashNumber), Swap32(r.evictionRank), Swap32(r.dataLocation), Swap32(r.metaLocation)};
-        }
-    } else {
-        // One array of records to the end of the file; a record whose hash
-        // number is 0 is empty.
-        while (records_.size() < limit && *map) {
-            map->read(chunk.data(), std::streamsize(chunk.size()));
-            ByteReader records(chunk.data(), size_t(map->gcount()));
-            for (size_t off = 0; records.has(off, kRecordSize) && records_.size() < limit; off += kRecordSize) {
-                CacheMapRecord r = ReadRecordBE(records, off);
-                if (r.hashNumber != 0)
-                    records_.push_back(r);
-            }
-        }
-    }
-    map->clear();
+    recordsLittleEndian_ = ParseCacheMapRecords(map.sub(header->size, map.size()), header->buckets, limit, records_);
     std::snprintf(line, sizeof line, "Read %d entries", int32_t(records_.size()));
     Trace(line);
     SetProgressTotal(ClampToInt32(records_.size()));
@@ -385,9 +124,9 @@ int NetscapeCacheMapCache::OpenCacheMapMetaFiles()
         std::string path = platform::ResolvePath(platform::MakePath(GetFolder(), name));
         Trace("NetscapeCacheMapCache::OpenCacheMapMetaFiles() - attempt open of metadata file");
         Trace(path);
-        auto attributes = platform::GetFileAttributes(path);
-        blockFiles_[i] = std::make_unique<BlockFile>(path);
-        if (!attributes || !attributes->isRegular || !blockFiles_[i]->IsOpen()) {
+        // Only a regular file is opened (a FIFO would block the reader).
+        blockFiles_[i] = platform::FileRange{path}.Open();
+        if (!blockFiles_[i]) {
             Trace("                                - bad");
             ShowMessage(LoadString(IDS_META_FILES_OPEN_ERROR));
             RequestStop();
@@ -395,7 +134,7 @@ int NetscapeCacheMapCache::OpenCacheMapMetaFiles()
         }
     }
     Trace("                                - good");
-    separateFiles_ = std::make_unique<SeparateFileIndex>(GetFolder());
+    separateFiles_ = std::make_unique<platform::FolderIndex>();
     return 0;
 }
 
@@ -422,35 +161,40 @@ int NetscapeCacheMapCache::GetCacheMapMetadata()
     return 0;
 }
 
-bool NetscapeCacheMapCache::ReadMetadata(const CacheMapRecord& record, std::string& out)
+std::optional<ByteReader> NetscapeCacheMapCache::ReadMetadata(const CacheMapRecord& record, std::string& scratch)
 {
     const uint32_t location = record.metaLocation;
     const int selector = cachemap::FileSelector(location);
     if (selector != 0) {
+        // Block n of a block file starts after its 4096-byte bitmap.
         const uint32_t blockSize = cachemap::BlockSize(selector);
         uint64_t offset = cachemap::kBlockFileHeaderSize + uint64_t(cachemap::StartBlock(location)) * blockSize;
-        blockFiles_[selector - 1]->ReadAt(offset, cachemap::BlockCount(location) * blockSize, out);
-        return !out.empty();
+        ByteReader bytes = blockFiles_[selector - 1]->Read(offset, cachemap::BlockCount(location) * blockSize);
+        if (bytes.size() == 0)
+            return std::nullopt;
+        return bytes;
     }
     const uint32_t generation = cachemap::Generation(location);
-    auto name = separateFiles_->Find(cachemap::SeparateFileName(record.hashNumber, 'm', generation));
+    const std::string& folder = GetFolder();
+    auto name = separateFiles_->FindRelative(folder, cachemap::SeparateFileName(record.hashNumber, 'm', generation));
     if (!name)
-        name = separateFiles_->Find(cachemap::NestedFileName(record.hashNumber, 'm', generation));
+        name = separateFiles_->FindRelative(folder, cachemap::NestedFileName(record.hashNumber, 'm', generation));
     if (!name)
-        return false;
+        return std::nullopt;
     auto bytes =
-        platform::ReadFile(platform::MakePath(GetFolder(), *name), uint64_t(cachemap::SeparateFileSizeK(location)) * 1024);
+        platform::ReadFile(platform::MakePath(folder, *name), uint64_t(cachemap::SeparateFileSizeK(location)) * 1024);
     if (!bytes)
-        return false;
-    out = std::move(*bytes);
-    return true;
+        return std::nullopt;
+    scratch = std::move(*bytes);
+    return ByteReader(scratch);
 }
 
 void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord& record, std::string& scratch)
 {
-    if (!ReadMetadata(record, scratch))
+    auto bytes = ReadMetadata(record, scratch);
+    if (!bytes)
         return;
-    auto meta = ParseCacheMapMetadata(scratch);
+    auto meta = ParseCacheMapMetadata(*bytes);
     if (!meta)
         return;
     auto parts = SplitUrl(meta->url);
@@ -474,9 +218,10 @@ void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord
         // one, as spelled on disk; the flat name when neither is there.
         const uint32_t generation = cachemap::Generation(location);
         std::string flat = cachemap::SeparateFileName(record.hashNumber, 'd', generation);
-        auto name = separateFiles_->Find(flat);
+        const std::string& folder = GetFolder();
+        auto name = separateFiles_->FindRelative(folder, flat);
         if (!name)
-            name = separateFiles_->Find(cachemap::NestedFileName(record.hashNumber, 'd', generation));
+            name = separateFiles_->FindRelative(folder, cachemap::NestedFileName(record.hashNumber, 'd', generation));
         item = std::make_unique<CFileCacheItem>(this, recordKey, meta->url, parts->path, name ? *name : flat, size,
                                                 meta->lastModified, meta->lastFetched, meta->expires, headers);
     }

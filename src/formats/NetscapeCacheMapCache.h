@@ -12,70 +12,18 @@
 // bytes read. The decoder takes what is there and stops at the bytes read.
 #pragma once
 
+#include "formats/CacheMapFile.h"
 #include "formats/NetscapeCache.h"
+#include "platform/ByteReader.h"
+#include "platform/FileSystem.h"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace oriel {
-
-// One map record: four words, in host order once read.
-struct CacheMapRecord {
-    uint32_t hashNumber = 0;
-    uint32_t evictionRank = 0;
-    uint32_t dataLocation = 0;
-    uint32_t metaLocation = 0;
-};
-
-// The bits of a data or metadata location word.
-namespace cachemap {
-constexpr uint32_t kInitialized = 0x80000000u;  // bit 31
-constexpr uint32_t kReserved = 0x4C000000u;     // bits 30, 27, 26: always 0 in a real record
-constexpr uint32_t kBlockFileHeaderSize = 4096; // the bitmap before block 0
-constexpr uint32_t kBucketMapVersion = 0x00010005;
-constexpr uint32_t kMinMetadataVersion = 0x00010000;
-constexpr uint32_t kMaxMetadataVersion = 0x00030000;
-
-inline bool IsInitialized(uint32_t location) { return (location & kInitialized) != 0; }
-// 0 = separate file; 1 to 3 = "_CACHE_001_" to "_CACHE_003_" (bits 28-29).
-inline int FileSelector(uint32_t location) { return int((location >> 28) & 3); }
-// 1 to 4 blocks (bits 24-25 hold the count less one).
-inline uint32_t BlockCount(uint32_t location) { return ((location >> 24) & 3) + 1; }
-inline uint32_t StartBlock(uint32_t location) { return location & 0x00FFFFFF; }
-// Size of a separate metadata file in units of 1024 bytes (bits 8-23).
-inline uint32_t SeparateFileSizeK(uint32_t location) { return (location >> 8) & 0xFFFF; }
-inline uint32_t Generation(uint32_t location) { return location & 0xFF; }
-// 256, 1024 and 4096 bytes for block files 1, 2 and 3; 0 otherwise.
-inline uint32_t BlockSize(int selector) { return selector >= 1 && selector <= 3 ? 256u << (2 * (selector - 1)) : 0; }
-
-// "0a1b2c3dd01": the hash as 8 hex digits, 'd' or 'm', the generation as 2.
-std::string SeparateFileName(uint32_t hashNumber, char kind, uint32_t generation);
-// "0/A1/B2C3Dd01": the Firefox 4 layout (first digit, next two, the rest).
-std::string NestedFileName(uint32_t hashNumber, char kind, uint32_t generation);
-} // namespace cachemap
-
-// One entry's metadata as read from its block run or separate file. The
-// texts point into the bytes given to the parser.
-struct CacheMapMetadata {
-    uint32_t version = 0;
-    uint32_t fetchCount = 0;
-    int64_t lastFetched = 0;
-    int64_t lastModified = 0;
-    int64_t expires = 0;
-    uint32_t dataSize = 0;
-    std::string_view key;                    // client id, colon, URL
-    std::string_view url;                    // after the colon (and after a "wyciwyg://N/" prefix)
-    std::optional<std::string_view> headers; // the "response-head" element's value
-};
-
-// Parses one entry's metadata; empty when the version is out of range, the
-// header is cut short or the key holds no colon.
-std::optional<CacheMapMetadata> ParseCacheMapMetadata(std::string_view bytes);
 
 class NetscapeCacheMapCache : public NetscapeCache {
 public:
@@ -96,25 +44,27 @@ public:
     bool RecordsWereLittleEndian() const { return recordsLittleEndian_; }
 
 private:
-    class BlockFile;
-    class SeparateFileIndex;
-
     int iDecodeCacheMap();
     int GetCacheMapHeaderInfo();
     int OpenCacheMapMetaFiles();
     int GetCacheMapMetadata();
     int CloseCacheMapMetaFiles();
 
-    // Reads the metadata bytes a record's metadata location names.
-    bool ReadMetadata(const CacheMapRecord& record, std::string& out);
+    // The metadata bytes a record's metadata location names, or empty. A
+    // separate metadata file is read into `scratch`.
+    std::optional<ByteReader> ReadMetadata(const CacheMapRecord& record, std::string& scratch);
     void DecodeRecord(int32_t recordKey, const CacheMapRecord& record, std::string& scratch);
 
     uint32_t mapVersion_ = 0;
     bool mapDirty_ = false;
     bool recordsLittleEndian_ = false;
     std::vector<CacheMapRecord> records_;
-    std::unique_ptr<BlockFile> blockFiles_[3];
-    std::unique_ptr<SeparateFileIndex> separateFiles_;
+    // "_CACHE_001_" to "_CACHE_003_", read at the offsets records name.
+    std::unique_ptr<platform::ByteSource> blockFiles_[3];
+    // The cache folder and its sub-folders, listed once for the decode: the
+    // separate files carry upper-case hex digits, the names built from the
+    // map lower-case ones.
+    std::unique_ptr<platform::FolderIndex> separateFiles_;
 };
 
 } // namespace oriel

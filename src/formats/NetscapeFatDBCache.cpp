@@ -17,12 +17,6 @@ bool IgnoreUnsupported(const AppContext& context)
     return context.Options().ignoreUnsupported != 0;
 }
 
-// Moves past a text: its length word, and its bytes when they are there.
-void SkipText(const ByteReader& page, size_t& pos)
-{
-    hashdb::ReadText(page, pos);
-}
-
 } // namespace
 
 NetscapeFatDBCache::NetscapeFatDBCache(const AppContext& context, BrowserProfile* profile, std::string folder)
@@ -76,85 +70,29 @@ void NetscapeFatDBCache::ReportUnsupportedVersion(const ByteReader& page, size_t
 
 int NetscapeFatDBCache::DecodePair(const ByteReader& page, int32_t recordKey, size_t dataOffset, size_t keyOffset)
 {
-    auto recordLength = page.u32le(dataOffset);
-    if (!recordLength || *recordLength == 0 || *recordLength >= GetPageSize())
-        return -1;
-    auto version = page.u32le(dataOffset + 4);
-    if (!version || *version == kInternalVersion)
-        return -1;
-    const bool layoutA = *version >= 2 && *version <= 4;
-    const bool layoutB = *version == 5;
-    if (!layoutA && !layoutB)
+    const FatDbRecord record = ParseFatDbRecord(page, dataOffset, keyOffset, GetPageSize());
+    switch (record.status) {
+    case FatDbRecord::Status::UnsupportedVersion:
         return -3;
-
-    auto lastModified = page.u32le(dataOffset + 8);
-    auto downloaded = page.u32le(dataOffset + 12);
-    auto expires = page.u32le(dataOffset + 16);
-    auto size = page.u32le(dataOffset + 20);
-    if (!lastModified || !downloaded || !expires || !size)
+    case FatDbRecord::Status::Unreadable:
         return -1;
-    // offset 24: 1 unused byte; 25: 4 unused bytes
-    size_t pos = dataOffset + 29;
-    auto cacheName = hashdb::ReadText(page, pos);
-    if (!cacheName)
+    case FatDbRecord::Status::MissingText:
         return 1;
-    const std::string_view name = hashdb::UpToNul(*cacheName);
-    if (HasCacheName(name))
-        return 1;
-
-    if (layoutA) {
-        pos += 4;
-        auto variant = page.u8(pos);
-        pos += 1;
-        switch (variant.value_or(0xFF)) {
-        case 0:
-            pos += 24;
-            break;
-        case 1:
-            pos += 20;
-            if (page.u32le(pos).value_or(0) > 0) {
-                pos += 4;
-                SkipText(page, pos);
-            } else {
-                pos += 8;
-            }
-            break;
-        case 2:
-            pos += 8;
-            SkipText(page, pos);
-            SkipText(page, pos);
-            pos += 8;
-            break;
-        default:
-            break;
-        }
-    } else {
-        pos += 4 + 1 + 4;
-        SkipText(page, pos);
-        pos += 4;
-        SkipText(page, pos);
+    case FatDbRecord::Status::Parsed:
+        break;
     }
-    auto contentType = hashdb::ReadText(page, pos);
-
-    auto keyLength = page.u32le(keyOffset);
-    if (!keyLength || *keyLength == 0 || *keyLength >= GetPageSize())
-        return -1;
-    size_t keyPos = keyOffset + 4;
-    auto urlText = hashdb::ReadText(page, keyPos);
-    if (!urlText)
+    if (HasCacheName(record.cacheName))
         return 1;
-    const std::string_view url = hashdb::UpToNul(*urlText);
-    auto parts = SplitUrl(url);
+    auto parts = SplitUrl(record.url);
     if (!parts)
         return 1;
     if (parts->scheme == "wysiwyg")
         return 0;
 
-    const OptText type = contentType ? OptText(hashdb::UpToNul(*contentType)) : OptText();
-    // The times are signed 32-bit seconds since 1970, widened with their sign.
-    auto item = std::make_unique<CFileCacheItem>(this, recordKey, url, parts->path, name, type, int32_t(*size),
-                                                 int64_t(int32_t(*lastModified)), int64_t(int32_t(*downloaded)),
-                                                 int64_t(int32_t(*expires)));
+    const OptText type = record.contentType ? OptText(*record.contentType) : OptText();
+    auto item = std::make_unique<CFileCacheItem>(this, recordKey, record.url, parts->path, record.cacheName, type,
+                                                 int32_t(record.size), record.lastModified, record.downloaded,
+                                                 record.expires);
     AddItem(parts->host, std::move(item));
     return 0;
 }

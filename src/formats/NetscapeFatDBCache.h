@@ -1,20 +1,15 @@
 // The disk cache of Netscape Navigator 4.0: the index "fat.db", with the
-// page structure of "cache.db" (see NetscapeHashDBCache.h) and other
-// records. Each data record carries a record version, the object's times
-// and size, its cache file name and its content type; the key holds the URL.
-//
-// Inside a record every integer is little-endian, and a text is a 32-bit
-// length followed by that many bytes (its terminating NUL included). Data
-// record: length, version (2 to 4: layout A; 5: layout B; "INT_": the
-// database's own), last-modified, downloaded and expires times, size, 5
-// unused bytes, the cache name, a variable part by layout, the content type.
-// Key: length, then the URL as a text.
+// page structure of "cache.db" and other records (both in HashDbFile.h).
+// Each data record carries a record version, the object's times and size,
+// its cache file name and its content type; the key holds the URL.
 #pragma once
 
 #include "formats/NetscapeHashDBCache.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace oriel {
 
@@ -22,7 +17,7 @@ class NetscapeFatDBCache : public NetscapeHashDBCache {
 public:
     static constexpr const char* kDatabaseFileName = "fat.db";
     // The record version of the database's own "INT_" records.
-    static constexpr uint32_t kInternalVersion = 0x5F544E49;
+    static constexpr uint32_t kInternalVersion = kFatDbInternalVersion;
 
     NetscapeFatDBCache(const AppContext& context, BrowserProfile* profile, std::string folder);
     ~NetscapeFatDBCache() override;

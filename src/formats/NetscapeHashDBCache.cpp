@@ -9,84 +9,6 @@
 
 namespace oriel {
 
-namespace hashdb {
-
-std::optional<Header> ReadHeader(std::istream& in)
-{
-    in.clear();
-    in.seekg(0);
-    char bytes[kHeaderSize];
-    in.read(bytes, sizeof bytes);
-    ByteReader header(bytes, size_t(std::max<std::streamsize>(in.gcount(), 0)));
-    in.clear();
-    // Page 0's words are big-endian.
-    auto pageSize = header.u32be(12);
-    auto keyCount = header.u32be(56);
-    if (!pageSize || !keyCount || *pageSize < kMinPageSize || *pageSize > kMaxPageSize)
-        return std::nullopt;
-    return Header{*pageSize, *keyCount};
-}
-
-bool ReadPage(std::istream& in, uint64_t page, uint32_t pageSize, std::string& out)
-{
-    out.resize(pageSize);
-    const uint64_t offset = page * pageSize;
-    in.clear();
-    if (pageSize == 0 || offset / pageSize != page || offset > uint64_t(std::numeric_limits<std::streamoff>::max())) {
-        out.clear();
-        return true;
-    }
-    in.seekg(std::streamoff(offset));
-    if (!in) {
-        out.clear();
-        return true;
-    }
-    in.read(out.data(), std::streamsize(pageSize));
-    const std::streamsize got = std::max<std::streamsize>(in.gcount(), 0);
-    out.resize(size_t(got));
-    const bool atEnd = got < std::streamsize(pageSize);
-    in.clear();
-    return atEnd;
-}
-
-void PagePairs(const ByteReader& page, std::vector<Pair>& out)
-{
-    out.clear();
-    auto n = page.u16le(0);
-    if (!n || *n == 0 || *n >= kMaxOffsetWords)
-        return;
-    for (size_t i = 0; i + 1 < *n; i += 2) {
-        auto key = page.u16le(2 + 2 * i);
-        auto data = page.u16le(2 + 2 * (i + 1));
-        if (!key || !data)
-            break;
-        out.push_back({*key, *data});
-    }
-}
-
-std::optional<std::string_view> ReadText(const ByteReader& page, size_t& pos)
-{
-    auto length = page.u32le(pos);
-    if (!length)
-        return std::nullopt;
-    pos += 4;
-    if (*length > kMaxTextLength)
-        return std::nullopt;
-    auto text = page.bytes(pos, *length);
-    if (!text)
-        return std::nullopt;
-    pos += *length;
-    return text;
-}
-
-std::string_view UpToNul(std::string_view text)
-{
-    size_t nul = text.find('\0');
-    return nul == std::string_view::npos ? text : text.substr(0, nul);
-}
-
-} // namespace hashdb
-
 namespace {
 
 int32_t ClampToInt32(int64_t value)
@@ -98,8 +20,8 @@ int32_t ClampToInt32(int64_t value)
 
 int NetscapeHashDBCache::GetDBHeaderInfo()
 {
-    std::ifstream* db = DatabaseStream();
-    auto header = db ? hashdb::ReadHeader(*db) : std::nullopt;
+    const platform::ByteSource* db = Database();
+    auto header = db ? hashdb::ParseHeader(db->Read(0, hashdb::kHeaderSize)) : std::nullopt;
     if (!header) {
         ShowMessage(LoadString(IDS_INVALID_HEADER));
         RequestStop();
@@ -127,17 +49,18 @@ void NetscapeHashDBCache::DecodePages()
         if (result < 0 || StopRequested())
             break;
     }
-    pageBuffer_.clear();
-    pageBuffer_.shrink_to_fit();
 }
 
 int64_t NetscapeHashDBCache::DecodePage(uint64_t page, int64_t remaining)
 {
-    std::ifstream* db = DatabaseStream();
+    const platform::ByteSource* db = Database();
     if (!db)
         return -1;
-    const bool atEnd = hashdb::ReadPage(*db, page, pageSize_, pageBuffer_);
-    const ByteReader bytes(pageBuffer_);
+    // Page p starts at p * page size; the last page may be cut short, and a
+    // page that cannot be addressed ends the file.
+    const auto offset = hashdb::PageOffset(page, pageSize_);
+    const ByteReader bytes = offset ? db->Read(*offset, pageSize_) : ByteReader();
+    const bool atEnd = bytes.size() < pageSize_;
     hashdb::PagePairs(bytes, pairs_);
 
     // A page with more pairs than keys are left raises the total.

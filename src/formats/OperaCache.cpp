@@ -13,160 +13,6 @@
 
 namespace oriel {
 
-namespace {
-
-enum FieldTag : uint8_t {
-    kTagUrl = 3,
-    kTagDownloaded = 5,
-    kTagSize = 8,
-    kTagContentType = 9,
-    kTagCacheName = 13,
-    kTagNested = 16,
-    kTagExpires = 22,
-    kTagLastModifiedText = 23,
-    kTagContentEncoding = 32,
-    kTagEmbeddedBody = 0x50,
-};
-constexpr uint8_t kRecordObject = 1;
-constexpr uint8_t kFlagBit = 0x80;
-
-std::string_view UpToNul(std::string_view text)
-{
-    size_t nul = text.find('\0');
-    return nul == std::string_view::npos ? text : text.substr(0, nul);
-}
-
-// A time field: 32-bit unsigned seconds since 1970; Opera 10 and later
-// write 64 bits. Other payload lengths carry no time.
-std::optional<int64_t> ReadTime(const ByteReader& payload)
-{
-    if (payload.size() == 4)
-        return int64_t(*payload.u32be(0));
-    if (payload.size() == 8) {
-        uint64_t value = *payload.u64be(0);
-        if (value <= uint64_t(std::numeric_limits<int64_t>::max()))
-            return int64_t(value);
-    }
-    return std::nullopt;
-}
-
-char Lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-// True when `name` equals the first name.size() characters of `known`,
-// case ignored (a name longer than `known` does not match).
-bool MatchesStart(std::string_view name, std::string_view known)
-{
-    if (name.size() > known.size())
-        return false;
-    for (size_t i = 0; i < name.size(); ++i) {
-        if (Lower(name[i]) != known[i])
-            return false;
-    }
-    return true;
-}
-
-} // namespace
-
-int32_t OperaContentEncoding(std::string_view name)
-{
-    // An empty name would match every entry; it names no encoding.
-    if (name.empty())
-        return CCacheItem::kEncodingNone;
-    static constexpr std::pair<std::string_view, int32_t> kNames[] = {
-        {"gzip", CCacheItem::kEncodingGzip},         {"x-gzip", CCacheItem::kEncodingGzip},
-        {"deflate", CCacheItem::kEncodingDeflate},   {"compress", CCacheItem::kEncodingCompress},
-        {"x-compress", CCacheItem::kEncodingCompress},
-    };
-    for (const auto& [known, encoding] : kNames) {
-        if (MatchesStart(name, known))
-            return encoding;
-    }
-    return CCacheItem::kEncodingNone;
-}
-
-OperaRecordFields ParseOperaRecord(const ByteReader& body)
-{
-    OperaRecordFields fields;
-    // The ends of the record and of each nested field being read; a nested
-    // field is read to its end, then its parent goes on after it.
-    std::vector<size_t> ends{body.size()};
-    size_t pos = 0;
-    while (!ends.empty()) {
-        const size_t limit = ends.back();
-        if (pos >= limit) {
-            pos = limit;
-            ends.pop_back();
-            continue;
-        }
-        const uint8_t tag = *body.u8(pos);
-        if (tag & kFlagBit) {
-            pos += 1;
-            continue;
-        }
-        auto length = body.u16be(pos + 1);
-        if (!length || pos + 3 > limit) {
-            pos = limit; // the field's length is cut off
-            continue;
-        }
-        const size_t start = pos + 3;
-        const size_t end = start + *length;
-        if (tag == kTagNested) {
-            // A nested field longer than its parent is read to the parent's end.
-            ends.push_back(std::min(end, limit));
-            pos = start;
-            continue;
-        }
-        if (end > limit) {
-            pos = limit; // a payload past its parent ends the parent
-            continue;
-        }
-        const ByteReader payload = body.sub(start, *length);
-        const std::string_view text = *body.bytes(start, *length);
-        switch (tag) {
-        case kTagUrl:
-            fields.url = UpToNul(text);
-            break;
-        case kTagDownloaded:
-            if (auto time = ReadTime(payload))
-                fields.downloaded = time;
-            break;
-        case kTagExpires:
-            if (auto time = ReadTime(payload))
-                fields.expires = time;
-            break;
-        case kTagSize:
-            // 32 bits, or 64 bits of which the high word is ignored.
-            if (*length == 4)
-                fields.size = int32_t(*payload.u32be(0));
-            else if (*length == 8)
-                fields.size = int32_t(*payload.u32be(4));
-            break;
-        case kTagContentType:
-            fields.contentType = UpToNul(text);
-            break;
-        case kTagCacheName:
-            fields.cacheName = UpToNul(text);
-            break;
-        case kTagLastModifiedText:
-            fields.lastModifiedText = UpToNul(text);
-            break;
-        case kTagContentEncoding:
-            fields.contentEncoding = OperaContentEncoding(UpToNul(text));
-            break;
-        case kTagEmbeddedBody:
-            fields.body = std::pair{start, size_t(*length)};
-            break;
-        default:
-            break;
-        }
-        pos = end;
-    }
-    return fields;
-}
-
 OperaCache::OperaCache(const AppContext& context, BrowserProfile* profile, std::string folder)
     : NetscapeCache(context, profile, std::move(folder), kDatabaseFileName)
 {
@@ -188,19 +34,9 @@ int OperaCache::DoDecode()
 
 int OperaCache::GetFatDBHeaderInfo()
 {
-    std::ifstream* db = DatabaseStream();
-    char header[kHeaderSize];
-    std::streamsize got = 0;
-    if (db) {
-        db->clear();
-        db->seekg(0);
-        db->read(header, sizeof header);
-        got = db->gcount();
-        db->clear();
-    }
-    const ByteReader bytes(header, size_t(std::max<std::streamsize>(got, 0)));
-    auto version = bytes.has(0, kHeaderSize) ? bytes.u32be(0) : std::nullopt;
-    if (!version || *version < kMinFileVersion || *version > kMaxFileVersion) {
+    const platform::ByteSource* db = Database();
+    auto version = db ? ParseOperaHeader(db->Read(0, kHeaderSize)) : std::nullopt;
+    if (!version) {
         ShowMessage(LoadString(IDS_INVALID_HEADER));
         RequestStop();
         Trace("Exit - OperaCache::iDecodeFatDB() GetFatDBHeaderInfo fails");
@@ -216,9 +52,10 @@ int OperaCache::iDecodeFatDB()
     if (GetFatDBHeaderInfo() != 0)
         return -1;
     ProgressSetRange(GetProgressTotal());
+    const platform::ByteSource& db = *Database();
     uint64_t offset = kHeaderSize;
     for (int64_t k = 1;; ++k) {
-        const bool more = ReadRecord(int32_t(std::min<int64_t>(k, std::numeric_limits<int32_t>::max())), offset);
+        const bool more = ReadRecord(db, int32_t(std::min<int64_t>(k, std::numeric_limits<int32_t>::max())), offset);
         if (progress_)
             progress_->StepIt();
         if (!more || StopRequested())
@@ -228,37 +65,28 @@ int OperaCache::iDecodeFatDB()
         if (k % 1024 == 0)
             std::this_thread::yield();
     }
-    recordBuffer_.clear();
-    recordBuffer_.shrink_to_fit();
     CloseDBFile();
     return 0;
 }
 
-bool OperaCache::ReadRecord(int32_t recordKey, uint64_t& offset)
+bool OperaCache::ReadRecord(const platform::ByteSource& db, int32_t recordKey, uint64_t& offset)
 {
-    std::ifstream* db = DatabaseStream();
-    if (!db)
+    auto head = ParseOperaRecordHead(db.Read(offset, dcache4::kRecordHeadSize), 0);
+    if (!head)
         return false;
-    char head[3];
-    db->read(head, sizeof head);
-    if (db->gcount() != std::streamsize(sizeof head))
-        return false;
-    const ByteReader h(head, sizeof head);
-    const uint8_t tag = *h.u8(0);
-    const uint16_t length = *h.u16be(1);
-    offset += sizeof head;
-    if (tag != kRecordObject) {
-        db->seekg(length, std::ios::cur);
-        offset += length;
-        return bool(*db);
+    offset += dcache4::kRecordHeadSize;
+    if (head->tag != dcache4::kRecordObject) {
+        // Any other record is stepped over; past the end the next head
+        // cannot be read.
+        offset += head->length;
+        return true;
     }
-    recordBuffer_.resize(length);
-    db->read(recordBuffer_.data(), length);
-    if (db->gcount() != std::streamsize(length))
+    const ByteReader body = db.Read(offset, head->length);
+    if (body.size() != head->length)
         return false; // cut short: the items made so far stay
     const uint64_t bodyOffset = offset;
-    offset += length;
-    MakeItem(recordKey, bodyOffset, ByteReader(recordBuffer_));
+    offset += head->length;
+    MakeItem(recordKey, bodyOffset, body);
     return true;
 }
 

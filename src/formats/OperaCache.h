@@ -1,25 +1,12 @@
-// The disk cache of Opera (versions 7 and later): the index "dcache4.url",
-// a 12-byte header followed by tagged records, one per cached object, each
-// made of tagged fields. Every multi-byte integer is big-endian; tags are
-// one byte and lengths two bytes.
-//
-//   header   file version (4096..8191), 4 unused bytes, 2 + 2 unused bytes
-//   record   tag, 16-bit length, body; tag 1 describes a cached object
-//   field    tag, then (for tags below 0x80) a 16-bit length and payload;
-//            a tag with bit 7 set is a flag of one byte
-//
-// Field tags of an object record: 3 URL, 5 downloaded time, 8 size, 9
-// content type, 13 cache file name, 16 nested fields, 22 expires time, 23
-// last-modified date as text, 32 content encoding, 0x50 the body itself.
-// Opera 10 and later write the times of tags 5 and 22 as 8-byte payloads
-// and keep small bodies in field 0x50 instead of a cache file.
-//
-// Every input byte is untrusted: each field is read inside its record, and
-// a nested field inside its parent.
+// The disk cache of Opera (versions 7 and later): the index "dcache4.url"
+// (its records as Dcache4File.h describes), one record per cached object;
+// bodies are cache files in the folder or, from Opera 10 on, small ones
+// kept in the index itself.
 #pragma once
 
-#include "platform/ByteReader.h"
+#include "formats/Dcache4File.h"
 #include "formats/NetscapeCache.h"
+#include "platform/ByteReader.h"
 
 #include <cstdint>
 #include <optional>
@@ -28,35 +15,12 @@
 
 namespace oriel {
 
-// One object record's fields as read; the texts point into the record.
-struct OperaRecordFields {
-    std::optional<std::string_view> url;
-    std::optional<std::string_view> contentType;
-    std::optional<std::string_view> cacheName;
-    std::optional<std::string_view> lastModifiedText;
-    std::optional<int64_t> downloaded;
-    std::optional<int64_t> expires;
-    std::optional<int32_t> size;
-    std::optional<int32_t> contentEncoding;
-    // The body kept in the record (field 0x50): offset within the record
-    // body and length.
-    std::optional<std::pair<size_t, size_t>> body;
-};
-
-// Parses the fields of one object record body, nested fields included.
-OperaRecordFields ParseOperaRecord(const ByteReader& body);
-
-// The content encoding a field names, compared without regard to case with
-// the start of "gzip", "x-gzip" (1), "deflate" (3), "compress",
-// "x-compress" (2); -1 for anything else, and for an empty name.
-int32_t OperaContentEncoding(std::string_view name);
-
 class OperaCache : public NetscapeCache {
 public:
     static constexpr const char* kDatabaseFileName = "dcache4.url";
-    static constexpr uint32_t kMinFileVersion = 4096;
-    static constexpr uint32_t kMaxFileVersion = 8191;
-    static constexpr size_t kHeaderSize = 12;
+    static constexpr uint32_t kMinFileVersion = dcache4::kMinFileVersion;
+    static constexpr uint32_t kMaxFileVersion = dcache4::kMaxFileVersion;
+    static constexpr size_t kHeaderSize = dcache4::kHeaderSize;
 
     OperaCache(const AppContext& context, BrowserProfile* profile, std::string folder);
     ~OperaCache() override;
@@ -68,13 +32,12 @@ public:
 private:
     int iDecodeFatDB();
     int GetFatDBHeaderInfo();
-    // Reads record `recordKey` at the stream position `offset`; false at the
-    // end of the file (also in the middle of a record).
-    bool ReadRecord(int32_t recordKey, uint64_t& offset);
+    // Reads record `recordKey` at `offset` of the file, moving the offset
+    // past it; false at the end of the file (also in the middle of a record).
+    bool ReadRecord(const platform::ByteSource& db, int32_t recordKey, uint64_t& offset);
     void MakeItem(int32_t recordKey, uint64_t bodyOffset, const ByteReader& body);
 
     uint32_t fileVersion_ = 0;
-    std::string recordBuffer_;
 };
 
 } // namespace oriel

@@ -24,11 +24,8 @@ constexpr uint64_t kMaxIndexSize = uint64_t(1) << 31;
 constexpr size_t kAllocatedBlocksOffset = 40;
 constexpr size_t kDirectoryTableOffset = 76;
 constexpr size_t kDirectoryEntrySize = 12;
-// Hash table: signature, block count, next table at 8, sequence number at
-// 12, then 8-byte slots (hash value, record offset) from 16. A slot that
-// holds no record has 3 in both words.
-constexpr size_t kHashNextOffset = 8;
-constexpr size_t kHashSlotsOffset = 16;
+// A hash-table slot that holds no record has 3 in both words (the table's
+// layout: ParseIndexDatHashTable).
 constexpr uint32_t kUnusedHashSlot = 3;
 // Record fields read beyond those of the index.dat decoder.
 constexpr size_t kEntryTypeOffset = 64;
@@ -140,7 +137,7 @@ public:
         while (auto record = file_->NextRecord(cursor_)) {
             if (record->signature != IndexDatFile::kSigUrl)
                 continue;
-            IndexDatFile::UrlRecord rec = IndexDatFile::DecodeUrlRecord(record->bytes);
+            IndexDatFile::UrlRecord rec = ParseIndexDatUrlRecord(record->bytes);
             if (rec.freed || !rec.url)
                 continue;
             uint32_t type = record->bytes.u32le(kEntryTypeOffset).value_or(0);
@@ -258,7 +255,7 @@ bool UrlCacheService::LoadSnapshot(int fd)
     while (auto record = snapshot->file->NextRecord(cursor)) {
         if (record->signature != IndexDatFile::kSigUrl)
             continue;
-        IndexDatFile::UrlRecord rec = IndexDatFile::DecodeUrlRecord(record->bytes);
+        IndexDatFile::UrlRecord rec = ParseIndexDatUrlRecord(record->bytes);
         if (!rec.freed && rec.url)
             snapshot->records.emplace(std::string(*rec.url), record->offset);
     }
@@ -269,16 +266,12 @@ bool UrlCacheService::LoadSnapshot(int fd)
     ByteReader r(snapshot->bytes);
     size_t table = snapshot->file->FirstRecordOffset();
     while (table != 0 && visited.insert(table).second) {
-        auto sig = r.u32le(table);
-        auto tableBlocks = r.u32le(table + 4);
-        if (!sig || *sig != IndexDatFile::kSigHash || !tableBlocks)
+        auto parsed = table < r.size() ? ParseIndexDatHashTable(r.sub(table, r.size() - table)) : std::nullopt;
+        if (!parsed)
             break;
-        size_t tableLength = size_t(*tableBlocks) * IndexDatFile::kBlockSize;
-        if (!r.has(table, tableLength))
-            break;
-        for (size_t slot = table + kHashSlotsOffset; slot + 8 <= table + tableLength; slot += 8)
-            snapshot->hashSlots[*r.u32le(slot + 4)].push_back(slot);
-        table = r.u32le(table + kHashNextOffset).value_or(0);
+        for (const IndexDatHashTable::Slot& slot : parsed->entries)
+            snapshot->hashSlots[slot.record].push_back(table + slot.offset);
+        table = parsed->next;
     }
     snapshot->device = st.st_dev;
     snapshot->inode = st.st_ino;
@@ -333,7 +326,7 @@ bool UrlCacheService::DeleteUrlCacheEntry(std::string_view url)
         return false;
     Snapshot& snap = *snapshot_;
     ByteReader reader(snap.bytes);
-    IndexDatFile::UrlRecord rec = IndexDatFile::DecodeUrlRecord(reader.sub(offset, length));
+    IndexDatFile::UrlRecord rec = ParseIndexDatUrlRecord(reader.sub(offset, length));
     auto localFile = LocalFilePath(folder_, *snap.file, rec);
     const uint8_t directory = rec.directoryIndex;
     const bool countedFile = localFile.has_value();

@@ -24,49 +24,10 @@ namespace oriel::platform {
 
 namespace {
 
-// Directory listings keyed by folded name, kept while the folder's
-// modification time stays the same, so that resolving many bodies of one
-// cache folder lists that folder once.
-class FolderIndex {
-public:
-    std::optional<std::string> Find(const std::string& dir, std::string_view name)
-    {
-        std::error_code ec;
-        auto mtime = fs::last_write_time(dir, ec);
-        if (ec)
-            return std::nullopt;
-        std::lock_guard lock(mutex_);
-        auto it = folders_.find(dir);
-        if (it == folders_.end() || it->second.mtime != mtime) {
-            if (folders_.size() > 256)
-                folders_.clear();
-            Listing listing;
-            listing.mtime = mtime;
-            for (fs::directory_iterator d(dir, ec), end; !ec && d != end; d.increment(ec)) {
-                std::string entry = d->path().filename().string();
-                // First spelling wins when a case-sensitive folder holds two.
-                listing.names.emplace(FoldCase(entry), entry);
-            }
-            it = folders_.insert_or_assign(dir, std::move(listing)).first;
-        }
-        auto hit = it->second.names.find(FoldCase(name));
-        if (hit == it->second.names.end())
-            return std::nullopt;
-        return hit->second;
-    }
-
-private:
-    struct Listing {
-        fs::file_time_type mtime;
-        std::unordered_map<std::string, std::string> names;
-    };
-    std::mutex mutex_;
-    std::unordered_map<std::string, Listing> folders_;
-};
-
 FolderIndex& Folders()
 {
-    static FolderIndex index;
+    // Revalidated: the process-wide index outlives any one decode.
+    static FolderIndex index(FolderIndex::Revalidate::OnEachLookup, 256);
     return index;
 }
 
@@ -91,6 +52,75 @@ void AdviseLargePages(char* data, size_t size)
 }
 
 } // namespace
+
+struct FolderIndex::State {
+    struct Listing {
+        fs::file_time_type mtime;
+        std::unordered_map<std::string, std::string> names;
+    };
+    std::mutex mutex;
+    std::unordered_map<std::string, Listing> folders;
+};
+
+FolderIndex::FolderIndex(Revalidate revalidate, size_t maxFolders)
+    : revalidate_(revalidate)
+    , maxFolders_(maxFolders)
+    , state_(std::make_unique<State>())
+{
+}
+
+FolderIndex::~FolderIndex() = default;
+
+std::optional<std::string> FolderIndex::Find(const std::string& dir, std::string_view name)
+{
+    fs::file_time_type mtime{};
+    std::error_code ec;
+    if (revalidate_ == Revalidate::OnEachLookup) {
+        mtime = fs::last_write_time(dir, ec);
+        if (ec)
+            return std::nullopt;
+    }
+    std::lock_guard lock(state_->mutex);
+    auto& folders = state_->folders;
+    auto it = folders.find(dir);
+    if (it == folders.end() || (revalidate_ == Revalidate::OnEachLookup && it->second.mtime != mtime)) {
+        if (folders.size() > maxFolders_)
+            folders.clear();
+        State::Listing listing;
+        listing.mtime = mtime;
+        for (fs::directory_iterator d(dir, ec), end; !ec && d != end; d.increment(ec)) {
+            std::string entry = d->path().filename().string();
+            // First spelling wins when a case-sensitive folder holds two.
+            listing.names.emplace(FoldCase(entry), entry);
+        }
+        it = folders.insert_or_assign(dir, std::move(listing)).first;
+    }
+    auto hit = it->second.names.find(FoldCase(name));
+    if (hit == it->second.names.end())
+        return std::nullopt;
+    return hit->second;
+}
+
+std::optional<std::string> FolderIndex::FindRelative(const std::string& folder, std::string_view relative)
+{
+    std::string actual;
+    size_t pos = 0;
+    while (pos < relative.size()) {
+        size_t slash = relative.find('/', pos);
+        if (slash == std::string_view::npos)
+            slash = relative.size();
+        const std::string dir =
+            actual.empty() ? (folder.empty() ? std::string(".") : folder) : MakePath(folder, actual);
+        auto hit = Find(dir, relative.substr(pos, slash - pos));
+        if (!hit)
+            return std::nullopt;
+        actual = actual.empty() ? *hit : actual + "/" + *hit;
+        pos = slash + 1;
+    }
+    if (actual.empty())
+        return std::nullopt;
+    return actual;
+}
 
 std::string ToHostSeparators(std::string_view windowsName)
 {

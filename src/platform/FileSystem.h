@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,38 @@ std::string ToHostSeparators(std::string_view windowsName);
 // The existing host path that `path` names when case is ignored, or `path`
 // itself when nothing matches.
 std::string ResolvePath(const std::string& path);
+
+// Folder listings keyed by folded name, so that looking up many names of
+// one folder without regard to case lists that folder once. ResolvePath
+// keeps one for the process, revalidated by each folder's modification
+// time; a decoder that walks one cache folder keeps its own for the walk.
+class FolderIndex {
+public:
+    enum class Revalidate {
+        Never,       // a folder is listed once for the index's life
+        OnEachLookup // listed again when its modification time changed
+    };
+    // Past `maxFolders` listings the index starts afresh.
+    explicit FolderIndex(Revalidate revalidate = Revalidate::Never, size_t maxFolders = SIZE_MAX);
+    ~FolderIndex();
+    FolderIndex(const FolderIndex&) = delete;
+    FolderIndex& operator=(const FolderIndex&) = delete;
+
+    // The name in `dir` that matches `name` without regard to case, as
+    // spelled on disk (the first spelling listed when a case-sensitive
+    // folder holds two); empty when there is none.
+    std::optional<std::string> Find(const std::string& dir, std::string_view name);
+    // The same for a relative name of '/'-separated components below
+    // `folder`, each component looked up in turn: the relative name as
+    // spelled on disk, or empty when a component is not there.
+    std::optional<std::string> FindRelative(const std::string& folder, std::string_view relative);
+
+private:
+    struct State;
+    Revalidate revalidate_;
+    size_t maxFolders_;
+    std::unique_ptr<State> state_;
+};
 
 // Stat of the (case-resolved) path; empty when it does not exist.
 std::optional<FileAttributes> GetFileAttributes(const std::string& path);

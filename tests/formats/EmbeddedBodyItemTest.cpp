@@ -12,6 +12,7 @@
 #include "support/Dcache4Writer.h"
 #include "support/TestContext.h"
 #include "support/MozillaCacheWriter.h"
+#include "platform/FileSystem.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -104,6 +105,30 @@ TEST(CEmbeddedBodyItem, TraceLinesNameTheKindOfItem)
             EXPECT_EQ(trace.Text(), "Entry - " + name + "::ExtractFile()\r\nExit - " + name +
                                         "::ExtractFile() Source open had some errors.\r\n");
         }
+    }
+}
+
+TEST(CEmbeddedBodyItem, TheBodyIsARangeOfItsContainerReadWhenExtracted)
+{
+    for (const Kind& kind : kKinds) {
+        SCOPED_TRACE(kind.className);
+        TempDir dir;
+        Decoded d(kind, dir);
+        ASSERT_NE(d.item, nullptr);
+        auto range = d.item->BodyRange();
+        ASSERT_TRUE(range);
+        EXPECT_EQ(range->path, platform::ResolvePath(d.folder + "/" + kind.containerName));
+        EXPECT_EQ(range->length, kBody.size());
+        auto source = range->Open();
+        ASSERT_TRUE(source);
+        ByteReader stored = source->ReadAll();
+        EXPECT_EQ(*stored.bytes(0, stored.size()), kBody);
+
+        // A container cut inside the body gives the bytes that are left.
+        fs::resize_file(range->path, range->offset + 10);
+        ASSERT_TRUE(d.item->PrepareFile());
+        EXPECT_EQ(ReadWholeFile(d.item->GetFilePath()), kBody.substr(0, 10));
+        ASSERT_TRUE(d.item->DeleteCacheFile());
     }
 }
 

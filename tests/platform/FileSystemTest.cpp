@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include <sys/stat.h>
@@ -147,6 +148,37 @@ TEST(FileCalls, PathPartsSplitAtTheLastSeparator)
     EXPECT_EQ(DirectoryOf("/a/b/c.gif"), "/a/b");
     EXPECT_EQ(DirectoryOf("/c.gif"), "/");
     EXPECT_EQ(DirectoryOf("c.gif"), "");
+}
+
+TEST(FolderIndex, FindsNamesWithoutRegardToCaseAsSpelledOnDisk)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("0A1B2C3Dd01"), "x");
+    test::WriteFile(dir.file("0/A1/B2C3Dd01"), "x");
+    FolderIndex index;
+    EXPECT_EQ(index.Find(dir.path(), "0a1b2c3dd01"), "0A1B2C3Dd01");
+    EXPECT_EQ(index.FindRelative(dir.path(), "0/a1/b2c3dd01"), "0/A1/B2C3Dd01");
+    EXPECT_EQ(index.FindRelative(dir.path(), "0A1B2C3DD01"), "0A1B2C3Dd01");
+    EXPECT_FALSE(index.FindRelative(dir.path(), "0/a2/b2c3dd01"));
+    EXPECT_FALSE(index.FindRelative(dir.path(), "0//a1"));
+    EXPECT_FALSE(index.FindRelative(dir.path(), ""));
+    EXPECT_FALSE(index.Find(dir.file("missing"), "x"));
+}
+
+TEST(FolderIndex, KeepsItsListingsUnlessToldToRevalidate)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("Old"), "x");
+    FolderIndex once;
+    FolderIndex revalidated(FolderIndex::Revalidate::OnEachLookup);
+    EXPECT_FALSE(once.Find(dir.path(), "new"));
+    EXPECT_FALSE(revalidated.Find(dir.path(), "new"));
+    test::WriteFile(dir.file("NEW"), "x");
+    // Make sure the folder's time differs from the listing's.
+    const auto listed = std::filesystem::last_write_time(dir.path());
+    std::filesystem::last_write_time(dir.path(), listed + std::chrono::seconds(5));
+    EXPECT_FALSE(once.Find(dir.path(), "new"));
+    EXPECT_EQ(revalidated.Find(dir.path(), "new"), "NEW");
 }
 
 } // namespace

@@ -1,0 +1,140 @@
+#include "platform/ByteSource.h"
+
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace oriel::platform {
+
+ByteReader ByteSource::ReadAll() const
+{
+    return Read(0, size_t(std::min<uint64_t>(Size(), SIZE_MAX)));
+}
+
+MemoryByteSource::MemoryByteSource(std::string bytes)
+    : owned_(std::move(bytes))
+    , view_(owned_)
+{
+}
+
+MemoryByteSource::MemoryByteSource(ViewTag, std::string_view bytes)
+    : view_(bytes)
+{
+}
+
+std::unique_ptr<MemoryByteSource> MemoryByteSource::View(std::string_view bytes)
+{
+    return std::unique_ptr<MemoryByteSource>(new MemoryByteSource(ViewTag{}, bytes));
+}
+
+std::unique_ptr<MemoryByteSource> MemoryByteSource::View(std::span<const uint8_t> bytes)
+{
+    return View(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
+ByteReader MemoryByteSource::Read(uint64_t offset, size_t length) const
+{
+    if (offset >= view_.size())
+        return {};
+    return ByteReader(view_).sub(size_t(offset), length);
+}
+
+std::unique_ptr<ByteSource> OpenWholeFile(const std::string& path, uint64_t maxBytes)
+{
+    auto bytes = ReadFile(path, maxBytes);
+    if (!bytes)
+        return nullptr;
+    return std::make_unique<MemoryByteSource>(std::move(*bytes));
+}
+
+namespace {
+
+// A range of an open regular file, read with pread: no stream position to
+// keep, and no more bytes read than asked for (or than the read-ahead).
+class FileRangeSource final : public ByteSource {
+public:
+    FileRangeSource(int fd, uint64_t offset, uint64_t length, uint64_t size, size_t readAhead)
+        : fd_(fd)
+        , offset_(offset)
+        , length_(length)
+        , size_(size)
+        , readAhead_(readAhead)
+    {
+    }
+    ~FileRangeSource() override { ::close(fd_); }
+    FileRangeSource(const FileRangeSource&) = delete;
+    FileRangeSource& operator=(const FileRangeSource&) = delete;
+
+    uint64_t Size() const override { return size_; }
+
+    // A read that meets the end of the file keeps what was there.
+    ByteReader Read(uint64_t offset, size_t length) const override
+    {
+        if (offset >= length_)
+            return {};
+        const size_t want = size_t(std::min<uint64_t>(length, length_ - offset));
+        // Served from the buffer when it holds the bytes asked for.
+        if (bufferValid_ && offset >= bufferOffset_ && offset - bufferOffset_ <= buffer_.size() &&
+            want <= buffer_.size() - size_t(offset - bufferOffset_))
+            return ByteReader(buffer_).sub(size_t(offset - bufferOffset_), want);
+        const size_t chunk = size_t(std::min<uint64_t>(std::max(want, readAhead_), length_ - offset));
+        Fill(offset, chunk);
+        return ByteReader(buffer_).sub(0, want);
+    }
+
+private:
+    void Fill(uint64_t offset, size_t length) const
+    {
+        bufferValid_ = false;
+        buffer_.clear();
+        const uint64_t start = offset_ + offset;
+        if (start < offset_ || start > uint64_t(INT64_MAX))
+            return;
+        buffer_.resize(length);
+        size_t got = 0;
+        while (got < length && start + got < uint64_t(INT64_MAX)) {
+            ssize_t n = ::pread(fd_, buffer_.data() + got, length - got, off_t(start + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += size_t(n);
+        }
+        buffer_.resize(got);
+        bufferOffset_ = offset;
+        bufferValid_ = true;
+    }
+
+    int fd_;
+    uint64_t offset_;
+    uint64_t length_;
+    uint64_t size_;
+    size_t readAhead_;
+    mutable std::string buffer_;
+    mutable uint64_t bufferOffset_ = 0;
+    mutable bool bufferValid_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<ByteSource> FileRange::Open(size_t readAhead) const
+{
+    // A FIFO must not block the open; it is refused below.
+    int fd = ::open(ResolvePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    const uint64_t fileSize = uint64_t(st.st_size);
+    const uint64_t there = offset < fileSize ? fileSize - offset : 0;
+    return std::make_unique<FileRangeSource>(fd, offset, length, std::min(length, there), readAhead);
+}
+
+} // namespace oriel::platform
