@@ -38,7 +38,7 @@ TEST_F(ChromiumSettingsLoaderTest, FindsEveryBrowsersProfilesInBothLayouts)
 {
     for (Layout layout : {Layout::Xp, Layout::Vista}) {
         SCOPED_TRACE(layout == Layout::Xp ? "XP" : "Vista");
-        TempDir fresh;
+        test::TempDir fresh;
         root = fresh.file("system");
         test::WindowsTreeWriter tree(layout);
         tree.addUser("Jane");
