@@ -64,6 +64,9 @@ const platform::ByteSource* ChromiumBlockfileCache::BlockFile(uint32_t number)
     if (!opened_[number]) {
         opened_[number] = true;
         std::string path = platform::ResolvePath(platform::MakePath(GetFolder(), "data_" + std::to_string(number)));
+        // The chains visit the blocks in no order of the file: each read
+        // takes just its bytes (a read-ahead buffer would be refilled on
+        // nearly every read).
         blockFiles_[number] = platform::FileRange{path}.Open();
         // A missing block file leaves its entries or streams out.
         if (blockFiles_[number] && !ParseBlockFileHeader(blockFiles_[number]->Read(0, 16)))
