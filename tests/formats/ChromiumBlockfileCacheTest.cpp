@@ -158,6 +158,28 @@ TEST(ChromiumBlockfileCache, GzipBodyIsDecodedOnTheWayOut)
     EXPECT_EQ(PreparedBody(d.items[0]), page);
 }
 
+TEST(ChromiumBlockfileCache, BrotliBodiesInBlocksAndSeparateFilesAreDecoded)
+{
+    TempDir dir;
+    ChromiumBlockfileWriter w;
+    std::string page;
+    for (int i = 0; i < 3000; ++i)
+        page += "<p>" + std::to_string(i * 7919) + "</p>";
+    const std::string packed = test::BrotliBytes(page);
+    ASSERT_LT(packed.size(), 16384u);
+    w.Add("https://br.example/inline", packed, "HTTP/1.1 200 OK\nContent-Type: text/html\nContent-Encoding: br");
+    w.Add("https://br.example/apart", packed, "HTTP/1.1 200 OK\nContent-Type: text/html\nContent-Encoding: br")
+        .bodyApart = true;
+    w.Write(dir.path());
+    Decoded d = Decode(dir.path());
+    ASSERT_EQ(d.items.size(), 2u);
+    for (CCacheItem* item : d.items) {
+        SCOPED_TRACE(item->GetURL());
+        EXPECT_EQ(item->GetContentEncoding(), CCacheItem::kEncodingBrotli);
+        EXPECT_EQ(PreparedBody(item), page);
+    }
+}
+
 TEST(ChromiumBlockfileCache, MissingFilesKeepTheirEntries)
 {
     TempDir dir;

@@ -1,5 +1,7 @@
 #include "support/ChromiumCacheWriter.h"
 
+#include <brotli/encode.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -143,6 +145,18 @@ private:
 };
 
 } // namespace
+
+std::string BrotliBytes(std::string_view data)
+{
+    std::string out(BrotliEncoderMaxCompressedSize(data.size()) + 16, '\0');
+    size_t size = out.size();
+    if (!BrotliEncoderCompress(BROTLI_DEFAULT_QUALITY, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_GENERIC, data.size(),
+                               reinterpret_cast<const uint8_t*>(data.data()), &size,
+                               reinterpret_cast<uint8_t*>(out.data())))
+        throw std::runtime_error("brotli encoding failed");
+    out.resize(size);
+    return out;
+}
 
 uint64_t ChromeTime(int64_t unixSeconds)
 {

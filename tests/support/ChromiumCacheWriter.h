@@ -15,6 +15,9 @@
 
 namespace oriel::test {
 
+// `data` compressed by brotli (a "Content-Encoding: br" body).
+std::string BrotliBytes(std::string_view data);
+
 // Stream 0 of an entry: the pickled response info with these headers.
 std::string ChromiumResponseInfo(std::string_view headerLines, uint64_t requestTime, uint64_t responseTime);
 // 1700000000 seconds since 1970 as microseconds since 1601.
