@@ -180,6 +180,29 @@ TEST(ChromiumBlockfileCache, BrotliBodiesInBlocksAndSeparateFilesAreDecoded)
     }
 }
 
+TEST(ChromiumBlockfileCache, SyntheticCacheDecodesWholeWithPicturesAndEncodedBodies)
+{
+    TempDir dir;
+    test::SynthOptions options;
+    options.entries = 60;
+    test::WriteSyntheticChromiumCache(dir.path(), options);
+    Decoded d = Decode(dir.path());
+    ASSERT_EQ(d.result, 0);
+    ASSERT_EQ(d.items.size(), 60u);
+    CCacheItem* png = d.Find("https://www.example.com/img/photo0.png");
+    ASSERT_NE(png, nullptr);
+    EXPECT_EQ(PreparedBody(png).substr(0, 4), "\x89PNG");
+    CCacheItem* page = d.Find("https://news.example.com/articles/3.html");
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(PreparedBody(page), "<html><body><h1>Page 3</h1></body></html>");
+    CCacheItem* script = d.Find("https://www.example.com/js/app4.js");
+    ASSERT_NE(script, nullptr);
+    EXPECT_EQ(PreparedBody(script), "console.log(4);\n");
+    CCacheItem* pixel = d.Find("https://ads.example.org/px5.gif");
+    ASSERT_NE(pixel, nullptr);
+    EXPECT_EQ(SiteKey(pixel), "https://example.com https://example.com");
+}
+
 TEST(ChromiumBlockfileCache, MissingFilesKeepTheirEntries)
 {
     TempDir dir;

@@ -1,5 +1,8 @@
 #include "support/ChromiumCacheWriter.h"
 
+#include "support/DemoImages.h"
+#include "support/MozillaCacheWriter.h"
+
 #include <brotli/encode.h>
 
 #include <algorithm>
@@ -279,6 +282,64 @@ std::vector<std::string> ChromiumBlockfileWriter::Write(const std::string& dirNa
     WriteFile(dir / "index", index);
     blocks.Write(dir, version >= 0x30000 ? 0x30000 : 0x20000);
     return separate;
+}
+
+std::string WriteSyntheticChromiumCache(const std::string& folder, const SynthOptions& options)
+{
+    ChromiumBlockfileWriter w;
+    w.tableLength = 0x10000;
+    const char* hosts[] = {"www.example.com", "cdn.example.net", "static.example.org", "news.example.com"};
+    for (int i = 0; i < options.entries; ++i) {
+        const std::string host = hosts[uint32_t(i) % 4];
+        const uint32_t seed = options.seed * 7919u + uint32_t(i);
+        std::string url, body, headers;
+        switch (i % 6) {
+        case 0:
+            url = "https://" + host + "/img/photo" + std::to_string(i) + ".png";
+            body = MakePatternPng(96, 64, seed);
+            headers = "HTTP/1.1 200 OK\nContent-Type: image/png";
+            break;
+        case 1:
+            url = "https://" + host + "/img/icon" + std::to_string(i) + ".gif";
+            body = MakePatternGif(32, 32, seed);
+            headers = "HTTP/1.1 200 OK\nContent-Type: image/gif";
+            break;
+        case 2:
+            url = "https://" + host + "/img/tile" + std::to_string(i) + ".jpg";
+            body = MakeMosaicJpeg(8, 6, seed);
+            headers = "HTTP/1.1 200 OK\nContent-Type: image/jpeg";
+            break;
+        case 3: {
+            std::string page = "<html><body><h1>Page " + std::to_string(i) + "</h1></body></html>";
+            url = "https://" + host + "/articles/" + std::to_string(i) + ".html";
+            body = GzipBytes(page);
+            headers = "HTTP/1.1 200 OK\nContent-Type: text/html; charset=utf-8\nContent-Encoding: gzip";
+            break;
+        }
+        case 4: {
+            std::string script = "console.log(" + std::to_string(i) + ");\n";
+            url = "https://" + host + "/js/app" + std::to_string(i) + ".js";
+            body = BrotliBytes(script);
+            headers = "HTTP/1.1 200 OK\nContent-Type: application/javascript\nContent-Encoding: br";
+            break;
+        }
+        default:
+            url = "1/0/_dk_https://example.com https://example.com https://ads.example.org/px" + std::to_string(i) +
+                  ".gif";
+            body = MakePatternGif(1, 1, seed);
+            headers = "HTTP/1.1 200 OK\nContent-Type: image/gif";
+            break;
+        }
+        if (!options.bodies)
+            body.clear();
+        auto& e = w.Add(url, body, headers);
+        e.bodyApart = i % 10 == 0;
+        e.responded = 1700000000 + i * 60;
+        e.created = e.responded - 5;
+        e.modified = e.responded + 30;
+    }
+    w.Write(folder);
+    return (fs::path(folder) / "index").string();
 }
 
 } // namespace oriel::test

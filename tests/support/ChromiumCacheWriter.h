@@ -8,6 +8,8 @@
 // browser stores them, each line ending in a NUL.
 #pragma once
 
+#include "support/SynthOptions.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -49,5 +51,11 @@ public:
 private:
     std::vector<Entry> entries_;
 };
+
+// oriel-synth's "chromium" kind: a blockfile cache of `options.entries`
+// entries on a few hosts, pictures (PNG, GIF, JPEG) among pages and
+// scripts, some bodies gzip- or brotli-encoded, every tenth one in a
+// separate file and some double-keyed. Returns the index file's path.
+std::string WriteSyntheticChromiumCache(const std::string& folder, const SynthOptions& options);
 
 } // namespace oriel::test

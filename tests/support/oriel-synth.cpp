@@ -6,6 +6,7 @@
 //
 // Each format's writer lives in its own tests/support file; this file only
 // parses the command line and dispatches.
+#include "support/ChromiumCacheWriter.h"
 #include "support/Dcache4Writer.h"
 #include "support/IndexDatWriter.h"
 #include "support/MozillaCacheWriter.h"
@@ -47,6 +48,8 @@ const std::vector<Format>& Formats()
          &oriel::test::WriteSyntheticOperaCache},
         {"mozilla", "Mozilla/Firefox cache folder (_CACHE_MAP_, block files; --layout flat|nested, --version old|new)",
          &oriel::test::WriteSyntheticMozillaCache},
+        {"chromium", "Chromium blockfile cache folder (index, data_0 to data_3, f_ files)",
+         &oriel::test::WriteSyntheticChromiumCache},
         {"windows-tree", "Windows system drive (hives, users, an IE cache; --layout xp|vista)",
          &oriel::test::WriteSyntheticWindowsTree},
     };
@@ -64,6 +67,7 @@ constexpr DemoCache kDemoCaches[] = {
     {"fat-db", "netscape40"},
     {"dcache4", "opera"},
     {"mozilla", "firefox"},
+    {"chromium", "chrome"},
     {"windows-tree", "windows"},
 };
 
