@@ -166,6 +166,35 @@ std::optional<ResponseInfo> ParseResponseInfo(const ByteReader& bytes)
     return info;
 }
 
+bool NamesBrotliEncoding(std::string_view headers)
+{
+    constexpr std::string_view kName = "content-encoding:";
+    size_t pos = 0;
+    while (pos < headers.size()) {
+        size_t end = headers.find("\r\n", pos);
+        if (end == std::string_view::npos)
+            end = headers.size();
+        std::string_view line = headers.substr(pos, end - pos);
+        pos = end + 2;
+        if (line.size() < kName.size())
+            continue;
+        bool match = true;
+        for (size_t i = 0; i < kName.size() && match; ++i) {
+            char c = line[i];
+            match = (c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) == kName[i];
+        }
+        if (!match)
+            continue;
+        std::string_view value = line.substr(kName.size());
+        while (!value.empty() && (value.front() == ' ' || value.front() == '\t'))
+            value.remove_prefix(1);
+        while (!value.empty() && (value.back() == ' ' || value.back() == '\t'))
+            value.remove_suffix(1);
+        return value.size() == 2 && (value[0] == 'b' || value[0] == 'B') && (value[1] == 'r' || value[1] == 'R');
+    }
+    return false;
+}
+
 ChromiumKey SplitChromiumKey(std::string_view key)
 {
     // A double key: "1/0/_dk_" (or "_dk_" alone, with more prefixes such as

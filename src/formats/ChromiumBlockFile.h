@@ -125,6 +125,11 @@ struct ResponseInfo {
 };
 std::optional<ResponseInfo> ParseResponseInfo(const ByteReader& bytes);
 
+// True when the headers (CR LF separated) give "Content-Encoding: br". The
+// items' own header reading leaves br bodies as stored (the older formats
+// never held them); the Chromium decoders mark them for decoding.
+bool NamesBrotliEncoding(std::string_view headers);
+
 // A cache key split: the URL (the last part of a double key) and the site
 // key before it ("_dk_" and the sites; empty for a plain key).
 struct ChromiumKey {

@@ -225,6 +225,8 @@ void ChromiumBlockfileCache::DecodeEntry(int32_t recordKey, const EntryStore& en
         file->SetSiteKey(parts.siteKey);
         item = std::move(file);
     }
+    if (info && NamesBrotliEncoding(info->headers))
+        item->SetContentEncoding(CCacheItem::kEncodingBrotli);
     AddItem(host, std::move(item));
 }
 

@@ -200,9 +200,6 @@ void CCacheItem::ParseHeaders(std::string_view text)
                 contentEncoding_ = kEncodingDeflate;
             else if (platform::StartsWithNoCase(value, "compress") || platform::StartsWithNoCase(value, "x-compress"))
                 contentEncoding_ = kEncodingCompress;
-            else if (value.size() >= 2 && platform::StartsWithNoCase(value, "br") &&
-                     (value.size() == 2 || value[2] == ' ' || value[2] == ',' || value[2] == ';' || value[2] == '\r'))
-                contentEncoding_ = kEncodingBrotli;
             else
                 contentEncoding_ = kEncodingNone;
             haveEncoding = true;

@@ -305,6 +305,15 @@ TEST(ChromiumBlockfileParsers, CutAndForeignBytesAreRefused)
         EXPECT_FALSE(ParseResponseInfo(ByteReader(std::string_view(info).substr(0, cut)))) << cut;
 }
 
+TEST(ChromiumBlockfileParsers, BrotliIsNamedOnlyByItsOwnHeader)
+{
+    EXPECT_TRUE(NamesBrotliEncoding("HTTP/1.1 200 OK\r\nContent-Encoding: br\r\n"));
+    EXPECT_TRUE(NamesBrotliEncoding("HTTP/1.1 200 OK\r\ncontent-encoding:BR \r\n"));
+    EXPECT_FALSE(NamesBrotliEncoding("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n"));
+    EXPECT_FALSE(NamesBrotliEncoding("HTTP/1.1 200 OK\r\nContent-Encoding: brx\r\n"));
+    EXPECT_FALSE(NamesBrotliEncoding("HTTP/1.1 200 OK\r\nX-Note: Content-Encoding: br\r\n"));
+}
+
 TEST(ChromiumBlockfileParsers, KeysSplitIntoUrlAndSiteKey)
 {
     struct Case {

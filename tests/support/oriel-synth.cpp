@@ -14,6 +14,7 @@
 #include "support/SynthOptions.h"
 #include "support/WindowsTreeWriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -151,6 +152,18 @@ int Run(int argc, char** argv)
             std::string path = FindFormat(demo.format)->write(folder + "/" + demo.subfolder, options);
             std::printf("%s\n", path.c_str());
         }
+        // The Windows tree's user Jane also has a Chrome profile with a
+        // cache of pictures, pages and scripts.
+        const bool xp = options.layout == "xp";
+        oriel::test::WindowsTreeWriter tree(xp ? oriel::test::WindowsTreeWriter::Layout::Xp
+                                               : oriel::test::WindowsTreeWriter::Layout::Vista);
+        tree.addUser("Jane");
+        const std::string local = tree.profileFolder("Jane") + (xp ? "/Local Settings/Application Data" : "/AppData/Local");
+        oriel::test::SynthOptions chrome = options;
+        chrome.entries = std::min(options.entries, 60);
+        std::printf("%s\n", oriel::test::WriteSyntheticChromiumCache(
+                                 folder + "/windows/" + local + "/Google/Chrome/User Data/Default/Cache/Cache_Data", chrome)
+                                 .c_str());
         return 0;
     }
     const Format* format = FindFormat(command);
