@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   g++ cmake ninja-build pkgconf git
   qt6-base-dev qt6-base-dev-tools libqt6svg6 qt6-qpa-plugins
-  zlib1g-dev libhivex-dev libgtest-dev libgmock-dev
+  zlib1g-dev libbrotli-dev libhivex-dev libgtest-dev libgmock-dev
   clang libclang-rt-14-dev
   fonts-dejavu-core shared-mime-info
   pasco libmsiecf-utils

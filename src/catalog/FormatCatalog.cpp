@@ -1,11 +1,13 @@
 #include "catalog/FormatCatalog.h"
 
+#include "formats/ChromiumBlockfileCache.h"
 #include "formats/ClientUrlCache.h"
 #include "formats/FirefoxCache2Cache.h"
 #include "formats/NetscapeCacheDBCache.h"
 #include "formats/NetscapeCacheMapCache.h"
 #include "formats/NetscapeFatDBCache.h"
 #include "formats/OperaCache.h"
+#include "loaders/ChromiumSettingsLoader.h"
 #include "loaders/ClientUrlCacheSettingsLoader.h"
 #include "loaders/Firefox16SettingsLoader.h"
 #include "loaders/IESettingsLoader.h"
@@ -39,6 +41,9 @@ const CacheFormat kFormats[] = {
     {"cache.db", "netscape45", &Create<NetscapeCacheDBCache>, &CreateLoader<Netscape45SettingsLoader>},
     {"fat.db", "netscape40", &Create<NetscapeFatDBCache>, &CreateLoader<Netscape40SettingsLoader>},
     {"dcache4.url", "opera", &Create<OperaCache>, &CreateLoader<OperaSettingsLoader>},
+    // "index" that starts with the blockfile magic (a simple cache and a
+    // Firefox cache2 folder hold other files of that name).
+    {"index", "chromium", &Create<ChromiumBlockfileCache>, nullptr, &ChromiumBlockfileCache::Recognize},
     {"index.dat", "ie", &Create<ClientUrlCache>, &CreateLoader<ClientUrlCacheSettingsLoader>},
 };
 
@@ -54,6 +59,7 @@ const CacheCatalog& FormatCatalog()
             &CreateLoader<Netscape45SettingsLoader>,
             &CreateLoader<Netscape40SettingsLoader>,
             &CreateLoader<OperaSettingsLoader>,
+            &CreateLoader<ChromiumSettingsLoader>,
         },
         &CreateLoader<IESettingsLoader>,
     };

@@ -1,5 +1,6 @@
 #include "formats/EmbeddedBodyItem.h"
 
+#include "filters/BrotliDecoder.h"
 #include "filters/ContentDecoders.h"
 #include "model/Cache.h"
 #include "model/MimeTypes.h"
@@ -209,6 +210,9 @@ bool CEmbeddedBodyItem::ExtractFile()
     switch (contentEncoding_) {
     case kEncodingGzip:
         result = GunzipBuffer(bytes.data(), bytes.size(), target, kMaxDecodedBytes, Log());
+        break;
+    case kEncodingBrotli:
+        result = BrotliToFile(bytes.data(), bytes.size(), target, kMaxDecodedBytes, Log());
         break;
     case kEncodingCompress:
     case kEncodingDeflate:

@@ -10,7 +10,8 @@ const CacheFormat* CacheCatalog::Recognize(const std::string& folder) const
     if (folder.empty())
         return nullptr;
     for (const CacheFormat& format : formats) {
-        if (platform::FileExists(platform::MakePath(folder, format.indexFile)))
+        if (platform::FileExists(platform::MakePath(folder, format.indexFile)) &&
+            (!format.recognize || format.recognize(folder)))
             return &format;
     }
     return nullptr;

@@ -18,7 +18,8 @@ class SettingsLoader;
 
 using LoaderFactory = std::unique_ptr<SettingsLoader> (*)(const AppContext& context);
 
-// One cache format, recognised by the name of its index file.
+// One cache format, recognised by the name of its index file (and, where
+// the name is not enough, by its content).
 struct CacheFormat {
     const char* indexFile; // "index.dat"
     const char* name;      // short format name for listings: "ie", "mozilla", ...
@@ -27,6 +28,10 @@ struct CacheFormat {
     // profile uses (the Internet Explorer loader also names the profile);
     // null when the family has none, and then `create` builds the cache.
     LoaderFactory loader = nullptr;
+    // A look at the index file's content, for names that several formats
+    // use ("index"): the folder is this format's only when it answers true.
+    // Null: the name alone decides.
+    bool (*recognize)(const std::string& folder) = nullptr;
 };
 
 struct CacheCatalog {

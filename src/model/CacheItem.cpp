@@ -1,5 +1,6 @@
 #include "model/CacheItem.h"
 
+#include "filters/BrotliDecoder.h"
 #include "filters/ContentDecoders.h"
 #include "model/Cache.h"
 #include "model/MimeTypes.h"
@@ -229,7 +230,7 @@ std::shared_ptr<const platform::RegistryReader> CCacheItem::Registry() const
 int CCacheItem::Decompress(const std::string& source, const std::string& destination)
 {
     if (contentEncoding_ != kEncodingGzip && contentEncoding_ != kEncodingCompress &&
-        contentEncoding_ != kEncodingDeflate)
+        contentEncoding_ != kEncodingDeflate && contentEncoding_ != kEncodingBrotli)
         return -1;
     // A file already at the destination is not ours to overwrite (it may be
     // part of the examined cache).
@@ -241,6 +242,9 @@ int CCacheItem::Decompress(const std::string& source, const std::string& destina
     int result;
     if (contentEncoding_ == kEncodingGzip) {
         result = GunzipFile(source, size_, destination, kMaxDecodedBytes, Log());
+    } else if (contentEncoding_ == kEncodingBrotli) {
+        auto bytes = platform::ReadFile(source, size_ > 0 ? uint64_t(size_) : uint64_t(INT32_MAX));
+        result = bytes ? BrotliToFile(bytes->data(), bytes->size(), destination, kMaxDecodedBytes, Log()) : -1;
     } else {
         // deflate (and compress, which servers send as deflate): a zlib
         // stream, or raw deflate; data that is neither goes through the gz

@@ -24,7 +24,13 @@ using OptText = std::optional<std::string_view>;
 
 class CCacheItem {
 public:
-    enum Encoding : int32_t { kEncodingNone = -1, kEncodingGzip = 1, kEncodingCompress = 2, kEncodingDeflate = 3 };
+    enum Encoding : int32_t {
+        kEncodingNone = -1,
+        kEncodingGzip = 1,
+        kEncodingCompress = 2,
+        kEncodingDeflate = 3,
+        kEncodingBrotli = 4
+    };
 
     CCacheItem(CCache* owner, int32_t recordKey);
     // With content type.

@@ -12,6 +12,7 @@
 #include "support/IndexDatWriter.h"
 #include "support/MessageCapture.h"
 #include "support/NetscapeDbWriter.h"
+#include "support/TestContext.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

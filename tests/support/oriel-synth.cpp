@@ -6,6 +6,7 @@
 //
 // Each format's writer lives in its own tests/support file; this file only
 // parses the command line and dispatches.
+#include "support/ChromiumCacheWriter.h"
 #include "support/Dcache4Writer.h"
 #include "support/FirefoxCache2Writer.h"
 #include "support/IndexDatWriter.h"
@@ -14,6 +15,7 @@
 #include "support/SynthOptions.h"
 #include "support/WindowsTreeWriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -50,6 +52,8 @@ const std::vector<Format>& Formats()
          &oriel::test::WriteSyntheticMozillaCache},
         {"firefox-cache2", "Firefox 32+ cache2 folder (entries/, doomed/, index)",
          &oriel::test::WriteSyntheticFirefoxCache2Cache},
+        {"chromium", "Chromium blockfile cache folder (index, data_0 to data_3, f_ files)",
+         &oriel::test::WriteSyntheticChromiumCache},
         {"windows-tree", "Windows system drive (hives, users, an IE cache; --layout xp|vista)",
          &oriel::test::WriteSyntheticWindowsTree},
     };
@@ -68,6 +72,7 @@ constexpr DemoCache kDemoCaches[] = {
     {"dcache4", "opera"},
     {"mozilla", "firefox"},
     {"firefox-cache2", "firefox-cache2"},
+    {"chromium", "chrome"},
     {"windows-tree", "windows"},
 };
 
@@ -155,6 +160,18 @@ int Run(int argc, char** argv)
             std::string path = FindFormat(demo.format)->write(folder + "/" + demo.subfolder, options);
             std::printf("%s\n", path.c_str());
         }
+        // The Windows tree's user Jane also has a Chrome profile with a
+        // cache of pictures, pages and scripts.
+        const bool xp = options.layout == "xp";
+        oriel::test::WindowsTreeWriter tree(xp ? oriel::test::WindowsTreeWriter::Layout::Xp
+                                               : oriel::test::WindowsTreeWriter::Layout::Vista);
+        tree.addUser("Jane");
+        const std::string local = tree.profileFolder("Jane") + (xp ? "/Local Settings/Application Data" : "/AppData/Local");
+        oriel::test::SynthOptions chrome = options;
+        chrome.entries = std::min(options.entries, 60);
+        std::printf("%s\n", oriel::test::WriteSyntheticChromiumCache(
+                                 folder + "/windows/" + local + "/Google/Chrome/User Data/Default/Cache/Cache_Data", chrome)
+                                 .c_str());
         return 0;
     }
     const Format* format = FindFormat(command);

@@ -1,0 +1,233 @@
+#include "formats/ChromiumBlockfileCache.h"
+
+#include "app/StringTable.h"
+#include "formats/ChromiumCacheItems.h"
+#include "model/TextForms.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+#include <unordered_set>
+
+namespace oriel {
+
+namespace {
+
+// No real index holds more entries; more addresses in the chains are
+// hostile (or a loop through fresh addresses).
+constexpr size_t kMaxEntries = size_t(1) << 22;
+constexpr size_t kEntriesPerYield = 4096;
+// A stream is at most this long in a real cache's block file run.
+constexpr uint64_t kMaxBlockRun = 4 * 4096;
+// Stream 0 (the response info) is read at most this long.
+constexpr uint64_t kMaxResponseInfo = 1 << 20;
+
+std::string Hex(uint32_t value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", value);
+    return text;
+}
+
+int32_t ClampSize(int32_t size)
+{
+    return std::max<int32_t>(size, 0);
+}
+
+} // namespace
+
+ChromiumBlockfileCache::ChromiumBlockfileCache(const AppContext& context, BrowserProfile* profile, std::string folder)
+    : NetscapeCache(context, profile, std::move(folder), kIndexFileName)
+{
+}
+
+ChromiumBlockfileCache::~ChromiumBlockfileCache()
+{
+    StopDecodeThread();
+    CloseDBFile();
+}
+
+bool ChromiumBlockfileCache::Recognize(const std::string& folder)
+{
+    auto source = platform::FileRange{platform::ResolvePath(platform::MakePath(folder, kIndexFileName))}.Open();
+    if (!source)
+        return false;
+    auto magic = source->Read(0, 4).u32le(0);
+    return magic && *magic == blockfile::kIndexMagic;
+}
+
+const platform::ByteSource* ChromiumBlockfileCache::BlockFile(uint32_t number)
+{
+    if (number >= 256)
+        return nullptr;
+    if (!opened_[number]) {
+        opened_[number] = true;
+        std::string path = platform::ResolvePath(platform::MakePath(GetFolder(), "data_" + std::to_string(number)));
+        // The chains visit the blocks in no order of the file: each read
+        // takes just its bytes (a read-ahead buffer would be refilled on
+        // nearly every read).
+        blockFiles_[number] = platform::FileRange{path}.Open();
+        // A missing block file leaves its entries or streams out.
+        if (blockFiles_[number] && !ParseBlockFileHeader(blockFiles_[number]->Read(0, 16)))
+            blockFiles_[number].reset();
+    }
+    return blockFiles_[number].get();
+}
+
+ByteReader ChromiumBlockfileCache::ReadBlocks(uint32_t address, uint64_t length)
+{
+    if (!blockfile::IsInitialized(address))
+        return {};
+    const int type = blockfile::AddressFileType(address);
+    const uint32_t file = blockfile::BlockFileNumber(address);
+    const platform::ByteSource* source = BlockFile(file);
+    if (type < blockfile::kRankings || type > blockfile::kBlock4K || !source)
+        return {};
+    const uint64_t run = uint64_t(blockfile::BlockCount(address)) * blockfile::BlockSize(type);
+    return source->Read(blockfile::BlockOffset(address), size_t(std::min(length, run)));
+}
+
+std::string ChromiumBlockfileCache::ReadKey(const EntryStore& entry)
+{
+    if (!blockfile::IsInitialized(entry.longKey))
+        return std::string(entry.inlineKey);
+    const uint64_t length = uint64_t(std::clamp<int32_t>(entry.keyLength, 0, 1 << 20));
+    if (blockfile::AddressFileType(entry.longKey) == blockfile::kExternal) {
+        auto path = platform::ResolvePath(platform::MakePath(GetFolder(), blockfile::ExternalFileName(entry.longKey)));
+        auto source = platform::FileRange{path, 0, length}.Open();
+        if (!source)
+            return {};
+        ByteReader bytes = source->Read(0, size_t(length));
+        auto text = bytes.cstring(0, bytes.size());
+        return text ? std::string(*text) : std::string();
+    }
+    ByteReader bytes = ReadBlocks(entry.longKey, length);
+    auto text = bytes.cstring(0, bytes.size());
+    return text ? std::string(*text) : std::string();
+}
+
+int ChromiumBlockfileCache::DoDecode()
+{
+    Trace("Entry - ChromiumBlockfileCache::DoDecode()");
+    const platform::ByteSource* source = Database();
+    const ByteReader index = source ? source->ReadAll() : ByteReader();
+    auto header = ParseBlockfileIndexHeader(index);
+    if (!header) {
+        ShowMessage(LoadString(IDS_INVALID_HEADER));
+        RequestStop();
+        Trace("Exit  - ChromiumBlockfileCache::DoDecode() bad header");
+        return -1;
+    }
+    version_ = header->version;
+    entryCount_ = header->entryCount;
+    char line[64];
+    std::snprintf(line, sizeof line, "Cache version=%x", version_);
+    Trace(line);
+    std::snprintf(line, sizeof line, "Cache enties=%d", entryCount_);
+    Trace(line);
+    SetProgressTotal(std::max<int32_t>(entryCount_, 0));
+
+    separateFiles_ = std::make_unique<platform::FolderIndex>();
+    // The table holds at most the buckets the file holds.
+    const size_t inFile = (index.size() - blockfile::kIndexHeaderSize) / 4;
+    const size_t buckets = std::min<size_t>(header->tableLength, inFile);
+    std::unordered_set<uint32_t> seen;
+    int32_t recordKey = 0;
+    for (size_t bucket = 0; bucket < buckets && !StopRequested(); ++bucket) {
+        uint32_t address = *ParseBlockfileBucket(index, uint32_t(bucket));
+        while (blockfile::IsInitialized(address) && seen.size() < kMaxEntries && !StopRequested()) {
+            if (!seen.insert(address).second)
+                break; // a cycle, or two chains joined: each entry once
+            if (blockfile::AddressFileType(address) != blockfile::kBlock256)
+                break;
+            ByteReader run = ReadBlocks(address, kMaxBlockRun);
+            auto entry = ParseEntryStore(run);
+            if (!entry)
+                break;
+            DecodeEntry(recordKey++, *entry, run);
+            if (size_t(recordKey) % kEntriesPerYield == 0)
+                std::this_thread::yield();
+            address = entry->next;
+        }
+    }
+    for (size_t i = 0; i < 256; ++i) {
+        blockFiles_[i].reset();
+        opened_[i] = false;
+    }
+    separateFiles_.reset();
+    std::snprintf(line, sizeof line, "Read %d entries", recordKey);
+    Trace(line);
+    Trace("Exit  - ChromiumBlockfileCache::DoDecode()");
+    return 0;
+}
+
+void ChromiumBlockfileCache::DecodeEntry(int32_t recordKey, const EntryStore& entry, const ByteReader&)
+{
+    const std::string key = ReadKey(entry);
+    const ChromiumKey parts = SplitChromiumKey(key);
+    const std::string url(parts.url);
+    auto split = SplitUrl(url);
+    const std::string host = split ? std::string(split->host) : std::string();
+    const std::string path = split ? std::string(split->path) : url;
+
+    int64_t lastModified = 0;
+    int64_t downloaded = blockfile::ChromeTimeToUnix(entry.creationTime);
+    if (auto node = ParseRankingsNode(ReadBlocks(entry.rankingsNode, blockfile::kRankingsNodeSize))) {
+        lastModified = blockfile::ChromeTimeToUnix(node->lastModified);
+    }
+
+    // Stream 0: the response info, in a block run or a separate file.
+    std::optional<ResponseInfo> info;
+    const uint32_t infoAddress = entry.dataAddress[0];
+    const uint64_t infoLength = uint64_t(std::min<int64_t>(ClampSize(entry.dataSize[0]), kMaxResponseInfo));
+    if (blockfile::IsInitialized(infoAddress) && infoLength > 0) {
+        if (blockfile::AddressFileType(infoAddress) == blockfile::kExternal) {
+            auto file = platform::ResolvePath(platform::MakePath(GetFolder(), blockfile::ExternalFileName(infoAddress)));
+            if (auto source = platform::FileRange{file, 0, infoLength}.Open()) {
+                ByteReader bytes = source->Read(0, size_t(infoLength));
+                scratch_.assign(bytes.size() ? *bytes.bytes(0, bytes.size()) : std::string_view());
+                info = ParseResponseInfo(ByteReader(scratch_));
+            }
+        } else {
+            info = ParseResponseInfo(ReadBlocks(infoAddress, infoLength));
+        }
+    }
+    if (info && info->responseTime)
+        downloaded = blockfile::ChromeTimeToUnix(info->responseTime);
+    const OptText headers = info ? OptText(info->headers) : std::nullopt;
+
+    // Stream 1: the body.
+    const uint32_t body = entry.dataAddress[1];
+    const int32_t size = ClampSize(entry.dataSize[1]);
+    const std::string name = Hex(entry.hash);
+    std::unique_ptr<CCacheItem> item;
+    if (blockfile::IsInitialized(body) && blockfile::AddressFileType(body) != blockfile::kExternal) {
+        const int type = blockfile::AddressFileType(body);
+        const int64_t run = int64_t(blockfile::BlockCount(body)) * blockfile::BlockSize(type);
+        auto embedded = std::make_unique<CChromiumEmbeddedItem>(
+            this, recordKey, url, path, name, size, lastModified, downloaded, 0, headers,
+            blockfile::BlockFileName(body), int64_t(blockfile::BlockOffset(body)), int32_t(std::min<int64_t>(size, run)));
+        embedded->SetSiteKey(parts.siteKey);
+        item = std::move(embedded);
+    } else {
+        // A separate file, or no body at all (the item then names none).
+        OptText fileName;
+        std::string external;
+        if (blockfile::IsInitialized(body)) {
+            external = blockfile::ExternalFileName(body);
+            if (auto found = separateFiles_->FindRelative(GetFolder(), external))
+                external = *found;
+            fileName = external;
+        }
+        auto file = std::make_unique<CChromiumFileItem>(this, recordKey, url, path, fileName, size, lastModified,
+                                                        downloaded, 0, headers);
+        file->SetSiteKey(parts.siteKey);
+        item = std::move(file);
+    }
+    if (info && NamesBrotliEncoding(info->headers))
+        item->SetContentEncoding(CCacheItem::kEncodingBrotli);
+    AddItem(host, std::move(item));
+}
+
+} // namespace oriel
