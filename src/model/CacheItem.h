@@ -158,6 +158,9 @@ public:
     bool DeleteCacheFile() override;
 
     bool IsPrepared() const { return prepared_; }
+    // The body inside the cache folder (never a working copy); none until
+    // GetFilePath or Exists has looked it up.
+    const std::optional<std::string>& GetBodyPath() const { return bodyPath_; }
     bool DeletesOnDestroy() const { return deleteOnDestroy_; }
 
 protected:
