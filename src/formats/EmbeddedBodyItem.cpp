@@ -185,10 +185,20 @@ void CEmbeddedBodyItem::BuildExtractedPath()
 
 bool CEmbeddedBodyItem::ExtractFile()
 {
+    if (!extractedPath_) {
+        Trace("Entry - " + std::string(TraceName()) + "::ExtractFile()");
+        Trace("Exit - " + std::string(TraceName()) + "::ExtractFile()");
+        return false;
+    }
+    return ExtractBodyTo(*extractedPath_);
+}
+
+bool CEmbeddedBodyItem::ExtractBodyTo(const std::string& target)
+{
     const std::string className = TraceName();
     Trace("Entry - " + className + "::ExtractFile()");
     const std::string& container = ContainerFilePath();
-    if (container.empty() || !extractedPath_) {
+    if (container.empty()) {
         Trace("Exit - " + className + "::ExtractFile()");
         return false;
     }
@@ -206,7 +216,6 @@ bool CEmbeddedBodyItem::ExtractFile()
     bytes.resize(in ? bytes.size() : size_t(std::max<std::streamsize>(in.gcount(), 0)));
     in.close();
 
-    const std::string& target = *extractedPath_;
     int result = 0;
     switch (contentEncoding_) {
     case kEncodingGzip:

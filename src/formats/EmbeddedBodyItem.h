@@ -36,6 +36,9 @@ public:
 
     // Writes the body to the extracted path; true when the file was made.
     bool ExtractFile();
+    // Writes the body, decoded, to `target` (a new file); the cache folder
+    // is not touched.
+    bool ExtractBodyTo(const std::string& target) override;
 
 protected:
     // Where the stored bytes lie in the file that holds them.

@@ -201,6 +201,9 @@ bool CopyMoveJob::CopyOne(const CopyRequest& request)
                 decoded = true;
             }
         }
+    } else if (scratch = MakeScratchFolder(); !scratch.empty() && item.ExtractBodyTo(scratch + "/body")) {
+        source = scratch + "/body";
+        decoded = item.GetContentEncoding() != CCacheItem::kEncodingNone;
     } else {
         if (!item.PrepareFile() || !item.GetFilePath()) {
             Record(name, FileOutcome::Failed, "the body cannot be extracted");
