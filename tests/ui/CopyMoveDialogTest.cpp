@@ -116,6 +116,25 @@ private slots:
         QCOMPARE(StoredHistory(), std::vector<std::string>{"/Web Saves"});
     }
 
+    // A picture of the dialog for review, under the build folder.
+    void screenshot()
+    {
+        TempDir dir;
+        WriteFile(dir.file("a"), "A");
+        WriteFile(dir.file("b"), "B");
+        FakeCache cache(dir.path());
+        cache.AddUrl("http://www.example.com/images/logo.gif", "a");
+        cache.AddUrl("http://www.example.com/docs/", "b");
+        OptionStore::Instance().WriteString("CopyMoveDirs", "Prev1", "/home/examiner/case-42/site");
+        CCopyMoveDlg dlg(OptionStore::Instance(), DestNameOptions{}, CCopyMoveDlg::kCopy, nullptr);
+        dlg.FillList(test::Items(cache));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        const QString folder = QCoreApplication::applicationDirPath() + "/../shots";
+        QDir().mkpath(folder);
+        QVERIFY(dlg.grab().save(folder + "/copy-move-dialog.png"));
+    }
+
     void anEmptyFolderKeepsTheDialogOpen()
     {
         CCopyMoveDlg dlg(OptionStore::Instance(), DestNameOptions{}, CCopyMoveDlg::kCopy, nullptr);
