@@ -143,6 +143,13 @@ private:
 
 } // namespace
 
+std::unique_ptr<Progress> MakeTerminalProgress(const std::string& label)
+{
+    if (!::isatty(STDERR_FILENO))
+        return nullptr;
+    return std::make_unique<TerminalProgress>(label);
+}
+
 bool DecodeProfile(BrowserProfile& profile)
 {
     if (!profile.cache)

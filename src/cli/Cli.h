@@ -15,6 +15,7 @@
 
 namespace oriel {
 class AppContext;
+class Progress;
 class CCacheApp;
 } // namespace oriel
 
@@ -73,6 +74,10 @@ struct OpenedCache {
 // when the folder holds no recognised cache or its index is invalid.
 std::optional<OpenedCache> OpenAndDecode(const std::string& folder, const AppContext& context);
 
+// A "LABEL n/m" line redrawn on stderr when stderr is a terminal; null
+// otherwise.
+std::unique_ptr<Progress> MakeTerminalProgress(const std::string& label);
+
 // Decodes an existing profile's cache (for commands that pick a profile).
 bool DecodeProfile(BrowserProfile& profile);
 
@@ -93,6 +98,8 @@ int RunList(const Args& args, const AppContext& context);
 int RunExport(const Args& args, const AppContext& context);
 // One item's prepared body to stdout (CatCommand.cpp).
 int RunCat(const Args& args, const AppContext& context);
+// The bodies written out under their destination names (CopyCommand.cpp).
+int RunCopy(const Args& args, const AppContext& context);
 
 // The examined system (SystemCommands.cpp). Value flags every command takes:
 // --root, --user, --reg, --drive, --mode.

@@ -27,6 +27,9 @@ const Command kCommands[] = {
     {"users", "users", "the user profiles of the examined Windows system (* the examined one)", {}, {}, &RunUsers},
     {"cat", "cat FOLDER URL | cat --key N FOLDER", "one item's body (extracted and decoded) to stdout",
      {"key", "profile"}, {}, &RunCat},
+    {"copy", "copy --to DIR [--move] [--server HOST] [--names url|cache] [--paths] [--server-dirs] FOLDER | --profile N|NAME",
+     "the bodies (extracted, decoded) under names from their URLs, with DIR/manifest.csv",
+     {"to", "server", "names", "profile"}, {"move", "paths", "server-dirs"}, &RunCopy},
 };
 
 // Messages go to stderr as "oriel-cli: TEXT"; questions are answered no, and

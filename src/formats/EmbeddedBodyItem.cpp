@@ -187,10 +187,20 @@ void CEmbeddedBodyItem::BuildExtractedPath()
 
 bool CEmbeddedBodyItem::ExtractFile()
 {
+    if (!extractedPath_) {
+        Trace("Entry - " + std::string(TraceName()) + "::ExtractFile()");
+        Trace("Exit - " + std::string(TraceName()) + "::ExtractFile()");
+        return false;
+    }
+    return ExtractBodyTo(*extractedPath_);
+}
+
+bool CEmbeddedBodyItem::ExtractBodyTo(const std::string& target)
+{
     const std::string className = TraceName();
     Trace("Entry - " + className + "::ExtractFile()");
     const std::string& container = ContainerFilePath();
-    if (container.empty() || !extractedPath_) {
+    if (container.empty()) {
         Trace("Exit - " + className + "::ExtractFile()");
         return false;
     }
@@ -205,7 +215,6 @@ bool CEmbeddedBodyItem::ExtractFile()
     const ByteReader stored = source->Read(0, size_t(range->length));
     const std::string_view bytes = stored.size() ? *stored.bytes(0, stored.size()) : std::string_view("", 0);
 
-    const std::string& target = *extractedPath_;
     int result = 0;
     switch (contentEncoding_) {
     case kEncodingGzip:

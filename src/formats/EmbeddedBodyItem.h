@@ -37,6 +37,9 @@ public:
 
     // Writes the body to the extracted path; true when the file was made.
     bool ExtractFile();
+    // Writes the body, decoded, to `target` (a new file); the cache folder
+    // is not touched.
+    bool ExtractBodyTo(const std::string& target) override;
 
     // The bytes of the body as stored: a range of the file that holds
     // them, opened only when the body is extracted. Empty when the item

@@ -73,6 +73,14 @@ public:
     int32_t GetTypeIcon(TypeIconSource& icons);
     void SetTypeIcon(int32_t index) { typeIcon_ = index; }
     virtual bool DeleteCacheFile() = 0;
+    // Writes the body as PrepareFile would give it (extracted, decoded) to
+    // the new file `target`, without writing anything beside the body;
+    // false when the item cannot (then PrepareFile is the way).
+    virtual bool ExtractBodyTo(const std::string& target)
+    {
+        (void)target;
+        return false;
+    }
     // Writes the item's CSV row; always true. Defined in model/CsvExport.cpp,
     // beside the header of the same file.
     virtual bool WriteCSV(std::ostream& out);
@@ -173,6 +181,9 @@ public:
     bool DeleteCacheFile() override;
 
     bool IsPrepared() const { return prepared_; }
+    // The body inside the cache folder (never a working copy); none until
+    // GetFilePath or Exists has looked it up.
+    const std::optional<std::string>& GetBodyPath() const { return bodyPath_; }
     bool DeletesOnDestroy() const { return deleteOnDestroy_; }
 
 protected:

@@ -219,6 +219,30 @@ CCacheItem* CCacheItemModel::ItemAt(int row) const
     return row >= 0 && row < RowCountInt() ? rows_[size_t(row)].item : nullptr;
 }
 
+int CCacheItemModel::UpdateGoneRows(bool showMissing)
+{
+    int changed = 0;
+    for (int row = 0; row < RowCountInt();) {
+        Row& r = rows_[size_t(row)];
+        if (r.missing || !r.item || r.item->Exists()) {
+            ++row;
+            continue;
+        }
+        ++changed;
+        if (showMissing) {
+            r.missing = true;
+            emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
+            ++row;
+        } else {
+            // The scan goes on at the same index after a removal.
+            beginRemoveRows(QModelIndex(), row, row);
+            rows_.erase(rows_.begin() + row);
+            endRemoveRows();
+        }
+    }
+    return changed;
+}
+
 bool CCacheItemModel::IsMissing(int row) const
 {
     return row >= 0 && row < RowCountInt() && rows_[size_t(row)].missing;

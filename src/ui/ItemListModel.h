@@ -78,6 +78,11 @@ public:
     void SortRows(int column, bool ascending);
     static void SortRowVector(std::vector<Row>& rows, int column, bool ascending);
 
+    // After files were moved out or deleted: every row whose item's body
+    // is gone is ghosted (showMissing) or removed. Returns how many rows
+    // changed.
+    int UpdateGoneRows(bool showMissing);
+
     int RowCountInt() const { return int(rows_.size()); }
     CCacheItem* ItemAt(int row) const;
     bool IsMissing(int row) const;

@@ -328,7 +328,9 @@ void CommandRegistryTest::ANewCommandNeedsOnlyItsDeclarationAndItsPlace()
                         .run = [](CCacheFrame&, const CommandContext&) {}});
     commands.push_back({.id = kDefaultAction, .textId = IDS_MENU_EXIT, .shortcut = QKeySequence(Qt::Key_Enter)});
     MenuLayout layout = StandardMenuLayout();
-    layout.accelerators.push_back(MenuCommand(kDefaultAction));
+    // Only the new key command among the accelerators, so that the window's
+    // key actions are that one.
+    layout.accelerators = {MenuCommand(kDefaultAction)};
     auto& file = layout.mainMenu.front().entries;
     file.insert(file.begin(), {MenuCommand(kOpenFile), MenuSeparator()});
     layout.toolBar.insert(layout.toolBar.begin(), {MenuCommand(kOpenFile), MenuSeparator()});

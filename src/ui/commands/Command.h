@@ -28,6 +28,12 @@ struct BrowserProfile;
 struct CommandIds {
     enum Id : int {
         ID_FILE_RELOAD = 40006,
+        ID_EDIT_MOVE_TO = 40008,
+        ID_EDIT_COPY_TO = 40021,
+        ID_EDIT_COPY_URLS = 40023,
+        ID_SERVER_MOVE_ALL = 40049,
+        ID_SERVER_COPY_ALL = 40050,
+        ID_SERVER_COPY_URL = 40052,
         ID_APP_EXIT = 40007,
         ID_EDIT_SELECT_ALL = 40024,
         ID_EDIT_INVERT = 40025,
@@ -89,6 +95,8 @@ std::vector<Command> FileCommands();
 std::vector<Command> EditCommands();
 std::vector<Command> ViewCommands();
 std::vector<Command> SortCommands();
+// Getting files out: copy and move, URLs to the clipboard.
+std::vector<Command> ItemCommands();
 
 // Every command of the window: the groups above, in menu order.
 std::vector<Command> AllCommands();

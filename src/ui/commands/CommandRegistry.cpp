@@ -34,7 +34,7 @@ QString MenuText(int id)
 std::vector<Command> AllCommands()
 {
     std::vector<Command> all;
-    for (auto group : {FileCommands, EditCommands, ViewCommands, SortCommands}) {
+    for (auto group : {FileCommands, EditCommands, ViewCommands, SortCommands, ItemCommands}) {
         for (Command& command : group())
             all.push_back(std::move(command));
     }

@@ -79,6 +79,12 @@ MenuLayout StandardMenuLayout()
 
     layout.toolBar = ViewStyles();
 
+    // Copy and move of the selection (Ctrl+C, Ctrl+X) and the clipboard and
+    // server commands, reachable from the window until their menus come.
+    layout.accelerators = {MenuCommand(C::ID_EDIT_COPY_TO),    MenuCommand(C::ID_EDIT_MOVE_TO),
+                           MenuCommand(C::ID_EDIT_COPY_URLS),  MenuCommand(C::ID_SERVER_MOVE_ALL),
+                           MenuCommand(C::ID_SERVER_COPY_ALL), MenuCommand(C::ID_SERVER_COPY_URL)};
+
     // The item and server menus hold only the item operations.
     layout.contextMenus = {
         {C::kItemMenu, {}, {}},
