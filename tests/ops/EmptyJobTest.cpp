@@ -4,10 +4,12 @@
 #include "ops/EmptyJob.h"
 
 #include "formats/NetscapeCacheMapCache.h"
+#include "formats/NetscapeFatDBCache.h"
 #include "ops/DeleteItemsJob.h"
 #include "support/CacheContents.h"
 #include "support/FakeCache.h"
 #include "support/MozillaCacheWriter.h"
+#include "support/NetscapeDbWriter.h"
 #include "support/TestContext.h"
 #include "support/TestEnvironment.h"
 
@@ -153,6 +155,32 @@ TEST(DeleteItemsJob, ABodyLinkedOutsideTheFolderLosesItsLinkNotItsTarget)
     EXPECT_FALSE(fs::exists(fs::symlink_status(s.DataFile(2))));
     EXPECT_EQ(ReadWholeFile(s.root.file("outside/keep")), "keep");
     EXPECT_TRUE(fs::exists(s.DataFile(3)));
+}
+
+TEST(DeleteItemsJob, ACacheNameWithParentStepsNeverReachesOutsideTheFolder)
+{
+    for (bool empty : {false, true}) {
+        TempDir root;
+        const std::string folder = root.file("Cache");
+        WriteFile(root.file("outside/keep"), "keep");
+        WriteFile(folder + "/inside.html", "in");
+        test::NetscapeDbWriter w(test::NetscapeDbWriter::Kind::FatDb);
+        w.addFatEntry({.url = "http://a.example/escape", .cacheName = "..\\outside\\keep"});
+        w.addFatEntry({.url = "http://a.example/in", .cacheName = "inside.html"});
+        w.write(folder);
+        NetscapeFatDBCache cache(test::Context(), nullptr, folder);
+        ASSERT_EQ(cache.Decode(nullptr, false), 0);
+        ASSERT_EQ(cache.GetItemCount(), 2);
+        if (empty) {
+            EmptyJob job(cache, false);
+            job.Run();
+        } else {
+            DeleteItemsJob job(cache, test::Items(cache));
+            job.Run();
+        }
+        EXPECT_FALSE(fs::exists(folder + "/inside.html")) << empty;
+        EXPECT_EQ(ReadWholeFile(root.file("outside/keep")), "keep") << empty;
+    }
 }
 
 TEST(EmptyProfilesJob, EmptiesEachCacheInOrderPassingOverProfilesWithoutOne)
