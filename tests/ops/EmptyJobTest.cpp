@@ -165,8 +165,13 @@ TEST(DeleteItemsJob, ACacheNameWithParentStepsNeverReachesOutsideTheFolder)
         WriteFile(root.file("outside/keep"), "keep");
         WriteFile(folder + "/inside.html", "in");
         test::NetscapeDbWriter w(test::NetscapeDbWriter::Kind::FatDb);
-        w.addFatEntry({.url = "http://a.example/escape", .cacheName = "..\\outside\\keep"});
-        w.addFatEntry({.url = "http://a.example/in", .cacheName = "inside.html"});
+        for (auto [url, name] : {std::pair{"http://a.example/escape", "..\\outside\\keep"},
+                                 std::pair{"http://a.example/in", "inside.html"}}) {
+            test::FatDbEntry entry;
+            entry.url = url;
+            entry.cacheName = name;
+            w.addFatEntry(entry);
+        }
         w.write(folder);
         NetscapeFatDBCache cache(test::Context(), nullptr, folder);
         ASSERT_EQ(cache.Decode(nullptr, false), 0);
