@@ -4,6 +4,11 @@
 // meanwhile (the progress is repainted from it).
 //
 //   bench_delete [ENTRIES [SELECTED]]
+//
+// With Show Missing Files on (the default) the deleted rows stay, ghosted.
+// On the shared 2-core machine (load about 10) it measured: delete 10,000
+// of 100,000: 7.4 s, longest event-loop gap 163 ms; empty 100,000 decoded
+// first: 172 s, longest gap 173 ms.
 #include "formats/NetscapeCacheMapCache.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestContext.h"
@@ -100,6 +105,7 @@ int main(int argc, char** argv)
             std::printf("delete %d selected of %d items: %.2f s, longest event-loop gap %lld ms, %d rows left\n",
                         selected, entries, run.seconds, static_cast<long long>(run.longestGapMs),
                         list.GetItemCount());
+            std::fflush(stdout);
         } else {
             profile->cache->DoShutdown(); // emptied from an undecoded cache: decoded first
             document.UpdateAllViews(nullptr, CACHE_EMPTY, CUpdateHint::ForProfile(profile));
