@@ -102,6 +102,13 @@ int IECache::DoDecode()
     return 0;
 }
 
+void IECache::TraceDeleted(const char* operation, CCacheItem& item) const
+{
+    // One line per removed entry: its file, or its URL when it has none.
+    const char* file = item.GetFilePath();
+    Trace(std::string("     IECache::") + operation + " - deleted " + (file ? file : item.GetURL()));
+}
+
 int IECache::DoEmpty(OwnerWindow)
 {
     Trace("Entry - IECache::DoEmpty()");
@@ -113,8 +120,8 @@ int IECache::DoEmpty(OwnerWindow)
         CNamedCacheItemArray* group = GetGroup(g);
         for (int32_t i = 0; group && i < group->GetCount(); ++i) {
             CCacheItem* item = group->ItemAt(i);
-            if (item && item->GetURL() && item->Exists())
-                service.DeleteUrlCacheEntry(item->GetURL());
+            if (item && item->GetURL() && item->Exists() && service.DeleteUrlCacheEntry(item->GetURL()))
+                TraceDeleted("DoEmpty", *item);
             if (++deleted % 1024 == 0)
                 std::this_thread::yield();
         }
@@ -131,8 +138,8 @@ int IECache::DoDeleteItems(OwnerWindow, std::span<CCacheItem* const> items)
     for (CCacheItem* item : items) {
         if (StopRequested())
             break;
-        if (item && item->GetURL())
-            service.DeleteUrlCacheEntry(item->GetURL());
+        if (item && item->GetURL() && service.DeleteUrlCacheEntry(item->GetURL()))
+            TraceDeleted("DoDeleteItems", *item);
         if (progress_)
             progress_->OffsetPos(1);
     }

@@ -30,6 +30,7 @@ public:
     static int64_t ItemTimeFromFileTime(uint64_t fileTime);
 
 private:
+    void TraceDeleted(const char* operation, CCacheItem& item) const;
     UrlCacheService& Service();
 
     std::shared_ptr<UrlCacheService> service_;

@@ -235,6 +235,18 @@ bool DeleteFile(const std::string& path)
     return fs::remove(target, ec) && !ec;
 }
 
+bool FolderReadOnly(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    const std::string target = ResolvePath(path);
+    struct stat st{};
+    if (::stat(target.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    // access() also answers EROFS for a read-only mount.
+    return !IsDirectoryWritable(target);
+}
+
 bool DeleteExactFile(const std::string& path)
 {
     std::error_code ec;

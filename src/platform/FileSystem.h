@@ -86,6 +86,10 @@ bool DeleteFile(const std::string& path);
 // working copies we made, so that a vanished copy never takes a similarly
 // named examined file with it.
 bool DeleteExactFile(const std::string& path);
+// True when the folder exists and nothing in it can be removed: a
+// read-only mount, or no write permission (IsDirectoryWritable's check,
+// which tests replace).
+bool FolderReadOnly(const std::string& path);
 
 // Joins a folder and a file name (whose backslashes become host separators),
 // adding a separator only where the folder lacks one; `ext` is appended

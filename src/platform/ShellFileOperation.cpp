@@ -1,5 +1,7 @@
 #include "platform/ShellFileOperation.h"
 
+#include <functional>
+
 
 #include <cerrno>
 #include <cstdlib>
@@ -324,10 +326,19 @@ void ShellFileOperation::DeleteOne(const std::string& path)
         Refuse(path, "a folder");
         return;
     }
-    if (::unlinkat(dir.get(), parts.back().c_str(), 0) == 0)
+    if (::unlinkat(dir.get(), parts.back().c_str(), 0) == 0) {
         ++deleted_;
-    else
+        TraceDeleted(path);
+    } else {
         ++failed_;
+    }
+}
+
+void ShellFileOperation::TraceDeleted(const std::string& path) const
+{
+    // One line per removed file or folder, so that the user can see
+    // afterwards what was removed from the examined disk.
+    Trace("     ShellFileOperation::RunDelete - deleted " + path);
 }
 
 namespace {
@@ -335,7 +346,10 @@ namespace {
 // Removes `name` in `parentFd` and, for a folder, everything below it,
 // never following a symbolic link and never leaving file system `device`.
 // Returns false when something could not be removed.
-bool RemoveTree(int parentFd, const std::string& name, dev_t device, int depth, int& deleted)
+// `path` is the name's full path, for `removed`, which hears of every
+// file, link and folder removed.
+bool RemoveTree(int parentFd, const std::string& name, const std::string& path, dev_t device, int depth, int& deleted,
+                const std::function<void(const std::string&)>& removed)
 {
     struct stat st{};
     if (::fstatat(parentFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -344,6 +358,7 @@ bool RemoveTree(int parentFd, const std::string& name, dev_t device, int depth, 
         if (::unlinkat(parentFd, name.c_str(), 0) != 0)
             return false;
         ++deleted;
+        removed(path);
         return true;
     }
     if (st.st_dev != device || depth >= kMaxDepth)
@@ -353,10 +368,11 @@ bool RemoveTree(int parentFd, const std::string& name, dev_t device, int depth, 
         return false;
     bool ok = true;
     for (const std::string& child : ListNames(dir.get()))
-        ok = RemoveTree(dir.get(), child, device, depth + 1, deleted) && ok;
+        ok = RemoveTree(dir.get(), child, path + "/" + child, device, depth + 1, deleted, removed) && ok;
     if (!ok || ::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0)
         return false;
     ++deleted;
+    removed(path);
     return true;
 }
 
@@ -389,7 +405,8 @@ void ShellFileOperation::DeleteMatching(const Scope& scope, const std::string& r
             continue;
         if (S_ISDIR(st.st_mode) && filesOnly)
             continue;
-        if (!RemoveTree(dir.get(), name, self.st_dev, 0, deleted_)) {
+        if (!RemoveTree(dir.get(), name, folder + "/" + name, self.st_dev, 0, deleted_,
+                        [this](const std::string& path) { TraceDeleted(path); })) {
             ++failed_;
             Trace("     ShellFileOperation::RunDelete - could not remove all of " + folder + "/" + name);
         }

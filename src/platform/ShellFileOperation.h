@@ -93,6 +93,7 @@ private:
     void DeleteMatching(const Scope& scope, const std::string& relativeFolder, bool filesOnly);
     void Refuse(const std::string& path, const std::string& why);
     void Trace(std::string_view text) const { platform::WriteLog(log_, text); }
+    void TraceDeleted(const std::string& path) const;
 
     OwnerWindow owner_ = nullptr;
     platform::LogSink* log_ = nullptr;

@@ -3,6 +3,7 @@
 #include "app/OptionStore.h"
 #include "app/StringTable.h"
 #include "model/DecodeJob.h"
+#include "ui/CacheAccess.h"
 #include "ui/WindowLog.h"
 #include "model/TextForms.h"
 #include "ui/CacheListView.h"
@@ -251,6 +252,12 @@ void CCacheFrame::CreateStatusBar()
     Trace("Entry - CCacheFrame::CreateStatusBar()");
     pane0_ = new QLabel(this);
     pane1_ = new QLabel(this);
+    readOnlyPane_ = new QLabel(Text(IDS_READ_ONLY_CACHE), this);
+    readOnlyPane_->setToolTip(Text(IDS_READ_ONLY_NOTE));
+    readOnlyPane_->setFrameShape(QFrame::StyledPanel);
+    readOnlyPane_->setFrameShadow(QFrame::Sunken);
+    readOnlyPane_->setIndent(3);
+    readOnlyPane_->hide();
     pane0_->setMinimumWidth(150);
     pane1_->setMinimumWidth(150);
     for (QLabel* pane : {pane0_, pane1_}) {
@@ -260,6 +267,7 @@ void CCacheFrame::CreateStatusBar()
     }
     statusBar()->addWidget(pane0_, 0);
     statusBar()->addWidget(pane1_, 1);
+    statusBar()->addPermanentWidget(readOnlyPane_, 0);
     statusBar()->setSizeGripEnabled(true);
     pane0_->installEventFilter(this);
     Trace("Exit - CCacheFrame::CreateStatusBar()");
@@ -413,6 +421,8 @@ void CCacheFrame::UpdateStatusText()
         unit = Text(IDS_UNIT_KB);
     }
     pane1_->setText(QString::fromStdString(FormatSize(sum)) + unit);
+    // A cache on a read-only mount says so: its deleting commands are off.
+    readOnlyPane_->setVisible(!CacheWritable(tree_->GetSelectedProfile()));
     statusBar()->repaint();
     if (commands_ && toolBar_)
         commands_->Refresh(CommandState(selectedCount_));
@@ -527,6 +537,7 @@ CommandContext CCacheFrame::CommandState(int selectedCount) const
     context.toolbarVisible = toolBar_ && toolBar_->isVisibleTo(this);
     context.infoView = infoView_;
     context.defaultAction = defaultAction_;
+    context.cacheWritable = CacheWritable(context.profile);
     return context;
 }
 

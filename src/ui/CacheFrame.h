@@ -117,6 +117,8 @@ public:
     QSplitter* OuterSplitter() const { return outer_; }
     QSplitter* InnerSplitter() const { return inner_; }
     QString StatusText(int pane) const;
+    // The status-bar note of a read-only cache.
+    QLabel* ReadOnlyNote() const { return readOnlyPane_; }
 
     // The commands: their actions, the state their rules look at, and the
     // refresh that enables and ticks them.
@@ -174,6 +176,7 @@ private:
     QToolBar* toolBar_ = nullptr;
     QLabel* pane0_ = nullptr;
     QLabel* pane1_ = nullptr;
+    QLabel* readOnlyPane_ = nullptr; // shown while the selected cache is read-only
     QProgressBar* progressBar_ = nullptr;
     std::unique_ptr<FrameProgress> progress_;
     std::unique_ptr<CommandRegistry> commands_;

@@ -388,6 +388,38 @@ std::vector<CCacheItem*> CCacheListView::SelectedItems() const
     return items;
 }
 
+std::vector<CCacheItem*> CCacheListView::SelectedPresentItems() const
+{
+    std::vector<CCacheItem*> items;
+    for (int row : SelectedRows()) {
+        if (!model_->IsMissing(row))
+            items.push_back(model_->ItemAt(row));
+    }
+    return items;
+}
+
+int CCacheListView::ReviewSelectedRows(bool showMissing)
+{
+    std::vector<int> gone;
+    for (int row : SelectedRows()) {
+        // A ghosted row is not examined again.
+        if (model_->IsMissing(row))
+            continue;
+        CCacheItem* item = model_->ItemAt(row);
+        if (item && !item->Exists())
+            gone.push_back(row);
+    }
+    if (gone.empty())
+        return 0;
+    setUpdatesEnabled(false);
+    if (showMissing)
+        model_->MarkMissing(gone);
+    else
+        model_->RemoveRows(gone);
+    setUpdatesEnabled(true);
+    return int(gone.size());
+}
+
 int64_t CCacheListView::SizeSum(bool selectedOnly) const
 {
     int64_t sum = 0;

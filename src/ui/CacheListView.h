@@ -66,6 +66,13 @@ public:
     // Selected rows in list order.
     std::vector<int> SelectedRows() const;
     std::vector<CCacheItem*> SelectedItems() const;
+    // The items of the selected rows not marked missing, in list order.
+    std::vector<CCacheItem*> SelectedPresentItems() const;
+    // After items were removed from disk: every selected row not already
+    // marked missing whose item no longer exists is marked missing (with
+    // missing files shown) or removed from the list. Returns how many rows
+    // changed.
+    int ReviewSelectedRows(bool showMissing);
     int64_t SizeSum(bool selectedOnly) const;
     void SelectAll();
     void InvertSelection();

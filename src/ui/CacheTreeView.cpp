@@ -1,6 +1,8 @@
 #include "ui/CacheTreeView.h"
 
 #include "app/StringTable.h"
+#include "ui/CacheAccess.h"
+
 #include "ui/WindowLog.h"
 #include "ui/CacheFrame.h"
 #include "ui/FileTypeIcons.h"
@@ -185,6 +187,8 @@ void CCacheTreeView::AddProfiles()
                 continue;
             QTreeWidgetItem* node = NewNode(kProfileImage, QString::fromStdString(profile->displayName));
             node->setData(0, kDataRole, QVariant::fromValue(reinterpret_cast<quintptr>(profile)));
+            if (!CacheWritable(profile))
+                node->setToolTip(0, QString::fromUtf8(LoadString(IDS_READ_ONLY_NOTE)));
             InsertSorted(this, nullptr, node);
             Trace("      - Profile added to tree: " + profile->displayName);
         }

@@ -248,6 +248,59 @@ bool CCacheItemModel::IsMissing(int row) const
     return row >= 0 && row < RowCountInt() && rows_[size_t(row)].missing;
 }
 
+void CCacheItemModel::MarkMissing(const std::vector<int>& rows)
+{
+    int first = -1;
+    int last = -1;
+    for (int row : rows) {
+        if (row < 0 || row >= RowCountInt())
+            continue;
+        rows_[size_t(row)].missing = true;
+        first = first < 0 ? row : std::min(first, row);
+        last = std::max(last, row);
+    }
+    if (first >= 0)
+        emit dataChanged(index(first, 0), index(last, kColumnCount - 1));
+}
+
+void CCacheItemModel::RemoveRows(const std::vector<int>& rows)
+{
+    // Runs of neighbouring rows, from the last, so that earlier indexes hold.
+    std::vector<std::pair<int, int>> runs;
+    for (int row : rows) {
+        if (row < 0 || row >= RowCountInt())
+            continue;
+        if (!runs.empty() && runs.back().second + 1 == row)
+            runs.back().second = row;
+        else if (runs.empty() || row > runs.back().second)
+            runs.push_back({row, row});
+    }
+    if (runs.empty())
+        return;
+    constexpr size_t kMaxRuns = 64;
+    if (runs.size() <= kMaxRuns) {
+        for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+            beginRemoveRows(QModelIndex(), run->first, run->second);
+            rows_.erase(rows_.begin() + run->first, rows_.begin() + run->second + 1);
+            endRemoveRows();
+        }
+        return;
+    }
+    std::vector<bool> gone(rows_.size(), false);
+    for (const auto& run : runs) {
+        for (int row = run.first; row <= run.second; ++row)
+            gone[size_t(row)] = true;
+    }
+    beginResetModel();
+    size_t kept = 0;
+    for (size_t row = 0; row < rows_.size(); ++row) {
+        if (!gone[row])
+            rows_[kept++] = rows_[row];
+    }
+    rows_.resize(kept);
+    endResetModel();
+}
+
 const char* CCacheItemModel::Column0Source(CCacheItem* item) const
 {
     return rootMode_ ? item->GetURL() : item->GetURLPath();

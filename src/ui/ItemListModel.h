@@ -86,6 +86,12 @@ public:
     int RowCountInt() const { return int(rows_.size()); }
     CCacheItem* ItemAt(int row) const;
     bool IsMissing(int row) const;
+    // Marks the rows (ascending) as missing: they are drawn ghosted.
+    void MarkMissing(const std::vector<int>& rows);
+    // Removes the rows (ascending). Few runs of neighbouring rows are
+    // removed run by run, so that the selection of the others stays; many
+    // scattered rows in one reset.
+    void RemoveRows(const std::vector<int>& rows);
 
     // Column 0's source: the URL in root mode, the URL path otherwise.
     const char* Column0Source(CCacheItem* item) const;

@@ -6,6 +6,7 @@
 #include "catalog/FormatCatalog.h"
 #include "model/BrowserSettings.h"
 #include "ui/WindowLog.h"
+#include "ui/dialogs/EmptyCacheDialog.h"
 #include "ui/UiMessageSink.h"
 
 #include <QApplication>
@@ -73,6 +74,33 @@ FolderOnlyRun::~FolderOnlyRun()
         app_.Options().useProfiles = storedMode_;
 }
 
+int RunOriel(CCacheApp& app, const std::string& commandLine, const std::string& folder)
+{
+    const bool openWindow = app.InitInstance(commandLine);
+    SetWindowLog(&app.Context().Log());
+    int status = 0;
+    if (!openWindow) {
+        // "/EMPTY": the caches are emptied from the progress dialog over a
+        // profile collection of its own; no main window opens.
+        CBrowserSettings settings(app.Context(), FormatCatalog());
+        RunEmptyCacheDialog(std::make_unique<BrowserSettingsCollection>(settings));
+    } else {
+        // "oriel FOLDER": that folder alone, for this run.
+        std::optional<FolderOnlyRun> folderRun;
+        if (!folder.empty())
+            folderRun.emplace(app, folder);
+        // Constructing the document discovers the browser profiles; the main
+        // window is created over it.
+        CBrowserSettings settings(app.Context(), FormatCatalog());
+        CCacheDocument document(std::make_unique<BrowserSettingsCollection>(settings));
+        std::unique_ptr<CCacheFrame> frame = CreateCacheFrame(document);
+        DecodeAtStartup(*frame);
+        status = QApplication::exec();
+    }
+    SetWindowLog(nullptr);
+    return status;
+}
+
 int RunWindowApp(int argc, char** argv)
 {
     QApplication qapp(argc, argv);
@@ -84,30 +112,7 @@ int RunWindowApp(int argc, char** argv)
 
     CCacheApp app(OptionStore::Instance());
     app.Context().SetMessages(&messages);
-    const bool openWindow = app.InitInstance(arguments.commandLine);
-    SetWindowLog(&app.Context().Log());
-    if (!openWindow) {
-        // "/EMPTY": the empty-cache run has no window of its own yet.
-        messages.ShowMessage(LoadString(IDS_EMPTY_NOT_AVAILABLE), MessageIcon::Information);
-        SetWindowLog(nullptr);
-        return 0;
-    }
-    int status = 0;
-    {
-        // "oriel FOLDER": that folder alone, for this run.
-        std::optional<FolderOnlyRun> folderRun;
-        if (!arguments.folder.empty())
-            folderRun.emplace(app, arguments.folder);
-        // Constructing the document discovers the browser profiles; the main
-        // window is created over it.
-        CBrowserSettings settings(app.Context(), FormatCatalog());
-        CCacheDocument document(std::make_unique<BrowserSettingsCollection>(settings));
-        std::unique_ptr<CCacheFrame> frame = CreateCacheFrame(document);
-        DecodeAtStartup(*frame);
-        status = QApplication::exec();
-    }
-    SetWindowLog(nullptr);
-    return status;
+    return RunOriel(app, arguments.commandLine, arguments.folder);
 }
 
 } // namespace oriel

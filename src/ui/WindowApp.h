@@ -46,6 +46,11 @@ private:
     int storedMode_;
 };
 
+// After the QApplication exists: start-up, then either the "/EMPTY" run
+// (the empty-cache dialog, no main window) or the main window's run.
+// `folder`: examine that folder alone for the run (see FolderOnlyRun).
+int RunOriel(CCacheApp& app, const std::string& commandLine, const std::string& folder = {});
+
 // The whole application; returns the process's exit status.
 int RunWindowApp(int argc, char** argv);
 

@@ -38,7 +38,14 @@ public:
         ++decodeCalls;
         return decode(*this);
     }
-    int DoEmpty(OwnerWindow) override { return emptyResult; }
+    // Runs in place of the empty when given (tests that hold an empty).
+    std::function<int(FakeCache&)> empty;
+    std::atomic<int> emptyCalls{0};
+    int DoEmpty(OwnerWindow) override
+    {
+        ++emptyCalls;
+        return empty ? empty(*this) : emptyResult;
+    }
     // Deletes nothing unless the test gives a function.
     std::function<int(FakeCache&, std::span<CCacheItem* const>)> deleteItems;
     int DoDeleteItems(OwnerWindow, std::span<CCacheItem* const> items) override

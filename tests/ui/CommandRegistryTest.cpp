@@ -229,15 +229,17 @@ void CommandRegistryTest::TheMainMenuHasTheDeclaredEntriesShortcutsAndPrompts()
     QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View"}));
 
     QMenu* file = Popup(&bar, "&File");
-    QCOMPARE(Texts(file), (QStringList{"&Re-load Cache", "-", "E&xit"}));
-    QCOMPARE(file->actions().first()->statusTip(), QString("Re-read the cache index file"));
-    QCOMPARE(file->actions().first()->toolTip(), QString("Re-load Cache"));
+    QCOMPARE(Texts(file), (QStringList{"&Empty Cache", "&Re-load Cache", "-", "E&xit"}));
+    QCOMPARE(file->actions()[1]->statusTip(), QString("Re-read the cache index file"));
+    QCOMPARE(file->actions()[1]->toolTip(), QString("Re-load Cache"));
+    QCOMPARE(file->actions()[0]->statusTip(), QString("Delete all cached files"));
 
     QMenu* edit = Popup(&bar, "&Edit");
-    QCOMPARE(Texts(edit), (QStringList{"Select &All", "&Invert Selection"}));
-    QCOMPARE(edit->actions()[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
-    QCOMPARE(edit->actions()[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
-    QCOMPARE(edit->actions()[1]->statusTip(), QString("Inverts the current selection"));
+    QCOMPARE(Texts(edit), (QStringList{"&Delete", "-", "Select &All", "&Invert Selection"}));
+    QCOMPARE(edit->actions()[0]->shortcut(), QKeySequence(Qt::Key_Delete));
+    QCOMPARE(edit->actions()[2]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
+    QCOMPARE(edit->actions()[3]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
+    QCOMPARE(edit->actions()[3]->statusTip(), QString("Inverts the current selection"));
 
     QMenu* view = Popup(&bar, "&View");
     QCOMPARE(Texts(view), (QStringList{"&Toolbar", "Show &Missing Files", "-", "Lar&ge Icons", "&Small Icons", "&List",
@@ -259,7 +261,7 @@ void CommandRegistryTest::TheMainMenuHasTheDeclaredEntriesShortcutsAndPrompts()
     QCOMPARE(refreshed, 4);
     // The menu's actions are the commands' own: triggering runs the command.
     arrange->actions()[2]->trigger();
-    edit->actions()[0]->trigger();
+    edit->actions()[2]->trigger();
     QCOMPARE(bound.ran, (std::vector<int>{C::ID_SORT_URL + 2, C::ID_EDIT_SELECT_ALL}));
 }
 
@@ -268,13 +270,17 @@ void CommandRegistryTest::TheToolbarHoldsTheFourViewStylesWithIcons()
     Bound bound;
     QToolBar toolBar;
     bound.registry.BuildToolBar(&toolBar);
-    QCOMPARE(toolBar.actions().size(), 4);
+    // Delete and a separator come before the four view styles.
+    QCOMPARE(toolBar.actions().size(), 6);
+    QCOMPARE(toolBar.actions()[0], bound.registry.Action(C::ID_EDIT_DELETE));
+    QVERIFY(!toolBar.actions()[0]->icon().isNull());
+    QVERIFY(toolBar.actions()[1]->isSeparator());
     const int ids[] = {C::ID_VIEW_LARGE_ICONS, C::ID_VIEW_SMALL_ICONS, C::ID_VIEW_LIST, C::ID_VIEW_DETAILS};
     for (int i = 0; i < 4; ++i) {
-        QCOMPARE(toolBar.actions()[i], bound.registry.Action(ids[i]));
-        QVERIFY(!toolBar.actions()[i]->icon().isNull());
+        QCOMPARE(toolBar.actions()[i + 2], bound.registry.Action(ids[i]));
+        QVERIFY(!toolBar.actions()[i + 2]->icon().isNull());
     }
-    QCOMPARE(toolBar.actions()[3]->toolTip(), QString("Details"));
+    QCOMPARE(toolBar.actions()[5]->toolTip(), QString("Details"));
 }
 
 void CommandRegistryTest::TheBackgroundMenuSpellsTheFirstSortByUrlAndRunsTheSameCommand()
@@ -302,11 +308,14 @@ void CommandRegistryTest::TheBackgroundMenuSpellsTheFirstSortByUrlAndRunsTheSame
     QVERIFY(!Popup(menu.get(), "Arrange &Icons")->actions().first()->isChecked());
 
     std::unique_ptr<QMenu> profileMenu = bound.registry.CreateContextMenu(C::kProfileMenu, &bound.owner, context);
-    QCOMPARE(Texts(profileMenu.get()), QStringList{"&Re-load Cache"});
+    QCOMPARE(Texts(profileMenu.get()), (QStringList{"&Empty Cache", "&Re-load Cache"}));
     QCOMPARE(profileMenu->defaultAction(), bound.registry.Action(C::ID_FILE_RELOAD));
-    // Menus without entries yet, and menus the layout does not have.
-    QVERIFY(!bound.registry.CreateContextMenu(C::kItemMenu, &bound.owner, context));
-    QVERIFY(!bound.registry.CreateContextMenu(C::kServerMenu, &bound.owner, context));
+    // The item and server menus hold the delete commands so far; a menu
+    // the layout does not have is none.
+    QCOMPARE(Texts(bound.registry.CreateContextMenu(C::kItemMenu, &bound.owner, context).get()),
+             QStringList{"&Delete"});
+    QCOMPARE(Texts(bound.registry.CreateContextMenu(C::kServerMenu, &bound.owner, context).get()),
+             QStringList{"&Delete all"});
     QVERIFY(!bound.registry.CreateContextMenu(999, &bound.owner, context));
 }
 

@@ -27,6 +27,7 @@ struct BrowserProfile;
 // of the context menus.
 struct CommandIds {
     enum Id : int {
+        ID_FILE_EMPTY = 40005,
         ID_FILE_RELOAD = 40006,
         ID_EDIT_MOVE_TO = 40008,
         ID_EDIT_COPY_TO = 40021,
@@ -36,6 +37,7 @@ struct CommandIds {
         ID_SERVER_COPY_URL = 40052,
         ID_APP_EXIT = 40007,
         ID_EDIT_SELECT_ALL = 40024,
+        ID_EDIT_DELETE = 40022,
         ID_EDIT_INVERT = 40025,
         ID_VIEW_TOOLBAR = 40027,
         ID_VIEW_SHOW_MISSING = 40028,
@@ -45,6 +47,7 @@ struct CommandIds {
         ID_VIEW_DETAILS = 40032,
         ID_SORT_URL = 40034, // to ID_SORT_URL + 6: the seven sort columns
         ID_VIEW_AUTO_ARRANGE = 40041,
+        ID_SERVER_DELETE_ALL = 40051,
         ID_NEXT_PANE = 40058,
         ID_VIEW_REQUEST_DATA = 40064,
         ID_VIEW_CONTENTS = 40065,
@@ -69,6 +72,9 @@ struct CommandContext {
     bool toolbarVisible = true;
     int infoView = 0;       // 0 request data, 1 contents
     int defaultAction = 0;  // 0 Open File, 1 Open URL, 2 QuickView
+    // The selected profile's cache folder can be written to (false on a
+    // read-only mount: nothing in it can be deleted).
+    bool cacheWritable = true;
 
     bool OneSelected() const { return selectedCount == 1; }
     bool AnySelected() const { return selectedCount >= 1; }
@@ -88,6 +94,9 @@ struct Command {
     CommandRule enabled{};       // empty: always enabled
     CommandRule checked{};       // empty: the command has no check mark
     std::function<void(CCacheFrame& frame, const CommandContext& context)> run{};
+    // The string id of the tooltip that says why the command is disabled,
+    // for the states that call for it; 0 for the usual tooltip.
+    std::function<int(const CommandContext&)> disabledNote{};
 };
 
 // The command groups, one file each, as the main menu groups them.
@@ -97,6 +106,7 @@ std::vector<Command> ViewCommands();
 std::vector<Command> SortCommands();
 // Getting files out: copy and move, URLs to the clipboard.
 std::vector<Command> ItemCommands();
+std::vector<Command> DeleteCommands();
 
 // Every command of the window: the groups above, in menu order.
 std::vector<Command> AllCommands();

@@ -34,7 +34,7 @@ QString MenuText(int id)
 std::vector<Command> AllCommands()
 {
     std::vector<Command> all;
-    for (auto group : {FileCommands, EditCommands, ViewCommands, SortCommands, ItemCommands}) {
+    for (auto group : {FileCommands, EditCommands, ViewCommands, SortCommands, ItemCommands, DeleteCommands}) {
         for (Command& command : group())
             all.push_back(std::move(command));
     }
@@ -140,11 +140,8 @@ void CommandRegistry::AddEntries(QMenu* menu, const std::vector<MenuEntry>& entr
             // Spelled otherwise in this menu: an action of the menu's own,
             // set from the rules as the menu opens.
             QAction* own = NewAction(*command, entry.textId, menu);
-            if (context) {
-                own->setEnabled(!command->enabled || command->enabled(*context));
-                if (command->checked)
-                    own->setChecked(command->checked(*context));
-            }
+            if (context)
+                ApplyState(own, *command, *context);
             menu->addAction(own);
             break;
         }
@@ -206,9 +203,24 @@ void CommandRegistry::Refresh(const CommandContext& context) const
         QAction* action = Action(command.id);
         if (!action)
             continue;
-        action->setEnabled(!command.enabled || command.enabled(context));
-        if (command.checked)
-            action->setChecked(command.checked(context));
+        ApplyState(action, command, context);
+    }
+}
+
+void CommandRegistry::ApplyState(QAction* action, const Command& command, const CommandContext& context)
+{
+    action->setEnabled(!command.enabled || command.enabled(context));
+    if (command.checked)
+        action->setChecked(command.checked(context));
+    if (command.disabledNote) {
+        const int note = command.disabledNote(context);
+        if (note != 0) {
+            action->setToolTip(Text(note));
+        } else {
+            const QString prompt = Text(command.promptId ? command.promptId : command.id);
+            const int lineFeed = prompt.indexOf(u'\n');
+            action->setToolTip(lineFeed >= 0 ? prompt.mid(lineFeed + 1) : QString());
+        }
     }
 }
 

@@ -49,6 +49,8 @@ public:
 
     // Enables and ticks every action as its rules say.
     void Refresh(const CommandContext& context) const;
+    // One action's enabled state, check mark and tooltip over the state.
+    static void ApplyState(QAction* action, const Command& command, const CommandContext& context);
 
 private:
     QAction* NewAction(const Command& command, int textId, QObject* parent) const;

@@ -72,12 +72,15 @@ MenuLayout StandardMenuLayout()
     view.push_back(MenuPopup(IDS_MENU_ARRANGE, ArrangeIcons(0)));
 
     layout.mainMenu = {
-        MenuPopup(IDS_MENU_FILE, {MenuCommand(C::ID_FILE_RELOAD), MenuSeparator(), MenuCommand(C::ID_APP_EXIT)}),
-        MenuPopup(IDS_MENU_EDIT, {MenuCommand(C::ID_EDIT_SELECT_ALL), MenuCommand(C::ID_EDIT_INVERT)}),
+        MenuPopup(IDS_MENU_FILE, {MenuCommand(C::ID_FILE_EMPTY), MenuCommand(C::ID_FILE_RELOAD), MenuSeparator(),
+                                  MenuCommand(C::ID_APP_EXIT)}),
+        MenuPopup(IDS_MENU_EDIT, {MenuCommand(C::ID_EDIT_DELETE), MenuSeparator(), MenuCommand(C::ID_EDIT_SELECT_ALL),
+                                  MenuCommand(C::ID_EDIT_INVERT)}),
         MenuPopup(IDS_MENU_VIEW, std::move(view)),
     };
 
     layout.toolBar = ViewStyles();
+    layout.toolBar.insert(layout.toolBar.begin(), {MenuCommand(C::ID_EDIT_DELETE), MenuSeparator()});
 
     // Copy and move of the selection (Ctrl+C, Ctrl+X) and the clipboard and
     // server commands, reachable from the window until their menus come.
@@ -87,9 +90,11 @@ MenuLayout StandardMenuLayout()
 
     // The item and server menus hold only the item operations.
     layout.contextMenus = {
-        {C::kItemMenu, {}, {}},
-        {C::kServerMenu, {}, {}},
-        {C::kProfileMenu, {MenuCommand(C::ID_FILE_RELOAD)}, [](const CommandContext&) { return int(C::ID_FILE_RELOAD); }},
+        {C::kItemMenu, {MenuCommand(C::ID_EDIT_DELETE, IDS_MENU_DELETE_ITEM)}, {}},
+        {C::kServerMenu, {MenuCommand(C::ID_SERVER_DELETE_ALL)}, {}},
+        {C::kProfileMenu,
+         {MenuCommand(C::ID_FILE_EMPTY), MenuCommand(C::ID_FILE_RELOAD)},
+         [](const CommandContext&) { return int(C::ID_FILE_RELOAD); }},
         {C::kBackgroundMenu,
          {MenuCommand(C::ID_VIEW_TOOLBAR), MenuCommand(C::ID_VIEW_SHOW_MISSING), MenuSeparator(),
           MenuPopup(IDS_MENU_VIEW, ViewStyles()),
