@@ -113,12 +113,12 @@ std::vector<uint32_t> SortedOrder(const std::vector<CCacheItemModel::Row>& rows,
         SortKey key;
         uint32_t row;
     };
-    const CCacheItemModel::Column* spec = CCacheItemModel::ColumnAt(column);
+    const CCacheItemModel::Column* entry = CCacheItemModel::ColumnAt(column);
     std::vector<Keyed> keyed(rows.size());
     for (size_t i = 0; i < rows.size(); ++i)
-        keyed[i] = {spec ? spec->key(rows[i].item) : SortKey{}, uint32_t(i)};
-    if (spec) {
-        auto compare = spec->compare;
+        keyed[i] = {entry ? entry->key(rows[i].item) : SortKey{}, uint32_t(i)};
+    if (entry) {
+        auto compare = entry->compare;
         std::stable_sort(keyed.begin(), keyed.end(), [compare, ascending](const Keyed& a, const Keyed& b) {
             const int r = compare(a.key, b.key);
             return ascending ? r < 0 : r > 0;
@@ -309,14 +309,14 @@ const char* CCacheItemModel::Column0Source(CCacheItem* item) const
 QString CCacheItemModel::CellText(int row, int column) const
 {
     CCacheItem* item = ItemAt(row);
-    const Column* spec = ColumnAt(column);
-    return item && spec ? spec->text(*this, item) : QString();
+    const Column* entry = ColumnAt(column);
+    return item && entry ? entry->text(*this, item) : QString();
 }
 
 int CCacheItemModel::CompareItems(CCacheItem* a, CCacheItem* b, int column)
 {
-    const Column* spec = ColumnAt(column);
-    return spec ? spec->compare(spec->key(a), spec->key(b)) : 0;
+    const Column* entry = ColumnAt(column);
+    return entry ? entry->compare(entry->key(a), entry->key(b)) : 0;
 }
 
 int CCacheItemModel::FindItem(std::string_view text, bool matchCase, bool wrap, int start) const
@@ -347,24 +347,24 @@ int CCacheItemModel::FindItem(std::string_view text, bool matchCase, bool wrap, 
 
 int CCacheItemModel::ColumnTitleId(bool root, int column)
 {
-    const Column* spec = ColumnAt(column);
-    if (!spec)
+    const Column* entry = ColumnAt(column);
+    if (!entry)
         return 0;
-    return root ? spec->rootTitleId : spec->serverTitleId;
+    return root ? entry->rootTitleId : entry->serverTitleId;
 }
 
 const char* CCacheItemModel::WidthKey(bool root, int column)
 {
-    const Column* spec = ColumnAt(column);
-    if (!spec)
+    const Column* entry = ColumnAt(column);
+    if (!entry)
         return nullptr;
-    return root ? spec->rootWidthKey : spec->serverWidthKey;
+    return root ? entry->rootWidthKey : entry->serverWidthKey;
 }
 
 int CCacheItemModel::DefaultWidth(int column)
 {
-    const Column* spec = ColumnAt(column);
-    return spec ? spec->defaultWidth : 0;
+    const Column* entry = ColumnAt(column);
+    return entry ? entry->defaultWidth : 0;
 }
 
 int CCacheItemModel::rowCount(const QModelIndex& parent) const
@@ -396,8 +396,8 @@ QVariant CCacheItemModel::data(const QModelIndex& index, int role) const
             return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
         return {};
     case Qt::TextAlignmentRole:
-        if (const Column* spec = ColumnAt(index.column()))
-            return int(spec->alignment);
+        if (const Column* entry = ColumnAt(index.column()))
+            return int(entry->alignment);
         return int(kLeft);
     }
     return {};
@@ -410,8 +410,8 @@ QVariant CCacheItemModel::headerData(int section, Qt::Orientation orientation, i
     if (role == Qt::DisplayRole)
         return QString::fromUtf8(LoadString(ColumnTitleId(rootMode_, section)));
     if (role == Qt::TextAlignmentRole) {
-        const Column* spec = ColumnAt(section);
-        return int(spec ? spec->alignment : kLeft);
+        const Column* entry = ColumnAt(section);
+        return int(entry ? entry->alignment : kLeft);
     }
     // A first click sorts ascending.
     if (role == Qt::InitialSortOrderRole)
