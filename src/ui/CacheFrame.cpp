@@ -220,6 +220,14 @@ void CCacheFrame::CreateCommands()
     });
     commands_->BuildMenuBar(menuBar(), [this] { UpdateCommandUI(); });
     commands_->AddAccelerators(this);
+    // A double click with a single row selected runs the default action.
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(list_->Table()),
+                                    static_cast<QAbstractItemView*>(list_->IconList())}) {
+        connect(view, &QAbstractItemView::doubleClicked, this, [this] {
+            if (list_->GetSelectedCount() == 1)
+                RunCommand(ID_DEFAULT_ACTION);
+        });
+    }
 }
 
 void CCacheFrame::RunCommand(int command)
@@ -538,6 +546,7 @@ CommandContext CCacheFrame::CommandState(int selectedCount) const
     context.infoView = infoView_;
     context.defaultAction = defaultAction_;
     context.cacheWritable = CacheWritable(context.profile);
+    context.programPathSet = !OptionStore::Instance().ReadString("Options", "QuickView", "").empty();
     return context;
 }
 

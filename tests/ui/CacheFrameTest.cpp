@@ -686,9 +686,9 @@ void CacheFrameTest::ContextMenusAreChosenByWhatLiesUnderThePointer()
     QMenu* arrange = background->actions().last()->menu();
     QCOMPARE(arrange->actions().first()->text(), QString("by &URL"));
     QCOMPARE(arrange->actions().size(), 9);
-    // Item and server menus hold the item operations: so far the deletes.
-    QCOMPARE(w.frame->CreateContextMenu(CCacheFrame::kItemMenu)->actions().size(), 1);
-    QCOMPARE(w.frame->CreateContextMenu(CCacheFrame::kServerMenu)->actions().size(), 1);
+    // Item and server menus hold the item operations, separators included.
+    QCOMPARE(w.frame->CreateContextMenu(CCacheFrame::kItemMenu)->actions().size(), 12);
+    QCOMPARE(w.frame->CreateContextMenu(CCacheFrame::kServerMenu)->actions().size(), 5);
 }
 
 void CacheFrameTest::ViewStylesShareTheModelAndTheSelection()

@@ -92,10 +92,19 @@ void CommandRegistryTest::EveryPlacedCommandIsDeclaredOnceWithTextAndPrompt()
     QCOMPARE(registry.DuplicateIds(), std::vector<int>{});
     const std::vector<int> placed = registry.Layout().PlacedCommands();
     QVERIFY(!placed.empty());
+    std::vector<int> keysOnly;
+    for (const MenuEntry& entry : registry.Layout().accelerators)
+        keysOnly.push_back(entry.id);
     for (const Command& command : registry.Commands()) {
         const QByteArray id = QByteArray::number(command.id);
-        QVERIFY2(std::string(LoadString(command.textId)).size() > 0, id);
-        QVERIFY2(std::string(LoadString(command.promptId ? command.promptId : command.id)).size() > 0, id);
+        // A command reached by its key alone shows no text or prompt.
+        const bool shown = std::find(keysOnly.begin(), keysOnly.end(), command.id) == keysOnly.end();
+        if (shown) {
+            QVERIFY2(std::string(LoadString(command.textId)).size() > 0, id);
+            QVERIFY2(std::string(LoadString(command.promptId ? command.promptId : command.id)).size() > 0, id);
+        } else {
+            QVERIFY2(!command.shortcut.isEmpty(), id);
+        }
         QVERIFY2(command.run, id);
         // Every command of today's window stands somewhere.
         QVERIFY2(std::find(placed.begin(), placed.end(), command.id) != placed.end(), id);
@@ -105,13 +114,13 @@ void CommandRegistryTest::EveryPlacedCommandIsDeclaredOnceWithTextAndPrompt()
 void CommandRegistryTest::AnIdPlacedWithoutADeclarationIsReported()
 {
     MenuLayout layout = StandardMenuLayout();
-    layout.mainMenu.front().entries.push_back(MenuCommand(40001));
+    layout.mainMenu.front().entries.push_back(MenuCommand(49901));
     std::vector<Command> commands = AllCommands();
     commands.push_back(commands.front());
     CommandRegistry registry(std::move(commands), std::move(layout));
-    QCOMPARE(registry.UndeclaredIds(), std::vector<int>{40001});
+    QCOMPARE(registry.UndeclaredIds(), std::vector<int>{49901});
     QCOMPARE(registry.DuplicateIds(), std::vector<int>{int(C::ID_FILE_RELOAD)});
-    QVERIFY(!registry.Find(40001));
+    QVERIFY(!registry.Find(49901));
 }
 
 void CommandRegistryTest::RulesEnableAndTickCommandsOverTheState()
@@ -229,17 +238,22 @@ void CommandRegistryTest::TheMainMenuHasTheDeclaredEntriesShortcutsAndPrompts()
     QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View"}));
 
     QMenu* file = Popup(&bar, "&File");
-    QCOMPARE(Texts(file), (QStringList{"&Empty Cache", "&Re-load Cache", "-", "E&xit"}));
-    QCOMPARE(file->actions()[1]->statusTip(), QString("Re-read the cache index file"));
-    QCOMPARE(file->actions()[1]->toolTip(), QString("Re-load Cache"));
-    QCOMPARE(file->actions()[0]->statusTip(), QString("Delete all cached files"));
+    QCOMPARE(Texts(file), (QStringList{"&Open File", "Open &URL", "&QuickView", "Open Wit&h...", "-", "&Properties",
+                                       "-", "&Empty Cache", "&Re-load Cache", "Export to CS&V", "-", "E&xit"}));
+    QCOMPARE(file->actions()[8]->statusTip(), QString("Re-read the cache index file"));
+    QCOMPARE(file->actions()[8]->toolTip(), QString("Re-load Cache"));
+    QCOMPARE(file->actions()[7]->statusTip(), QString("Delete all cached files"));
+    QCOMPARE(file->actions()[5]->shortcut(), QKeySequence(Qt::ALT | Qt::Key_Return));
 
     QMenu* edit = Popup(&bar, "&Edit");
-    QCOMPARE(Texts(edit), (QStringList{"&Delete", "-", "Select &All", "&Invert Selection"}));
-    QCOMPARE(edit->actions()[0]->shortcut(), QKeySequence(Qt::Key_Delete));
-    QCOMPARE(edit->actions()[2]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
-    QCOMPARE(edit->actions()[3]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
-    QCOMPARE(edit->actions()[3]->statusTip(), QString("Inverts the current selection"));
+    QCOMPARE(Texts(edit), (QStringList{"&Move to...", "&Copy to...", "&Delete", "-", "Copy &URLs to Clipboard", "-",
+                                       "Select &All", "&Invert Selection"}));
+    QCOMPARE(edit->actions()[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_X));
+    QCOMPARE(edit->actions()[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
+    QCOMPARE(edit->actions()[2]->shortcut(), QKeySequence(Qt::Key_Delete));
+    QCOMPARE(edit->actions()[6]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
+    QCOMPARE(edit->actions()[7]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
+    QCOMPARE(edit->actions()[7]->statusTip(), QString("Inverts the current selection"));
 
     QMenu* view = Popup(&bar, "&View");
     QCOMPARE(Texts(view), (QStringList{"&Toolbar", "Show &Missing Files", "-", "Lar&ge Icons", "&Small Icons", "&List",
@@ -261,7 +275,7 @@ void CommandRegistryTest::TheMainMenuHasTheDeclaredEntriesShortcutsAndPrompts()
     QCOMPARE(refreshed, 4);
     // The menu's actions are the commands' own: triggering runs the command.
     arrange->actions()[2]->trigger();
-    edit->actions()[2]->trigger();
+    edit->actions()[6]->trigger();
     QCOMPARE(bound.ran, (std::vector<int>{C::ID_SORT_URL + 2, C::ID_EDIT_SELECT_ALL}));
 }
 
@@ -270,17 +284,21 @@ void CommandRegistryTest::TheToolbarHoldsTheFourViewStylesWithIcons()
     Bound bound;
     QToolBar toolBar;
     bound.registry.BuildToolBar(&toolBar);
-    // Delete and a separator come before the four view styles.
-    QCOMPARE(toolBar.actions().size(), 6);
-    QCOMPARE(toolBar.actions()[0], bound.registry.Action(C::ID_EDIT_DELETE));
-    QVERIFY(!toolBar.actions()[0]->icon().isNull());
-    QVERIFY(toolBar.actions()[1]->isSeparator());
-    const int ids[] = {C::ID_VIEW_LARGE_ICONS, C::ID_VIEW_SMALL_ICONS, C::ID_VIEW_LIST, C::ID_VIEW_DETAILS};
-    for (int i = 0; i < 4; ++i) {
-        QCOMPARE(toolBar.actions()[i + 2], bound.registry.Action(ids[i]));
-        QVERIFY(!toolBar.actions()[i + 2]->icon().isNull());
+    // Open File, Open URL, QuickView; Copy to, Move to, Delete; the four
+    // view styles.
+    const int ids[] = {C::ID_FILE_OPEN,        C::ID_FILE_OPEN_URL,   C::ID_FILE_QUICKVIEW, 0,
+                       C::ID_EDIT_COPY_TO,     C::ID_EDIT_MOVE_TO,    C::ID_EDIT_DELETE,    0,
+                       C::ID_VIEW_LARGE_ICONS, C::ID_VIEW_SMALL_ICONS, C::ID_VIEW_LIST,      C::ID_VIEW_DETAILS};
+    QCOMPARE(toolBar.actions().size(), 12);
+    for (int i = 0; i < 12; ++i) {
+        if (ids[i] == 0) {
+            QVERIFY(toolBar.actions()[i]->isSeparator());
+            continue;
+        }
+        QCOMPARE(toolBar.actions()[i], bound.registry.Action(ids[i]));
+        QVERIFY(!toolBar.actions()[i]->icon().isNull());
     }
-    QCOMPARE(toolBar.actions()[5]->toolTip(), QString("Details"));
+    QCOMPARE(toolBar.actions()[11]->toolTip(), QString("Details"));
 }
 
 void CommandRegistryTest::TheBackgroundMenuSpellsTheFirstSortByUrlAndRunsTheSameCommand()
@@ -310,23 +328,23 @@ void CommandRegistryTest::TheBackgroundMenuSpellsTheFirstSortByUrlAndRunsTheSame
     std::unique_ptr<QMenu> profileMenu = bound.registry.CreateContextMenu(C::kProfileMenu, &bound.owner, context);
     QCOMPARE(Texts(profileMenu.get()), (QStringList{"&Empty Cache", "&Re-load Cache"}));
     QCOMPARE(profileMenu->defaultAction(), bound.registry.Action(C::ID_FILE_RELOAD));
-    // The item and server menus hold the delete commands so far; a menu
-    // the layout does not have is none.
+    // The item and server menus; a menu the layout does not have is none.
     QCOMPARE(Texts(bound.registry.CreateContextMenu(C::kItemMenu, &bound.owner, context).get()),
-             QStringList{"&Delete"});
+             (QStringList{"&Open File", "Open &URL", "&QuickView", "Open Wit&h...", "-", "&Copy to...", "&Move to...",
+                          "&Delete", "-", "Copy &URL to Clipboard", "-", "&Properties"}));
     QCOMPARE(Texts(bound.registry.CreateContextMenu(C::kServerMenu, &bound.owner, context).get()),
-             QStringList{"&Delete all"});
+             (QStringList{"&Move all to...", "&Copy all to...", "&Delete all", "-", "Copy &URL to Clipboard"}));
     QVERIFY(!bound.registry.CreateContextMenu(999, &bound.owner, context));
 }
 
 void CommandRegistryTest::ANewCommandNeedsOnlyItsDeclarationAndItsPlace()
 {
-    // A command of a later issue ("Open File", 40001) as its group file
-    // would declare it, placed in the File menu, on the toolbar and first
-    // in the item menu, whose default entry follows the default action;
-    // and one reached by its key alone (the default action on Enter).
-    constexpr int kOpenFile = 40001;
-    constexpr int kDefaultAction = 40004;
+    // A command of a later issue as its group file would declare it,
+    // placed in the File menu, on the toolbar and first in the item menu,
+    // whose default entry follows the default action; and one reached by
+    // its key alone.
+    constexpr int kOpenFile = 49001;
+    constexpr int kDefaultAction = 49004;
     std::vector<Command> commands = AllCommands();
     commands.push_back({.id = kOpenFile,
                         .textId = IDS_MENU_RELOAD,

@@ -51,6 +51,14 @@ struct CommandIds {
         ID_NEXT_PANE = 40058,
         ID_VIEW_REQUEST_DATA = 40064,
         ID_VIEW_CONTENTS = 40065,
+        // Opening items, their properties, the CSV export.
+        ID_FILE_OPEN = 40001,
+        ID_FILE_OPEN_URL = 40002,
+        ID_FILE_QUICKVIEW = 40003,
+        ID_DEFAULT_ACTION = 40004, // Enter, and a double click on one row
+        ID_FILE_PROPERTIES = 40059,
+        ID_FILE_EXPORT_CSV = 40061,
+        ID_FILE_OPEN_WITH = 131,
     };
     enum Menu : int { kNoMenu = 0, kItemMenu = 110, kBackgroundMenu = 111, kServerMenu = 124, kProfileMenu = 130 };
 };
@@ -75,6 +83,8 @@ struct CommandContext {
     // The selected profile's cache folder can be written to (false on a
     // read-only mount: nothing in it can be deleted).
     bool cacheWritable = true;
+    // A QuickView program is configured ("Options"/"QuickView").
+    bool programPathSet = false;
 
     bool OneSelected() const { return selectedCount == 1; }
     bool AnySelected() const { return selectedCount >= 1; }
@@ -107,6 +117,10 @@ std::vector<Command> SortCommands();
 // Getting files out: copy and move, URLs to the clipboard.
 std::vector<Command> ItemCommands();
 std::vector<Command> DeleteCommands();
+// Open File, Open URL, QuickView, Open With, the default action, Properties.
+std::vector<Command> OpenCommands();
+// Export to CSV.
+std::vector<Command> ExportCommands();
 
 // Every command of the window: the groups above, in menu order.
 std::vector<Command> AllCommands();

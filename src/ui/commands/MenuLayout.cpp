@@ -72,26 +72,45 @@ MenuLayout StandardMenuLayout()
     view.push_back(MenuPopup(IDS_MENU_ARRANGE, ArrangeIcons(0)));
 
     layout.mainMenu = {
-        MenuPopup(IDS_MENU_FILE, {MenuCommand(C::ID_FILE_EMPTY), MenuCommand(C::ID_FILE_RELOAD), MenuSeparator(),
-                                  MenuCommand(C::ID_APP_EXIT)}),
-        MenuPopup(IDS_MENU_EDIT, {MenuCommand(C::ID_EDIT_DELETE), MenuSeparator(), MenuCommand(C::ID_EDIT_SELECT_ALL),
-                                  MenuCommand(C::ID_EDIT_INVERT)}),
+        MenuPopup(IDS_MENU_FILE,
+                  {MenuCommand(C::ID_FILE_OPEN), MenuCommand(C::ID_FILE_OPEN_URL), MenuCommand(C::ID_FILE_QUICKVIEW),
+                   MenuCommand(C::ID_FILE_OPEN_WITH), MenuSeparator(), MenuCommand(C::ID_FILE_PROPERTIES),
+                   MenuSeparator(), MenuCommand(C::ID_FILE_EMPTY), MenuCommand(C::ID_FILE_RELOAD),
+                   MenuCommand(C::ID_FILE_EXPORT_CSV), MenuSeparator(), MenuCommand(C::ID_APP_EXIT)}),
+        MenuPopup(IDS_MENU_EDIT,
+                  {MenuCommand(C::ID_EDIT_MOVE_TO), MenuCommand(C::ID_EDIT_COPY_TO), MenuCommand(C::ID_EDIT_DELETE),
+                   MenuSeparator(), MenuCommand(C::ID_EDIT_COPY_URLS), MenuSeparator(),
+                   MenuCommand(C::ID_EDIT_SELECT_ALL), MenuCommand(C::ID_EDIT_INVERT)}),
         MenuPopup(IDS_MENU_VIEW, std::move(view)),
     };
 
-    layout.toolBar = ViewStyles();
-    layout.toolBar.insert(layout.toolBar.begin(), {MenuCommand(C::ID_EDIT_DELETE), MenuSeparator()});
+    layout.toolBar = {MenuCommand(C::ID_FILE_OPEN),    MenuCommand(C::ID_FILE_OPEN_URL),
+                      MenuCommand(C::ID_FILE_QUICKVIEW), MenuSeparator(),
+                      MenuCommand(C::ID_EDIT_COPY_TO), MenuCommand(C::ID_EDIT_MOVE_TO),
+                      MenuCommand(C::ID_EDIT_DELETE),  MenuSeparator()};
+    for (MenuEntry& style : ViewStyles())
+        layout.toolBar.push_back(std::move(style));
 
-    // Copy and move of the selection (Ctrl+C, Ctrl+X) and the clipboard and
-    // server commands, reachable from the window until their menus come.
-    layout.accelerators = {MenuCommand(C::ID_EDIT_COPY_TO),    MenuCommand(C::ID_EDIT_MOVE_TO),
-                           MenuCommand(C::ID_EDIT_COPY_URLS),  MenuCommand(C::ID_SERVER_MOVE_ALL),
-                           MenuCommand(C::ID_SERVER_COPY_ALL), MenuCommand(C::ID_SERVER_COPY_URL)};
+    // Enter: the default action.
+    layout.accelerators = {MenuCommand(C::ID_DEFAULT_ACTION)};
 
-    // The item and server menus hold only the item operations.
+    // The item menu's default (bold) entry is the default action's command.
     layout.contextMenus = {
-        {C::kItemMenu, {MenuCommand(C::ID_EDIT_DELETE, IDS_MENU_DELETE_ITEM)}, {}},
-        {C::kServerMenu, {MenuCommand(C::ID_SERVER_DELETE_ALL)}, {}},
+        {C::kItemMenu,
+         {MenuCommand(C::ID_FILE_OPEN), MenuCommand(C::ID_FILE_OPEN_URL), MenuCommand(C::ID_FILE_QUICKVIEW),
+          MenuCommand(C::ID_FILE_OPEN_WITH), MenuSeparator(), MenuCommand(C::ID_EDIT_COPY_TO, IDS_ITEM_MENU_COPY_TO),
+          MenuCommand(C::ID_EDIT_MOVE_TO, IDS_ITEM_MENU_MOVE_TO), MenuCommand(C::ID_EDIT_DELETE, IDS_MENU_DELETE_ITEM),
+          MenuSeparator(), MenuCommand(C::ID_EDIT_COPY_URLS, IDS_MENU_COPY_URL), MenuSeparator(),
+          MenuCommand(C::ID_FILE_PROPERTIES, IDS_ITEM_MENU_PROPERTIES)},
+         [](const CommandContext& c) {
+             return c.defaultAction == 1                       ? int(C::ID_FILE_OPEN_URL)
+                    : c.defaultAction == 2 && c.programPathSet ? int(C::ID_FILE_QUICKVIEW)
+                                                               : int(C::ID_FILE_OPEN);
+         }},
+        {C::kServerMenu,
+         {MenuCommand(C::ID_SERVER_MOVE_ALL), MenuCommand(C::ID_SERVER_COPY_ALL), MenuCommand(C::ID_SERVER_DELETE_ALL),
+          MenuSeparator(), MenuCommand(C::ID_SERVER_COPY_URL)},
+         {}},
         {C::kProfileMenu,
          {MenuCommand(C::ID_FILE_EMPTY), MenuCommand(C::ID_FILE_RELOAD)},
          [](const CommandContext&) { return int(C::ID_FILE_RELOAD); }},
