@@ -449,7 +449,7 @@ private slots:
         w.frame->RunCommand(C::ID_FILE_OPEN_WITH);
         QCOMPARE(w.launcher.programs.size(), size_t(2));
 
-        COpenWithDlg shot("image/gif", path, w.frame.get());
+        COpenWithDlg shot("image/gif", path, "http://www.a.com/img/logo.gif", w.frame.get());
         shot.show();
         QVERIFY(QTest::qWaitForWindowExposed(&shot));
         QVERIFY(shot.grab().save(ShotsFolder() + "/open-with-dialog.png"));
@@ -470,12 +470,15 @@ private slots:
         });
         w.frame->RunCommand(C::ID_FILE_PROPERTIES);
         QCOMPARE(copied, shown);
-        const QString path = QString::fromStdString(w.Prepared("http://www.a.com/docs/"));
+        const QString prepared = QString::fromStdString(w.Prepared("http://www.a.com/docs/"));
+        const QString body = QString::fromStdString(w.cache + "/index[1].html");
+        QVERIFY(prepared != body); // a copy with its extension beside the body
         const QStringList lines = copied.split(u'\n');
         const QStringList expected{
             "URL: http://www.a.com/docs/",
             "Cache name: index[1].html",
-            "File: " + path,
+            "File: " + body,
+            "Working copy: " + prepared,
             "Size: 8 bytes",
             // "Size on disk" depends on the file system: checked below.
             "Last modified (UTC): 2007-01-01 00:00:00",
@@ -491,9 +494,9 @@ private slots:
             "",
         };
         QStringList withoutDisk = lines;
-        QVERIFY(withoutDisk.size() > 4 && withoutDisk[4].startsWith("Size on disk: "));
-        QVERIFY(withoutDisk[4].endsWith(" bytes"));
-        withoutDisk.removeAt(4);
+        QVERIFY(withoutDisk.size() > 5 && withoutDisk[5].startsWith("Size on disk: "));
+        QVERIFY(withoutDisk[5].endsWith(" bytes"));
+        withoutDisk.removeAt(5);
         QCOMPARE(withoutDisk, expected);
     }
 

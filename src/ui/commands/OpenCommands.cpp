@@ -182,7 +182,8 @@ void OpenWith(CCacheFrame& frame)
         return;
     }
     const std::string path = target.item->GetFilePath();
-    COpenWithDlg dialog(ItemMimeType(*target.item, path), path, &frame);
+    COpenWithDlg dialog(ItemMimeType(*target.item, path), path,
+                        target.item->GetURL() ? target.item->GetURL() : "", &frame);
     if (dialog.exec() == QDialog::Accepted) {
         const std::vector<std::string> command = dialog.Command();
         if (!command.empty())

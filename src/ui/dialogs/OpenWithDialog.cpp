@@ -27,6 +27,12 @@ QString Q(const std::string& s)
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
 }
 
+// A program without an icon of its own.
+QIcon ProgramIcon()
+{
+    return QIcon::fromTheme(QStringLiteral("application-x-executable"), QIcon(QStringLiteral(":/oriel/icons/program.svg")));
+}
+
 // A desktop entry's icon: a theme name or an absolute path.
 QIcon AppIcon(const std::string& icon)
 {
@@ -34,12 +40,13 @@ QIcon AppIcon(const std::string& icon)
     if (name.startsWith(u'/'))
         return QIcon(name);
     QIcon themed = QIcon::fromTheme(name);
-    return themed.isNull() ? QIcon::fromTheme(QStringLiteral("application-x-executable")) : themed;
+    return themed.isNull() ? ProgramIcon() : themed;
 }
 
 } // namespace
 
-COpenWithDlg::COpenWithDlg(const std::string& mimeType, const std::string& filePath, QWidget* parent)
+COpenWithDlg::COpenWithDlg(const std::string& mimeType, const std::string& filePath, const std::string& itemName,
+                           QWidget* parent)
     : QDialog(parent)
     , filePath_(filePath)
     , apps_(platform::AppsForMimeType(mimeType))
@@ -47,10 +54,12 @@ COpenWithDlg::COpenWithDlg(const std::string& mimeType, const std::string& fileP
     setWindowTitle(Text(IDS_OPEN_WITH_TITLE));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(Text(IDS_OPEN_WITH_PROMPT), this));
-    auto* file = new QLabel(QStringLiteral("<b>%1</b> (%2)")
-                                .arg(QFileInfo(Q(filePath)).fileName().toHtmlEscaped(), Q(mimeType).toHtmlEscaped()),
+    const QString name = itemName.empty() ? QFileInfo(Q(filePath)).fileName() : Q(itemName);
+    auto* file = new QLabel(QStringLiteral("<b>%1</b><br>%2").arg(name.toHtmlEscaped(), Q(mimeType).toHtmlEscaped()),
                             this);
     file->setTextFormat(Qt::RichText);
+    file->setToolTip(Q(filePath));
+    file->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(file);
 
     list_ = new QListWidget(this);
@@ -86,8 +95,7 @@ COpenWithDlg::COpenWithDlg(const std::string& mimeType, const std::string& fileP
 void COpenWithDlg::AddOtherProgram(const std::string& program)
 {
     others_.push_back(program);
-    auto* row = new QListWidgetItem(QIcon::fromTheme(QStringLiteral("application-x-executable")),
-                                    QFileInfo(Q(program)).fileName(), list_);
+    auto* row = new QListWidgetItem(ProgramIcon(), QFileInfo(Q(program)).fileName(), list_);
     row->setToolTip(Q(program));
     list_->setCurrentItem(row);
     none_->hide();

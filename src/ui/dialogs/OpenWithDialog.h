@@ -20,7 +20,10 @@ namespace oriel {
 class COpenWithDlg : public QDialog {
     Q_OBJECT
 public:
-    COpenWithDlg(const std::string& mimeType, const std::string& filePath, QWidget* parent = nullptr);
+    // `itemName` names the item for the user (its URL); `filePath` is the
+    // prepared file that is launched.
+    COpenWithDlg(const std::string& mimeType, const std::string& filePath, const std::string& itemName,
+                 QWidget* parent = nullptr);
 
     const std::vector<platform::DesktopApp>& Apps() const { return apps_; }
     // A program picked through "Other program..." (or given by a test): a

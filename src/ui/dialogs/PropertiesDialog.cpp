@@ -11,12 +11,15 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -131,12 +134,20 @@ QString ItemProperties::Text() const
 ItemProperties GatherProperties(CCacheItem& item)
 {
     ItemProperties p;
+    // The file a program is given (decoded, extracted or a copy with a
+    // usable extension), and the body it was made from when that is a
+    // file of its own in the cache.
     const std::string path = item.GetFilePath() ? item.GetFilePath() : "";
+    std::string body = path;
+    if (auto* file = dynamic_cast<CFileCacheItem*>(&item); file && file->GetBodyPath())
+        body = *file->GetBodyPath();
     p.fields.emplace_back(Text(IDS_PROP_URL), OrNone(Q(item.GetURL())));
     p.fields.emplace_back(Text(IDS_PROP_CACHE_NAME), OrNone(Q(item.GetDisplayCacheName())));
-    p.fields.emplace_back(Text(IDS_PROP_FILE_PATH), OrNone(Q(path)));
+    p.fields.emplace_back(Text(IDS_PROP_FILE_PATH), OrNone(Q(body)));
+    if (body != path)
+        p.fields.emplace_back(Text(IDS_PROP_WORKING_COPY), OrNone(Q(path)));
     p.fields.emplace_back(Text(IDS_PROP_SIZE), Bytes(item.GetSize()));
-    p.fields.emplace_back(Text(IDS_PROP_SIZE_ON_DISK), SizeOnDisk(path));
+    p.fields.emplace_back(Text(IDS_PROP_SIZE_ON_DISK), SizeOnDisk(body));
     p.fields.emplace_back(Text(IDS_PROP_MODIFIED), UtcText(item.GetLastModified(), item.GetLastModifiedText()));
     p.fields.emplace_back(Text(IDS_PROP_DOWNLOADED), UtcText(item.GetDownloaded(), {}));
     p.fields.emplace_back(Text(IDS_PROP_EXPIRES), UtcText(item.GetExpires(), {}));
@@ -178,8 +189,11 @@ CPropertiesDlg::CPropertiesDlg(CCacheItem& item, QWidget* parent)
         auto* field = new QLineEdit(value, this);
         field->setReadOnly(true);
         field->setCursorPosition(0);
-        if (label == Text(IDS_PROP_SHA256) || label == Text(IDS_PROP_MD5))
+        if (label == Text(IDS_PROP_SHA256) || label == Text(IDS_PROP_MD5)) {
+            // A digest shows whole.
             field->setFont(fixed);
+            field->setMinimumWidth(QFontMetrics(fixed).horizontalAdvance(value) + 16);
+        }
         form->addRow(label + u':', field);
     }
     layout->addLayout(form);
@@ -198,7 +212,7 @@ CPropertiesDlg::CPropertiesDlg(CCacheItem& item, QWidget* parent)
             [this] { QApplication::clipboard()->setText(properties_.Text()); });
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
-    resize(620, 520);
+    resize(std::max(640, sizeHint().width()), 540);
 }
 
 } // namespace oriel
