@@ -6,7 +6,10 @@
 //
 //   bench_copy [ENTRIES]
 //
-// Prints items per second for both, best of 3 runs each.
+// Prints items per second for both, best of 3 runs each. On the shared
+// 2-core machine (other builds running) it measured: CopyMoveJob 27.8 s,
+// 360 items/s; cp -r 7.9 s, 1,260 items/s (the job at 29% of cp's rate;
+// it also extracts, decodes, and hashes every copy with SHA-256 and MD5).
 #include "formats/NetscapeCacheMapCache.h"
 #include "model/BrowserProfile.h"
 #include "model/CacheItem.h"
