@@ -226,24 +226,37 @@ void CommandRegistryTest::TheMainMenuHasTheDeclaredEntriesShortcutsAndPrompts()
     QStringList titles;
     for (QAction* action : bar.actions())
         titles << action->text();
-    QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View"}));
+    QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "&Help"}));
 
     QMenu* file = Popup(&bar, "&File");
-    QCOMPARE(Texts(file), (QStringList{"&Empty Cache", "&Re-load Cache", "-", "E&xit"}));
+    QCOMPARE(Texts(file), (QStringList{"&Empty Cache", "&Re-load Cache", "-", "Examine S&ystem...",
+                                       "Open Cache F&older...", "-", "E&xit"}));
     QCOMPARE(file->actions()[1]->statusTip(), QString("Re-read the cache index file"));
     QCOMPARE(file->actions()[1]->toolTip(), QString("Re-load Cache"));
     QCOMPARE(file->actions()[0]->statusTip(), QString("Delete all cached files"));
 
     QMenu* edit = Popup(&bar, "&Edit");
-    QCOMPARE(Texts(edit), (QStringList{"&Delete", "-", "Select &All", "&Invert Selection"}));
-    QCOMPARE(edit->actions()[0]->shortcut(), QKeySequence(Qt::Key_Delete));
-    QCOMPARE(edit->actions()[2]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
-    QCOMPARE(edit->actions()[3]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
-    QCOMPARE(edit->actions()[3]->statusTip(), QString("Inverts the current selection"));
+    QCOMPARE(Texts(edit), (QStringList{"&Move to...", "&Copy to...", "&Delete", "-", "Copy &URLs to Clipboard", "-",
+                                       "Select &All", "&Invert Selection", "-", "&Find..."}));
+    QCOMPARE(edit->actions()[2]->shortcut(), QKeySequence(Qt::Key_Delete));
+    QCOMPARE(edit->actions()[6]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
+    QCOMPARE(edit->actions()[7]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
+    QCOMPARE(edit->actions()[7]->statusTip(), QString("Inverts the current selection"));
+    QCOMPARE(edit->actions()[9]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+    QCOMPARE(edit->actions()[9]->statusTip(), QString("Finds text contained in the cached file list"));
 
     QMenu* view = Popup(&bar, "&View");
     QCOMPARE(Texts(view), (QStringList{"&Toolbar", "Show &Missing Files", "-", "Lar&ge Icons", "&Small Icons", "&List",
-                                       "&Details", "-", "&Contents", "&Request Data", "-", "Arrange &Icons"}));
+                                       "&Details", "-", "&Contents", "&Request Data", "-", "Arrange &Icons", "-",
+                                       "&Options..."}));
+    QCOMPARE(view->actions().back()->statusTip(), QString("Changes the options for the window"));
+
+    QMenu* help = Popup(&bar, "&Help");
+    QCOMPARE(Texts(help), (QStringList{"&Contents", "&Search for help on...", "-", "&About Oriel"}));
+    QCOMPARE(help->actions()[0]->shortcut(), QKeySequence(Qt::Key_F1));
+    QCOMPARE(help->actions()[0]->statusTip(), QString("Opens help"));
+    QCOMPARE(help->actions()[1]->statusTip(), QString("Searches help for specific terms"));
+    QCOMPARE(help->actions()[3]->toolTip(), QString("About Oriel"));
     // A prompt without a line feed has no tooltip part.
     QCOMPARE(bound.registry.Action(C::ID_VIEW_CONTENTS)->statusTip(),
              QString("Show the contents of the selected cached file."));
@@ -256,12 +269,12 @@ void CommandRegistryTest::TheMainMenuHasTheDeclaredEntriesShortcutsAndPrompts()
     QVERIFY(!bound.registry.Action(C::ID_FILE_RELOAD)->isCheckable());
 
     // Every popup, sub-popups too, refreshes the commands as it opens.
-    for (QMenu* menu : {file, edit, view, arrange})
+    for (QMenu* menu : {file, edit, view, arrange, help})
         emit menu->aboutToShow();
-    QCOMPARE(refreshed, 4);
+    QCOMPARE(refreshed, 5);
     // The menu's actions are the commands' own: triggering runs the command.
     arrange->actions()[2]->trigger();
-    edit->actions()[2]->trigger();
+    edit->actions()[6]->trigger();
     QCOMPARE(bound.ran, (std::vector<int>{C::ID_SORT_URL + 2, C::ID_EDIT_SELECT_ALL}));
 }
 
@@ -270,17 +283,20 @@ void CommandRegistryTest::TheToolbarHoldsTheFourViewStylesWithIcons()
     Bound bound;
     QToolBar toolBar;
     bound.registry.BuildToolBar(&toolBar);
-    // Delete and a separator come before the four view styles.
-    QCOMPARE(toolBar.actions().size(), 6);
-    QCOMPARE(toolBar.actions()[0], bound.registry.Action(C::ID_EDIT_DELETE));
-    QVERIFY(!toolBar.actions()[0]->icon().isNull());
-    QVERIFY(toolBar.actions()[1]->isSeparator());
+    // Copy, move and delete, a separator, the four view styles.
+    QCOMPARE(toolBar.actions().size(), 8);
+    const int first[] = {C::ID_EDIT_COPY_TO, C::ID_EDIT_MOVE_TO, C::ID_EDIT_DELETE};
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(toolBar.actions()[i], bound.registry.Action(first[i]));
+        QVERIFY(!toolBar.actions()[i]->icon().isNull());
+    }
+    QVERIFY(toolBar.actions()[3]->isSeparator());
     const int ids[] = {C::ID_VIEW_LARGE_ICONS, C::ID_VIEW_SMALL_ICONS, C::ID_VIEW_LIST, C::ID_VIEW_DETAILS};
     for (int i = 0; i < 4; ++i) {
-        QCOMPARE(toolBar.actions()[i + 2], bound.registry.Action(ids[i]));
-        QVERIFY(!toolBar.actions()[i + 2]->icon().isNull());
+        QCOMPARE(toolBar.actions()[i + 4], bound.registry.Action(ids[i]));
+        QVERIFY(!toolBar.actions()[i + 4]->icon().isNull());
     }
-    QCOMPARE(toolBar.actions()[5]->toolTip(), QString("Details"));
+    QCOMPARE(toolBar.actions()[7]->toolTip(), QString("Details"));
 }
 
 void CommandRegistryTest::TheBackgroundMenuSpellsTheFirstSortByUrlAndRunsTheSameCommand()

@@ -34,7 +34,8 @@ QString MenuText(int id)
 std::vector<Command> AllCommands()
 {
     std::vector<Command> all;
-    for (auto group : {FileCommands, EditCommands, ViewCommands, SortCommands, ItemCommands, DeleteCommands}) {
+    for (auto group : {FileCommands, EditCommands, ViewCommands, SortCommands, ItemCommands, DeleteCommands,
+                       ToolsCommands, SystemCommands, HelpCommands}) {
         for (Command& command : group())
             all.push_back(std::move(command));
     }

@@ -70,23 +70,33 @@ MenuLayout StandardMenuLayout()
     view.push_back(MenuCommand(C::ID_VIEW_REQUEST_DATA));
     view.push_back(MenuSeparator());
     view.push_back(MenuPopup(IDS_MENU_ARRANGE, ArrangeIcons(0)));
+    view.push_back(MenuSeparator());
+    view.push_back(MenuCommand(C::ID_VIEW_OPTIONS));
 
     layout.mainMenu = {
         MenuPopup(IDS_MENU_FILE, {MenuCommand(C::ID_FILE_EMPTY), MenuCommand(C::ID_FILE_RELOAD), MenuSeparator(),
-                                  MenuCommand(C::ID_APP_EXIT)}),
-        MenuPopup(IDS_MENU_EDIT, {MenuCommand(C::ID_EDIT_DELETE), MenuSeparator(), MenuCommand(C::ID_EDIT_SELECT_ALL),
-                                  MenuCommand(C::ID_EDIT_INVERT)}),
+                                  MenuCommand(C::ID_FILE_EXAMINE_SYSTEM), MenuCommand(C::ID_FILE_OPEN_FOLDER),
+                                  MenuSeparator(), MenuCommand(C::ID_APP_EXIT)}),
+        MenuPopup(IDS_MENU_EDIT, {MenuCommand(C::ID_EDIT_MOVE_TO), MenuCommand(C::ID_EDIT_COPY_TO),
+                                  MenuCommand(C::ID_EDIT_DELETE), MenuSeparator(), MenuCommand(C::ID_EDIT_COPY_URLS),
+                                  MenuSeparator(), MenuCommand(C::ID_EDIT_SELECT_ALL), MenuCommand(C::ID_EDIT_INVERT),
+                                  MenuSeparator(), MenuCommand(C::ID_EDIT_FIND)}),
         MenuPopup(IDS_MENU_VIEW, std::move(view)),
+        MenuPopup(IDS_MENU_HELP, {MenuCommand(C::ID_HELP_CONTENTS), MenuCommand(C::ID_HELP_SEARCH), MenuSeparator(),
+                                  MenuCommand(C::ID_APP_ABOUT)}),
     };
 
-    layout.toolBar = ViewStyles();
-    layout.toolBar.insert(layout.toolBar.begin(), {MenuCommand(C::ID_EDIT_DELETE), MenuSeparator()});
+    // Copy, move, delete, then the four view styles (the open commands and
+    // a separator come first once they are declared).
+    layout.toolBar = {MenuCommand(C::ID_EDIT_COPY_TO), MenuCommand(C::ID_EDIT_MOVE_TO), MenuCommand(C::ID_EDIT_DELETE),
+                      MenuSeparator()};
+    for (MenuEntry& style : ViewStyles())
+        layout.toolBar.push_back(std::move(style));
 
-    // Copy and move of the selection (Ctrl+C, Ctrl+X) and the clipboard and
-    // server commands, reachable from the window until their menus come.
-    layout.accelerators = {MenuCommand(C::ID_EDIT_COPY_TO),    MenuCommand(C::ID_EDIT_MOVE_TO),
-                           MenuCommand(C::ID_EDIT_COPY_URLS),  MenuCommand(C::ID_SERVER_MOVE_ALL),
-                           MenuCommand(C::ID_SERVER_COPY_ALL), MenuCommand(C::ID_SERVER_COPY_URL)};
+    // The server commands, reachable from the window until the server menu
+    // holds them.
+    layout.accelerators = {MenuCommand(C::ID_SERVER_MOVE_ALL), MenuCommand(C::ID_SERVER_COPY_ALL),
+                           MenuCommand(C::ID_SERVER_COPY_URL)};
 
     // The item and server menus hold only the item operations.
     layout.contextMenus = {
