@@ -60,7 +60,7 @@ bool IsLoopback(const QString& host)
 std::optional<VersionServer> ParseVersionServer(const QString& text)
 {
     const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
+    if (trimmed.isEmpty() || trimmed.startsWith(u':'))
         return std::nullopt;
     VersionServer server;
     const int colon = trimmed.lastIndexOf(u':');

@@ -133,6 +133,9 @@ void CommandLineTest::RootExaminesThatSystemForTheRunOnly()
 {
     TempDir dir;
     WindowsTreeWriter tree(WindowsTreeWriter::Layout::Xp);
+    // Each user's cache named by the user's own folders (not the machine's
+    // cache path, which names the first user's).
+    tree.setCachePathsDirectory(false);
     tree.addUser("Jane").addUser("Tom");
     tree.addIEEntry("Tom", {.url = "http://tom.example/b.html", .fileName = "b[1].html", .body = "<p>tom</p>"});
     tree.write(dir.file("image"));
