@@ -8,13 +8,16 @@
 
 namespace oriel::test {
 
-inline void SaveShot(QWidget& widget, const QString& name)
+// `fit`: the widget takes its preferred size first (a dialog); a window
+// keeps the size it was given.
+inline void SaveShot(QWidget& widget, const QString& name, bool fit = true)
 {
     const QString dir = qEnvironmentVariable("ORIEL_SHOT_DIR");
     if (dir.isEmpty())
         return;
     QDir().mkpath(dir);
-    widget.adjustSize();
+    if (fit)
+        widget.adjustSize();
     widget.show();
     QApplication::processEvents();
     widget.grab().save(dir + QLatin1Char('/') + name + QStringLiteral(".png"), "PNG");

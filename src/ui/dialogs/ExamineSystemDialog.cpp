@@ -91,11 +91,17 @@ CExamineSystemDlg::CExamineSystemDlg(const platform::SystemConfig& config, QWidg
     regRow->addWidget(regFiles_, 1);
     regRow->addLayout(regButtons);
 
+    // Each label's key goes to its field.
+    auto label = [this](const QString& text, QWidget* buddy) {
+        auto* created = new QLabel(text, this);
+        created->setBuddy(buddy);
+        return created;
+    };
     auto* form = new QFormLayout;
-    form->addRow(tr("&Root folder:"), rootRow);
-    form->addRow(tr("&User:"), userColumn);
-    form->addRow(tr("Further &drives:"), drives_);
-    form->addRow(tr("Registry &exports:"), regRow);
+    form->addRow(label(tr("&Root folder:"), root_), rootRow);
+    form->addRow(label(tr("&User:"), user_), userColumn);
+    form->addRow(label(tr("Further &drives:"), drives_), drives_);
+    form->addRow(label(tr("Registry &exports:"), regFiles_), regRow);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &CExamineSystemDlg::accept);

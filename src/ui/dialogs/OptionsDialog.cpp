@@ -192,8 +192,11 @@ COptionsDlg::COptionsDlg(AppOptions& options, OptionStore& store, int defaultAct
     });
 
     auto* grid = new QGridLayout;
-    grid->addWidget(actionBox, 0, 0);
-    grid->addWidget(displayBox, 1, 0);
+    auto* left = new QVBoxLayout;
+    left->addWidget(actionBox);
+    left->addWidget(displayBox);
+    left->addStretch(1);
+    grid->addLayout(left, 0, 0, 2, 1);
     auto* right = new QVBoxLayout;
     right->addWidget(startupBox);
     right->addWidget(copyBox);
