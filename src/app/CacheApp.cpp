@@ -87,6 +87,24 @@ void CCacheApp::GetAppGlobals()
     context_.Trace("Exit - CCacheApp::GetAppGlobals");
 }
 
+void CCacheApp::ExamineSystem(platform::SystemConfig config)
+{
+    context_.Trace("       Examined system: " + (config.root.empty() ? std::string("none") : config.root));
+    SetUpExaminedSystem(config, context_);
+    systemConfig_ = std::move(config);
+    // What the registry gave at start-up comes from the new system; the
+    // values of this run (a folder shown alone, the ignore choice) stay.
+    const AppOptions kept = options_;
+    GetAppGlobals();
+    const int netscapeVersion = options_.netscapeVersion;
+    const std::string registryFolder = options_.cacheFolder;
+    options_ = kept;
+    options_.netscapeVersion = netscapeVersion;
+    // A folder that no option names came from the old system's registry.
+    if (store_.ReadString("Netscape", "Cache", "").empty() && options_.useProfiles != 2)
+        options_.cacheFolder = registryFolder;
+}
+
 void CCacheApp::SaveAtExit()
 {
     store_.WriteString("Netscape", "Cache", options_.cacheFolder);

@@ -52,6 +52,13 @@ public:
     void GetAppGlobals();
     void SaveAtExit();
 
+    // Another system to examine, while the application runs: it is opened
+    // as at start-up, and the options taken from its registry (the
+    // Netscape version, the folder's fallback) are derived again. The
+    // caller then rebuilds the profiles. The options otherwise keep their
+    // values of this run.
+    void ExamineSystem(platform::SystemConfig config);
+
     AppOptions& Options() { return options_; }
     const AppOptions& Options() const { return options_; }
     OptionStore& Store() { return store_; }

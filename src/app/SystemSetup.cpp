@@ -18,6 +18,39 @@ platform::SystemConfig ReadSystemOptions(const OptionStore& store, MessageSink& 
     return config;
 }
 
+std::string DrivesText(const std::map<char, std::string>& drives)
+{
+    std::string text;
+    for (const auto& [letter, folder] : drives) {
+        if (!text.empty())
+            text += ';';
+        text += letter;
+        text += '=';
+        text += folder;
+    }
+    return text;
+}
+
+std::string FileListText(const std::vector<std::string>& files)
+{
+    std::string text;
+    for (const std::string& file : files) {
+        if (!text.empty())
+            text += ';';
+        text += file;
+    }
+    return text;
+}
+
+void WriteSystemOptions(OptionStore& store, const platform::SystemConfig& config)
+{
+    store.WriteString("System", "Root", config.root);
+    store.WriteString("System", "User", config.user);
+    store.WriteString("System", "RegistryFiles", FileListText(config.registryFiles));
+    store.WriteString("System", "Drives", DrivesText(config.drives));
+    store.Sync();
+}
+
 std::shared_ptr<const platform::WindowsSystem> SetUpExaminedSystem(const platform::SystemConfig& config,
                                                                    AppContext& context)
 {

@@ -4,7 +4,10 @@
 
 #include "platform/WindowsSystem.h"
 
+#include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace oriel {
 
@@ -16,6 +19,12 @@ class OptionStore;
 // ("D=/mnt/d;E=/media/e"). A malformed drive entry is left out after one
 // warning.
 platform::SystemConfig ReadSystemOptions(const OptionStore& store, MessageSink& messages);
+// Writes the four keys back in the form ReadSystemOptions reads.
+void WriteSystemOptions(OptionStore& store, const platform::SystemConfig& config);
+// "D=/mnt/d;E=/media/e" and "a.reg;b.reg": the option forms of the drive
+// map and of the file list.
+std::string DrivesText(const std::map<char, std::string>& drives);
+std::string FileListText(const std::vector<std::string>& files);
 
 // Opens the system and its registry and gives them to `context`. A
 // registry source that cannot be used, a configured root that is not a

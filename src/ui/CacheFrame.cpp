@@ -1,5 +1,6 @@
 #include "ui/CacheFrame.h"
 
+#include "app/CacheApp.h"
 #include "app/OptionStore.h"
 #include "app/StringTable.h"
 #include "model/DecodeJob.h"
@@ -9,6 +10,7 @@
 #include "ui/CacheListView.h"
 #include "ui/CacheTreeView.h"
 #include "ui/ContentView.h"
+#include "ui/dialogs/FindDialog.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -278,6 +280,12 @@ void CCacheFrame::CreateStatusBar()
     statusBar()->addPermanentWidget(readOnlyPane_, 0);
     statusBar()->setSizeGripEnabled(true);
     pane0_->installEventFilter(this);
+    // When a command's prompt goes (the menu closes, the pointer leaves a
+    // button), pane 0 shows the idle text until the next count.
+    connect(statusBar(), &QStatusBar::messageChanged, this, [this](const QString& message) {
+        if (message.isEmpty())
+            pane0_->setText(Text(IDS_READY));
+    });
     Trace("Exit - CCacheFrame::CreateStatusBar()");
 }
 
@@ -396,15 +404,63 @@ void CCacheFrame::closeEvent(QCloseEvent* event)
         closing_ = true;
         SaveSettings();
     }
+    // The Find dialog goes with the window.
+    delete CFindDlg::OpenDialog(*this);
     event->accept();
 }
 
 void CCacheFrame::OnTitleChanged(const std::string& title)
 {
-    if (title.empty())
-        setWindowTitle(Text(IDS_APP_TITLE));
-    else
-        setWindowTitle(QString::fromStdString(title) + QStringLiteral(" - ") + Text(IDS_APP_TITLE));
+    documentTitle_ = title;
+    ComposeTitle();
+}
+
+void CCacheFrame::ComposeTitle()
+{
+    QString text = documentTitle_.empty()
+                       ? Text(IDS_APP_TITLE)
+                       : QString::fromStdString(documentTitle_) + QStringLiteral(" - ") + Text(IDS_APP_TITLE);
+    const QString examined = ExaminedText();
+    if (!examined.isEmpty())
+        text += QStringLiteral(" - ") + examined;
+    setWindowTitle(text);
+}
+
+void CCacheFrame::SetApplication(CCacheApp* app)
+{
+    app_ = app;
+    UpdateExaminedTitle();
+}
+
+void CCacheFrame::UpdateExaminedTitle()
+{
+    ComposeTitle();
+}
+
+QString CCacheFrame::ExaminedText() const
+{
+    if (!app_)
+        return {};
+    const AppOptions& options = app_->Options();
+    if (options.useProfiles == CBrowserSettings::kModeFolderOnly)
+        return QString::fromStdString(options.cacheFolder);
+    auto system = app_->Context().System();
+    if (!system->HasSystem())
+        return {};
+    QString text = QString::fromStdString(system->Root());
+    if (const platform::UserProfile* user = system->User())
+        text += Text(IDS_TITLE_USER).arg(QString::fromStdString(user->name));
+    return text;
+}
+
+void CCacheFrame::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    // Activated from elsewhere (not by a click into it, not as it is
+    // restored from an icon): the list takes the focus.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !isMinimized() &&
+        QApplication::mouseButtons() == Qt::NoButton && list_)
+        list_->CurrentView()->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 QString CCacheFrame::StatusText(int pane) const

@@ -23,6 +23,7 @@ class QToolBar;
 
 namespace oriel {
 
+class CCacheApp;
 class CCacheListView;
 class Job;
 class CCacheTreeView;
@@ -145,6 +146,18 @@ public:
     // The show command of the window as it is now.
     int ShowCommand() const;
 
+    // The application whose options the dialogs edit and whose examined
+    // system they change; null for a window over fixed profiles (tests).
+    void SetApplication(CCacheApp* app);
+    CCacheApp* Application() const { return app_; }
+    // Set by the options dialog; 2 (QuickView) only with a program path.
+    void SetDefaultAction(int action) { defaultAction_ = action; }
+    // The title names what is examined: the cache folder shown alone, or
+    // the system's root and user. Called after every change of either.
+    void UpdateExaminedTitle();
+    // The part of the title that names it; empty when nothing is examined.
+    QString ExaminedText() const;
+
 signals:
     void DecodeFinished(int result);
 
@@ -154,6 +167,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
     bool focusNextPrevChild(bool next) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void CreateClient();
@@ -163,9 +177,12 @@ private:
     void CreateProgressBar();
     void PlaceProgressBar();
     void OnTitleChanged(const std::string& title);
+    void ComposeTitle();
     void OnJobFinished();
 
     CCacheDocument& document_;
+    CCacheApp* app_ = nullptr;
+    std::string documentTitle_;
     std::unique_ptr<CFileTypeIcons> icons_;
     QSplitter* outer_ = nullptr;
     QSplitter* inner_ = nullptr;

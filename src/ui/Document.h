@@ -54,6 +54,9 @@ public:
     virtual int32_t GetCount() const = 0;
     virtual BrowserProfile* GetProfile(int32_t slot) const = 0;
     virtual BrowserProfile* GetDefaultProfile() const = 0;
+    // Builds the collection again from the options (display mode, folder,
+    // examined system); a fixed list stays as it is.
+    virtual void Reload() {}
 };
 
 // Over a CBrowserSettings that the application owns.
@@ -66,6 +69,7 @@ public:
     int32_t GetCount() const override { return settings_.GetCount(); }
     BrowserProfile* GetProfile(int32_t slot) const override { return settings_.GetProfile(slot); }
     BrowserProfile* GetDefaultProfile() const override { return settings_.GetDefaultProfile(); }
+    void Reload() override { settings_.ReloadProfiles(); }
 
 private:
     CBrowserSettings& settings_;
@@ -92,6 +96,9 @@ public:
     int32_t GetCount() const { return profiles_->GetCount(); }
     BrowserProfile* GetProfile(int32_t slot) const { return profiles_->GetProfile(slot); }
     BrowserProfile* GetDefaultProfile() const { return profiles_->GetDefaultProfile(); }
+    // Destroys every profile and builds the collection again; the views are
+    // then told with hint 4 and a whole-document hint object.
+    void ReloadProfiles() { profiles_->Reload(); }
 
     void AddView(CView* view);
     void RemoveView(CView* view);

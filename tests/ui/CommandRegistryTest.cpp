@@ -235,11 +235,12 @@ void CommandRegistryTest::TheMainMenuHasTheDeclaredEntriesShortcutsAndPrompts()
     QStringList titles;
     for (QAction* action : bar.actions())
         titles << action->text();
-    QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View"}));
+    QCOMPARE(titles, (QStringList{"&File", "&Edit", "&View", "&Help"}));
 
     QMenu* file = Popup(&bar, "&File");
     QCOMPARE(Texts(file), (QStringList{"&Open File", "Open &URL", "&QuickView", "Open Wit&h...", "-", "&Properties",
-                                       "-", "&Empty Cache", "&Re-load Cache", "Export to CS&V", "-", "E&xit"}));
+                                       "-", "&Empty Cache", "&Re-load Cache", "Export to CS&V", "-",
+                                       "Examine S&ystem...", "Open Cache F&older...", "-", "E&xit"}));
     QCOMPARE(file->actions()[8]->statusTip(), QString("Re-read the cache index file"));
     QCOMPARE(file->actions()[8]->toolTip(), QString("Re-load Cache"));
     QCOMPARE(file->actions()[7]->statusTip(), QString("Delete all cached files"));
@@ -247,17 +248,28 @@ void CommandRegistryTest::TheMainMenuHasTheDeclaredEntriesShortcutsAndPrompts()
 
     QMenu* edit = Popup(&bar, "&Edit");
     QCOMPARE(Texts(edit), (QStringList{"&Move to...", "&Copy to...", "&Delete", "-", "Copy &URLs to Clipboard", "-",
-                                       "Select &All", "&Invert Selection"}));
+                                       "Select &All", "&Invert Selection", "-", "&Find..."}));
     QCOMPARE(edit->actions()[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_X));
     QCOMPARE(edit->actions()[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
     QCOMPARE(edit->actions()[2]->shortcut(), QKeySequence(Qt::Key_Delete));
     QCOMPARE(edit->actions()[6]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_A));
     QCOMPARE(edit->actions()[7]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_I));
     QCOMPARE(edit->actions()[7]->statusTip(), QString("Inverts the current selection"));
+    QCOMPARE(edit->actions()[9]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_F));
+    QCOMPARE(edit->actions()[9]->statusTip(), QString("Finds text contained in the cached file list"));
 
     QMenu* view = Popup(&bar, "&View");
     QCOMPARE(Texts(view), (QStringList{"&Toolbar", "Show &Missing Files", "-", "Lar&ge Icons", "&Small Icons", "&List",
-                                       "&Details", "-", "&Contents", "&Request Data", "-", "Arrange &Icons"}));
+                                       "&Details", "-", "&Contents", "&Request Data", "-", "Arrange &Icons", "-",
+                                       "&Options..."}));
+    QCOMPARE(view->actions().back()->statusTip(), QString("Changes the options for the window"));
+
+    QMenu* help = Popup(&bar, "&Help");
+    QCOMPARE(Texts(help), (QStringList{"&Contents", "&Search for help on...", "-", "&About Oriel"}));
+    QCOMPARE(help->actions()[0]->shortcut(), QKeySequence(Qt::Key_F1));
+    QCOMPARE(help->actions()[0]->statusTip(), QString("Opens help"));
+    QCOMPARE(help->actions()[1]->statusTip(), QString("Searches help for specific terms"));
+    QCOMPARE(help->actions()[3]->toolTip(), QString("About Oriel"));
     // A prompt without a line feed has no tooltip part.
     QCOMPARE(bound.registry.Action(C::ID_VIEW_CONTENTS)->statusTip(),
              QString("Show the contents of the selected cached file."));
@@ -270,9 +282,9 @@ void CommandRegistryTest::TheMainMenuHasTheDeclaredEntriesShortcutsAndPrompts()
     QVERIFY(!bound.registry.Action(C::ID_FILE_RELOAD)->isCheckable());
 
     // Every popup, sub-popups too, refreshes the commands as it opens.
-    for (QMenu* menu : {file, edit, view, arrange})
+    for (QMenu* menu : {file, edit, view, arrange, help})
         emit menu->aboutToShow();
-    QCOMPARE(refreshed, 4);
+    QCOMPARE(refreshed, 5);
     // The menu's actions are the commands' own: triggering runs the command.
     arrange->actions()[2]->trigger();
     edit->actions()[6]->trigger();

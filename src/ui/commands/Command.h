@@ -59,6 +59,14 @@ struct CommandIds {
         ID_FILE_PROPERTIES = 40059,
         ID_FILE_EXPORT_CSV = 40061,
         ID_FILE_OPEN_WITH = 131,
+        // Find, Options, Help and About; choosing what to examine.
+        ID_EDIT_FIND = 40026,
+        ID_VIEW_OPTIONS = 40042,
+        ID_HELP_CONTENTS = 40043,
+        ID_HELP_SEARCH = 40044,
+        ID_APP_ABOUT = 40045,
+        ID_FILE_EXAMINE_SYSTEM = 40080,
+        ID_FILE_OPEN_FOLDER = 40081,
     };
     enum Menu : int { kNoMenu = 0, kItemMenu = 110, kBackgroundMenu = 111, kServerMenu = 124, kProfileMenu = 130 };
 };
@@ -121,6 +129,16 @@ std::vector<Command> DeleteCommands();
 std::vector<Command> OpenCommands();
 // Export to CSV.
 std::vector<Command> ExportCommands();
+// Find and Options.
+std::vector<Command> ToolsCommands();
+// Examine System and Open Cache Folder.
+std::vector<Command> SystemCommands();
+// Help contents, help search, About.
+std::vector<Command> HelpCommands();
+
+// The profiles built again from the options (display choice, folder,
+// examined system), and every view told (hint 4, the whole document).
+void RebuildProfiles(CCacheFrame& frame);
 
 // Every command of the window: the groups above, in menu order.
 std::vector<Command> AllCommands();

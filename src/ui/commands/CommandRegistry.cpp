@@ -35,7 +35,7 @@ std::vector<Command> AllCommands()
 {
     std::vector<Command> all;
     for (auto group : {FileCommands, EditCommands, ViewCommands, SortCommands, ItemCommands, DeleteCommands,
-                       OpenCommands, ExportCommands}) {
+                       OpenCommands, ExportCommands, ToolsCommands, SystemCommands, HelpCommands}) {
         for (Command& command : group())
             all.push_back(std::move(command));
     }

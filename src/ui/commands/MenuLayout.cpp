@@ -70,18 +70,24 @@ MenuLayout StandardMenuLayout()
     view.push_back(MenuCommand(C::ID_VIEW_REQUEST_DATA));
     view.push_back(MenuSeparator());
     view.push_back(MenuPopup(IDS_MENU_ARRANGE, ArrangeIcons(0)));
+    view.push_back(MenuSeparator());
+    view.push_back(MenuCommand(C::ID_VIEW_OPTIONS));
 
     layout.mainMenu = {
         MenuPopup(IDS_MENU_FILE,
                   {MenuCommand(C::ID_FILE_OPEN), MenuCommand(C::ID_FILE_OPEN_URL), MenuCommand(C::ID_FILE_QUICKVIEW),
                    MenuCommand(C::ID_FILE_OPEN_WITH), MenuSeparator(), MenuCommand(C::ID_FILE_PROPERTIES),
                    MenuSeparator(), MenuCommand(C::ID_FILE_EMPTY), MenuCommand(C::ID_FILE_RELOAD),
-                   MenuCommand(C::ID_FILE_EXPORT_CSV), MenuSeparator(), MenuCommand(C::ID_APP_EXIT)}),
+                   MenuCommand(C::ID_FILE_EXPORT_CSV), MenuSeparator(), MenuCommand(C::ID_FILE_EXAMINE_SYSTEM),
+                   MenuCommand(C::ID_FILE_OPEN_FOLDER), MenuSeparator(), MenuCommand(C::ID_APP_EXIT)}),
         MenuPopup(IDS_MENU_EDIT,
                   {MenuCommand(C::ID_EDIT_MOVE_TO), MenuCommand(C::ID_EDIT_COPY_TO), MenuCommand(C::ID_EDIT_DELETE),
                    MenuSeparator(), MenuCommand(C::ID_EDIT_COPY_URLS), MenuSeparator(),
-                   MenuCommand(C::ID_EDIT_SELECT_ALL), MenuCommand(C::ID_EDIT_INVERT)}),
+                   MenuCommand(C::ID_EDIT_SELECT_ALL), MenuCommand(C::ID_EDIT_INVERT), MenuSeparator(),
+                   MenuCommand(C::ID_EDIT_FIND)}),
         MenuPopup(IDS_MENU_VIEW, std::move(view)),
+        MenuPopup(IDS_MENU_HELP, {MenuCommand(C::ID_HELP_CONTENTS), MenuCommand(C::ID_HELP_SEARCH), MenuSeparator(),
+                                  MenuCommand(C::ID_APP_ABOUT)}),
     };
 
     layout.toolBar = {MenuCommand(C::ID_FILE_OPEN),    MenuCommand(C::ID_FILE_OPEN_URL),
