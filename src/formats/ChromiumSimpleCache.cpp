@@ -1,6 +1,7 @@
 #include "formats/ChromiumSimpleCache.h"
 
 #include "formats/ChromiumBlockFile.h"
+#include "formats/EntryFolder.h"
 #include "model/TextForms.h"
 #include "platform/FileSystem.h"
 
@@ -47,49 +48,16 @@ std::string Hex64(uint64_t value)
     return text;
 }
 
-// Reads [offset, offset + length) of an open file into `out`; false when it
-// could not all be read.
-bool ReadRange(int fd, uint64_t offset, size_t length, std::string& out)
-{
-    out.resize(length);
-    size_t done = 0;
-    while (done < length) {
-        ssize_t n = ::pread(fd, out.data() + done, length - done, off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
-// Opens `name` in the open folder: a plain file only, never through a link.
-int OpenEntryFile(int folderFd, const std::string& name, struct stat& st)
-{
-    int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return -1;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // The entry files of a folder: the plain files whose names read as entry
 // file names, sorted.
 std::vector<std::pair<std::string, SimpleEntryFileName>> ListEntryFiles(const std::string& folder)
 {
     std::vector<std::pair<std::string, SimpleEntryFileName>> files;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        std::string name = it->path().filename().string();
-        auto parsed = ParseSimpleEntryFileName(name);
-        if (parsed && it->symlink_status(ec).type() == fs::file_type::regular)
+    // The cache folder itself is the one the profile or the user named.
+    for (std::string& name : ListPlainFiles(folder, true)) {
+        if (auto parsed = ParseSimpleEntryFileName(name))
             files.emplace_back(std::move(name), *parsed);
     }
-    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     return files;
 }
 
@@ -298,16 +266,16 @@ ChromiumSimpleCache::Sparse ChromiumSimpleCache::ReadSparseFile(int folderFd, co
 {
     Sparse sparse;
     struct stat st {};
-    const int fd = OpenEntryFile(folderFd, name, st);
+    const int fd = OpenPlainFileAt(folderFd, name, st);
     if (fd < 0)
         return sparse;
     const uint64_t fileSize = uint64_t(st.st_size);
     std::string bytes;
-    if (ReadRange(fd, 0, size_t(std::min<uint64_t>(fileSize, kHeadRead)), bytes)) {
+    if (ReadRangeAt(fd, 0, size_t(std::min<uint64_t>(fileSize, kHeadRead)), bytes)) {
         auto header = ParseSimpleFileHeader(ByteReader(bytes));
         const uint64_t keyEnd = header ? simplecache::kRecordSize + uint64_t(header->keyLength) : 0;
         if (header && keyEnd <= fileSize) {
-            if (keyEnd > bytes.size() && !ReadRange(fd, 0, size_t(keyEnd), bytes))
+            if (keyEnd > bytes.size() && !ReadRangeAt(fd, 0, size_t(keyEnd), bytes))
                 bytes.clear();
             if (keyEnd <= bytes.size()) {
                 sparse.read = true;
@@ -316,7 +284,7 @@ ChromiumSimpleCache::Sparse ChromiumSimpleCache::ReadSparseFile(int folderFd, co
                 uint64_t at = keyEnd;
                 std::string range;
                 while (sparse.ranges < kMaxSparseRanges && fileSize - at >= simplecache::kSparseRangeHeaderSize &&
-                       ReadRange(fd, at, simplecache::kSparseRangeHeaderSize, range)) {
+                       ReadRangeAt(fd, at, simplecache::kSparseRangeHeaderSize, range)) {
                     auto parsed = ParseSimpleSparseRangeHeader(ByteReader(range));
                     const uint64_t room = fileSize - at - simplecache::kSparseRangeHeaderSize;
                     if (!parsed || uint64_t(parsed->length) > room)
@@ -348,7 +316,7 @@ void ChromiumSimpleCache::DecodeSparseOnly(int32_t recordKey, uint64_t hash,
 void ChromiumSimpleCache::DecodeEntryFile(int32_t recordKey, int folderFd, const std::string& name, uint64_t hash)
 {
     struct stat st {};
-    const int fd = OpenEntryFile(folderFd, name, st);
+    const int fd = OpenPlainFileAt(folderFd, name, st);
     if (fd < 0)
         return;
     const uint64_t fileSize = uint64_t(st.st_size);
@@ -356,14 +324,14 @@ void ChromiumSimpleCache::DecodeEntryFile(int32_t recordKey, int folderFd, const
     // The end of the file, and the start when the end does not reach it.
     const size_t tailSize = size_t(std::min<uint64_t>(fileSize, kTailRead));
     const uint64_t tailStart = fileSize - tailSize;
-    if (!ReadRange(fd, tailStart, tailSize, tail_)) {
+    if (!ReadRangeAt(fd, tailStart, tailSize, tail_)) {
         ::close(fd);
         return;
     }
     const ByteReader tail(tail_);
     ByteReader head = tail;
     if (tailStart > 0) {
-        if (!ReadRange(fd, 0, kHeadRead, head_)) {
+        if (!ReadRangeAt(fd, 0, kHeadRead, head_)) {
             ::close(fd);
             return;
         }
@@ -381,7 +349,7 @@ void ChromiumSimpleCache::DecodeEntryFile(int32_t recordKey, int folderFd, const
         key.assign(*head.bytes(recordSize, header->keyLength));
     } else if (keyEnd <= fileSize) {
         std::string bytes;
-        if (ReadRange(fd, recordSize, header->keyLength, bytes))
+        if (ReadRangeAt(fd, recordSize, header->keyLength, bytes))
             key = std::move(bytes);
     } else {
         // The key runs past the file: what there is of it.
@@ -403,7 +371,7 @@ void ChromiumSimpleCache::DecodeEntryFile(int32_t recordKey, int folderFd, const
             streamOneEof = ParseSimpleFileEOF(tail.sub(size_t(layout->stream1EofOffset - tailStart), recordSize));
         } else {
             std::string bytes;
-            if (ReadRange(fd, layout->stream1EofOffset, recordSize, bytes))
+            if (ReadRangeAt(fd, layout->stream1EofOffset, recordSize, bytes))
                 streamOneEof = ParseSimpleFileEOF(ByteReader(bytes));
         }
         if (!streamOneEof)
@@ -412,7 +380,7 @@ void ChromiumSimpleCache::DecodeEntryFile(int32_t recordKey, int folderFd, const
     if (layout && layout->stream0Size > 0 && layout->stream0Size <= kMaxResponseInfo) {
         if (layout->stream0Offset >= tailStart) {
             info = ParseResponseInfo(tail.sub(size_t(layout->stream0Offset - tailStart), size_t(layout->stream0Size)));
-        } else if (ReadRange(fd, layout->stream0Offset, size_t(layout->stream0Size), infoBytes)) {
+        } else if (ReadRangeAt(fd, layout->stream0Offset, size_t(layout->stream0Size), infoBytes)) {
             info = ParseResponseInfo(ByteReader(infoBytes));
         }
     }
