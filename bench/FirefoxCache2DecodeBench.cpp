@@ -3,7 +3,11 @@
 // metadata versions, an index of version 0x0A), with and without the index:
 // the best of three decodes, reported against the target of half a second.
 //
-//   bench_firefox_cache2_decode [ENTRIES]
+//   bench_firefox_cache2_decode [ENTRIES [FOLDER]]
+//
+// With FOLDER the cache2 folder is written there when it is missing and
+// kept (for profiling the decode without writing 100,000 files each run);
+// the run without the index is then left out.
 #include "DecodeTiming.h"
 
 #include "formats/FirefoxCache2Cache.h"
@@ -27,11 +31,15 @@ int main(int argc, char** argv)
 
     test::SynthOptions options;
     options.entries = entries;
-    const std::string folder = dir.file("cache2");
-    test::WriteSyntheticFirefoxCache2Cache(folder, options);
+    const bool kept = argc > 2;
+    const std::string folder = kept ? std::string(argv[2]) : dir.file("cache2");
+    if (!kept || !std::filesystem::exists(folder))
+        test::WriteSyntheticFirefoxCache2Cache(folder, options);
     int status = bench::TimeDecode("cache2 (index)", "cache2 (with index)   ", entries, [&folder] {
         return std::make_unique<FirefoxCache2Cache>(oriel::test::Context(), nullptr, folder);
     });
+    if (kept)
+        return status;
     std::filesystem::remove(folder + "/index");
     status |= bench::TimeDecode("cache2 (no index)", "cache2 (without index)", entries, [&folder] {
         return std::make_unique<FirefoxCache2Cache>(oriel::test::Context(), nullptr, folder);

@@ -25,18 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using oriel::test::ChromiumBlockfileWriter;
 
-void PutLE(std::string& out, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out += char((v >> (8 * i)) & 0xFF);
-}
-
-std::string ReadBack(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // The writer's folder as one input.
 std::string Frame(const ChromiumBlockfileWriter& w)
 {
@@ -46,49 +34,19 @@ std::string Frame(const ChromiumBlockfileWriter& w)
     const std::vector<std::string> separate = w.Write(dir.string());
     std::string out;
     for (const char* name : {"index", "data_0", "data_1", "data_2", "data_3"}) {
-        std::string bytes = ReadBack(dir / name);
-        PutLE(out, uint32_t(bytes.size()));
+        std::string bytes = ReadBackFile((dir / name).string());
+        AppendU32LE(out, uint32_t(bytes.size()));
         out += bytes;
     }
     for (const std::string& name : separate) {
-        std::string bytes = ReadBack(dir / name);
+        std::string bytes = ReadBackFile((dir / name).string());
         out += char(std::stoul(name.substr(2), nullptr, 16) & 0xFF);
-        PutLE(out, uint32_t(bytes.size()));
+        AppendU32LE(out, uint32_t(bytes.size()));
         out += bytes;
     }
     fs::remove_all(dir, ec);
     return out;
 }
-
-class Input {
-public:
-    Input(const uint8_t* data, size_t size)
-        : data_(reinterpret_cast<const char*>(data))
-        , size_(size)
-    {
-    }
-    bool AtEnd() const { return pos_ >= size_; }
-    uint32_t U32()
-    {
-        uint32_t v = 0;
-        for (int i = 0; i < 4 && pos_ < size_; ++i)
-            v |= uint32_t(uint8_t(data_[pos_++])) << (8 * i);
-        return v;
-    }
-    uint8_t U8() { return pos_ < size_ ? uint8_t(data_[pos_++]) : 0; }
-    std::string Bytes(size_t n)
-    {
-        n = std::min(n, size_ - pos_);
-        std::string out(data_ + pos_, n);
-        pos_ += n;
-        return out;
-    }
-
-private:
-    const char* data_;
-    size_t size_;
-    size_t pos_ = 0;
-};
 
 ChromiumBlockfileWriter Mixed(uint32_t version)
 {
@@ -128,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fs::remove_all(folder, ec);
     fs::create_directories(folder, ec);
 
-    Input in(data, size);
+    FuzzInput in(data, size);
     for (const char* name : {"index", "data_0", "data_1", "data_2", "data_3"}) {
         uint32_t length = in.U32();
         std::string bytes = in.Bytes(length);
@@ -143,12 +101,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     oriel::ChromiumBlockfileCache cache(oriel::test::Context(), nullptr, folder);
     cache.Decode(nullptr, false);
-    int prepared = 0;
-    size_t sink = TouchCache(cache, [&prepared](oriel::CCacheItem& item) -> size_t {
-        if (prepared++ >= 8 || !item.PrepareFile())
-            return 0;
-        const char* path = item.GetFilePath();
-        return path ? std::string(path).size() : 0;
-    });
+    size_t sink = TouchCache(cache, PrepareFirstItems());
     return sink == size_t(-1) ? 1 : 0;
 }

@@ -26,65 +26,24 @@ using oriel::test::GzipBytes;
 
 constexpr uint32_t kNoIndex = 0xFFFFFFFFu;
 
-void PutLE(std::string& out, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out += char((v >> (8 * i)) & 0xFF);
-}
-
 std::string Frame(const FirefoxCache2Writer& w, bool withIndex)
 {
     std::string out;
     if (withIndex) {
         std::string index = w.IndexFile();
-        PutLE(out, uint32_t(index.size()));
+        AppendU32LE(out, uint32_t(index.size()));
         out += index;
     } else {
-        PutLE(out, kNoIndex);
+        AppendU32LE(out, kNoIndex);
     }
     for (const auto& [name, bytes] : w.Build()) {
         if (name == "index")
             continue;
         out += char(name.rfind("doomed/", 0) == 0 ? 1 : 0);
-        PutLE(out, uint32_t(bytes.size()));
+        AppendU32LE(out, uint32_t(bytes.size()));
         out += bytes;
     }
     return out;
-}
-
-class Input {
-public:
-    Input(const uint8_t* data, size_t size)
-        : data_(reinterpret_cast<const char*>(data))
-        , size_(size)
-    {
-    }
-    bool AtEnd() const { return pos_ >= size_; }
-    uint32_t U32()
-    {
-        uint32_t v = 0;
-        for (int i = 0; i < 4 && pos_ < size_; ++i)
-            v |= uint32_t(uint8_t(data_[pos_++])) << (8 * i);
-        return v;
-    }
-    uint8_t U8() { return pos_ < size_ ? uint8_t(data_[pos_++]) : 0; }
-    std::string Bytes(size_t n)
-    {
-        n = std::min(n, size_ - pos_);
-        std::string out(data_ + pos_, n);
-        pos_ += n;
-        return out;
-    }
-
-private:
-    const char* data_;
-    size_t size_;
-    size_t pos_ = 0;
-};
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    WriteInputFile(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 FirefoxCache2Writer Mixed()
@@ -130,31 +89,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fs::create_directories(folder + "/entries", ec);
     fs::create_directories(folder + "/doomed", ec);
 
-    Input in(data, size);
+    FuzzInput in(data, size);
     const uint32_t indexLength = in.U32();
     if (indexLength != kNoIndex)
-        WriteBytes(folder + "/index", in.Bytes(indexLength));
+        WriteInputBytes(folder + "/index", in.Bytes(indexLength));
     for (int files = 0; !in.AtEnd() && files < 32; ++files) {
         const bool doomed = (in.U8() & 1) != 0;
         std::string bytes = in.Bytes(in.U32());
         char name[64];
         std::snprintf(name, sizeof name, "%s/%040X", doomed ? "doomed" : "entries", unsigned(files));
-        WriteBytes(folder + "/" + name, bytes);
+        WriteInputBytes(folder + "/" + name, bytes);
     }
 
     oriel::FirefoxCache2Cache cache(oriel::test::Context(), nullptr, folder);
     cache.Decode(nullptr, false);
-    int prepared = 0;
-    size_t sink = TouchCache(cache, [&prepared](oriel::CCacheItem& item) -> size_t {
-        size_t n = 0;
-        for (const auto& [label, text] : item.GetFormatProperties())
-            n += label.size() + text.size();
-        if (prepared++ >= 8 || !item.PrepareFile())
-            return n;
-        const char* path = item.GetFilePath();
-        n += path ? std::string(path).size() : 0;
-        item.DeleteCacheFile();
-        return n;
-    });
+    size_t sink = TouchCache(cache, PrepareFirstItems());
     return sink == size_t(-1) ? 1 : 0;
 }

@@ -8,6 +8,7 @@
 #include "support/IndexDatWriter.h"
 #include "support/TestContext.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -148,5 +149,54 @@ oriel::test::IndexDatUrl SeedIndexDatUrl(int i, uint8_t directory, const std::st
         .lastModified = FileTimeFromUnix(1200000000 + i * 3600),
         .lastAccess = FileTimeFromUnix(1240000000 + i * 60),
         .expires = FatExpiryFromUnix(1250000000 + i * 86400),
+    };
+}
+
+uint32_t FuzzInput::U32()
+{
+    uint32_t v = 0;
+    for (int i = 0; i < 4 && pos_ < size_; ++i)
+        v |= uint32_t(uint8_t(data_[pos_++])) << (8 * i);
+    return v;
+}
+
+std::string FuzzInput::Bytes(size_t n)
+{
+    n = std::min(n, size_ - std::min(pos_, size_));
+    std::string out(data_ + pos_, n);
+    pos_ += n;
+    return out;
+}
+
+void AppendU32LE(std::string& out, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        out += char((v >> (8 * i)) & 0xFF);
+}
+
+void WriteInputBytes(const std::string& path, const std::string& bytes)
+{
+    WriteInputFile(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+std::string ReadBackFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::function<size_t(oriel::CCacheItem&)> PrepareFirstItems(int limit)
+{
+    auto prepared = std::make_shared<int>(0);
+    return [prepared, limit](oriel::CCacheItem& item) -> size_t {
+        size_t n = 0;
+        for (const auto& [label, text] : item.GetFormatProperties())
+            n += label.size() + text.size();
+        if ((*prepared)++ >= limit || !item.PrepareFile())
+            return n;
+        const char* path = item.GetFilePath();
+        n += path ? std::string(path).size() : 0;
+        item.DeleteCacheFile();
+        return n;
     };
 }

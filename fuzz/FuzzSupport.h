@@ -70,4 +70,41 @@ size_t DecodeIndexImage(const uint8_t* data, size_t size, const MakeFuzzCache& m
 // `headers`, and a size and times that differ from record to record.
 oriel::test::IndexDatUrl SeedIndexDatUrl(int i, uint8_t directory, const std::string& headers);
 
+// Reads a fuzz input from the front: past its end, numbers read 0 and
+// byte runs come out short or empty.
+class FuzzInput {
+public:
+    FuzzInput(const uint8_t* data, size_t size)
+        : data_(reinterpret_cast<const char*>(data))
+        , size_(size)
+    {
+    }
+    bool AtEnd() const { return pos_ >= size_; }
+    uint8_t U8() { return pos_ < size_ ? uint8_t(data_[pos_++]) : 0; }
+    // Little-endian.
+    uint32_t U32();
+    // The next `n` bytes, or what is left.
+    std::string Bytes(size_t n);
+
+private:
+    const char* data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+// Appends `v` as 4 little-endian bytes (how the folder harnesses frame the
+// files of a seed).
+void AppendU32LE(std::string& out, uint32_t v);
+
+// WriteInputFile for bytes in a string.
+void WriteInputBytes(const std::string& path, const std::string& bytes);
+
+// The whole of a file written by a fixture writer; empty when unreadable.
+std::string ReadBackFile(const std::string& path);
+
+// An `eachItem` for TouchCache: reads the item's format properties, and for
+// the first `limit` items prepares the body (extracted and decoded) and
+// deletes the copy again.
+std::function<size_t(oriel::CCacheItem&)> PrepareFirstItems(int limit = 8);
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);

@@ -25,57 +25,21 @@ using oriel::test::DeflateBytes;
 using oriel::test::GzipBytes;
 using oriel::test::MozillaCacheWriter;
 
-void PutLE(std::string& out, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        out += char((v >> (8 * i)) & 0xFF);
-}
-
 std::string Frame(const MozillaCacheWriter::Image& image)
 {
     std::string out;
     for (const std::string* section : {&image.map, &image.blocks[0], &image.blocks[1], &image.blocks[2]}) {
-        PutLE(out, uint32_t(section->size()));
+        AppendU32LE(out, uint32_t(section->size()));
         out += *section;
     }
     for (const auto& [name, bytes] : image.files) {
         out += char(name.size());
         out += name;
-        PutLE(out, uint32_t(bytes.size()));
+        AppendU32LE(out, uint32_t(bytes.size()));
         out += bytes;
     }
     return out;
 }
-
-class Input {
-public:
-    Input(const uint8_t* data, size_t size)
-        : data_(reinterpret_cast<const char*>(data))
-        , size_(size)
-    {
-    }
-    bool AtEnd() const { return pos_ >= size_; }
-    uint32_t U32()
-    {
-        uint32_t v = 0;
-        for (int i = 0; i < 4 && pos_ < size_; ++i)
-            v |= uint32_t(uint8_t(data_[pos_++])) << (8 * i);
-        return v;
-    }
-    uint8_t U8() { return pos_ < size_ ? uint8_t(data_[pos_++]) : 0; }
-    std::string Bytes(size_t n)
-    {
-        n = std::min(n, size_ - pos_);
-        std::string out(data_ + pos_, n);
-        pos_ += n;
-        return out;
-    }
-
-private:
-    const char* data_;
-    size_t size_;
-    size_t pos_ = 0;
-};
 
 // Only hex digits and single separators: a name that cannot leave the folder.
 std::string SafeName(const std::string& raw)
@@ -89,11 +53,6 @@ std::string SafeName(const std::string& raw)
     while (!out.empty() && out.back() == '/')
         out.pop_back();
     return out;
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    WriteInputFile(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 MozillaCacheWriter Mixed(MozillaCacheWriter::MapFormat format, MozillaCacheWriter::Layout layout)
@@ -149,27 +108,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fs::remove_all(folder, ec);
     fs::create_directories(folder, ec);
 
-    Input in(data, size);
+    FuzzInput in(data, size);
     const char* names[] = {"_CACHE_MAP_", "_CACHE_001_", "_CACHE_002_", "_CACHE_003_"};
     for (const char* name : names) {
         uint32_t length = in.U32();
-        WriteBytes(folder + "/" + name, in.Bytes(length));
+        WriteInputBytes(folder + "/" + name, in.Bytes(length));
     }
     for (int files = 0; !in.AtEnd() && files < 16; ++files) {
         std::string name = SafeName(in.Bytes(in.U8()));
         std::string bytes = in.Bytes(in.U32());
         if (!name.empty() && !fs::is_directory(folder + "/" + name, ec))
-            WriteBytes(folder + "/" + name, bytes);
+            WriteInputBytes(folder + "/" + name, bytes);
     }
 
     oriel::NetscapeCacheMapCache cache(oriel::test::Context(), nullptr, folder);
     cache.Decode(nullptr, false);
-    int prepared = 0;
-    size_t sink = TouchCache(cache, [&prepared](oriel::CCacheItem& item) -> size_t {
-        if (prepared++ >= 8 || !item.PrepareFile())
-            return 0;
-        const char* path = item.GetFilePath();
-        return path ? std::string(path).size() : 0;
-    });
+    size_t sink = TouchCache(cache, PrepareFirstItems());
     return sink == size_t(-1) ? 1 : 0;
 }

@@ -1,6 +1,7 @@
 #include "catalog/FormatCatalog.h"
 
 #include "formats/ChromiumBlockfileCache.h"
+#include "formats/ChromiumSimpleCache.h"
 #include "formats/ClientUrlCache.h"
 #include "formats/FirefoxCache2Cache.h"
 #include "formats/NetscapeCacheDBCache.h"
@@ -44,6 +45,9 @@ const CacheFormat kFormats[] = {
     // "index" that starts with the blockfile magic (a simple cache and a
     // Firefox cache2 folder hold other files of that name).
     {"index", "chromium", &Create<ChromiumBlockfileCache>, nullptr, &ChromiumBlockfileCache::Recognize},
+    // A simple cache: "index-dir/the-real-index", its marker "index", or
+    // entry files alone (a trimmed copy): told by content only.
+    {"", "chromium-simple", &Create<ChromiumSimpleCache>, nullptr, &ChromiumSimpleCache::Recognize},
     {"index.dat", "ie", &Create<ClientUrlCache>, &CreateLoader<ClientUrlCacheSettingsLoader>},
 };
 

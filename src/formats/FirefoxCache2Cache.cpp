@@ -1,5 +1,6 @@
 #include "formats/FirefoxCache2Cache.h"
 
+#include "formats/EntryFolder.h"
 #include "model/TextForms.h"
 #include "platform/FileSystem.h"
 
@@ -18,8 +19,8 @@ namespace oriel {
 
 namespace {
 
-// Entries decoded between two yields of the processor.
-constexpr int32_t kEntriesPerYield = 4096;
+// Entry files read at once (their metadata blocks held until listed).
+constexpr size_t kReadBatch = 2048;
 
 int32_t ClampToInt32(uint64_t value)
 {
@@ -33,23 +34,6 @@ std::string Hex(uint32_t value)
     return text;
 }
 
-// Reads [offset, offset + length) of an open file; false when it could not
-// all be read.
-bool ReadRange(int fd, uint64_t offset, size_t length, std::string& out)
-{
-    out.resize(length);
-    size_t done = 0;
-    while (done < length) {
-        ssize_t n = ::pread(fd, out.data() + done, length - done, off_t(offset + done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
 // Bytes read from the end of an entry file at once: the offset word and,
 // for nearly every entry, its whole metadata block.
 constexpr size_t kTailRead = 8192;
@@ -60,16 +44,16 @@ constexpr size_t kTailRead = 8192;
 bool ReadMetadataBlock(int folderFd, const std::string& name, std::string& block, uint32_t& bodySize)
 {
     // Opened relative to the folder: no walk of the whole path per entry.
-    int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    struct stat st {};
+    const int fd = OpenPlainFileAt(folderFd, name, st);
     if (fd < 0)
         return false;
     bool ok = false;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 4) {
+    if (st.st_size >= 4) {
         const uint64_t fileSize = uint64_t(st.st_size);
         const size_t tailSize = size_t(std::min<uint64_t>(fileSize, kTailRead));
         const uint64_t tailStart = fileSize - tailSize;
-        if (ReadRange(fd, tailStart, tailSize, block)) {
+        if (ReadRangeAt(fd, tailStart, tailSize, block)) {
             auto offset = ParseCache2MetadataOffset(ByteReader(block).sub(tailSize - 4, 4), fileSize);
             if (offset && fileSize - 4 - *offset <= cache2::kMaxMetadataSize) {
                 bodySize = *offset;
@@ -79,7 +63,7 @@ bool ReadMetadataBlock(int folderFd, const std::string& name, std::string& block
                     block.resize(block.size() - 4);
                     ok = true;
                 } else {
-                    ok = ReadRange(fd, *offset, size_t(fileSize - 4 - *offset), block);
+                    ok = ReadRangeAt(fd, *offset, size_t(fileSize - 4 - *offset), block);
                 }
             }
         }
@@ -147,7 +131,15 @@ int FirefoxCache2Cache::DoDecode()
     SetProgressTotal(ClampToInt32(entries.names.size() + doomed.names.size()));
     Trace("Entry files: " + std::to_string(entries.names.size()) + ", doomed: " + std::to_string(doomed.names.size()));
 
-    std::string scratch;
+    // The files are read a batch at a time on a few threads (opening
+    // 100,000 files is most of the work, and the kernel does it on every
+    // core); their metadata is then parsed and listed in name order.
+    struct Read {
+        std::string block;
+        uint32_t bodySize = 0;
+        bool ok = false;
+    };
+    std::vector<Read> batch(kReadBatch);
     int32_t key = 0;
     for (const EntryFolder* folder : {&entries, &doomed}) {
         if (folder->names.empty())
@@ -157,12 +149,19 @@ int FirefoxCache2Cache::DoDecode()
             continue;
         const bool deleted = folder == &doomed;
         const char* subFolder = deleted ? kDoomedFolderName : kEntriesFolderName;
-        for (const std::string& name : folder->names) {
-            if (StopRequested())
-                break;
-            DecodeEntryFile(key++, folderFd, subFolder, name, deleted, scratch);
-            if (key % kEntriesPerYield == 0)
-                std::this_thread::yield();
+        const std::vector<std::string>& names = folder->names;
+        for (size_t first = 0; first < names.size() && !StopRequested(); first += kReadBatch) {
+            const size_t count = std::min(kReadBatch, names.size() - first);
+            ForEachInParallel(count, [&](size_t i) {
+                Read& read = batch[i];
+                read.ok = ReadMetadataBlock(folderFd, names[first + i], read.block, read.bodySize);
+            });
+            for (size_t i = 0; i < count && !StopRequested(); ++i) {
+                const int32_t recordKey = key++;
+                if (batch[i].ok)
+                    DecodeEntryFile(recordKey, subFolder, names[first + i], deleted, batch[i].block, batch[i].bodySize);
+            }
+            std::this_thread::yield();
         }
         ::close(folderFd);
     }
@@ -173,7 +172,8 @@ int FirefoxCache2Cache::DoDecode()
 void FirefoxCache2Cache::ReadIndex()
 {
     index_.reset();
-    indexByName_.clear();
+    indexByHash_.clear();
+    indexCursor_ = 0;
     const std::string path = platform::ResolvePath(platform::MakePath(GetFolder(), kIndexFileName));
     auto attributes = platform::GetFileAttributes(path);
     if (!attributes || !attributes->isRegular)
@@ -186,37 +186,59 @@ void FirefoxCache2Cache::ReadIndex()
         Trace("The index is not usable; entry files are read without it");
         return;
     }
-    indexByName_.reserve(index_->records.size());
+    indexByHash_.reserve(index_->records.size());
     for (size_t i = 0; i < index_->records.size(); ++i)
-        indexByName_.emplace(index_->records[i].FileName(), i);
+        indexByHash_.emplace_back(index_->records[i].hash, i);
+    std::stable_sort(indexByHash_.begin(), indexByHash_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+}
+
+const Cache2IndexRecord* FirefoxCache2Cache::FindIndexRecord(const std::string& name)
+{
+    // Only a name of 40 upper-case hex digits is an index record's (as
+    // Cache2IndexRecord::FileName spells it).
+    if (name.size() != 40 || indexByHash_.empty())
+        return nullptr;
+    std::array<uint8_t, 20> hash{};
+    for (size_t i = 0; i < 40; ++i) {
+        const char c = name[i];
+        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        if (digit < 0)
+            return nullptr;
+        hash[i / 2] = uint8_t(hash[i / 2] << 4 | digit);
+    }
+    // The names come in ascending order, and so do their hashes: the
+    // cursor only moves on, a step at a time (a name out of order is
+    // looked up over the whole table).
+    auto less = [](const auto& entry, const auto& key) { return entry.first < key; };
+    auto found = indexByHash_.begin();
+    if (indexCursor_ > 0 && indexByHash_[indexCursor_ - 1].first >= hash) {
+        found = std::lower_bound(indexByHash_.begin(), indexByHash_.end(), hash, less);
+    } else {
+        while (indexCursor_ < indexByHash_.size() && indexByHash_[indexCursor_].first < hash)
+            ++indexCursor_;
+        found = indexByHash_.begin() + std::ptrdiff_t(indexCursor_);
+    }
+    indexCursor_ = size_t(found - indexByHash_.begin());
+    if (found == indexByHash_.end() || found->first != hash)
+        return nullptr;
+    return &index_->records[found->second];
 }
 
 FirefoxCache2Cache::EntryFolder FirefoxCache2Cache::ListEntryFiles(const char* subFolder) const
 {
     EntryFolder folder;
     folder.path = platform::ResolvePath(platform::MakePath(GetFolder(), subFolder));
-    const std::string& dir = folder.path;
-    std::vector<std::string>& names = folder.names;
-    std::error_code ec;
-    if (!fs::is_directory(fs::symlink_status(dir, ec)))
-        return folder;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        // Only plain files: a link could lead out of the examined tree.
-        if (it->symlink_status(ec).type() == fs::file_type::regular)
-            names.push_back(it->path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
+    // Only plain files: a link could lead out of the examined tree.
+    folder.names = ListPlainFiles(folder.path);
     return folder;
 }
 
-void FirefoxCache2Cache::DecodeEntryFile(int32_t recordKey, int folderFd, const char* subFolder, const std::string& name,
-                                         bool deleted, std::string& scratch)
+void FirefoxCache2Cache::DecodeEntryFile(int32_t recordKey, const char* subFolder, const std::string& name,
+                                         bool deleted, const std::string& block, uint32_t bodySize)
 {
     const std::string relative = std::string(subFolder) + "/" + name;
-    uint32_t bodySize = 0;
-    if (!ReadMetadataBlock(folderFd, name, scratch, bodySize))
-        return;
-    auto meta = ParseCache2Metadata(ByteReader(scratch), bodySize);
+    auto meta = ParseCache2Metadata(ByteReader(block), bodySize);
     if (!meta)
         return;
 
@@ -228,8 +250,8 @@ void FirefoxCache2Cache::DecodeEntryFile(int32_t recordKey, int folderFd, const 
     details.frecency = meta->header.frecency;
     details.metadataFlags = meta->header.flags;
     if (!deleted) {
-        if (auto found = indexByName_.find(name); found != indexByName_.end()) {
-            const Cache2IndexRecord& record = index_->records[found->second];
+        if (const Cache2IndexRecord* found = FindIndexRecord(name)) {
+            const Cache2IndexRecord& record = *found;
             details.frecency = record.frecency;
             details.indexFlags = record.flags;
         }

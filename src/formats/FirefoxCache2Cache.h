@@ -14,6 +14,7 @@
 #include "formats/EmbeddedBodyItem.h"
 #include "formats/NetscapeCache.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -78,12 +79,16 @@ private:
         std::vector<std::string> names; // its plain files, sorted
     };
     EntryFolder ListEntryFiles(const char* subFolder) const;
-    // `folderFd` is the open sub-folder that holds the file `name`.
-    void DecodeEntryFile(int32_t recordKey, int folderFd, const char* subFolder, const std::string& name,
-                         bool deleted, std::string& scratch);
+    // The entry file `name` of `subFolder`, its metadata block as read.
+    void DecodeEntryFile(int32_t recordKey, const char* subFolder, const std::string& name, bool deleted,
+                         const std::string& block, uint32_t bodySize);
 
     std::optional<Cache2Index> index_;
-    std::unordered_map<std::string, size_t> indexByName_;
+    // The index's records by hash (ascending; the first of equal hashes
+    // first), and how far the walk over the sorted entry names has come.
+    const Cache2IndexRecord* FindIndexRecord(const std::string& name);
+    std::vector<std::pair<std::array<uint8_t, 20>, size_t>> indexByHash_;
+    size_t indexCursor_ = 0;
 };
 
 } // namespace oriel

@@ -1,6 +1,7 @@
 #include "loaders/ChromiumSettingsLoader.h"
 
 #include "formats/ChromiumBlockfileCache.h"
+#include "formats/ChromiumSimpleCache.h"
 #include "platform/FileSystem.h"
 #include "platform/WindowsSystem.h"
 
@@ -123,6 +124,12 @@ void ChromiumSettingsLoader::Load(ProfileTable& profiles, int32_t& count)
 
 std::unique_ptr<CCache> ChromiumSettingsLoader::CreateCache(BrowserProfile& profile, const std::string& folder)
 {
+    // Both layouts are found in either place (Chrome on Windows mostly keeps
+    // a blockfile cache, on Linux and Android a simple one): the folder's
+    // content decides, a blockfile index first; a folder that is neither
+    // yet (empty) is read as a blockfile cache, which lists nothing.
+    if (!ChromiumBlockfileCache::Recognize(folder) && ChromiumSimpleCache::Recognize(folder))
+        return std::make_unique<ChromiumSimpleCache>(Context(), &profile, folder);
     return std::make_unique<ChromiumBlockfileCache>(Context(), &profile, folder);
 }
 

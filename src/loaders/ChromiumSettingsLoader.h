@@ -6,7 +6,8 @@
 // in "Cache\Cache_Data" (Chrome 93 and later) or "Cache". Opera keeps one
 // profile, "Opera Software\Opera Stable", under the local or the roaming
 // application data. Each found cache is a profile named like
-// "Default (Chrome)".
+// "Default (Chrome)". The cache folder holds a blockfile or a simple cache;
+// its content says which.
 #pragma once
 
 #include "model/SettingsLoader.h"

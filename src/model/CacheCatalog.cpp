@@ -10,7 +10,13 @@ const CacheFormat* CacheCatalog::Recognize(const std::string& folder) const
     if (folder.empty())
         return nullptr;
     for (const CacheFormat& format : formats) {
-        if (platform::FileExists(platform::MakePath(folder, format.indexFile)) &&
+        // A row with an empty file name has no file of its own to be told
+        // by (a simple cache may have lost its index): its look at the
+        // content alone decides.
+        const bool named = *format.indexFile != '\0';
+        if (!named && !format.recognize)
+            continue; // no way to tell such a folder
+        if ((!named || platform::FileExists(platform::MakePath(folder, format.indexFile))) &&
             (!format.recognize || format.recognize(folder)))
             return &format;
     }

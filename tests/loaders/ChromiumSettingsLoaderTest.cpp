@@ -1,12 +1,15 @@
 #include "loaders/ChromiumSettingsLoader.h"
 
 #include "formats/ChromiumBlockfileCache.h"
+#include "formats/ChromiumSimpleCache.h"
 #include "support/CacheContents.h"
 #include "support/ChromiumCacheWriter.h"
+#include "support/ChromiumSimpleCacheWriter.h"
 #include "support/ProfileLoaderTest.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace oriel {
@@ -88,6 +91,43 @@ TEST_F(ChromiumSettingsLoaderTest, OperaUnderRoamingDataAndNoBrowsersAtAll)
     auto found = ChromiumSettingsLoader(test::Context()).FindCaches();
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].name, "Opera Stable (Opera)");
+}
+
+TEST_F(ChromiumSettingsLoaderTest, EachProfileFolderIsReadInTheLayoutItHolds)
+{
+    for (Layout layout : {Layout::Xp, Layout::Vista}) {
+        SCOPED_TRACE(layout == Layout::Xp ? "XP" : "Vista");
+        test::TempDir fresh;
+        root = fresh.file("system");
+        test::WindowsTreeWriter tree(layout);
+        tree.addUser("Jane");
+        Install(tree);
+        const std::string userData = LocalAppData(tree, "Jane") + "/Google/Chrome/User Data";
+        // A simple cache in "Cache\Cache_Data" and one in "Cache" (no index
+        // left), a blockfile cache beside them.
+        test::ChromiumSimpleCacheWriter simple;
+        simple.Add("https://simple.example/a.png", "PNG", "HTTP/1.1 200 OK\nContent-Type: image/png");
+        simple.Add("1/0/_dk_https://s.example https://s.example https://simple.example/b", "b", "HTTP/1.1 200 OK");
+        simple.Write(Host(userData + "/Default/Cache/Cache_Data"));
+        simple.writeIndex = false;
+        simple.writeMarker = false;
+        simple.Write(Host(userData + "/Profile 1/Cache"));
+        WriteCache(userData + "/Profile 2/Cache/Cache_Data", "https://blockfile.example/");
+
+        ASSERT_EQ(Load<ChromiumSettingsLoader>(), 3);
+        EXPECT_EQ(table[0]->displayName, "Default (Chrome)");
+        EXPECT_NE(dynamic_cast<ChromiumSimpleCache*>(table[0]->cache.get()), nullptr);
+        EXPECT_NE(dynamic_cast<ChromiumSimpleCache*>(table[1]->cache.get()), nullptr);
+        EXPECT_NE(dynamic_cast<ChromiumBlockfileCache*>(table[2]->cache.get()), nullptr);
+        for (int i = 0; i < 2; ++i) {
+            ASSERT_EQ(table[size_t(i)]->cache->Decode(nullptr, false), 0);
+            auto urls = test::Urls(*table[size_t(i)]->cache);
+            std::sort(urls.begin(), urls.end());
+            EXPECT_EQ(urls, (std::vector<std::string>{"https://simple.example/a.png", "https://simple.example/b"}));
+        }
+        for (auto& slot : table)
+            slot.reset();
+    }
 }
 
 } // namespace

@@ -284,57 +284,64 @@ std::vector<std::string> ChromiumBlockfileWriter::Write(const std::string& dirNa
     return separate;
 }
 
+ChromiumSynthEntry SyntheticChromiumEntry(int i, const SynthOptions& options)
+{
+    const char* hosts[] = {"www.example.com", "cdn.example.net", "static.example.org", "news.example.com"};
+    const std::string host = hosts[uint32_t(i) % 4];
+    const uint32_t seed = options.seed * 7919u + uint32_t(i);
+    ChromiumSynthEntry e;
+    switch (i % 6) {
+    case 0:
+        e.key = "https://" + host + "/img/photo" + std::to_string(i) + ".png";
+        e.body = MakePatternPng(96, 64, seed);
+        e.headers = "HTTP/1.1 200 OK\nContent-Type: image/png";
+        break;
+    case 1:
+        e.key = "https://" + host + "/img/icon" + std::to_string(i) + ".gif";
+        e.body = MakePatternGif(32, 32, seed);
+        e.headers = "HTTP/1.1 200 OK\nContent-Type: image/gif";
+        break;
+    case 2:
+        e.key = "https://" + host + "/img/tile" + std::to_string(i) + ".jpg";
+        e.body = MakeMosaicJpeg(8, 6, seed);
+        e.headers = "HTTP/1.1 200 OK\nContent-Type: image/jpeg";
+        break;
+    case 3: {
+        std::string page = "<html><body><h1>Page " + std::to_string(i) + "</h1></body></html>";
+        e.key = "https://" + host + "/articles/" + std::to_string(i) + ".html";
+        e.body = GzipBytes(page);
+        e.headers = "HTTP/1.1 200 OK\nContent-Type: text/html; charset=utf-8\nContent-Encoding: gzip";
+        break;
+    }
+    case 4: {
+        std::string script = "console.log(" + std::to_string(i) + ");\n";
+        e.key = "https://" + host + "/js/app" + std::to_string(i) + ".js";
+        e.body = BrotliBytes(script);
+        e.headers = "HTTP/1.1 200 OK\nContent-Type: application/javascript\nContent-Encoding: br";
+        break;
+    }
+    default:
+        e.key = "1/0/_dk_https://example.com https://example.com https://ads.example.org/px" + std::to_string(i) +
+                ".gif";
+        e.body = MakePatternGif(1, 1, seed);
+        e.headers = "HTTP/1.1 200 OK\nContent-Type: image/gif";
+        break;
+    }
+    if (!options.bodies)
+        e.body.clear();
+    e.responded = 1700000000 + int64_t(i) * 60;
+    return e;
+}
+
 std::string WriteSyntheticChromiumCache(const std::string& folder, const SynthOptions& options)
 {
     ChromiumBlockfileWriter w;
     w.tableLength = 0x10000;
-    const char* hosts[] = {"www.example.com", "cdn.example.net", "static.example.org", "news.example.com"};
     for (int i = 0; i < options.entries; ++i) {
-        const std::string host = hosts[uint32_t(i) % 4];
-        const uint32_t seed = options.seed * 7919u + uint32_t(i);
-        std::string url, body, headers;
-        switch (i % 6) {
-        case 0:
-            url = "https://" + host + "/img/photo" + std::to_string(i) + ".png";
-            body = MakePatternPng(96, 64, seed);
-            headers = "HTTP/1.1 200 OK\nContent-Type: image/png";
-            break;
-        case 1:
-            url = "https://" + host + "/img/icon" + std::to_string(i) + ".gif";
-            body = MakePatternGif(32, 32, seed);
-            headers = "HTTP/1.1 200 OK\nContent-Type: image/gif";
-            break;
-        case 2:
-            url = "https://" + host + "/img/tile" + std::to_string(i) + ".jpg";
-            body = MakeMosaicJpeg(8, 6, seed);
-            headers = "HTTP/1.1 200 OK\nContent-Type: image/jpeg";
-            break;
-        case 3: {
-            std::string page = "<html><body><h1>Page " + std::to_string(i) + "</h1></body></html>";
-            url = "https://" + host + "/articles/" + std::to_string(i) + ".html";
-            body = GzipBytes(page);
-            headers = "HTTP/1.1 200 OK\nContent-Type: text/html; charset=utf-8\nContent-Encoding: gzip";
-            break;
-        }
-        case 4: {
-            std::string script = "console.log(" + std::to_string(i) + ");\n";
-            url = "https://" + host + "/js/app" + std::to_string(i) + ".js";
-            body = BrotliBytes(script);
-            headers = "HTTP/1.1 200 OK\nContent-Type: application/javascript\nContent-Encoding: br";
-            break;
-        }
-        default:
-            url = "1/0/_dk_https://example.com https://example.com https://ads.example.org/px" + std::to_string(i) +
-                  ".gif";
-            body = MakePatternGif(1, 1, seed);
-            headers = "HTTP/1.1 200 OK\nContent-Type: image/gif";
-            break;
-        }
-        if (!options.bodies)
-            body.clear();
-        auto& e = w.Add(url, body, headers);
+        ChromiumSynthEntry synth = SyntheticChromiumEntry(i, options);
+        auto& e = w.Add(std::move(synth.key), std::move(synth.body), std::move(synth.headers));
         e.bodyApart = i % 10 == 0;
-        e.responded = 1700000000 + i * 60;
+        e.responded = synth.responded;
         e.created = e.responded - 5;
         e.modified = e.responded + 30;
     }

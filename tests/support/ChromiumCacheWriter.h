@@ -52,6 +52,17 @@ private:
     std::vector<Entry> entries_;
 };
 
+// Entry `i` of the synthetic Chromium caches (both layouts): a picture
+// (PNG, GIF, JPEG), a gzip page, a brotli script or a double-keyed pixel,
+// on one of four hosts.
+struct ChromiumSynthEntry {
+    std::string key;
+    std::string body;
+    std::string headers;
+    int64_t responded = 0;
+};
+ChromiumSynthEntry SyntheticChromiumEntry(int i, const SynthOptions& options);
+
 // oriel-synth's "chromium" kind: a blockfile cache of `options.entries`
 // entries on a few hosts, pictures (PNG, GIF, JPEG) among pages and
 // scripts, some bodies gzip- or brotli-encoded, every tenth one in a

@@ -7,6 +7,7 @@
 // Each format's writer lives in its own tests/support file; this file only
 // parses the command line and dispatches.
 #include "support/ChromiumCacheWriter.h"
+#include "support/ChromiumSimpleCacheWriter.h"
 #include "support/Dcache4Writer.h"
 #include "support/FirefoxCache2Writer.h"
 #include "support/IndexDatWriter.h"
@@ -54,6 +55,8 @@ const std::vector<Format>& Formats()
          &oriel::test::WriteSyntheticFirefoxCache2Cache},
         {"chromium", "Chromium blockfile cache folder (index, data_0 to data_3, f_ files)",
          &oriel::test::WriteSyntheticChromiumCache},
+        {"chromium-simple", "Chromium simple cache folder (HASH_0 entry files, HASH_s sparse files, index-dir/)",
+         &oriel::test::WriteSyntheticChromiumSimpleCache},
         {"windows-tree", "Windows system drive (hives, users, an IE cache; --layout xp|vista)",
          &oriel::test::WriteSyntheticWindowsTree},
     };
@@ -73,6 +76,7 @@ constexpr DemoCache kDemoCaches[] = {
     {"mozilla", "firefox"},
     {"firefox-cache2", "firefox-cache2"},
     {"chromium", "chrome"},
+    {"chromium-simple", "chrome-simple"},
     {"windows-tree", "windows"},
 };
 
@@ -82,8 +86,8 @@ void Usage(FILE* out)
                  "usage: oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L] [--modern-firefox]\n"
                  "       oriel-synth demo DIR\n\nformats:\n");
     for (const Format& f : Formats())
-        std::fprintf(out, "  %-12s %s\n", f.name, f.what);
-    std::fprintf(out, "  %-12s %s\n", "demo", "one small cache of every format under DIR");
+        std::fprintf(out, "  %-15s %s\n", f.name, f.what);
+    std::fprintf(out, "  %-15s %s\n", "demo", "one small cache of every format under DIR");
 }
 
 bool ParseNumber(std::string_view text, long long low, long long high, long long& value)
@@ -172,6 +176,12 @@ int Run(int argc, char** argv)
         std::printf("%s\n", oriel::test::WriteSyntheticChromiumCache(
                                  folder + "/windows/" + local + "/Google/Chrome/User Data/Default/Cache/Cache_Data", chrome)
                                  .c_str());
+        // A second Chrome profile whose cache is a simple cache (as a
+        // profile brought over from Linux or Android keeps it).
+        std::printf("%s\n",
+                    oriel::test::WriteSyntheticChromiumSimpleCache(
+                        folder + "/windows/" + local + "/Google/Chrome/User Data/Profile 1/Cache/Cache_Data", chrome)
+                        .c_str());
         return 0;
     }
     const Format* format = FindFormat(command);

@@ -1,7 +1,10 @@
 // oriel-shot: opens the window offscreen on the configured caches (as
 // `oriel` would, with ORIEL_CONFIG) and saves pictures of it:
 //
-//   oriel-shot OUTDIR
+//   oriel-shot OUTDIR [PROFILE]
+//
+// With PROFILE (a profile's name as the tree shows it, "Default (Chrome)"),
+// the pictures show that profile; else the first one with a picture.
 //
 //   details.png       details view, a server chosen, an image shown
 //   request-data.png  the request-data pane under a page's row
@@ -89,18 +92,19 @@ bool HasType(CCacheItem& item, const char* prefix)
     return type && std::strncmp(type, prefix, std::strlen(prefix)) == 0;
 }
 
-// The server node with the most image items that show.
+// The server node whose pictures that show take the most bytes (a server of
+// tracking pixels makes a poor picture).
 QTreeWidgetItem* ServerWithImages(CCacheTreeView& tree, QTreeWidgetItem* profileNode)
 {
     QTreeWidgetItem* best = nullptr;
-    int bestCount = 0;
+    int64_t bestCount = 0;
     for (int i = 0; i < profileNode->childCount(); ++i) {
         CNamedCacheItemArray* server = CCacheTreeView::NodeServer(profileNode->child(i));
-        int count = 0;
+        int64_t count = 0;
         for (int32_t j = 0; server && j < server->GetCount(); ++j) {
             CCacheItem* item = server->ItemAt(j);
             if (item && HasType(*item, "image") && item->Exists())
-                ++count;
+                count += std::max<int32_t>(item->GetSize(), 1);
         }
         if (count > bestCount) {
             best = profileNode->child(i);
@@ -118,11 +122,12 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: oriel-shot OUTDIR\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: oriel-shot OUTDIR [PROFILE]\n");
         return 2;
     }
     const QString outDir = QString::fromLocal8Bit(argv[1]);
+    const QString wantedProfile = argc == 3 ? QString::fromLocal8Bit(argv[2]) : QString();
     QDir().mkpath(outDir);
     ChooseIconTheme();
 
@@ -154,6 +159,8 @@ int main(int argc, char** argv)
     bool shown = false;
     for (int i = 0; i < tree.topLevelItemCount() && !shown; ++i) {
         QTreeWidgetItem* node = tree.topLevelItem(i);
+        if (!wantedProfile.isEmpty() && node->text(0) != wantedProfile)
+            continue;
         node->setExpanded(true);
         // Expanding decodes on a decode job; the window goes on when it ends.
         if (!QTest::qWaitFor([&frame] { return !frame.IsDecoding(); }, 60000))
@@ -178,6 +185,10 @@ int main(int argc, char** argv)
                 break;
         }
         profileNode = node;
+    }
+    if (!wantedProfile.isEmpty() && !profileNode) {
+        std::fprintf(stderr, "oriel-shot: no profile %s with pictures\n", qPrintable(wantedProfile));
+        return 1;
     }
     if (!shown)
         std::fprintf(stderr, "oriel-shot: no picture could be shown\n");

@@ -1,0 +1,416 @@
+#include "formats/ChromiumSimpleCache.h"
+
+#include "formats/ChromiumBlockFile.h"
+#include "formats/EntryFolder.h"
+#include "model/TextForms.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace oriel {
+
+namespace {
+
+constexpr int32_t kEntriesPerYield = 4096;
+// Bytes read from the end of a "_0" file at once: both records and, for
+// nearly every entry, the response info; a small file is read whole.
+constexpr size_t kTailRead = 16384;
+// Bytes read from the start when the tail does not reach it: the header
+// and any key of an ordinary length.
+constexpr size_t kHeadRead = 2048;
+// Stream 0 is read at most this long.
+constexpr uint64_t kMaxResponseInfo = 1 << 20;
+// A "_s" file is walked for at most this many ranges.
+constexpr uint32_t kMaxSparseRanges = 1 << 16;
+// The real index is read only up to this size (24 bytes an entry).
+constexpr uint64_t kMaxIndexSize = uint64_t(256) << 20;
+// Recognition looks at no more "_0" files than this.
+constexpr int kMaxProbes = 16;
+
+int32_t ClampToInt32(uint64_t value)
+{
+    return int32_t(std::min<uint64_t>(value, INT32_MAX));
+}
+
+std::string Hex64(uint64_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+// The entry files of a folder: the plain files whose names read as entry
+// file names, sorted.
+std::vector<std::pair<std::string, SimpleEntryFileName>> ListEntryFiles(const std::string& folder)
+{
+    std::vector<std::pair<std::string, SimpleEntryFileName>> files;
+    // The cache folder itself is the one the profile or the user named.
+    for (std::string& name : ListPlainFiles(folder, true)) {
+        if (auto parsed = ParseSimpleEntryFileName(name))
+            files.emplace_back(std::move(name), *parsed);
+    }
+    return files;
+}
+
+// The URL and group of a key.
+struct KeyParts {
+    std::string url;
+    std::string siteKey;
+    std::string group;
+    std::string path;
+};
+
+KeyParts SplitKey(std::string_view key)
+{
+    const ChromiumKey parts = SplitChromiumKey(key);
+    KeyParts out;
+    out.url = std::string(parts.url);
+    out.siteKey = std::string(parts.siteKey);
+    if (auto split = SplitUrl(out.url)) {
+        out.group = std::string(split->host);
+        out.path = std::string(split->path);
+    } else {
+        // "data:", "chrome:" and the like: listed under their scheme.
+        out.group = out.url.substr(0, std::min(out.url.find(':'), out.url.size()));
+        out.path = out.url;
+    }
+    return out;
+}
+
+std::string ChromeTimeText(uint64_t value)
+{
+    const std::string text = FormatDate(blockfile::ChromeTimeToUnix(value));
+    return text.empty() ? std::string("none") : text;
+}
+
+} // namespace
+
+std::vector<std::pair<std::string, std::string>> ChromiumSimpleProperties(const ChromiumSimpleDetails& details)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    out.emplace_back("Site key", details.siteKey);
+    out.emplace_back("Entry hash", Hex64(details.hash));
+    out.emplace_back("Entry version", std::to_string(details.entryVersion));
+    out.emplace_back("Last used", details.lastUsed ? ChromeTimeText(*details.lastUsed) : std::string("not indexed"));
+    if (details.hasSparseFile) {
+        out.emplace_back("Sparse data", std::to_string(details.sparseRanges) + " ranges, " +
+                                            std::to_string(details.sparseBytes) + " bytes");
+    }
+    if (details.damaged)
+        out.emplace_back("Damaged", "the entry file's end records do not read");
+    return out;
+}
+
+ChromiumSimpleItem::ChromiumSimpleItem(CCache* owner, int32_t recordKey, OptText url, OptText urlPath,
+                                       OptText cacheName, int32_t size, int64_t lastModified, int64_t downloaded,
+                                       OptText headers, int64_t offset, int32_t length, ChromiumSimpleDetails details)
+    : CChromiumEmbeddedItem(owner, recordKey, url, urlPath, cacheName, size, lastModified, downloaded, 0, headers,
+                            cacheName ? std::string(*cacheName) : std::string(), offset, length)
+    , details_(std::move(details))
+{
+    SetSiteKey(details_.siteKey);
+}
+
+std::vector<std::pair<std::string, std::string>> ChromiumSimpleItem::GetFormatProperties() const
+{
+    return ChromiumSimpleProperties(details_);
+}
+
+ChromiumSimpleBodilessItem::ChromiumSimpleBodilessItem(CCache* owner, int32_t recordKey, OptText url,
+                                                       OptText urlPath, int64_t lastModified,
+                                                       ChromiumSimpleDetails details)
+    : CChromiumFileItem(owner, recordKey, url, urlPath, std::nullopt, 0, lastModified, 0, 0, std::nullopt)
+    , details_(std::move(details))
+{
+    SetSiteKey(details_.siteKey);
+}
+
+std::vector<std::pair<std::string, std::string>> ChromiumSimpleBodilessItem::GetFormatProperties() const
+{
+    return ChromiumSimpleProperties(details_);
+}
+
+ChromiumSimpleCache::ChromiumSimpleCache(const AppContext& context, BrowserProfile* profile, std::string folder)
+    : NetscapeCache(context, profile, std::move(folder), simplecache::kFakeIndexFileName)
+{
+}
+
+ChromiumSimpleCache::~ChromiumSimpleCache()
+{
+    StopDecodeThread();
+}
+
+int ChromiumSimpleCache::OpenDatabase()
+{
+    return 0;
+}
+
+bool ChromiumSimpleCache::Recognize(const std::string& folder)
+{
+    if (folder.empty())
+        return false;
+    const std::string indexDir = platform::ResolvePath(platform::MakePath(folder, simplecache::kIndexFolderName));
+    auto real = platform::GetFileAttributes(platform::ResolvePath(platform::MakePath(indexDir, simplecache::kRealIndexFileName)));
+    if (real && real->isRegular)
+        return true;
+    const std::string marker = platform::ResolvePath(platform::MakePath(folder, simplecache::kFakeIndexFileName));
+    if (auto source = platform::FileRange{marker, 0, 8}.Open(); source && IsSimpleFakeIndex(source->Read(0, 8)))
+        return true;
+    int probes = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && probes < kMaxProbes; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        auto parsed = ParseSimpleEntryFileName(name);
+        if (!parsed || parsed->kind != '0' || it->symlink_status(ec).type() != fs::file_type::regular)
+            continue;
+        ++probes;
+        auto source = platform::FileRange{it->path().string(), 0, simplecache::kRecordSize}.Open();
+        if (source && ParseSimpleFileHeader(source->Read(0, simplecache::kRecordSize)))
+            return true;
+    }
+    return false;
+}
+
+void ChromiumSimpleCache::ReadIndex()
+{
+    index_.reset();
+    indexByHash_.clear();
+    const std::string dir = platform::ResolvePath(platform::MakePath(GetFolder(), simplecache::kIndexFolderName));
+    const std::string path = platform::ResolvePath(platform::MakePath(dir, simplecache::kRealIndexFileName));
+    auto attributes = platform::GetFileAttributes(path);
+    if (!attributes || !attributes->isRegular)
+        return;
+    auto bytes = platform::ReadFile(path, kMaxIndexSize);
+    if (!bytes)
+        return;
+    index_ = ParseSimpleIndex(ByteReader(*bytes));
+    if (!index_) {
+        Trace("The index is not usable; entry files are read without it");
+        return;
+    }
+    indexByHash_.reserve(index_->records.size());
+    for (size_t i = 0; i < index_->records.size(); ++i)
+        indexByHash_.emplace(index_->records[i].hash, i);
+}
+
+void ChromiumSimpleCache::AddDetailsFromIndex(ChromiumSimpleDetails& details) const
+{
+    if (auto found = indexByHash_.find(details.hash); found != indexByHash_.end())
+        details.lastUsed = index_->records[found->second].lastUsed;
+    if (auto sparse = sparse_.find(details.hash); sparse != sparse_.end()) {
+        details.hasSparseFile = true;
+        details.sparseRanges = sparse->second.ranges;
+        details.sparseBytes = sparse->second.bytes;
+    }
+}
+
+int ChromiumSimpleCache::DoDecode()
+{
+    Trace("Entry - ChromiumSimpleCache::DoDecode()");
+    ReadIndex();
+    sparse_.clear();
+    const auto files = ListEntryFiles(GetFolder());
+    const int folderFd = ::open(GetFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0) {
+        Trace("Exit  - ChromiumSimpleCache::DoDecode() no folder");
+        return 0;
+    }
+    // The sparse files first, so that each entry finds its own.
+    std::unordered_map<uint64_t, bool> hasEntryFile;
+    for (const auto& [name, parsed] : files) {
+        if (parsed.kind == '0')
+            hasEntryFile[parsed.hash] = true;
+        else if (parsed.kind == 's' && !StopRequested())
+            sparse_[parsed.hash] = ReadSparseFile(folderFd, name);
+    }
+    size_t total = hasEntryFile.size();
+    for (const auto& [hash, sparse] : sparse_)
+        total += hasEntryFile.count(hash) ? 0 : 1;
+    SetProgressTotal(ClampToInt32(total));
+    Trace("Entry files: " + std::to_string(hasEntryFile.size()) + ", sparse files: " + std::to_string(sparse_.size()));
+
+    int32_t key = 0;
+    for (const auto& [name, parsed] : files) {
+        if (StopRequested())
+            break;
+        if (parsed.kind == '0') {
+            DecodeEntryFile(key++, folderFd, name, parsed.hash);
+        } else if (parsed.kind == 's' && !hasEntryFile.count(parsed.hash)) {
+            auto sparse = sparse_.find(parsed.hash);
+            if (sparse != sparse_.end() && sparse->second.read)
+                DecodeSparseOnly(key++, parsed.hash, sparse->second);
+        }
+        if (key % kEntriesPerYield == 0)
+            std::this_thread::yield();
+    }
+    ::close(folderFd);
+    tail_.clear();
+    tail_.shrink_to_fit();
+    head_.clear();
+    head_.shrink_to_fit();
+    Trace("Read " + std::to_string(key) + " entries");
+    Trace("Exit  - ChromiumSimpleCache::DoDecode()");
+    return 0;
+}
+
+ChromiumSimpleCache::Sparse ChromiumSimpleCache::ReadSparseFile(int folderFd, const std::string& name) const
+{
+    Sparse sparse;
+    struct stat st {};
+    const int fd = OpenPlainFileAt(folderFd, name, st);
+    if (fd < 0)
+        return sparse;
+    const uint64_t fileSize = uint64_t(st.st_size);
+    std::string bytes;
+    if (ReadRangeAt(fd, 0, size_t(std::min<uint64_t>(fileSize, kHeadRead)), bytes)) {
+        auto header = ParseSimpleFileHeader(ByteReader(bytes));
+        const uint64_t keyEnd = header ? simplecache::kRecordSize + uint64_t(header->keyLength) : 0;
+        if (header && keyEnd <= fileSize) {
+            if (keyEnd > bytes.size() && !ReadRangeAt(fd, 0, size_t(keyEnd), bytes))
+                bytes.clear();
+            if (keyEnd <= bytes.size()) {
+                sparse.read = true;
+                sparse.key.assign(bytes, simplecache::kRecordSize, header->keyLength);
+                // The ranges follow one another to the file's end.
+                uint64_t at = keyEnd;
+                std::string range;
+                while (sparse.ranges < kMaxSparseRanges && fileSize - at >= simplecache::kSparseRangeHeaderSize &&
+                       ReadRangeAt(fd, at, simplecache::kSparseRangeHeaderSize, range)) {
+                    auto parsed = ParseSimpleSparseRangeHeader(ByteReader(range));
+                    const uint64_t room = fileSize - at - simplecache::kSparseRangeHeaderSize;
+                    if (!parsed || uint64_t(parsed->length) > room)
+                        break;
+                    ++sparse.ranges;
+                    sparse.bytes += uint64_t(parsed->length);
+                    at += simplecache::kSparseRangeHeaderSize + uint64_t(parsed->length);
+                }
+            }
+        }
+    }
+    ::close(fd);
+    return sparse;
+}
+
+void ChromiumSimpleCache::DecodeSparseOnly(int32_t recordKey, uint64_t hash,
+                                           const Sparse& sparse)
+{
+    KeyParts parts = SplitKey(sparse.key);
+    ChromiumSimpleDetails details;
+    details.hash = hash;
+    details.siteKey = parts.siteKey;
+    AddDetailsFromIndex(details);
+    auto item = std::make_unique<ChromiumSimpleBodilessItem>(this, recordKey, parts.url, parts.path, 0,
+                                                             std::move(details));
+    AddItem(parts.group, std::move(item));
+}
+
+void ChromiumSimpleCache::DecodeEntryFile(int32_t recordKey, int folderFd, const std::string& name, uint64_t hash)
+{
+    struct stat st {};
+    const int fd = OpenPlainFileAt(folderFd, name, st);
+    if (fd < 0)
+        return;
+    const uint64_t fileSize = uint64_t(st.st_size);
+    const int64_t modified = int64_t(st.st_mtime);
+    // The end of the file, and the start when the end does not reach it.
+    const size_t tailSize = size_t(std::min<uint64_t>(fileSize, kTailRead));
+    const uint64_t tailStart = fileSize - tailSize;
+    if (!ReadRangeAt(fd, tailStart, tailSize, tail_)) {
+        ::close(fd);
+        return;
+    }
+    const ByteReader tail(tail_);
+    ByteReader head = tail;
+    if (tailStart > 0) {
+        if (!ReadRangeAt(fd, 0, kHeadRead, head_)) {
+            ::close(fd);
+            return;
+        }
+        head = ByteReader(head_);
+    }
+    auto header = ParseSimpleFileHeader(head);
+    if (!header) {
+        ::close(fd);
+        return; // not an entry file
+    }
+    const size_t recordSize = SimpleRecordSize(tail, fileSize).value_or(simplecache::kRecordSize);
+    const uint64_t keyEnd = recordSize + uint64_t(header->keyLength);
+    std::string key;
+    if (keyEnd <= head.size()) {
+        key.assign(*head.bytes(recordSize, header->keyLength));
+    } else if (keyEnd <= fileSize) {
+        std::string bytes;
+        if (ReadRangeAt(fd, recordSize, header->keyLength, bytes))
+            key = std::move(bytes);
+    } else {
+        // The key runs past the file: what there is of it.
+        auto rest = head.bytes(std::min(recordSize, head.size()), head.size() - std::min(recordSize, head.size()));
+        key.assign(rest ? *rest : std::string_view());
+    }
+
+    // The records at the end give the streams.
+    std::optional<SimpleEntryLayout> layout;
+    std::optional<ResponseInfo> info;
+    std::string infoBytes;
+    if (auto eof = ParseSimpleFileEOF(tail.sub(tail.size() - std::min(tail.size(), recordSize), recordSize))) {
+        layout = SimpleEntryLayoutOf(*header, *eof, recordSize, fileSize);
+    }
+    if (layout) {
+        // Stream 1's record must be where stream 0's size puts it.
+        std::optional<SimpleFileEOF> streamOneEof;
+        if (layout->stream1EofOffset >= tailStart) {
+            streamOneEof = ParseSimpleFileEOF(tail.sub(size_t(layout->stream1EofOffset - tailStart), recordSize));
+        } else {
+            std::string bytes;
+            if (ReadRangeAt(fd, layout->stream1EofOffset, recordSize, bytes))
+                streamOneEof = ParseSimpleFileEOF(ByteReader(bytes));
+        }
+        if (!streamOneEof)
+            layout.reset();
+    }
+    if (layout && layout->stream0Size > 0 && layout->stream0Size <= kMaxResponseInfo) {
+        if (layout->stream0Offset >= tailStart) {
+            info = ParseResponseInfo(tail.sub(size_t(layout->stream0Offset - tailStart), size_t(layout->stream0Size)));
+        } else if (ReadRangeAt(fd, layout->stream0Offset, size_t(layout->stream0Size), infoBytes)) {
+            info = ParseResponseInfo(ByteReader(infoBytes));
+        }
+    }
+    ::close(fd);
+
+    KeyParts parts = SplitKey(key);
+    ChromiumSimpleDetails details;
+    details.hash = hash;
+    details.entryVersion = header->version;
+    details.siteKey = parts.siteKey;
+    details.damaged = !layout;
+    AddDetailsFromIndex(details);
+
+    std::unique_ptr<CCacheItem> item;
+    if (layout) {
+        const int64_t downloaded = info ? blockfile::ChromeTimeToUnix(info->responseTime ? info->responseTime
+                                                                                        : info->requestTime)
+                                        : 0;
+        const OptText headers = info ? OptText(info->headers) : std::nullopt;
+        const int32_t size = ClampToInt32(layout->stream1Size);
+        item = std::make_unique<ChromiumSimpleItem>(this, recordKey, parts.url, parts.path, name, size, modified,
+                                                    downloaded, headers, int64_t(layout->stream1Offset), size,
+                                                    std::move(details));
+        if (info && NamesBrotliEncoding(info->headers))
+            item->SetContentEncoding(CCacheItem::kEncodingBrotli);
+    } else {
+        item = std::make_unique<ChromiumSimpleBodilessItem>(this, recordKey, parts.url, parts.path, modified,
+                                                            std::move(details));
+    }
+    AddItem(parts.group, std::move(item));
+}
+
+} // namespace oriel
