@@ -98,7 +98,9 @@ bool OperaCache::ReadRecord(const platform::ByteSource& db, int32_t recordKey, u
         // one by one; a run of them (a zero-filled tail of gigabytes) is
         // stepped over at once, each still counted as a record.
         const uint64_t next = NextNonZeroByte(db, offset);
-        const uint64_t records = (next - offset) / dcache4::kRecordHeadSize;
+        const uint64_t records = next > offset ? (next - offset) / dcache4::kRecordHeadSize : 0;
+        if (records == 0)
+            return false; // the file changed under the walk
         skipped = records - 1;
         offset += records * dcache4::kRecordHeadSize;
         return offset < db.Size();
