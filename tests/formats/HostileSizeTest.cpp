@@ -115,7 +115,8 @@ TEST(HostileSize, AZeroTailOfDcache4UrlIsSteppedOverAtOnceAndRecordsAfterAZeroRu
     test::Dcache4Writer second;
     second.addEntry(Entry("http://h/2", "opr2.tmp"));
     bytes += second.build().substr(12);
-    auto d = Decode<OperaCache>(dir, bytes, kTwoGiB);
+    // 128 MiB of zeros after the records: 44 million empty records.
+    auto d = Decode<OperaCache>(dir, bytes, uint64_t(128) << 20);
     ASSERT_EQ(d.result, 0);
     EXPECT_EQ(Urls(*d.cache), (std::vector<std::string>{"http://h/1", "http://h/2"}));
     for (CCacheItem* item : test::Items(*d.cache)) {
@@ -123,8 +124,8 @@ TEST(HostileSize, AZeroTailOfDcache4UrlIsSteppedOverAtOnceAndRecordsAfterAZeroRu
             EXPECT_EQ(item->GetRecordKey(), 2 + 100000);
         }
     }
-    // Two gigabytes of zeros are scanned, not walked three bytes a read.
-    EXPECT_LT(d.source->Reads(), 100000u);
+    // The zeros are scanned, not walked three bytes a read.
+    EXPECT_LT(d.source->Reads(), 10000u);
 }
 
 std::string CacheDbHead(uint32_t pageSize, int entries)
