@@ -7,8 +7,11 @@
 // copies deleted again. An item whose body is kept in the index reads it
 // from the file "dcache4.url" when it is extracted, so when the decode made
 // such items the input is written there as well, before they are read.
+// The input is also read as an Opera 12 container file, for each of a few
+// object ids.
 #include "FuzzSupport.h"
 
+#include "formats/Dcache4File.h"
 #include "formats/OperaCache.h"
 #include "formats/OperaInternalCacheItem.h"
 #include "model/Cache.h"
@@ -85,10 +88,31 @@ void WriteFuzzSeeds(const std::string& dir)
         WriteSeed(dir, "cut.url", bytes.substr(0, bytes.size() - 9));
     }
     WriteSeed(dir, "header-only.url", Dcache4Writer().build());
+    {
+        Dcache4Writer w;
+        for (uint8_t id : {1, 7}) {
+            OperaEntry e;
+            e.url = "http://www.example.com/packed" + std::to_string(id);
+            e.cacheName = "opr00002.tmp";
+            e.containerObject = id;
+            w.addEntry(e);
+        }
+        WriteSeed(dir, "container-records.url", w.build());
+        WriteSeed(dir, "container.bin", oriel::test::OperaContainer({{1, "first"}, {7, "second object"}}));
+    }
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    const oriel::ByteReader bytes(data, size);
+    for (uint8_t id : {0, 1, 7, 255}) {
+        for (uint64_t fileSize : {uint64_t(size), uint64_t(size) + 1}) {
+            if (auto object = oriel::LocateOperaContainerObject(bytes, fileSize, id)) {
+                if (object->offset + object->length > fileSize)
+                    __builtin_trap(); // an object must lie inside its file
+            }
+        }
+    }
     int prepared = 0;
     size_t sink = DecodeIndexImage(
         data, size,

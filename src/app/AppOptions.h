@@ -1,6 +1,7 @@
 // The application's option values as the core reads them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace oriel {
@@ -20,6 +21,8 @@ struct AppOptions {
     int ignoreUnsupported = 0;       // never read: every run starts with 0
     std::string forceNetscapeVersion;
     int netscapeVersion = 99;        // derived: major digit * 10 + minor digit
+    // Decoded bodies are cut at this size (256 MiB); tests set less.
+    uint64_t maxDecodedBytes = uint64_t(256) << 20;
 };
 
 } // namespace oriel

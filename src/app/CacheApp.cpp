@@ -32,6 +32,10 @@ void CCacheApp::Start()
         context_.SetLog(log_.get());
     }
     context_.Trace(std::string("Oriel Log File - executable version ") + kVersionText);
+    if (const std::string& refusal = store_.RefusalReason(); !refusal.empty()) {
+        context_.Trace(refusal);
+        context_.Messages().ShowMessage(refusal, MessageIcon::Exclamation);
+    }
     // Before the options: their fallbacks come from the examined registry.
     SetUpExaminedSystem(systemConfig_ ? *systemConfig_ : ReadSystemOptions(store_, context_.Messages()), context_);
     GetAppGlobals();

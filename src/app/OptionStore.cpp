@@ -1,5 +1,6 @@
 #include "app/OptionStore.h"
 
+#include "app/StringTable.h"
 #include "platform/Text.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QStandardPaths>
 
 #include <cstdlib>
+#include <sys/stat.h>
 #include <vector>
 
 namespace oriel {
@@ -89,6 +91,17 @@ const OptionDef* FindOption(std::string_view section, std::string_view key)
 OptionStore::OptionStore(const std::string& fileName)
     : fileName_(fileName)
 {
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            refusal_ = LoadString(IDS_OPTIONS_NOT_PLAIN) + fileName;
+            return;
+        }
+        if (uint64_t(st.st_size) > kMaxFileSize) {
+            refusal_ = LoadString(IDS_OPTIONS_TOO_LARGE) + fileName;
+            return;
+        }
+    }
     QFileInfo info(Q(fileName));
     QDir().mkpath(info.absolutePath());
     settings_ = std::make_unique<QSettings>(Q(fileName), QSettings::IniFormat);
@@ -96,7 +109,8 @@ OptionStore::OptionStore(const std::string& fileName)
 
 OptionStore::~OptionStore()
 {
-    settings_->sync();
+    if (settings_)
+        settings_->sync();
 }
 
 std::string OptionStore::DefaultFileName()
@@ -150,6 +164,8 @@ QString OptionStore::StoredKey(std::string_view section, std::string_view key) c
 int OptionStore::ReadInt(std::string_view section, std::string_view key, int defaultValue) const
 {
     std::lock_guard lock(mutex_);
+    if (!settings_)
+        return defaultValue;
     QVariant v = settings_->value(StoredKey(section, key));
     if (!v.isValid())
         return defaultValue;
@@ -162,6 +178,8 @@ std::string OptionStore::ReadString(std::string_view section, std::string_view k
                                     std::string_view defaultValue) const
 {
     std::lock_guard lock(mutex_);
+    if (!settings_)
+        return std::string(defaultValue);
     QVariant v = settings_->value(StoredKey(section, key));
     if (!v.isValid())
         return std::string(defaultValue);
@@ -186,6 +204,8 @@ std::string OptionStore::ReadString(std::string_view section, std::string_view k
 void OptionStore::WriteInt(std::string_view section, std::string_view key, int value)
 {
     std::lock_guard lock(mutex_);
+    if (!settings_)
+        return;
     settings_->setValue(StoredKey(section, key), value);
     settings_->sync();
 }
@@ -193,6 +213,8 @@ void OptionStore::WriteInt(std::string_view section, std::string_view key, int v
 void OptionStore::WriteString(std::string_view section, std::string_view key, std::string_view value)
 {
     std::lock_guard lock(mutex_);
+    if (!settings_)
+        return;
     settings_->setValue(StoredKey(section, key), Q(value));
     settings_->sync();
 }
@@ -200,7 +222,8 @@ void OptionStore::WriteString(std::string_view section, std::string_view key, st
 void OptionStore::Sync()
 {
     std::lock_guard lock(mutex_);
-    settings_->sync();
+    if (settings_)
+        settings_->sync();
 }
 
 } // namespace oriel

@@ -6,6 +6,7 @@
 // $XDG_CONFIG_HOME/Oriel/Oriel.ini (~/.config/Oriel/Oriel.ini).
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -61,12 +62,21 @@ public:
 
     const std::string& FileName() const { return fileName_; }
 
+    // An options file larger than this is not read (nor anything that is
+    // not a plain file: a FIFO would block the start for ever).
+    static constexpr uint64_t kMaxFileSize = uint64_t(16) << 20;
+    // Why the file was not read, naming it; empty when it was (or did not
+    // exist yet). A refused file is never written either: every read gives
+    // the default.
+    const std::string& RefusalReason() const { return refusal_; }
+
 private:
     // The key as spelled in the file when one matches without regard to case.
     QString StoredKey(std::string_view section, std::string_view key) const;
 
     std::string fileName_;
-    std::unique_ptr<QSettings> settings_;
+    std::string refusal_;
+    std::unique_ptr<QSettings> settings_; // none when the file was refused
     mutable std::recursive_mutex mutex_;
 };
 

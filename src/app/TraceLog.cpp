@@ -5,10 +5,39 @@
 #include <QDir>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace oriel {
+
+namespace {
+
+// Opens the log for writing only when it is (or becomes) a plain file: a
+// FIFO of that name would block the start until something read it, and a
+// device is no log. Null otherwise.
+FILE* OpenLogFile(const std::string& path, bool truncate)
+{
+    // O_NONBLOCK: opening a FIFO without a reader fails at once instead of
+    // waiting.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (truncate && ::ftruncate(fd, 0) != 0)) {
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, O_APPEND);
+    FILE* f = ::fdopen(fd, "ab");
+    if (!f)
+        ::close(fd);
+    return f;
+}
+
+} // namespace
 
 std::string CTraceLog::ResolveLogFileName(const std::string& optionValue)
 {
@@ -29,7 +58,7 @@ CTraceLog::CTraceLog(const OptionStore& store, Writing writing)
         return;
     fileName_ = ResolveLogFileName(option);
     enabled_ = true;
-    FILE* f = std::fopen(fileName_.c_str(), "wb");
+    FILE* f = OpenLogFile(fileName_, true);
     if (!f) {
         enabled_ = false;
         return;
@@ -50,7 +79,7 @@ CTraceLog::~CTraceLog()
 
 void CTraceLog::Append(const char* data, size_t length)
 {
-    FILE* f = buffered_ ? buffered_ : std::fopen(fileName_.c_str(), "ab");
+    FILE* f = buffered_ ? buffered_ : OpenLogFile(fileName_, false);
     if (!f)
         return;
     std::string out;

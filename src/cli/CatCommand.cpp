@@ -7,6 +7,7 @@
 // when the cache is closed.
 #include "cli/Cli.h"
 
+#include "app/StringTable.h"
 #include "model/CacheItem.h"
 
 #include <cerrno>
@@ -94,6 +95,8 @@ int RunCat(const Args& args, const AppContext& context)
     }
     if (file && prepare && !file->DeletesOnDestroy())
         PrintError("warning: the body of " + what + " does not decode; writing it as stored");
+    if (item->IsBodyCut())
+        PrintError("warning: " + std::string(LoadString(IDS_BODY_CUT)) + what);
     if (!CopyToStdout(path)) {
         PrintError("cannot read " + std::string(path) + ": " + std::strerror(errno));
         return kExitFailure;

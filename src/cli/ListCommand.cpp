@@ -10,15 +10,55 @@ namespace oriel::cli {
 
 namespace {
 
-// Tabs and line breaks inside a field would split the line.
+// Tabs and line breaks inside a field would split the line: they become
+// blanks. Other control characters (ESC would reach the terminal and drive
+// it), DEL, the C1 controls and bytes that are not UTF-8 are written as
+// \xHH escapes; valid UTF-8 passes through.
+std::string TsvField(std::string_view text)
+{
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&out](unsigned char c) {
+        out += "\\x";
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    };
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\t' || c == '\n' || c == '\r') {
+            out += ' ';
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
+            escape(c);
+            ++i;
+        } else if (c < 0x80) {
+            out += char(c);
+            ++i;
+        } else {
+            size_t len = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+            bool valid = len != 0 && i + len <= text.size();
+            for (size_t k = 1; valid && k < len; ++k)
+                valid = (static_cast<unsigned char>(text[i + k]) >> 6) == 2;
+            // U+0080 to U+009F, the C1 controls, drive terminals as ESC does.
+            if (valid && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)
+                valid = false;
+            if (valid) {
+                out.append(text.substr(i, len));
+                i += len;
+            } else {
+                escape(c);
+                ++i;
+            }
+        }
+    }
+    return out;
+}
+
 std::string TsvField(const char* text)
 {
-    std::string out;
-    if (!text)
-        return out;
-    for (const char* p = text; *p; ++p)
-        out += (*p == '\t' || *p == '\n' || *p == '\r') ? ' ' : *p;
-    return out;
+    return text ? TsvField(std::string_view(text)) : std::string();
 }
 
 void AppendJsonString(std::string& out, std::string_view s)
@@ -144,7 +184,7 @@ int RunList(const Args& args, const AppContext& context)
         } else {
             line += TsvField(item.GetURL()) + '\t' + TsvField(item.GetCacheName()) + '\t' +
                     std::to_string(item.GetSize()) + '\t' + TsvField(item.GetContentType()) + '\t' +
-                    item.GetLastModifiedText() + '\t' + item.GetDownloadedText() + '\t' +
+                    TsvField(item.GetLastModifiedText()) + '\t' + item.GetDownloadedText() + '\t' +
                     item.GetExpiresText() + '\t' + (exists ? "yes" : "no") + '\n';
         }
         std::fwrite(line.data(), 1, line.size(), stdout);

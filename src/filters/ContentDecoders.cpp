@@ -17,6 +17,8 @@ namespace oriel {
 namespace {
 
 constexpr size_t kWindowSize = 65536;
+// Input read from a source at a time.
+constexpr size_t kInputChunk = size_t(256) << 10;
 
 // gzip member header flags.
 constexpr uint8_t kFlagHeaderCrc = 0x02;
@@ -76,6 +78,16 @@ public:
     }
     uint64_t Written() const { return written_; }
     bool Failed() const { return failed_; }
+    bool Capped() const { return capped_; }
+    void MarkCapped() { capped_ = true; }
+    // Tells `outcome` (when given) what was written.
+    void Report(DecodeOutcome* outcome) const
+    {
+        if (outcome) {
+            outcome->cut = capped_;
+            outcome->written = written_;
+        }
+    }
 
 private:
     std::string path_;
@@ -89,14 +101,20 @@ private:
 
 } // namespace
 
-int InflateToFile(const void* buffer, size_t length, const std::string& destination, bool zlibWrapper,
-                  uint64_t maxOutput, platform::LogSink* log)
+namespace {
+
+// Inflates the bytes of `source` from `offset` on.
+int InflateFrom(const platform::ByteSource& source, uint64_t offset, const std::string& destination, bool zlibWrapper,
+                uint64_t maxOutput, platform::LogSink* log, DecodeOutcome* outcome)
 {
-    if (!buffer)
-        length = 0;
     OutputFile out(destination, maxOutput, log);
     if (!out.Create())
         return -1;
+    struct Reported {
+        const OutputFile& out;
+        DecodeOutcome* outcome;
+        ~Reported() { out.Report(outcome); }
+    } reported{out, outcome};
     std::vector<unsigned char> window(kWindowSize);
 
     z_stream strm{};
@@ -106,16 +124,20 @@ int InflateToFile(const void* buffer, size_t length, const std::string& destinat
     // Frees the stream on every way out.
     std::unique_ptr<z_stream, int (*)(z_stream*)> guard(&strm, &inflateEnd);
 
-    const unsigned char* start = static_cast<const unsigned char*>(buffer);
-    const unsigned char* next = start;
-    size_t remaining = length;
+    const uint64_t end = source.Size();
+    uint64_t next = offset;
+    // The chunk being inflated stays valid until the next Read, which comes
+    // only once zlib has taken all of it.
     auto feed = [&] {
-        if (strm.avail_in == 0 && remaining > 0) {
-            uInt n = uInt(std::min<size_t>(remaining, UINT_MAX / 2));
-            strm.next_in = const_cast<unsigned char*>(next);
-            strm.avail_in = n;
-            next += n;
-            remaining -= n;
+        if (strm.avail_in == 0 && next < end) {
+            const ByteReader chunk = source.Read(next, size_t(std::min<uint64_t>(end - next, kInputChunk)));
+            if (chunk.size() == 0) {
+                next = end; // the file shrank under us: take it as ended
+                return;
+            }
+            strm.next_in = const_cast<unsigned char*>(reinterpret_cast<const unsigned char*>(chunk.bytes(0, chunk.size())->data()));
+            strm.avail_in = uInt(chunk.size());
+            next += chunk.size();
         }
     };
 
@@ -148,14 +170,41 @@ int InflateToFile(const void* buffer, size_t length, const std::string& destinat
             if (inflate(&strm, Z_NO_FLUSH) != Z_OK)
                 return -1;
             strm.avail_in = 0;
-            next = start;
-            remaining = length;
+            next = offset;
             continue;
         }
         // Z_BUF_ERROR (the input ended early), Z_NEED_DICT and the like:
         // keep what was written.
         return 0;
     }
+}
+
+std::unique_ptr<platform::ByteSource> OpenPrefix(const std::string& path, int64_t length)
+{
+    return platform::FileRange{path, 0, length > 0 ? uint64_t(length) : platform::FileRange::kToEnd}.Open();
+}
+
+} // namespace
+
+int InflateSourceToFile(const platform::ByteSource& source, const std::string& destination, bool zlibWrapper,
+                        uint64_t maxOutput, platform::LogSink* log, DecodeOutcome* outcome)
+{
+    return InflateFrom(source, 0, destination, zlibWrapper, maxOutput, log, outcome);
+}
+
+int InflateToFile(const void* buffer, size_t length, const std::string& destination, bool zlibWrapper,
+                  uint64_t maxOutput, platform::LogSink* log, DecodeOutcome* outcome)
+{
+    const std::string_view bytes = buffer ? std::string_view(static_cast<const char*>(buffer), length) : std::string_view();
+    return InflateSourceToFile(*platform::MemoryByteSource::View(bytes), destination, zlibWrapper, maxOutput, log,
+                               outcome);
+}
+
+int InflateFile(const std::string& source, int64_t length, const std::string& destination, bool zlibWrapper,
+                uint64_t maxOutput, platform::LogSink* log, DecodeOutcome* outcome)
+{
+    auto input = OpenPrefix(source, length);
+    return input ? InflateSourceToFile(*input, destination, zlibWrapper, maxOutput, log, outcome) : -1;
 }
 
 std::optional<size_t> GzipHeaderLength(const ByteReader& bytes)
@@ -189,28 +238,31 @@ std::optional<size_t> GzipHeaderLength(const ByteReader& bytes)
     return pos;
 }
 
-int GunzipBuffer(const void* buffer, size_t length, const std::string& destination, uint64_t maxOutput, platform::LogSink* log)
+int GunzipSource(const platform::ByteSource& source, const std::string& destination, uint64_t maxOutput,
+                 platform::LogSink* log, DecodeOutcome* outcome)
 {
-    ByteReader bytes(buffer, length);
-    auto headerLength = GzipHeaderLength(bytes);
+    auto headerLength = GzipHeaderLength(source.Read(0, kMaxGzipHeaderBytes));
     if (!headerLength)
         return -1;
-    auto body = bytes.bytes(*headerLength, bytes.size() - *headerLength);
-    if (!body)
-        return -1;
-    return InflateToFile(body->data(), body->size(), destination, false, maxOutput, log);
+    return InflateFrom(source, *headerLength, destination, false, maxOutput, log, outcome);
 }
 
-int GunzipFile(const std::string& source, int64_t length, const std::string& destination, uint64_t maxOutput, platform::LogSink* log)
+int GunzipBuffer(const void* buffer, size_t length, const std::string& destination, uint64_t maxOutput,
+                 platform::LogSink* log, DecodeOutcome* outcome)
 {
-    uint64_t want = length > 0 ? uint64_t(length) : uint64_t(INT32_MAX);
-    auto bytes = platform::ReadFile(source, want);
-    if (!bytes)
-        return -1;
-    return GunzipBuffer(bytes->data(), bytes->size(), destination, maxOutput, log);
+    const std::string_view bytes = buffer ? std::string_view(static_cast<const char*>(buffer), length) : std::string_view();
+    return GunzipSource(*platform::MemoryByteSource::View(bytes), destination, maxOutput, log, outcome);
 }
 
-int GzReadFile(const std::string& source, int64_t length, const std::string& destination, uint64_t maxOutput, platform::LogSink* log)
+int GunzipFile(const std::string& source, int64_t length, const std::string& destination, uint64_t maxOutput,
+               platform::LogSink* log, DecodeOutcome* outcome)
+{
+    auto input = OpenPrefix(source, length);
+    return input ? GunzipSource(*input, destination, maxOutput, log, outcome) : -1;
+}
+
+int GzReadFile(const std::string& source, int64_t length, const std::string& destination, uint64_t maxOutput,
+               platform::LogSink* log, DecodeOutcome* outcome)
 {
     gzFile gz = gzopen(platform::ResolvePath(source).c_str(), "rb");
     if (!gz)
@@ -219,6 +271,11 @@ int GzReadFile(const std::string& source, int64_t length, const std::string& des
     OutputFile out(destination, maxOutput, log);
     if (!out.Create())
         return -1;
+    struct Reported {
+        const OutputFile& out;
+        DecodeOutcome* outcome;
+        ~Reported() { out.Report(outcome); }
+    } reported{out, outcome};
     gzbuffer(gz, unsigned(kWindowSize));
     // Data that is not gzip is copied as it is, up to the given length;
     // gzip data is decoded whole (its length is that of the encoded body).
@@ -238,8 +295,12 @@ int GzReadFile(const std::string& source, int64_t length, const std::string& des
         if (!out.Write(chunk.data(), size_t(n)))
             return out.Failed() ? -1 : 0;
     }
-    if (total >= maxOutput)
+    // Output that stops at the cap is cut only when there is more.
+    char more = 0;
+    if (total >= maxOutput && gzread(gz, &more, 1) > 0) {
+        out.MarkCapped();
         platform::WriteLog(log, "     - decoded output cut at " + std::to_string(maxOutput) + " bytes: " + destination);
+    }
     return 0;
 }
 

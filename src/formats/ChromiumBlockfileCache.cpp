@@ -114,7 +114,7 @@ int ChromiumBlockfileCache::DoDecode()
     const ByteReader index = source ? source->ReadAll() : ByteReader();
     auto header = ParseBlockfileIndexHeader(index);
     if (!header) {
-        ShowMessage(LoadString(IDS_INVALID_HEADER));
+        ShowInvalidHeader(DatabaseFilePath());
         RequestStop();
         Trace("Exit  - ChromiumBlockfileCache::DoDecode() bad header");
         return -1;

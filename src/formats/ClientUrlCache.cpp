@@ -10,8 +10,8 @@
 namespace oriel {
 
 namespace {
-// Index files are a few megabytes; anything past this is not an index.
-constexpr uint64_t kMaxIndexSize = uint64_t(1) << 31;
+// The file's offsets are 32 bits: no index is larger than they reach.
+constexpr uint64_t kMaxIndexSize = UINT32_MAX;
 } // namespace
 
 ClientUrlCache::ClientUrlCache(const AppContext& context, BrowserProfile* profile, std::string folder)
@@ -38,12 +38,9 @@ void ClientUrlCache::DoShutdown()
 
 int ClientUrlCache::OpenDBFile()
 {
-    // The whole index is read at once: the record walk jumps about it.
-    source_ = givenSource_ ? givenSource_ : platform::OpenWholeFile(IndexFilePath(), kMaxIndexSize);
-    if (!source_)
-        return -1;
-    index_ = std::make_unique<IndexDatFile>(source_->ReadAll());
-    return 0;
+    // Nothing is read yet: the header is read and checked first.
+    source_ = givenSource_ ? givenSource_ : platform::FileRange{IndexFilePath()}.Open();
+    return source_ ? 0 : -1;
 }
 
 int ClientUrlCache::CloseDBFile()
@@ -58,25 +55,51 @@ int ClientUrlCache::OpenDatabase()
     if (OpenDBFile() == 0)
         return 0;
     CloseDBFile();
-    ShowMessage(std::string(LoadString(IDS_DB_NOT_FOUND)) + GetFolder());
+    ShowOpenFailure(IndexFilePath());
     return -1;
 }
 
-int ClientUrlCache::GetHeaderInfo()
+int ClientUrlCache::GetHeaderInfo(std::string& reason)
 {
-    if (!index_ || !index_->ParseHeader())
+    if (!source_)
+        return -1;
+    // The header (up to the first record block) is checked before the file
+    // is read whole: a large file that is no index costs nothing.
+    const uint64_t fileSize = source_->Size();
+    if (!ParseIndexDatHeader(source_->Read(0, IndexDatFile::kFirstBitmapBlock)))
+        return -1;
+    if (fileSize > kMaxIndexSize) {
+        reason = "the file is larger than the 4 GiB an index can address (" + std::to_string(fileSize) + " bytes)";
+        return -1;
+    }
+    // The whole index is read at once: the record walk jumps about it.
+    const ByteReader all = source_->Read(0, size_t(fileSize));
+    if (all.size() != fileSize) {
+        reason = "the file could not be read whole";
+        return -1;
+    }
+    index_ = std::make_unique<IndexDatFile>(all);
+    if (!index_->ParseHeader())
         return -1;
     int64_t total = index_->SumOfFileCounts();
     Trace("     - Found " + std::to_string(int32_t(total)) + " items");
     SetProgressTotal(int32_t(std::clamp<int64_t>(total, 0, INT32_MAX)));
+    // The walk starts at the first hash table: one outside the file leaves
+    // nothing to read, which is damage, not an empty cache.
+    if (index_->FirstRecordOffset() >= fileSize) {
+        reason = "the hash table offset " + std::to_string(index_->FirstRecordOffset()) + " lies outside the file (" +
+                 std::to_string(fileSize) + " bytes)";
+        return -1;
+    }
     return 0;
 }
 
 int ClientUrlCache::DoDecode()
 {
     Trace("Entry - ClientUrlCache::DoDecode()");
-    if (GetHeaderInfo() != 0) {
-        ShowMessage(LoadString(IDS_INVALID_HEADER));
+    std::string reason;
+    if (GetHeaderInfo(reason) != 0) {
+        ShowInvalidHeader(IndexFilePath(), reason);
         RequestStop();
         Trace("Exit - ClientUrlCache::DoDecode() GetHeaderInfo fails");
         return -1;
@@ -95,6 +118,16 @@ int ClientUrlCache::DoDecode()
         offset = ReadRecord(offset, decodedUrl);
         if (decodedUrl)
             ProgressSetPos(recordCount_);
+    }
+    // Records that are all there but none of which can be read: the index
+    // is damaged, not empty.
+    if (!StopRequested() && index_->RecordsFound() == 0 && index_->ImpossibleBlockCounts() > 0) {
+        ShowMessage(std::string(LoadString(IDS_INDEX_DAMAGED)) + IndexFilePath() + ": " +
+                    std::to_string(index_->ImpossibleBlockCounts()) +
+                    " record(s) whose block count runs past the end of the file, and no other record");
+        CloseDBFile();
+        Trace("Exit  - ClientUrlCache::DoDecode() damaged index");
+        return -1;
     }
     CloseDBFile();
     Trace("Exit  - ClientUrlCache::DoDecode()");

@@ -33,7 +33,9 @@ public:
     void SetDatabaseSource(std::shared_ptr<const platform::ByteSource> source) { givenSource_ = std::move(source); }
 
 private:
-    int GetHeaderInfo();
+    // 0 when the header is sound; otherwise -1, with `reason` set when
+    // there is more to say than that the header is invalid.
+    int GetHeaderInfo(std::string& reason);
     // Returns the cursor of the next record, or -1 to end the walk.
     int64_t ReadRecord(int64_t offset, bool& decodedUrl);
     int ParseUrlRecord(const ByteReader& record);

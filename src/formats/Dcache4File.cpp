@@ -21,6 +21,7 @@ enum FieldTag : uint8_t {
     kTagLastModifiedText = 23,
     kTagContentEncoding = 32,
     kTagEmbeddedBody = 0x50,
+    kTagContainerObject = 0x51,
 };
 constexpr uint8_t kFlagBit = 0x80;
 
@@ -153,12 +154,43 @@ OperaRecordFields ParseOperaRecord(const ByteReader& body)
         case kTagEmbeddedBody:
             fields.body = std::pair{start, size_t(*length)};
             break;
+        case kTagContainerObject:
+            if (*length == 1)
+                fields.containerObject = *payload.u8(0);
+            break;
         default:
             break;
         }
         pos = end;
     }
     return fields;
+}
+
+std::optional<OperaContainerObject> LocateOperaContainerObject(const ByteReader& head, uint64_t fileSize, uint8_t id)
+{
+    using namespace opera_container;
+    auto signature = head.u8(0);
+    auto count = head.u8(1);
+    if (!signature || *signature != kSignature || !count)
+        return std::nullopt;
+    const size_t headerSize = 2 + size_t(*count) * kEntrySize;
+    if (!head.has(0, headerSize))
+        return std::nullopt;
+    uint64_t offset = headerSize;
+    std::optional<OperaContainerObject> found;
+    for (size_t i = 0; i < *count; ++i) {
+        const size_t entry = 2 + i * kEntrySize;
+        const uint8_t entryId = *head.u8(entry);
+        const uint16_t length = *head.u16be(entry + 1);
+        if (entryId == id && !found)
+            found = OperaContainerObject{offset, length};
+        offset += length;
+    }
+    // Lengths that do not add up to the file describe some other file (or
+    // a damaged one): no object of it can be trusted.
+    if (offset != fileSize)
+        return std::nullopt;
+    return found;
 }
 
 std::optional<uint32_t> ParseOperaHeader(const ByteReader& file)

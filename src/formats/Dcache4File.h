@@ -10,7 +10,8 @@
 //
 // Field tags of an object record: 3 URL, 5 downloaded time, 8 size, 9
 // content type, 13 cache file name, 16 nested fields, 22 expires time, 23
-// last-modified date as text, 32 content encoding, 0x50 the body itself.
+// last-modified date as text, 32 content encoding, 0x50 the body itself,
+// 0x51 the object's id inside a container file (1 byte).
 // Opera 10 and later write the times of tags 5 and 22 as 8-byte payloads
 // and keep small bodies in field 0x50 instead of a cache file.
 //
@@ -49,6 +50,9 @@ struct OperaRecordFields {
     // The body kept in the record (field 0x50): offset within the record
     // body and length.
     std::optional<std::pair<size_t, size_t>> body;
+    // The object's id inside the cache file when that file is a container
+    // of several objects (field 0x51).
+    std::optional<uint8_t> containerObject;
 };
 
 // Parses the fields of one object record body, nested fields included.
@@ -65,6 +69,31 @@ struct OperaRecordHead {
     uint16_t length = 0;
 };
 std::optional<OperaRecordHead> ParseOperaRecordHead(const ByteReader& file, size_t offset);
+
+// Opera 12 packs small objects into one cache file, a container:
+//
+//   offset 0   0x5A
+//   offset 1   N, the number of objects
+//   offset 2   N entries of 3 bytes: object id (1 byte), length (16-bit)
+//   then       the objects, one after another in entry order
+//
+// A single object may be stored the same way (N = 1, a 5-byte header).
+namespace opera_container {
+constexpr uint8_t kSignature = 0x5A;
+constexpr size_t kEntrySize = 3;
+// The longest header there can be: 255 entries.
+constexpr size_t kMaxHeaderSize = 2 + 255 * kEntrySize;
+} // namespace opera_container
+
+// Where object `id` lies in a container file of `fileSize` bytes whose
+// first bytes are `head` (at least the header; kMaxHeaderSize serves
+// always): offset and length. Empty when the file is no container, the id
+// is not in its header, or the lengths do not add up to the file's size.
+struct OperaContainerObject {
+    uint64_t offset = 0;
+    size_t length = 0;
+};
+std::optional<OperaContainerObject> LocateOperaContainerObject(const ByteReader& head, uint64_t fileSize, uint8_t id);
 
 // The content encoding a field names, compared without regard to case with
 // the start of "gzip", "x-gzip" (1), "deflate" (3), "compress",

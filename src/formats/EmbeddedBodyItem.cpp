@@ -1,5 +1,6 @@
 #include "formats/EmbeddedBodyItem.h"
 
+#include "app/StringTable.h"
 #include "filters/BrotliDecoder.h"
 #include "filters/ContentDecoders.h"
 #include "model/Cache.h"
@@ -54,24 +55,31 @@ bool RemoveExact(const std::string& path)
     return ::unlink(path.c_str()) == 0;
 }
 
-// Creates the file (never through a symbolic link) and writes the bytes. A
-// file this made but could not fill is removed again; what could not be
-// opened (a link, say) is left alone.
-bool WriteNewFile(const std::string& path, std::string_view bytes)
+// Creates the file (never through a symbolic link) and writes every byte
+// of `source` into it, a window at a time. A file this made but could not
+// fill is removed again; what could not be opened (a link, say) is left
+// alone.
+bool CopyToNewFile(const std::string& path, const platform::ByteSource& source)
 {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
+    constexpr size_t kChunk = size_t(1) << 20;
     bool ok = true;
-    while (!bytes.empty()) {
-        ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
+    for (uint64_t at = 0; ok && at < source.Size();) {
+        const ByteReader chunk = source.Read(at, size_t(std::min<uint64_t>(source.Size() - at, kChunk)));
+        if (chunk.size() == 0)
+            break; // the file shrank: what was there is kept
+        std::string_view bytes = *chunk.bytes(0, chunk.size());
+        at += bytes.size();
+        while (ok && !bytes.empty()) {
+            ssize_t n = ::write(fd, bytes.data(), bytes.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            ok = n > 0;
+            if (ok)
+                bytes.remove_prefix(size_t(n));
         }
-        bytes.remove_prefix(size_t(n));
     }
     ::close(fd);
     if (!ok)
@@ -211,25 +219,27 @@ bool CEmbeddedBodyItem::ExtractBodyTo(const std::string& target)
         return false;
     }
     // What the file holds of the range: a range that runs past its end
-    // gives the bytes that are there.
-    const ByteReader stored = source->Read(0, size_t(range->length));
-    const std::string_view bytes = stored.size() ? *stored.bytes(0, stored.size()) : std::string_view("", 0);
-
+    // gives the bytes that are there. Encoded bodies are decoded from the
+    // range a window at a time, never read whole.
+    DecodeOutcome outcome;
     int result = 0;
     switch (contentEncoding_) {
     case kEncodingGzip:
-        result = GunzipBuffer(bytes.data(), bytes.size(), target, kMaxDecodedBytes, Log());
+        result = GunzipSource(*source, target, DecodedSizeCap(), Log(), &outcome);
         break;
-    case kEncodingBrotli:
-        result = BrotliToFile(bytes.data(), bytes.size(), target, kMaxDecodedBytes, Log());
+    case kEncodingBrotli: {
+        const ByteReader stored = source->Read(0, size_t(range->length));
+        const std::string_view bytes = stored.size() ? *stored.bytes(0, stored.size()) : std::string_view("", 0);
+        result = BrotliToFile(bytes.data(), bytes.size(), target, DecodedSizeCap(), Log());
         break;
+    }
     case kEncodingCompress:
     case kEncodingDeflate:
-        result = InflateToFile(bytes.data(), bytes.size(), target, true, kMaxDecodedBytes, Log());
+        result = InflateSourceToFile(*source, target, true, DecodedSizeCap(), Log(), &outcome);
         break;
     default:
         // No encoding, or one that is not known: the bytes as stored.
-        if (!WriteNewFile(target, bytes)) {
+        if (!CopyToNewFile(target, *source)) {
             Trace("Exit - " + className + "::ExtractFile() Target open had some errors.");
             return false;
         }
@@ -239,8 +249,14 @@ bool CEmbeddedBodyItem::ExtractBodyTo(const std::string& target)
     // item is opened unchanged when its decoding fails.
     if (result != 0 && (!IsRegularFile(target) || SizeOf(target) == 0)) {
         Trace("     - not decodable, extracted as stored");
-        WriteNewFile(target, bytes);
+        if (IsRegularFile(target))
+            RemoveExact(target);
+        CopyToNewFile(target, *source);
+        outcome.cut = false;
     }
+    bodyCut_ = outcome.cut;
+    if (bodyCut_)
+        Trace("     " + className + "::ExtractFile - " + LoadString(IDS_BODY_CUT) + (url_ ? *url_ : container));
     Trace("Exit - " + className + "::ExtractFile()");
     return IsRegularFile(target);
 }

@@ -143,9 +143,12 @@ std::optional<IndexDatFile::Record> IndexDatFile::NextRecord(size_t& cursor) con
         if (!IsBlockAllocated(offset) || !IsRecordSignature(*sig))
             continue;
         uint64_t length = uint64_t(*blocks) * kBlockSize;
-        if (*blocks == 0 || !reader_.has(offset, length))
+        if (*blocks == 0 || !reader_.has(offset, length)) {
+            ++impossibleBlockCounts_;
             continue;
+        }
         cursor = offset + size_t(length);
+        ++recordsFound_;
         return Record{offset, *sig, reader_.sub(offset, size_t(length))};
     }
     return std::nullopt;

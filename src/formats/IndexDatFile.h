@@ -75,6 +75,11 @@ public:
     // unrecognised signatures, and records whose block count is 0 or that
     // run past the end of the file. Empty at the end of the file.
     std::optional<Record> NextRecord(size_t& cursor) const;
+    // What the walks so far met: records returned, and blocks that carry a
+    // record signature but a block count of 0 or one that runs past the end
+    // of the file (all of them, in a damaged index, and none returned).
+    size_t RecordsFound() const { return recordsFound_; }
+    size_t ImpossibleBlockCounts() const { return impossibleBlockCounts_; }
 
     bool IsBlockAllocated(size_t offset) const;
     // The bitmap bit of the block at `offset`; false when the block lies
@@ -91,6 +96,8 @@ private:
     uint32_t firstRecord_ = 0;
     std::vector<Directory> directories_;
     bool useBitmap_ = false;
+    mutable size_t recordsFound_ = 0;
+    mutable size_t impossibleBlockCounts_ = 0;
 };
 
 // The file header: where the records begin, the cache directories, and

@@ -66,7 +66,7 @@ int NetscapeCache::OpenDatabase()
     if (OpenDBFile() == 0)
         return 0;
     CloseDBFile();
-    ShowMessage(std::string(LoadString(IDS_DB_NOT_FOUND)) + GetFolder());
+    ShowOpenFailure(DatabaseFilePath());
     return -1;
 }
 

@@ -74,8 +74,8 @@ int NetscapeCacheMapCache::iDecodeCacheMap()
 
 int NetscapeCacheMapCache::GetCacheMapHeaderInfo()
 {
-    auto fail = [this] {
-        ShowMessage(LoadString(IDS_INVALID_HEADER));
+    auto fail = [this](std::string_view reason = {}) {
+        ShowInvalidHeader(DatabaseFilePath(), reason);
         RequestStop();
         return -1;
     };
@@ -85,6 +85,11 @@ int NetscapeCacheMapCache::GetCacheMapHeaderInfo()
     auto header = source ? ParseCacheMapHeader(map) : std::nullopt;
     if (!header)
         return fail();
+    // A map of nothing but zero bytes (a file the browser never wrote, or
+    // one wiped) is damaged: listing nothing would read as an empty cache.
+    const std::string_view all = map.size() ? *map.bytes(0, map.size()) : std::string_view();
+    if (all.find_first_not_of('\0') == std::string_view::npos)
+        return fail("the map holds only zero bytes, so the index is damaged");
     mapVersion_ = header->version;
     mapDirty_ = header->dirty;
     recordsLittleEndian_ = false;
@@ -128,7 +133,7 @@ int NetscapeCacheMapCache::OpenCacheMapMetaFiles()
         blockFiles_[i] = platform::FileRange{path}.Open();
         if (!blockFiles_[i]) {
             Trace("                                - bad");
-            ShowMessage(LoadString(IDS_META_FILES_OPEN_ERROR));
+            ShowMessage(std::string(LoadString(IDS_META_FILES_OPEN_ERROR)) + "\n" + path);
             RequestStop();
             return -1;
         }
@@ -146,13 +151,42 @@ int NetscapeCacheMapCache::CloseCacheMapMetaFiles()
     return 0;
 }
 
+uint64_t NetscapeCacheMapCache::MetadataKey(const CacheMapRecord& record)
+{
+    const bool separate = cachemap::FileSelector(record.metaLocation) == 0;
+    return (uint64_t(separate ? record.hashNumber : 0) << 32) | record.metaLocation;
+}
+
 int NetscapeCacheMapCache::GetCacheMapMetadata()
 {
+    auto decodable = [](const CacheMapRecord& record) {
+        return cachemap::IsInitialized(record.dataLocation) && cachemap::IsInitialized(record.metaLocation);
+    };
+    // Records that name the same metadata (a real map never has them; a
+    // hostile one may have thousands) are found first, so that what they
+    // share is read once and held once.
+    std::vector<uint64_t> keys;
+    keys.reserve(records_.size());
+    for (const CacheMapRecord& record : records_) {
+        if (decodable(record))
+            keys.push_back(MetadataKey(record));
+    }
+    std::sort(keys.begin(), keys.end());
+    std::unordered_map<uint64_t, SharedMetadata> shared;
+    for (size_t i = 1; i < keys.size(); ++i) {
+        if (keys[i] == keys[i - 1])
+            shared.try_emplace(keys[i]);
+    }
+    keys.clear();
+    keys.shrink_to_fit();
+
     std::string scratch;
     for (size_t i = 0; i < records_.size() && !StopRequested(); ++i) {
         const CacheMapRecord& record = records_[i];
-        if (cachemap::IsInitialized(record.dataLocation) && cachemap::IsInitialized(record.metaLocation))
-            DecodeRecord(int32_t(i), record, scratch);
+        if (decodable(record)) {
+            auto found = shared.empty() ? shared.end() : shared.find(MetadataKey(record));
+            DecodeRecord(int32_t(i), record, scratch, found == shared.end() ? nullptr : &found->second);
+        }
         // Give the processor away now and then, not after every record: on
         // a busy machine every yield costs a time slice.
         if (i % kRecordsPerYield == kRecordsPerYield - 1)
@@ -189,19 +223,45 @@ std::optional<ByteReader> NetscapeCacheMapCache::ReadMetadata(const CacheMapReco
     return ByteReader(scratch);
 }
 
-void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord& record, std::string& scratch)
+void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord& record, std::string& scratch,
+                                         SharedMetadata* shared)
 {
-    auto bytes = ReadMetadata(record, scratch);
-    if (!bytes)
-        return;
-    auto meta = ParseCacheMapMetadata(*bytes);
+    std::optional<CacheMapMetadata> meta;
+    if (shared && shared->bytes) {
+        meta = shared->meta;
+    } else {
+        auto bytes = ReadMetadata(record, scratch);
+        if (bytes && shared) {
+            // Kept for the other records that name it; its parse points
+            // into the kept copy.
+            if (!ChargeDecodeBytes(bytes->size()))
+                return;
+            auto kept = bytes->size() ? std::make_shared<const std::string>(*bytes->bytes(0, bytes->size()))
+                                      : std::make_shared<const std::string>();
+            shared->bytes = kept;
+            shared->meta = ParseCacheMapMetadata(std::string_view(*kept));
+            if (shared->meta && shared->meta->headers) {
+                if (!ChargeDecodeBytes(shared->meta->headers->size()))
+                    return;
+                shared->headers = std::make_shared<const std::string>(*shared->meta->headers);
+            }
+            meta = shared->meta;
+        } else if (bytes) {
+            meta = ParseCacheMapMetadata(*bytes);
+        } else if (shared) {
+            shared->bytes = std::make_shared<const std::string>(); // nothing to read, for every record
+        }
+    }
     if (!meta)
         return;
     auto parts = SplitUrl(meta->url);
     if (!parts)
         return;
-    const OptText headers = meta->headers ? OptText(*meta->headers) : std::nullopt;
-    const int32_t size = ClampToInt32(meta->dataSize);
+    // Shared headers are given to the item after its construction, as one
+    // block; others are copied by the constructor.
+    const OptText headers = meta->headers && !shared ? OptText(*meta->headers) : std::nullopt;
+    // The 32-bit field as it stands: items keep sizes as 32 unsigned bits.
+    const int32_t size = int32_t(meta->dataSize);
 
     const uint32_t location = record.dataLocation;
     const int selector = cachemap::FileSelector(location);
@@ -225,6 +285,8 @@ void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord
         item = std::make_unique<CFileCacheItem>(this, recordKey, meta->url, parts->path, name ? *name : flat, size,
                                                 meta->lastModified, meta->lastFetched, meta->expires, headers);
     }
+    if (shared && shared->headers)
+        item->SetSharedHeaders(shared->headers);
     AddItem(parts->host, std::move(item));
 }
 

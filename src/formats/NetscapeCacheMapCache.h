@@ -21,6 +21,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace oriel {
@@ -53,7 +54,18 @@ private:
     // The metadata bytes a record's metadata location names, or empty. A
     // separate metadata file is read into `scratch`.
     std::optional<ByteReader> ReadMetadata(const CacheMapRecord& record, std::string& scratch);
-    void DecodeRecord(int32_t recordKey, const CacheMapRecord& record, std::string& scratch);
+    // Metadata that several records name, read and parsed once; its texts
+    // point into `bytes`, and its headers are one block the items share.
+    struct SharedMetadata {
+        std::shared_ptr<const std::string> bytes;
+        std::optional<CacheMapMetadata> meta;
+        std::shared_ptr<const std::string> headers;
+    };
+    // The key of the metadata a record names: the location, and for a
+    // separate file also the hash number that names the file.
+    static uint64_t MetadataKey(const CacheMapRecord& record);
+    void DecodeRecord(int32_t recordKey, const CacheMapRecord& record, std::string& scratch,
+                      SharedMetadata* shared);
 
     uint32_t mapVersion_ = 0;
     bool mapDirty_ = false;

@@ -23,7 +23,7 @@ int NetscapeHashDBCache::GetDBHeaderInfo()
     const platform::ByteSource* db = Database();
     auto header = db ? hashdb::ParseHeader(db->Read(0, hashdb::kHeaderSize)) : std::nullopt;
     if (!header) {
-        ShowMessage(LoadString(IDS_INVALID_HEADER));
+        ShowInvalidHeader(DatabaseFilePath());
         RequestStop();
         return -1;
     }
@@ -37,6 +37,8 @@ void NetscapeHashDBCache::DecodePages()
 {
     ProgressSetRange(GetProgressTotal());
     int64_t remaining = total_;
+    const uint64_t barrenLimit = std::max<uint64_t>(kMaxBarrenRun / pageSize_, kMinBarrenPages);
+    uint64_t barren = 0;
     for (uint64_t page = 1;; ++page) {
         // Let other threads run now and then; yielding on every page gives
         // the core away thousands of times on a busy machine.
@@ -48,6 +50,12 @@ void NetscapeHashDBCache::DecodePages()
         ProgressSetPos(ClampToInt32(total_ - remaining));
         if (result < 0 || StopRequested())
             break;
+        barren = pageItems_ ? 0 : barren + 1;
+        if (barren >= barrenLimit) {
+            Trace("     NetscapeHashDBCache - " + std::to_string(barren) + " pages without an item before page " +
+                  std::to_string(page + 1) + ": the rest of the file is not read");
+            break;
+        }
     }
 }
 
@@ -72,6 +80,7 @@ int64_t NetscapeHashDBCache::DecodePage(uint64_t page, int64_t remaining)
         if (progress_)
             progress_->SetRange(0, GetProgressTotal());
     }
+    pageItems_ = 0;
     // The pairs are listed from the last to the first.
     for (size_t i = pairs_.size(); i-- > 0;) {
         const hashdb::Pair pair = pairs_[i];
@@ -80,8 +89,11 @@ int64_t NetscapeHashDBCache::DecodePage(uint64_t page, int64_t remaining)
         const PairOutcome outcome = DecodePagePair(bytes, ClampToInt32(total_ - remaining), pair);
         if (outcome == PairOutcome::EndOfPage)
             break;
-        if (outcome == PairOutcome::Item && remaining > 0)
-            --remaining;
+        if (outcome == PairOutcome::Item) {
+            ++pageItems_;
+            if (remaining > 0)
+                --remaining;
+        }
     }
     return atEnd ? -1 : remaining;
 }

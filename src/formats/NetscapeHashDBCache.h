@@ -24,6 +24,11 @@ class NetscapeHashDBCache : public NetscapeCache {
 public:
     uint32_t GetPageSize() const { return pageSize_; }
 
+    // A run of pages that give no item spanning this many bytes (and at
+    // least kMinBarrenPages pages) ends the page walk.
+    static constexpr uint64_t kMaxBarrenRun = uint64_t(16) << 20;
+    static constexpr uint64_t kMinBarrenPages = 256;
+
 protected:
     using NetscapeCache::NetscapeCache;
 
@@ -39,7 +44,9 @@ protected:
     // and gives -1; otherwise 0.
     int GetDBHeaderInfo();
     // Decodes every page after the header until the end of the file or a
-    // stop request, moving the progress along.
+    // stop request, moving the progress along. A run of pages without an
+    // item (kMaxBarrenRun) ends the walk too: a database of tiny pages and
+    // gigabytes of nothing would otherwise take minutes.
     void DecodePages();
     // Decodes one pair of a page whose data offset lies inside the page.
     virtual PairOutcome DecodePagePair(const ByteReader& page, int32_t recordKey, hashdb::Pair pair) = 0;
@@ -47,6 +54,9 @@ protected:
 private:
     // Decodes one page; the new remaining count, or -1 at the end of the file.
     int64_t DecodePage(uint64_t page, int64_t remaining);
+
+    // Items the last DecodePage made.
+    size_t pageItems_ = 0;
 
     uint32_t pageSize_ = 0;
     int64_t total_ = 0;

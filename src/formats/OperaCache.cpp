@@ -1,6 +1,7 @@
 #include "formats/OperaCache.h"
 
 #include "app/StringTable.h"
+#include "formats/OperaContainerItem.h"
 #include "formats/OperaInternalCacheItem.h"
 #include "model/Progress.h"
 #include "model/TextForms.h"
@@ -37,7 +38,7 @@ int OperaCache::GetFatDBHeaderInfo()
     const platform::ByteSource* db = Database();
     auto version = db ? ParseOperaHeader(db->Read(0, kHeaderSize)) : std::nullopt;
     if (!version) {
-        ShowMessage(LoadString(IDS_INVALID_HEADER));
+        ShowInvalidHeader(DatabaseFilePath());
         RequestStop();
         Trace("Exit - OperaCache::iDecodeFatDB() GetFatDBHeaderInfo fails");
         return -1;
@@ -55,7 +56,10 @@ int OperaCache::iDecodeFatDB()
     const platform::ByteSource& db = *Database();
     uint64_t offset = kHeaderSize;
     for (int64_t k = 1;; ++k) {
-        const bool more = ReadRecord(db, int32_t(std::min<int64_t>(k, std::numeric_limits<int32_t>::max())), offset);
+        uint64_t skipped = 0;
+        const bool more =
+            ReadRecord(db, int32_t(std::min<int64_t>(k, std::numeric_limits<int32_t>::max())), offset, skipped);
+        k += int64_t(std::min<uint64_t>(skipped, uint64_t(std::numeric_limits<int32_t>::max())));
         if (progress_)
             progress_->StepIt();
         if (!more || StopRequested())
@@ -69,11 +73,38 @@ int OperaCache::iDecodeFatDB()
     return 0;
 }
 
-bool OperaCache::ReadRecord(const platform::ByteSource& db, int32_t recordKey, uint64_t& offset)
+uint64_t OperaCache::NextNonZeroByte(const platform::ByteSource& db, uint64_t offset)
+{
+    constexpr size_t kChunk = 64 * 1024;
+    while (offset < db.Size()) {
+        const ByteReader chunk = db.Read(offset, kChunk);
+        if (chunk.size() == 0)
+            break;
+        const std::string_view bytes = *chunk.bytes(0, chunk.size());
+        if (size_t at = bytes.find_first_not_of('\0'); at != std::string_view::npos)
+            return offset + at;
+        offset += bytes.size();
+    }
+    return db.Size();
+}
+
+bool OperaCache::ReadRecord(const platform::ByteSource& db, int32_t recordKey, uint64_t& offset, uint64_t& skipped)
 {
     auto head = ParseOperaRecordHead(db.Read(offset, dcache4::kRecordHeadSize), 0);
     if (!head)
         return false;
+    if (head->tag == 0 && head->length == 0) {
+        // Zero bytes read as empty records of three bytes each, passed over
+        // one by one; a run of them (a zero-filled tail of gigabytes) is
+        // stepped over at once, each still counted as a record.
+        const uint64_t next = NextNonZeroByte(db, offset);
+        const uint64_t records = next > offset ? (next - offset) / dcache4::kRecordHeadSize : 0;
+        if (records == 0)
+            return false; // the file changed under the walk
+        skipped = records - 1;
+        offset += records * dcache4::kRecordHeadSize;
+        return offset < db.Size();
+    }
     offset += dcache4::kRecordHeadSize;
     if (head->tag != dcache4::kRecordObject) {
         // Any other record is stepped over; past the end the next head
@@ -110,6 +141,12 @@ void OperaCache::MakeItem(int32_t recordKey, uint64_t bodyOffset, const ByteRead
         std::snprintf(name, sizeof name, "dcache4_%08llX", static_cast<unsigned long long>(at));
         item->SetCacheName(name);
         item->SetSize(fields.size.value_or(length));
+    } else if (fields.cacheName && fields.containerObject) {
+        // One object of a container file that holds several.
+        item = std::make_unique<COperaContainerItem>(this, recordKey, *fields.containerObject);
+        item->SetCacheName(*fields.cacheName);
+        if (fields.size)
+            item->SetSize(*fields.size);
     } else {
         item = std::make_unique<CFileCacheItem>(this, recordKey);
         if (fields.cacheName)

@@ -34,7 +34,11 @@ private:
     int GetFatDBHeaderInfo();
     // Reads record `recordKey` at `offset` of the file, moving the offset
     // past it; false at the end of the file (also in the middle of a record).
-    bool ReadRecord(const platform::ByteSource& db, int32_t recordKey, uint64_t& offset);
+    // `skipped` counts the further records it stepped over with it.
+    bool ReadRecord(const platform::ByteSource& db, int32_t recordKey, uint64_t& offset, uint64_t& skipped);
+    // The offset of the first byte after `offset` that is not zero; the
+    // end of the file when there is none.
+    static uint64_t NextNonZeroByte(const platform::ByteSource& db, uint64_t offset);
     void MakeItem(int32_t recordKey, uint64_t bodyOffset, const ByteReader& body);
 
     uint32_t fileVersion_ = 0;

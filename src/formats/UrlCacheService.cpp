@@ -1,6 +1,7 @@
 #include "formats/UrlCacheService.h"
 
 #include "model/TextForms.h"
+#include "platform/ByteSource.h"
 #include "platform/FileSystem.h"
 #include "platform/WindowsSystem.h"
 
@@ -17,8 +18,8 @@ namespace oriel {
 namespace {
 
 constexpr const char* kContentFolderName = "Content.IE5";
-// Index files are a few megabytes; anything past this is not an index.
-constexpr uint64_t kMaxIndexSize = uint64_t(1) << 31;
+// The file's offsets are 32 bits: no index is larger than they reach.
+constexpr uint64_t kMaxIndexSize = UINT32_MAX;
 
 // Header fields the service keeps right when it frees a record.
 constexpr size_t kAllocatedBlocksOffset = 40;
@@ -205,6 +206,14 @@ UrlCacheService::FindHandle UrlCacheService::FindFirstUrlCacheEntry(std::string_
     std::string path = IndexFilePath();
     if (path.empty())
         return nullptr;
+    // The header is checked before the file is read whole: a large file
+    // that is no index (or larger than an index can be) costs nothing.
+    {
+        auto head = platform::FileRange{path}.Open();
+        if (!head || head->Size() > kMaxIndexSize ||
+            !ParseIndexDatHeader(head->Read(0, IndexDatFile::kFirstBitmapBlock)))
+            return nullptr;
+    }
     auto bytes = platform::ReadFile(path, kMaxIndexSize);
     if (!bytes)
         return nullptr;

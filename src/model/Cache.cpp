@@ -1,7 +1,16 @@
 #include "model/Cache.h"
 
+#include "app/StringTable.h"
 #include "model/DecodeJob.h"
 #include "model/Progress.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace oriel {
 
@@ -78,11 +87,25 @@ int CCache::RunDecode()
     // the decode began (while its thread was starting, say); put it back.
     if (stopRequests_ != stopsAtStart_)
         stop_ = true;
+    decodeCharged_ = 0;
+    budgetSpent_ = false;
     int result = OpenDatabase();
     if (result != 0) {
         DoShutdown();
     } else {
-        result = DoDecode();
+        bool outOfMemory = false;
+        try {
+            result = DoDecode();
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+        }
+        if (outOfMemory || budgetSpent_) {
+            // What was read is let go: the index is hostile or damaged.
+            DoShutdown();
+            ShowMessage(std::string(LoadString(IDS_DECODE_OUT_OF_MEMORY)) + folder_);
+            Trace("     CCache::Decode - stopped: " + std::string(outOfMemory ? "out of memory" : "memory budget spent"));
+            result = -1;
+        }
         if (result == 0)
             decoded_ = true;
     }
@@ -173,9 +196,20 @@ bool CCache::ExportCSV(std::ostream& out)
     return true;
 }
 
+bool CCache::ChargeDecodeBytes(uint64_t bytes)
+{
+    if (!budgetSpent_ && bytes <= decodeBudget_ - std::min(decodeCharged_, decodeBudget_)) {
+        decodeCharged_ += bytes;
+        return true;
+    }
+    budgetSpent_ = true;
+    RequestStop();
+    return false;
+}
+
 void CCache::AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> item)
 {
-    if (!item)
+    if (!item || !ChargeDecodeBytes(item->HeldBytes() + groupName.size()))
         return;
     if (const char* cacheName = item->GetCacheName(); cacheName && cacheNamesBuilt_)
         cacheNames_.emplace(cacheName, size_t(item->GetCacheNameLength()));
@@ -222,6 +256,33 @@ void CCache::ShowMessage(const std::string& text) const
 {
     if (showMessages_)
         context_.Messages().ShowMessage(text, MessageIcon::Exclamation);
+}
+
+void CCache::ShowOpenFailure(const std::string& path) const
+{
+    struct stat st {};
+    if (path.empty() || (::stat(path.c_str(), &st) != 0 && errno == ENOENT)) {
+        ShowMessage(std::string(LoadString(IDS_DB_NOT_FOUND)) + folder_);
+        return;
+    }
+    std::string reason;
+    // O_NONBLOCK: a FIFO of that name is not waited for.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        reason = std::strerror(errno);
+    } else {
+        ::close(fd);
+        reason = S_ISDIR(st.st_mode) ? "a folder, not a file" : !S_ISREG(st.st_mode) ? "not a plain file" : "not readable";
+    }
+    ShowMessage(std::string(LoadString(IDS_DB_UNREADABLE)) + path + ": " + reason);
+}
+
+void CCache::ShowInvalidHeader(const std::string& path, std::string_view reason) const
+{
+    std::string text = std::string(LoadString(IDS_INVALID_HEADER)) + "\n" + path;
+    if (!reason.empty())
+        text += ": " + std::string(reason);
+    ShowMessage(text);
 }
 
 void CCache::ProgressSetRange(int32_t total)

@@ -74,7 +74,15 @@ public:
     // Writes every item's CSV row; false without writing unless decoded.
     bool ExportCSV(std::ostream& out);
 
-    // Files an item under its group; decoders call it for every item.
+    // What one decode may hold in items (their texts and headers) before
+    // it is stopped: an index that makes each of many records copy a large
+    // block would otherwise take all the memory there is.
+    static constexpr uint64_t kDefaultDecodeBudget = uint64_t(1) << 30;
+    void SetDecodeBudget(uint64_t bytes) { decodeBudget_ = bytes; }
+
+    // Files an item under its group; decoders call it for every item. An
+    // item past the decode's budget is dropped, and the decode stops and
+    // fails with a message.
     void AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> item);
     // True if any item's cache name equals `name` exactly.
     bool HasCacheName(std::string_view name) const;
@@ -118,11 +126,22 @@ protected:
     }
     // Shows `text` with the exclamation icon when show-messages is on.
     void ShowMessage(const std::string& text) const;
+    // Shows why the database file `path` could not be opened: that it is
+    // not in the folder, or the system's reason ("Permission denied"),
+    // naming the file.
+    void ShowOpenFailure(const std::string& path) const;
+    // Shows that the header of `path` is invalid, naming the file, and why
+    // when `reason` is given.
+    void ShowInvalidHeader(const std::string& path, std::string_view reason = {}) const;
     void Trace(std::string_view text) const { context_.Trace(text); }
     // Progress helpers that do nothing without a progress target.
     void ProgressSetRange(int32_t total);
     void ProgressSetPos(int32_t position);
     void SetProgressTotal(int32_t total) { progressTotal_ = total; }
+    // Counts `bytes` that the decode keeps outside its items (a block that
+    // items share) against the budget; false once it is spent, and then
+    // the decode is stopped.
+    bool ChargeDecodeBytes(uint64_t bytes);
 
     Progress* progress_ = nullptr;
     bool showMessages_ = true;
@@ -161,6 +180,9 @@ private:
     std::atomic<bool> decoding_{false};
     BrowserProfile* profile_;
     std::unique_ptr<DecodeJob> decodeJob_;
+    uint64_t decodeBudget_ = kDefaultDecodeBudget;
+    uint64_t decodeCharged_ = 0;
+    bool budgetSpent_ = false;
 };
 
 } // namespace oriel

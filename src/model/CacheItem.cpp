@@ -1,5 +1,6 @@
 #include "model/CacheItem.h"
 
+#include "app/StringTable.h"
 #include "filters/BrotliDecoder.h"
 #include "filters/ContentDecoders.h"
 #include "model/Cache.h"
@@ -64,7 +65,7 @@ CCacheItem::CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText ur
     , urlPath_(Copy(urlPath))
     , cacheName_(Copy(cacheName))
     , contentType_(Copy(contentType))
-    , size_(size)
+    , size_(uint32_t(size))
     , lastModified_(lastModified)
     , downloaded_(downloaded)
     , expires_(expires)
@@ -78,13 +79,13 @@ CCacheItem::CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText ur
     , url_(Copy(url))
     , urlPath_(Copy(urlPath))
     , cacheName_(Copy(cacheName))
-    , size_(size)
+    , size_(uint32_t(size))
     , lastModified_(lastModified)
     , downloaded_(downloaded)
     , expires_(expires)
 {
     if (headers) {
-        headers_ = std::string(*headers);
+        headers_ = std::make_shared<const std::string>(*headers);
         ParseHeaders(*headers_);
     }
 }
@@ -114,6 +115,13 @@ const std::string& CCacheItem::GetLastModifiedText()
     return *texts.lastModified;
 }
 
+int64_t CCacheItem::GetLastModifiedSortTime()
+{
+    if (lastModified_ != 0 || !texts_ || !texts_->lastModified)
+        return lastModified_;
+    return ParseHttpDate(*texts_->lastModified).value_or(0);
+}
+
 const std::string& CCacheItem::GetDownloadedText()
 {
     DisplayTexts& texts = Texts();
@@ -132,7 +140,7 @@ const std::string& CCacheItem::GetExpiresText()
 
 void CCacheItem::SetSize(int32_t size)
 {
-    size_ = size;
+    size_ = uint32_t(size);
     ForgetSizeText();
 }
 
@@ -158,6 +166,23 @@ void CCacheItem::SetLastModifiedText(OptText text)
     Texts().lastModified = std::string(*text);
 }
 
+void CCacheItem::SetSharedHeaders(std::shared_ptr<const std::string> headers)
+{
+    headers_ = std::move(headers);
+    headersShared_ = headers_ != nullptr;
+    if (headers_)
+        ParseHeaders(*headers_);
+}
+
+size_t CCacheItem::HeldBytes() const
+{
+    auto length = [](const std::optional<std::string>& s) { return s ? s->capacity() : 0; };
+    size_t bytes = sizeof(*this) + length(url_) + length(urlPath_) + length(cacheName_) + length(contentType_);
+    if (headers_ && !headersShared_)
+        bytes += headers_->capacity();
+    return bytes;
+}
+
 void CCacheItem::ParseHeaders(std::string_view text)
 {
     if (text.empty())
@@ -181,7 +206,7 @@ void CCacheItem::ParseHeaders(std::string_view text)
             continue;
 
         if (!haveLength && platform::StartsWithNoCase(line, "content-len")) {
-            size_ = line.size() > 16 ? ParseDecimal(line.substr(16)) : 0;
+            size_ = uint32_t(line.size() > 16 ? ParseDecimal(line.substr(16)) : 0);
             ForgetSizeText();
             haveLength = true;
         } else if (!haveType && platform::StartsWithNoCase(line, "content-typ")) {
@@ -220,6 +245,11 @@ platform::LogSink* CCacheItem::Log() const
     return owner_ ? &owner_->Context().Log() : nullptr;
 }
 
+uint64_t CCacheItem::DecodedSizeCap() const
+{
+    return owner_ ? owner_->Context().Options().maxDecodedBytes : kMaxDecodedBytes;
+}
+
 std::shared_ptr<const platform::RegistryReader> CCacheItem::Registry() const
 {
     if (owner_)
@@ -239,23 +269,29 @@ int CCacheItem::Decompress(const std::string& source, const std::string& destina
         Trace("     CCacheItem::Decompress - not overwriting " + destination);
         return -1;
     }
+    // Bodies are read a window at a time: a body of gigabytes costs no
+    // more memory than a small one.
+    const int64_t length = size_ > 0 ? int64_t(size_) : 0;
+    DecodeOutcome outcome;
     int result;
     if (contentEncoding_ == kEncodingGzip) {
-        result = GunzipFile(source, size_, destination, kMaxDecodedBytes, Log());
+        result = GunzipFile(source, length, destination, DecodedSizeCap(), Log(), &outcome);
     } else if (contentEncoding_ == kEncodingBrotli) {
         auto bytes = platform::ReadFile(source, size_ > 0 ? uint64_t(size_) : uint64_t(INT32_MAX));
-        result = bytes ? BrotliToFile(bytes->data(), bytes->size(), destination, kMaxDecodedBytes, Log()) : -1;
+        result = bytes ? BrotliToFile(bytes->data(), bytes->size(), destination, DecodedSizeCap(), Log()) : -1;
     } else {
         // deflate (and compress, which servers send as deflate): a zlib
         // stream, or raw deflate; data that is neither goes through the gz
         // reader, which decodes gzip data and passes anything else unchanged.
-        auto bytes = platform::ReadFile(source, size_ > 0 ? uint64_t(size_) : uint64_t(INT32_MAX));
-        result = bytes ? InflateToFile(bytes->data(), bytes->size(), destination, true, kMaxDecodedBytes, Log()) : -1;
+        result = InflateFile(source, length, destination, true, DecodedSizeCap(), Log(), &outcome);
         if (result != 0 && std::filesystem::file_size(destination, ec) == 0 && !ec) {
             ::unlink(destination.c_str());
-            result = GzReadFile(source, size_, destination, kMaxDecodedBytes, Log());
+            result = GzReadFile(source, length, destination, DecodedSizeCap(), Log(), &outcome);
         }
     }
+    bodyCut_ = outcome.cut;
+    if (bodyCut_)
+        Trace("     CCacheItem::Decompress - " + std::string(LoadString(IDS_BODY_CUT)) + (url_ ? *url_ : source));
     if (result == 0)
         return 0;
     // A stream that broke part-way keeps what was decoded before the damage;
@@ -346,7 +382,7 @@ bool CFileCacheItem::Exists()
     }
     exists_ = attributes && attributes->isRegular;
     if (exists_ && size_ == 0) {
-        size_ = int32_t(uint32_t(attributes->size & 0xFFFFFFFFu));
+        size_ = uint32_t(attributes->size & 0xFFFFFFFFu);
         ForgetSizeText();
     }
     return exists_;

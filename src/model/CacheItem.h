@@ -55,11 +55,16 @@ public:
     // Host path of the body (or of its working copy); null when none.
     virtual const char* GetFilePath() = 0;
     virtual int32_t GetFilePathLength() = 0;
-    const char* GetHeaders() const { return Get(headers_); }
+    const char* GetHeaders() const { return headers_ ? headers_->c_str() : nullptr; }
     const char* GetContentType() const { return Get(contentType_); }
-    int32_t GetSize() const { return size_; }
+    // The size field's 32 bits, unsigned: a 4 GB field is 4294967295.
+    int64_t GetSize() const { return size_; }
     const std::string& GetSizeText();
     int64_t GetLastModified() const { return lastModified_; }
+    // The time to sort the last-modified dates by: the time, or for a date
+    // kept only as text the time that text denotes (an HTTP date); 0 when
+    // there is neither.
+    int64_t GetLastModifiedSortTime();
     const std::string& GetLastModifiedText();
     int64_t GetDownloaded() const { return downloaded_; }
     const std::string& GetDownloadedText();
@@ -102,7 +107,14 @@ public:
     void SetURLPath(std::string_view text) { urlPath_ = std::string(text); }
     void SetCacheName(std::string_view text) { cacheName_ = std::string(text); }
     void SetContentType(std::string_view text) { contentType_ = std::string(text); }
-    void SetHeaders(std::string_view text) { headers_ = std::string(text); }
+    void SetHeaders(std::string_view text) { headers_ = std::make_shared<const std::string>(text); }
+    // Headers that several items share (records that name one metadata
+    // block): the text is kept once, not copied per item; parsed as
+    // ParseHeaders does.
+    void SetSharedHeaders(std::shared_ptr<const std::string> headers);
+    // The bytes this item holds of its own (texts, not shared headers),
+    // for the decode's memory budget.
+    size_t HeldBytes() const;
     void SetSize(int32_t size);
     void SetDownloaded(int64_t time);
     void SetExpires(int64_t time);
@@ -117,6 +129,9 @@ public:
     // Decodes the body at `source` into `destination` by the content
     // encoding; 0 on success.
     int Decompress(const std::string& source, const std::string& destination);
+    // True when the last decoding of the body was cut at the decoded-size
+    // cap: the working copy holds only the body's first 256 MiB.
+    bool IsBodyCut() const { return bodyCut_; }
 
     // The extension to use for this item when opening or copying it: from
     // the body's name, the URL path, or the content type; empty if none.
@@ -134,6 +149,9 @@ protected:
     // nothing.
     void Trace(std::string_view text) const;
     platform::LogSink* Log() const;
+    // What a decoded body may grow to (the owner's options; the default
+    // without a cache).
+    uint64_t DecodedSizeCap() const;
     // The examined system's registry (an empty one without a cache).
     std::shared_ptr<const platform::RegistryReader> Registry() const;
 
@@ -143,9 +161,11 @@ protected:
     std::optional<std::string> urlPath_;
     std::optional<std::string> cacheName_;
     int32_t contentEncoding_ = kEncodingNone;
-    std::optional<std::string> headers_;
+    std::shared_ptr<const std::string> headers_;
+    bool headersShared_ = false;
     std::optional<std::string> contentType_;
-    int32_t size_ = 0;
+    uint32_t size_ = 0;
+    bool bodyCut_ = false;
 
     int64_t lastModified_ = 0;
     int64_t downloaded_ = 0;

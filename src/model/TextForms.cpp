@@ -32,6 +32,110 @@ std::string FormatSize(int64_t size)
     return out;
 }
 
+namespace {
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+int64_t DaysFromCivil(int64_t year, int month, int day)
+{
+    year -= month <= 2 ? 1 : 0;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yoe = year - era * 400;
+    const int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+// Reads the words of an HTTP date: runs of letters and of digits, the rest
+// separating them.
+class DateWords {
+public:
+    explicit DateWords(std::string_view text)
+        : text_(text)
+    {
+    }
+    std::optional<std::string_view> Next()
+    {
+        while (pos_ < text_.size() && !IsWordChar(text_[pos_]))
+            ++pos_;
+        if (pos_ == text_.size())
+            return std::nullopt;
+        const size_t start = pos_;
+        const bool digits = IsDigit(text_[pos_]);
+        while (pos_ < text_.size() && IsWordChar(text_[pos_]) && IsDigit(text_[pos_]) == digits)
+            ++pos_;
+        return text_.substr(start, pos_ - start);
+    }
+
+    static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+    static bool IsWordChar(char c) { return IsDigit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); }
+
+private:
+    std::string_view text_;
+    size_t pos_ = 0;
+};
+
+std::optional<int> Number(std::optional<std::string_view> word, size_t maxDigits)
+{
+    if (!word || word->empty() || word->size() > maxDigits || !DateWords::IsDigit(word->front()))
+        return std::nullopt;
+    int value = 0;
+    for (char c : *word)
+        value = value * 10 + (c - '0');
+    return value;
+}
+
+std::optional<int> Month(std::optional<std::string_view> word)
+{
+    static constexpr std::string_view kMonths[] = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                   "jul", "aug", "sep", "oct", "nov", "dec"};
+    if (!word || word->size() < 3)
+        return std::nullopt;
+    for (int m = 0; m < 12; ++m) {
+        bool same = true;
+        for (size_t i = 0; i < 3; ++i)
+            same = same && char((*word)[i] | 0x20) == kMonths[m][i];
+        if (same)
+            return m + 1;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<int64_t> ParseHttpDate(std::string_view text)
+{
+    DateWords words(text);
+    auto weekday = words.Next();
+    if (!weekday || DateWords::IsDigit(weekday->front()))
+        return std::nullopt;
+    std::optional<int> day, month, year, hour, minute, second;
+    auto first = words.Next();
+    if (first && DateWords::IsDigit(first->front())) {
+        // "06 Nov 1994 08:49:37 GMT" or "06-Nov-94 08:49:37 GMT"
+        day = Number(first, 2);
+        month = Month(words.Next());
+        year = Number(words.Next(), 4);
+        hour = Number(words.Next(), 2);
+        minute = Number(words.Next(), 2);
+        second = Number(words.Next(), 2);
+    } else {
+        // "Nov  6 08:49:37 1994"
+        month = Month(first);
+        day = Number(words.Next(), 2);
+        hour = Number(words.Next(), 2);
+        minute = Number(words.Next(), 2);
+        second = Number(words.Next(), 2);
+        year = Number(words.Next(), 4);
+    }
+    if (!day || !month || !year || !hour || !minute || !second)
+        return std::nullopt;
+    // Two-digit years (the second form): 70 to 99 are 19xx, the rest 20xx.
+    int fullYear = *year < 100 ? (*year >= 70 ? 1900 + *year : 2000 + *year) : *year;
+    if (*day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60 || fullYear < 1970)
+        return std::nullopt;
+    return DaysFromCivil(fullYear, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
+}
+
 std::string FormatDate(int64_t time)
 {
     std::string out;

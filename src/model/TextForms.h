@@ -30,6 +30,12 @@ int64_t FileTimeToUnix(uint32_t low, uint32_t high);
 // a valid date.
 int64_t FatDateTimeToUnix(uint16_t date, uint16_t time);
 
+// An HTTP date as seconds since 1970 UTC, in any of the three forms HTTP/1.1
+// allows: "Sun, 06 Nov 1994 08:49:37 GMT", "Sunday, 06-Nov-94 08:49:37 GMT"
+// and "Sun Nov  6 08:49:37 1994". Empty for any other text, and for dates
+// before 1970.
+std::optional<int64_t> ParseHttpDate(std::string_view text);
+
 // The parts of a URL: scheme (text before "//" less its last character),
 // host (after "//" up to the next "/"), path (the rest from that "/").
 struct UrlParts {

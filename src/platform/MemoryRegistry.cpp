@@ -18,6 +18,22 @@ std::string FoldedPath(const std::vector<std::string_view>& parts)
 
 } // namespace
 
+MemoryRegistry::Key::~Key()
+{
+    std::vector<std::unique_ptr<Key>> pending;
+    auto takeChildren = [&pending](Key& key) {
+        for (auto& [name, child] : key.subkeys)
+            pending.push_back(std::move(child));
+        key.subkeys.clear();
+    };
+    takeChildren(*this);
+    while (!pending.empty()) {
+        std::unique_ptr<Key> key = std::move(pending.back());
+        pending.pop_back();
+        takeChildren(*key);
+    }
+}
+
 MemoryRegistry::MemoryRegistry() = default;
 
 MemoryRegistry::Key& MemoryRegistry::CreateKey(RootKey root, std::string_view keyPath)

@@ -23,6 +23,13 @@ public:
         std::string text; // UTF-8; MultiString entries joined by '\0'
     };
     struct Key {
+        Key() = default;
+        // Frees the subtree without recursing: a hostile .reg file may nest
+        // keys far deeper than the stack goes.
+        ~Key();
+        Key(const Key&) = delete;
+        Key& operator=(const Key&) = delete;
+
         std::string name;
         std::map<std::string, Value> values;                 // by folded name
         std::map<std::string, std::unique_ptr<Key>> subkeys; // by folded name

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -269,6 +270,16 @@ bool Parser::KeyLine(std::string_view line, std::string& error)
         root_ = RootKey::ClassesRoot;
     else
         return true; // HKEY_USERS and the other roots are not read
+    // Windows nests keys at most 512 deep; a deeper key (a hostile file's
+    // 200,000 levels) is not read, nor are its values.
+    size_t depth = 0;
+    for (size_t pos = 0; pos < rest.size();) {
+        size_t next = std::min(rest.find('\\', pos), rest.size());
+        depth += next > pos ? 1 : 0;
+        pos = next + 1;
+    }
+    if (depth > RegFile::kMaxKeyDepth)
+        return true;
     key_ = std::string(rest);
     if (remove) {
         ops_.push_back({Op::DeleteKey, root_, key_, {}, {}});

@@ -32,6 +32,8 @@ public:
 
     // Files larger than this are refused.
     static constexpr size_t kMaxFileSize = size_t(1) << 30;
+    // Keys nested deeper than Windows allows are not read.
+    static constexpr size_t kMaxKeyDepth = 512;
 };
 
 } // namespace oriel::platform

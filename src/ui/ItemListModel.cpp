@@ -95,7 +95,7 @@ const CCacheItemModel::Column kColumns[CCacheItemModel::kColumnCount] = {
      [](CCacheItem* item) { return SortKey{item->GetContentType(), 0}; }, CompareTextMissingLast,
      [](const CCacheItemModel&, CCacheItem* item) { return FromBytes(item->GetContentType()); }},
     {IDS_COL_LAST_MODIFIED, IDS_COL_LAST_MODIFIED, "DateMod", "DateMod", 116, kLeft,
-     [](CCacheItem* item) { return SortKey{nullptr, item->GetLastModified()}; }, CompareValue,
+     [](CCacheItem* item) { return SortKey{nullptr, item->GetLastModifiedSortTime()}; }, CompareValue,
      [](const CCacheItemModel&, CCacheItem* item) { return FromText(item->GetLastModifiedText()); }},
     {IDS_COL_DOWNLOADED, IDS_COL_DOWNLOADED, "DateDown", "DateDown", 116, kLeft,
      [](CCacheItem* item) { return SortKey{nullptr, item->GetDownloaded()}; }, CompareValue,

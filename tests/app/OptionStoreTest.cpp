@@ -7,6 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <filesystem>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace oriel {
 namespace {
 
@@ -176,6 +182,73 @@ TEST_F(OptionStoreTest, StartWritesTheFirstLogLinesInOrder)
     EXPECT_EQ(test::ReadWholeFile(log), "Oriel Log File - executable version 2.8.03\r\n"
                                         "       Netscape Version : \r\n"
                                         "Exit - CCacheApp::GetAppGlobals\r\n");
+}
+
+TEST_F(OptionStoreTest, AnOptionsFileAbove16MBIsRefusedAndTheDefaultsUsed)
+{
+    const std::string file = dir.file("big.ini");
+    test::WriteFile(file, "[Options]\nFastDelete=1\nDefaultFileName=mine\n");
+    ASSERT_EQ(::truncate(file.c_str(), off_t(OptionStore::kMaxFileSize) + 1), 0); // sparse: nothing is written
+    const auto before = std::filesystem::last_write_time(file);
+    {
+        OptionStore store(file);
+        EXPECT_EQ(store.RefusalReason(),
+                  "The options file is larger than 16 MB, so it is not read and the defaults are used: " + file);
+        EXPECT_EQ(store.ReadInt("Options", "FastDelete"), 0);
+        EXPECT_EQ(store.ReadString("Options", "DefaultFileName"), "index");
+        store.WriteInt("Options", "FastDelete", 1);
+        EXPECT_EQ(store.ReadInt("Options", "FastDelete"), 0);
+    }
+    EXPECT_EQ(std::filesystem::file_size(file), OptionStore::kMaxFileSize + 1);
+    EXPECT_EQ(std::filesystem::last_write_time(file), before);
+
+    // At the limit the file is read.
+    ASSERT_EQ(::truncate(file.c_str(), off_t(OptionStore::kMaxFileSize)), 0);
+    OptionStore store(file);
+    EXPECT_EQ(store.RefusalReason(), "");
+    EXPECT_EQ(store.ReadString("Options", "DefaultFileName"), "mine");
+}
+
+// Runs `work` on a thread of its own; when it has not ended after a few
+// seconds (blocked opening `fifo`), a writer is opened on the FIFO to let
+// it go, and the test fails.
+template <typename Work>
+void ExpectNotBlockedBy(const std::string& fifo, Work work)
+{
+    auto done = std::async(std::launch::async, work);
+    if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+        ADD_FAILURE() << "blocked on the FIFO " << fifo;
+        int fd = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    done.wait();
+}
+
+TEST_F(OptionStoreTest, AFifoAsTheOptionsFileOrTheLogIsNeverOpened)
+{
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ExpectNotBlockedBy(fifo, [&] {
+        OptionStore store(fifo);
+        EXPECT_EQ(store.RefusalReason(),
+                  "The options file is not a plain file, so it is not read and the defaults are used: " + fifo);
+        EXPECT_EQ(store.ReadInt("Options", "UsePathNames"), 1);
+        store.WriteInt("Options", "UsePathNames", 0);
+    });
+
+    OptionStore store(dir.file("Oriel.ini"));
+    store.WriteString("Options", "MessageDumpFile", fifo);
+    ExpectNotBlockedBy(fifo, [&] {
+        CTraceLog log(store);
+        EXPECT_FALSE(log.IsEnabled());
+        log.Write("nowhere");
+    });
+    ExpectNotBlockedBy(fifo, [&] {
+        CTraceLog log(store, CTraceLog::Writing::Buffered);
+        EXPECT_FALSE(log.IsEnabled());
+    });
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 TEST(CommandLine, EmptySwitchIsFoundAnywhereInAnyCase)

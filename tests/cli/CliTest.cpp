@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace oriel {
 namespace {
@@ -124,6 +126,79 @@ TEST_F(CliTest, AnInvalidIndexFailsWithTheHeaderMessage)
     std::string out, err;
     EXPECT_EQ(test::RunCommand(Cli("export " + bad.path()), &out, &err), 1);
     EXPECT_NE(err.find("Invalid cache database header information! Cannot decode."), std::string::npos) << err;
+}
+
+TEST(CliOutput, TabSeparatedFieldsEscapeControlCharactersAndSizesAreUnsigned32Bits)
+{
+    TempDir dir;
+    test::IndexDatWriter w;
+    w.addDirectory("ABCD1234");
+    test::IndexDatUrl a;
+    // ESC, BEL, DEL and the C1 control CSI (U+009B) would drive the terminal;
+    // a tab would split the line; valid UTF-8 ("\xc3\xa9") and a byte that
+    // is no UTF-8 ("\xff").
+    a.url = "http://h/\x1b[31mred\x07\x7f\xc2\x9b\tcaf\xc3\xa9\xff";
+    a.fileName = "a\x1b[1].htm";
+    a.size = 0xFFFFFFFFu;
+    a.body = "x";
+    w.addUrl(a);
+    w.writeCache(dir.path(), true);
+    std::string out, err;
+    ASSERT_EQ(test::RunCommand(Cli("list " + test::Quote(dir.path())), &out, &err), 0) << err;
+    EXPECT_EQ(out, "http://h/\\x1b[31mred\\x07\\x7f\\xc2\\x9b caf\xc3\xa9\\xff\tABCD1234\\a\\x1b[1].htm\t4294967295\t\t\t\t\tyes\n");
+    ASSERT_EQ(test::RunCommand(Cli("list --json " + test::Quote(dir.path())), &out, &err), 0) << err;
+    EXPECT_NE(out.find("\"size\":4294967295,"), std::string::npos) << out;
+}
+
+TEST(CliOutput, AnUnreadableIndexSaysPermissionDeniedNamingTheFile)
+{
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    test::IndexDatWriter w;
+    w.addDirectory("ABCD1234");
+    w.addUrl({.url = "http://h/p", .fileName = "p[1]"});
+    const std::string index = w.writeCache(dir.path(), false);
+    ASSERT_EQ(::chmod(index.c_str(), 0), 0);
+    test::WriteFile(dir.file("o.ini"), "[Options]\nMessageDumpFile=\"\"\n");
+    ASSERT_EQ(::chmod(dir.file("o.ini").c_str(), 0644), 0);
+    // Root reads any file: the command runs as "nobody" then.
+    const std::string user = ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    std::string out, err;
+    EXPECT_EQ(test::RunCommand(user + "env HOME=" + test::Quote(dir.path()) + " ORIEL_CONFIG=" +
+                                   test::Quote(dir.file("o.ini")) + " " + Cli("list " + test::Quote(dir.path())),
+                               &out, &err),
+              1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err, "oriel-cli: warning: Cache database file cannot be read: " + index + ": Permission denied\n");
+}
+
+TEST(CliOutput, AnOptionsFileTooLargeOrNotAPlainFileIsNamedAndTheRunGoesOn)
+{
+    TempDir dir;
+    TempDir empty;
+    const std::string big = dir.file("big.ini");
+    test::WriteFile(big, "[Options]\nMessageDumpFile=\"\"\n");
+    ASSERT_EQ(::truncate(big.c_str(), (off_t(16) << 20) + 1), 0);
+    const std::string fifo = dir.file("fifo.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        std::string file;
+        std::string message;
+    } cases[] = {
+        {big, "The options file is larger than 16 MB, so it is not read and the defaults are used: " + big},
+        {fifo, "The options file is not a plain file, so it is not read and the defaults are used: " + fifo},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        std::string out, err;
+        // `timeout`: a run blocked on the FIFO fails instead of hanging.
+        EXPECT_EQ(test::RunCommand("HOME=" + test::Quote(dir.path()) + " ORIEL_CONFIG=" + test::Quote(c.file) +
+                                       " timeout 10 " + Cli("list " + test::Quote(empty.path())),
+                                   &out, &err),
+                  1);
+        EXPECT_EQ(err.rfind("oriel-cli: warning: " + c.message + "\n", 0), 0u) << err;
+        EXPECT_NE(err.find("Cache database file not found in folder: " + empty.path()), std::string::npos) << err;
+    }
 }
 
 TEST_F(CliTest, BadArgumentsExitWithUsage)

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 
 #include <zlib.h>
 
@@ -164,6 +166,93 @@ TEST(InflateToFile, OutputOfADecompressionBombIsCutAtTheCap)
     std::string gz = GzipBytes(zeros);
     EXPECT_EQ(GunzipBuffer(gz.data(), gz.size(), out, 100000), 0);
     EXPECT_EQ(std::filesystem::file_size(out), 100000u);
+}
+
+TEST(InflateToFile, ACutAtTheCapIsReportedAndAnOutputThatJustFitsIsNot)
+{
+    const std::string zeros(300000, '\0');
+    TempDir dir;
+    const std::string out = dir.file("out");
+    const std::string z = DeflateBytes(zeros, true);
+    const std::string gz = GzipBytes(zeros);
+    WriteFile(dir.file("body.gz"), gz);
+    WriteFile(dir.file("body.z"), z);
+    struct Case {
+        const char* what;
+        std::function<int(uint64_t, DecodeOutcome*)> decode;
+    } cases[] = {
+        {"inflate", [&](uint64_t cap, DecodeOutcome* o) { return InflateToFile(z.data(), z.size(), out, true, cap, nullptr, o); }},
+        {"gunzip", [&](uint64_t cap, DecodeOutcome* o) { return GunzipBuffer(gz.data(), gz.size(), out, cap, nullptr, o); }},
+        {"gunzip file", [&](uint64_t cap, DecodeOutcome* o) { return GunzipFile(dir.file("body.gz"), 0, out, cap, nullptr, o); }},
+        {"inflate file", [&](uint64_t cap, DecodeOutcome* o) { return InflateFile(dir.file("body.z"), 0, out, true, cap, nullptr, o); }},
+        {"gz reader", [&](uint64_t cap, DecodeOutcome* o) { return GzReadFile(dir.file("body.gz"), 0, out, cap, nullptr, o); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        DecodeOutcome cut;
+        std::filesystem::remove(out);
+        EXPECT_EQ(c.decode(100000, &cut), 0);
+        EXPECT_TRUE(cut.cut);
+        EXPECT_EQ(cut.written, 100000u);
+        EXPECT_EQ(std::filesystem::file_size(out), 100000u);
+        DecodeOutcome fits;
+        std::filesystem::remove(out);
+        EXPECT_EQ(c.decode(zeros.size(), &fits), 0);
+        EXPECT_FALSE(fits.cut);
+        EXPECT_EQ(fits.written, zeros.size());
+    }
+}
+
+// A source that gives its bytes in reads of at most `chunk` bytes (as a
+// file read a window at a time) and records the largest read asked for.
+class ChunkedSource final : public platform::ByteSource {
+public:
+    explicit ChunkedSource(std::string bytes)
+        : bytes_(std::move(bytes))
+    {
+    }
+    uint64_t Size() const override { return bytes_.size(); }
+    ByteReader Read(uint64_t offset, size_t length) const override
+    {
+        largest_ = std::max(largest_, length);
+        if (offset >= bytes_.size())
+            return ByteReader();
+        buffer_ = bytes_.substr(size_t(offset), length);
+        return ByteReader(buffer_);
+    }
+    size_t Largest() const { return largest_; }
+
+private:
+    std::string bytes_;
+    mutable std::string buffer_;
+    mutable size_t largest_ = 0;
+};
+
+TEST(InflateSourceToFile, BodiesAreDecodedFromTheirSourceAWindowAtATime)
+{
+    // Bytes that do not compress: the encoded body is as large as the
+    // decoded one, several windows of input.
+    const std::string body = test::NoiseBytes(3 << 20, 7);
+    TempDir dir;
+    struct Case {
+        const char* what;
+        std::string encoded;
+        bool gzip;
+        bool zlibWrapper;
+    } cases[] = {
+        {"zlib", DeflateBytes(body, true), false, true},
+        {"raw deflate through the retry", DeflateBytes(body, false), false, true},
+        {"gzip", GzipBytes(body, test::kGzipName), true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ChunkedSource source(c.encoded);
+        const std::string out = dir.file(std::string("out-") + c.what);
+        const int result = c.gzip ? GunzipSource(source, out) : InflateSourceToFile(source, out, c.zlibWrapper);
+        EXPECT_EQ(result, 0);
+        EXPECT_TRUE(ReadWholeFile(out) == body);
+        EXPECT_LE(source.Largest(), kMaxGzipHeaderBytes);
+    }
 }
 
 TEST(InflateToFile, NeverWritesThroughASymbolicLink)

@@ -428,18 +428,53 @@ TEST_F(ClientUrlCacheTest, RecordsBeforeTheFirstRecordOffsetAreNotRead)
     EXPECT_EQ(Urls(), std::vector<std::string>{"http://a.example/3"});
 }
 
-TEST_F(ClientUrlCacheTest, FirstRecordOffsetOutsideTheFileEndsTheWalkAtOnce)
+TEST_F(ClientUrlCacheTest, FirstRecordOffsetOutsideTheFileIsADamagedHeaderWithItsReason)
 {
     for (uint32_t offset : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu, 0x100000u}) {
         SCOPED_TRACE(offset);
+        sink_->messages.clear();
         IndexDatWriter w;
         w.addDirectory("ABCD1234");
         w.addUrl(Page("http://a.example/1"));
         std::string bytes = w.build();
         PutU32(bytes, 32, offset);
-        EXPECT_EQ(Decode(bytes), 0);
+        EXPECT_EQ(Decode(bytes, true), -1);
         EXPECT_EQ(cache_->GetItemCount(), 0);
+        EXPECT_FALSE(cache_->IsDecoded());
+        ASSERT_EQ(sink_->messages.size(), 1u);
+        EXPECT_EQ(sink_->messages[0], "Invalid cache database header information! Cannot decode.\n" +
+                                          dir_.file("index.dat") + ": the hash table offset " +
+                                          std::to_string(offset) + " lies outside the file (" +
+                                          std::to_string(bytes.size()) + " bytes)");
     }
+}
+
+TEST_F(ClientUrlCacheTest, AnIndexWhoseEveryBlockCountIsImpossibleIsDamagedNotEmpty)
+{
+    IndexDatWriter w;
+    w.addDirectory("ABCD1234");
+    w.addUrl(Page("http://a.example/1"));
+    w.addUrl(Page("http://a.example/2"));
+    std::string bytes = w.build();
+    std::vector<uint32_t> records = w.hashTableOffsets();
+    for (size_t i = 0; i < w.recordCount(); ++i)
+        records.push_back(w.recordOffset(i));
+    for (uint32_t at : records)
+        PutU32(bytes, at + 4, 0xFFFFFFFFu);
+    EXPECT_EQ(Decode(bytes, true), -1);
+    EXPECT_EQ(cache_->GetItemCount(), 0);
+    ASSERT_EQ(sink_->messages.size(), 1u);
+    EXPECT_EQ(sink_->messages[0], "The cache index is damaged, so nothing can be listed: " + dir_.file("index.dat") +
+                                      ": " + std::to_string(records.size()) +
+                                      " record(s) whose block count runs past the end of the file, and no other record");
+
+    // One readable record is enough for an index that is merely sparse.
+    sink_->messages.clear();
+    bytes = w.build();
+    PutU32(bytes, w.recordOffset(1) + 4, 0xFFFFFFFFu);
+    EXPECT_EQ(Decode(bytes, true), 0);
+    EXPECT_EQ(Urls(), std::vector<std::string>{"http://a.example/1"});
+    EXPECT_TRUE(sink_->messages.empty());
 }
 
 // --- Offsets and lengths inside records -------------------------------------
@@ -563,7 +598,7 @@ TEST_F(ClientUrlCacheTest, InvalidHeaderIsReportedAndStopsTheDecode)
         EXPECT_FALSE(cache_->IsDecoded());
         EXPECT_TRUE(cache_->StopRequested());
         ASSERT_EQ(sink_->messages.size(), 1u);
-        EXPECT_EQ(sink_->messages[0], "Invalid cache database header information! Cannot decode.");
+        EXPECT_EQ(sink_->messages[0], "Invalid cache database header information! Cannot decode.\n" + dir_.file("index.dat"));
         EXPECT_EQ(sink_->icons[0], MessageIcon::Exclamation);
     }
 }
@@ -575,16 +610,18 @@ TEST_F(ClientUrlCacheTest, InvalidHeaderShowsNothingWithMessagesOff)
     EXPECT_TRUE(sink_->messages.empty());
 }
 
-TEST_F(ClientUrlCacheTest, HeaderOfExactly255BytesIsValid)
+TEST_F(ClientUrlCacheTest, HeaderOfExactly255BytesIsReadButHoldsNoHashTable)
 {
     IndexDatWriter w;
     w.addDirectory("ABCD1234", 3);
     std::string bytes = w.build().substr(0, 255);
-    EXPECT_EQ(Decode(bytes, true), 0);
-    EXPECT_TRUE(cache_->IsDecoded());
+    EXPECT_EQ(Decode(bytes, true), -1);
     EXPECT_EQ(cache_->GetItemCount(), 0);
     EXPECT_EQ(cache_->GetProgressTotal(), 3);
-    EXPECT_TRUE(sink_->messages.empty());
+    ASSERT_EQ(sink_->messages.size(), 1u);
+    EXPECT_NE(sink_->messages[0].find(": the hash table offset 16384 lies outside the file (255 bytes)"),
+              std::string::npos)
+        << sink_->messages[0];
 }
 
 TEST_F(ClientUrlCacheTest, MissingIndexFileIsReportedWithTheFolder)
@@ -660,10 +697,14 @@ TEST_F(ClientUrlCacheTest, TruncatedFileKeepsTheRecordsBeforeTheCut)
         uint32_t blocks = uint32_t(uint8_t(whole[offset + 4])) | uint32_t(uint8_t(whole[offset + 5])) << 8;
         end = offset + blocks * 128;
     }
+    // A cut before the end of the first hash table leaves no record to
+    // read: the header or the table is damaged, and the decode fails.
+    const uint32_t firstTable = w.hashTableOffsets().front();
+    const uint32_t tableBlocks = uint32_t(uint8_t(whole[firstTable + 4])) | uint32_t(uint8_t(whole[firstTable + 5])) << 8;
     for (size_t cut = 0; cut < whole.size(); cut += 97) {
         SCOPED_TRACE(cut);
         int result = Decode(whole.substr(0, cut));
-        if (cut < 255) {
+        if (cut < firstTable + tableBlocks * 128) {
             EXPECT_NE(result, 0);
             EXPECT_EQ(cache_->GetItemCount(), 0);
             continue;

@@ -137,7 +137,8 @@ TEST(DatabaseSource, DamagedBytesInMemoryFailAsTheFileDoes)
         auto cache = format.make(dir.path(), platform::MemoryByteSource::View(bytes));
         EXPECT_NE(cache->Decode(nullptr, true), 0);
         EXPECT_EQ(cache->GetItemCount(), 0);
-        EXPECT_EQ(messages->messages, std::vector<std::string>{LoadString(IDS_INVALID_HEADER)});
+        EXPECT_EQ(messages->messages, std::vector<std::string>{std::string(LoadString(IDS_INVALID_HEADER)) + "\n" +
+                                                               dir.file(format.indexFile)});
     }
 }
 

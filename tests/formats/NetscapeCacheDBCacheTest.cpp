@@ -171,7 +171,7 @@ TEST_F(NetscapeCacheDBCacheTest, AnInvalidHeaderShowsMessage1018AndDecodesNothin
         EXPECT_EQ(cache.GetItemCount(), 0);
         EXPECT_TRUE(cache.StopRequested());
         ASSERT_EQ(sink_->messages.size(), 1u);
-        EXPECT_EQ(sink_->messages[0], "Invalid cache database header information! Cannot decode.");
+        EXPECT_EQ(sink_->messages[0], "Invalid cache database header information! Cannot decode.\n" + folder_ + "/cache.db");
     }
 }
 

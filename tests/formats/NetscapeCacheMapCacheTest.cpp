@@ -369,7 +369,7 @@ TEST(NetscapeCacheMapCache, MissingMapOrBlockFileFailsTheDecodeWithItsMessage)
         const char* message;
     } cases[] = {
         {"_CACHE_MAP_", "Cache database file not found in folder:\n"},
-        {"_CACHE_002_", "Error opening the Cache meta data files... cannot decode."},
+        {"_CACHE_002_", "Error opening the Cache meta data files... cannot decode.\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.removed);
@@ -382,7 +382,7 @@ TEST(NetscapeCacheMapCache, MissingMapOrBlockFileFailsTheDecodeWithItsMessage)
         EXPECT_FALSE(d.cache->IsDecoded());
         EXPECT_TRUE(d.items.empty());
         ASSERT_EQ(capture->messages.size(), 1u);
-        EXPECT_EQ(capture->messages[0].rfind(c.message, 0), 0u);
+        EXPECT_EQ(capture->messages[0], c.message + (std::string(c.removed) == "_CACHE_MAP_" ? dir.path() : dir.file(c.removed)));
     }
 }
 
@@ -395,7 +395,110 @@ TEST(NetscapeCacheMapCache, AMapTooShortForItsHeaderIsRefusedWithTheHeaderMessag
     Decoded d = Decode(dir.path());
     EXPECT_EQ(d.result, -1);
     ASSERT_EQ(capture->messages.size(), 1u);
-    EXPECT_EQ(capture->messages[0], "Invalid cache database header information! Cannot decode.");
+    EXPECT_EQ(capture->messages[0],
+              "Invalid cache database header information! Cannot decode.\n" + dir.file("_CACHE_MAP_"));
+}
+
+TEST(NetscapeCacheMapCache, AnAllZeroMapIsADamagedIndexNotAnEmptyCache)
+{
+    for (size_t size : {size_t(276), size_t(4096 + 16 * 100), size_t(1) << 20}) {
+        SCOPED_TRACE(size);
+        TempDir dir;
+        SampleCache(Format::RecordArray, Layout::Flat).Write(dir.path());
+        WriteFile(dir.file("_CACHE_MAP_"), std::string(size, '\0'));
+        MessageCapture capture;
+        Decoded d = Decode(dir.path());
+        EXPECT_EQ(d.result, -1);
+        EXPECT_FALSE(d.cache->IsDecoded());
+        ASSERT_EQ(capture->messages.size(), 1u);
+        EXPECT_EQ(capture->messages[0], "Invalid cache database header information! Cannot decode.\n" +
+                                            dir.file("_CACHE_MAP_") +
+                                            ": the map holds only zero bytes, so the index is damaged");
+    }
+}
+
+// Many records that name one metadata block: what they share is read once
+// and held once.
+MozillaCacheWriter SharedMetadataCache(size_t sharing, size_t headerBytes, int metaFile)
+{
+    MozillaCacheWriter w;
+    auto& first = w.Add("http://shared.example/" + std::string(40, 'u'), "body", "text/plain");
+    first.responseHead += "X-Padding: " + std::string(headerBytes, 'p') + "\r\n";
+    first.metaFile = metaFile;
+    for (size_t i = 0; i < sharing; ++i)
+        w.Add("http://other.example/" + std::to_string(i), "b", "text/plain").metaFile = metaFile;
+    w.Build();
+    const uint32_t shared = w.Entries().front().metaLocation;
+    for (size_t i = 1; i < w.Entries().size(); ++i) {
+        w.Entries()[i].metaLocationWord = shared;
+        // A separate metadata file is named by the hash too; the others'
+        // own metadata files get names of their own (another generation).
+        if (metaFile == 0) {
+            w.Entries()[i].hash = w.Entries().front().hash;
+            w.Entries()[i].generation = 2;
+        }
+    }
+    return w;
+}
+
+TEST(NetscapeCacheMapCache, RecordsSharingOneMetadataBlockShareItsHeaders)
+{
+    for (int metaFile : {0, 3}) {
+        SCOPED_TRACE(metaFile);
+        TempDir dir;
+        // 2000 records over 12 KB of headers: 24 MB if each item copied them.
+        SharedMetadataCache(2000, metaFile == 3 ? 12000 : 200000, metaFile).Write(dir.path());
+        MessageCapture capture;
+        Decoded d = Decode(dir.path());
+        ASSERT_EQ(d.result, 0);
+        ASSERT_EQ(d.items.size(), 2001u);
+        const char* headers = d.items.front()->GetHeaders();
+        ASSERT_NE(headers, nullptr);
+        for (CCacheItem* item : d.items) {
+            EXPECT_EQ(item->GetHeaders(), headers); // the one block, not a copy
+            EXPECT_STREQ(item->GetContentType(), "text/plain");
+            EXPECT_EQ(std::string(item->GetURL()), "http://shared.example/" + std::string(40, 'u'));
+        }
+        EXPECT_TRUE(capture->messages.empty());
+    }
+}
+
+TEST(NetscapeCacheMapCache, ADecodePastItsMemoryBudgetStopsWithAMessage)
+{
+    TempDir dir;
+    SharedMetadataCache(3000, 100, 3).Write(dir.path());
+    MessageCapture capture;
+    auto cache = std::make_unique<NetscapeCacheMapCache>(test::Context(), nullptr, dir.path());
+    cache->SetDecodeBudget(256 * 1024); // 3001 items of about 250 bytes each do not fit
+    EXPECT_EQ(cache->Decode(nullptr, true), -1);
+    EXPECT_FALSE(cache->IsDecoded());
+    EXPECT_EQ(cache->GetItemCount(), 0);
+    ASSERT_EQ(capture->messages.size(), 1u);
+    EXPECT_EQ(capture->messages[0],
+              "The cache index needs more memory than a decode may use; the decode stopped. Cache folder:\n" +
+                  dir.path());
+
+    // Within the budget the same cache decodes, and a later decode starts
+    // the count afresh.
+    cache->SetDecodeBudget(CCache::kDefaultDecodeBudget);
+    EXPECT_EQ(cache->Decode(nullptr, true), 0);
+    EXPECT_EQ(cache->GetItemCount(), 3001);
+    EXPECT_EQ(cache->Decode(nullptr, true), 0);
+    EXPECT_EQ(cache->GetItemCount(), 3001);
+}
+
+TEST(NetscapeCacheMapCache, A4GBSizeFieldIsKeptAsItsUnsigned32Bits)
+{
+    TempDir dir;
+    MozillaCacheWriter w;
+    w.Add("http://h/huge", "tiny", "text/plain").dataSize = 0xFFFFFFFFu;
+    w.Add("http://h/big", "tiny", "text/plain").dataSize = 0x80000000u;
+    w.Write(dir.path());
+    Decoded d = Decode(dir.path());
+    ASSERT_EQ(d.result, 0);
+    EXPECT_EQ(d.Find("http://h/huge")->GetSize(), 4294967295);
+    EXPECT_EQ(d.Find("http://h/huge")->GetSizeText(), "4,294,967,295");
+    EXPECT_EQ(d.Find("http://h/big")->GetSize(), 2147483648);
 }
 
 TEST(NetscapeCacheMapCache, CutAndOverAnnouncingMapsYieldTheRecordsThatAreThere)

@@ -229,7 +229,8 @@ TEST_F(NetscapeFatDBCacheTest, APageSizeAbove32768IsAnInvalidHeader)
     NetscapeFatDBCache cache(test::Context(), nullptr, folder_);
     EXPECT_EQ(cache.Decode(nullptr, true), -1);
     EXPECT_EQ(cache.GetItemCount(), 0);
-    EXPECT_EQ(sink_->messages, (std::vector<std::string>{"Invalid cache database header information! Cannot decode."}));
+    EXPECT_EQ(sink_->messages, (std::vector<std::string>{"Invalid cache database header information! Cannot decode.\n" +
+                                                       folder_ + "/fat.db"}));
 }
 
 TEST_F(NetscapeFatDBCacheTest, ASyntheticCacheDecodesEveryEntry)

@@ -3,6 +3,7 @@
 // times of Opera 10 and later, bodies kept inside the index, hostile records.
 #include "formats/OperaCache.h"
 
+#include "formats/OperaContainerItem.h"
 #include "formats/OperaInternalCacheItem.h"
 #include "support/CacheFolderTest.h"
 #include "support/Dcache4Writer.h"
@@ -211,7 +212,8 @@ TEST_F(OperaCacheTest, AFileVersionOutside4096To8191IsAnInvalidHeader)
         EXPECT_EQ(cache_->GetItemCount(), 0);
         EXPECT_TRUE(cache_->StopRequested());
         EXPECT_EQ(sink_->messages,
-                  (std::vector<std::string>{"Invalid cache database header information! Cannot decode."}));
+                  (std::vector<std::string>{"Invalid cache database header information! Cannot decode.\n" +
+                                            folder_ + "/dcache4.url"}));
     }
     for (uint32_t version : {4096u, 8191u}) {
         Dcache4Writer w;
@@ -356,6 +358,92 @@ TEST_F(OperaCacheTest, ARecordWithACacheFileKeepsItEvenWithABodyField)
     ASSERT_EQ(Decode(w), 0);
     EXPECT_EQ(dynamic_cast<COperaInternalCacheItem*>(&OnlyItem()), nullptr);
     EXPECT_STREQ(OnlyItem().GetCacheName(), "opr9.tmp");
+}
+
+TEST_F(OperaCacheTest, EachItemOfAContainerFileGivesItsOwnObject)
+{
+    const std::string first = "body of the first object\n";
+    const std::string second = "<html>the second object</html>\n";
+    const std::string third = "third, stored gzip-encoded\n";
+    WriteFile(folder_ + "/opr00A01.tmp", OperaContainer({{7, first}, {3, second}, {9, GzipBytes(third)}}));
+    WriteFile(folder_ + "/opr00A02.tmp", OperaContainer({{1, second}})); // one object, a 5-byte header
+    const std::string containerBefore = ReadWholeFile(folder_ + "/opr00A01.tmp");
+    Dcache4Writer w;
+    struct Expected {
+        const char* url;
+        std::string body;
+    };
+    const Expected expected[] = {{"http://h/3", second}, {"http://h/7", first}, {"http://h/9", third},
+                                 {"http://h/single", second}};
+    OperaEntry e = Entry("http://h/3", "opr00A01.tmp");
+    e.containerObject = 3;
+    w.addEntry(e);
+    e.url = "http://h/7";
+    e.containerObject = 7;
+    w.addEntry(e);
+    e.url = "http://h/9";
+    e.containerObject = 9;
+    e.encoding = "gzip";
+    w.addEntry(e);
+    e = Entry("http://h/single", "opr00A02.tmp");
+    e.containerObject = 1;
+    w.addEntry(e);
+    ASSERT_EQ(Decode(w), 0);
+    std::vector<CCacheItem*> items = Items(*cache_);
+    ASSERT_EQ(items.size(), 4u);
+    for (size_t i = 0; i < items.size(); ++i) {
+        SCOPED_TRACE(expected[i].url);
+        auto* item = dynamic_cast<COperaContainerItem*>(items[i]);
+        ASSERT_NE(item, nullptr);
+        EXPECT_STREQ(item->GetURL(), expected[i].url);
+        EXPECT_TRUE(item->Exists());
+        ASSERT_TRUE(item->PrepareFile());
+        EXPECT_EQ(ReadWholeFile(item->GetFilePath()), expected[i].body);
+    }
+    EXPECT_STREQ(items[0]->GetDisplayCacheName(), "opr00A01.tmp");
+    // The size the record does not give is the object's stored length.
+    EXPECT_EQ(items[1]->GetSize(), int32_t(first.size()));
+    EXPECT_EQ(ReadWholeFile(folder_ + "/opr00A01.tmp"), containerBefore);
+}
+
+TEST_F(OperaCacheTest, AContainerThatDoesNotGiveTheObjectIsAMissingBody)
+{
+    const std::string a = "object a", b = "object bb";
+    struct Case {
+        const char* what;
+        std::string container;
+        uint8_t id;
+    } cases[] = {
+        {"id not in the header", OperaContainer({{1, a}, {2, b}}), 5},
+        {"lengths short of the file", OperaContainer({{1, a}, {2, b}}) + "trailing", 1},
+        {"lengths past the file", OperaContainer({{1, a}, {2, b}}).substr(0, 12), 1},
+        {"header cut short", OperaContainer({{1, a}, {2, b}}).substr(0, 6), 1},
+        {"no container signature", "plain body that is no container", 1},
+        {"no objects", std::string{char(0x5A), char(0)}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(folder_ + "/opr1.tmp", c.container);
+        Dcache4Writer w;
+        OperaEntry e = Entry("http://h/x", "opr1.tmp");
+        e.containerObject = c.id;
+        w.addEntry(e);
+        ASSERT_EQ(Decode(w), 0);
+        EXPECT_FALSE(OnlyItem().Exists());
+        EXPECT_FALSE(OnlyItem().PrepareFile());
+    }
+}
+
+TEST_F(OperaCacheTest, AContainerNameLeavingTheFolderNamesNoBody)
+{
+    WriteFile(folder_ + "/../outside.tmp", OperaContainer({{1, "outside the cache"}}));
+    Dcache4Writer w;
+    OperaEntry e = Entry("http://h/x", "../outside.tmp");
+    e.containerObject = 1;
+    w.addEntry(e);
+    ASSERT_EQ(Decode(w), 0);
+    EXPECT_FALSE(OnlyItem().Exists());
+    EXPECT_FALSE(OnlyItem().PrepareFile());
 }
 
 TEST_F(OperaCacheTest, ASyntheticCacheDecodesEveryEntryAsPresent)

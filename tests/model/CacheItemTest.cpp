@@ -3,6 +3,8 @@
 #include "platform/FileSystem.h"
 
 #include "support/FakeCache.h"
+#include "support/MozillaCacheWriter.h"
+#include "support/TestContext.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -133,6 +135,39 @@ TEST_F(FileCacheItemTest, BodyWithoutExtensionIsCopiedWithTheUrlsExtensionAndThe
     }
     EXPECT_FALSE(std::filesystem::exists(copy));
     EXPECT_TRUE(std::filesystem::exists(dir.file("SUB/body")));
+}
+
+TEST_F(FileCacheItemTest, ABodyDecodedPastTheCapIsFlaggedAndTheCutTraced)
+{
+    test::OptionsScope options;
+    test::Options().maxDecodedBytes = 4096;
+    test::TraceCapture trace(dir.file("trace.log"));
+    const std::string text(10000, 'z');
+    struct Case {
+        const char* name;
+        std::string stored;
+        int32_t encoding;
+        size_t decoded;
+        bool cut;
+    } cases[] = {
+        {"long.gz", test::GzipBytes(text), CCacheItem::kEncodingGzip, 4096, true},
+        {"long.z", test::DeflateBytes(text, true), CCacheItem::kEncodingDeflate, 4096, true},
+        {"short.gz", test::GzipBytes(text.substr(0, 4096)), CCacheItem::kEncodingGzip, 4096, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::WriteFile(dir.file(c.name), c.stored);
+        auto item = Item("/x", c.name, "text/plain", int32_t(c.stored.size()));
+        item->SetContentEncoding(c.encoding);
+        ASSERT_TRUE(item->PrepareFile());
+        EXPECT_EQ(std::filesystem::file_size(item->GetFilePath()), c.decoded);
+        EXPECT_EQ(item->IsBodyCut(), c.cut);
+    }
+    const std::string lines = trace.Text();
+    EXPECT_NE(lines.find("CCacheItem::Decompress - The decoded body is longer than 256 MiB; only its first 256 MiB "
+                         "are kept: http://h/x"),
+              std::string::npos)
+        << lines;
 }
 
 TEST_F(FileCacheItemTest, ExtensionIsAppendedEvenWhenTheBodyHasIt)

@@ -2,11 +2,13 @@
 
 #include "model/Progress.h"
 #include "support/FakeCache.h"
+#include "support/MessageCapture.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <new>
 #include <sstream>
 #include <thread>
 
@@ -124,6 +126,45 @@ TEST(CacheDecode, FailedDecodeKeepsItsItemsButIsNotDecoded)
     std::ostringstream out;
     EXPECT_FALSE(cache.ExportCSV(out));
     EXPECT_EQ(out.str(), "");
+}
+
+TEST(CacheDecode, AnAllocationFailureEndsTheDecodeWithAMessageNotAnAbort)
+{
+    test::MessageCapture sink;
+    FakeCache cache("/some/cache");
+    cache.decode = [](FakeCache& c) -> int {
+        c.AddUrl("http://a/1");
+        throw std::bad_alloc();
+    };
+    EXPECT_EQ(cache.Decode(nullptr, true), -1);
+    EXPECT_FALSE(cache.IsDecoded());
+    EXPECT_EQ(cache.GetItemCount(), 0);
+    EXPECT_EQ(sink->messages, std::vector<std::string>{"The cache index needs more memory than a decode may use; the "
+                                                        "decode stopped. Cache folder:\n/some/cache"});
+    // The cache is usable afterwards.
+    cache.decode = [](FakeCache& c) {
+        c.AddUrl("http://a/1");
+        return 0;
+    };
+    EXPECT_EQ(cache.Decode(nullptr, true), 0);
+    EXPECT_EQ(cache.GetItemCount(), 1);
+}
+
+TEST(CacheDecode, ItemsPastTheDecodeBudgetStopTheDecode)
+{
+    test::MessageCapture sink;
+    FakeCache cache("/some/cache");
+    cache.SetDecodeBudget(64 * 1024);
+    int added = 0;
+    cache.decode = [&added](FakeCache& c) {
+        for (int i = 0; i < 100000 && !c.StopRequested(); ++i, ++added)
+            c.AddUrl("http://a/" + std::string(1000, 'x') + std::to_string(i));
+        return 0;
+    };
+    EXPECT_EQ(cache.Decode(nullptr, true), -1);
+    EXPECT_LT(added, 100);
+    EXPECT_EQ(cache.GetItemCount(), 0);
+    EXPECT_EQ(sink->messages.size(), 1u);
 }
 
 TEST(CacheDecode, DecodeClearsAnEarlierStopRequest)

@@ -61,6 +61,34 @@ TEST(TextForms, FatDateTimesAreReadAsUtc)
     EXPECT_EQ(FatDateTimeToUnix(uint16_t((1 << 9) | (13 << 5) | 1), 0), 0);       // month 13
 }
 
+TEST(TextForms, HttpDatesOfEachFormGiveTheirTime)
+{
+    struct Case {
+        const char* text;
+        std::optional<int64_t> time;
+    } cases[] = {
+        {"Sun, 06 Nov 1994 08:49:37 GMT", 784111777},
+        {"Sunday, 06-Nov-94 08:49:37 GMT", 784111777},
+        {"Sun Nov  6 08:49:37 1994", 784111777},
+        {"sun, 06 NOV 1994 08:49:37 gmt", 784111777},
+        {"Thu, 01 Jan 1970 00:00:00 GMT", 0},
+        {"Wed, 21 Oct 2009 07:28:00 GMT", 1256110080},
+        {"Sat, 29 Feb 2020 23:59:59 GMT", 1583020799},
+        {"Fri, 01 Jan 2100 00:00:00 GMT", 4102444800},
+        {"Mon, 01 Jan 1900 00:00:00 GMT", std::nullopt},
+        {"Sun, 06 Xyz 1994 08:49:37 GMT", std::nullopt},
+        {"Sun, 06 Nov 1994 25:49:37 GMT", std::nullopt},
+        {"Sun, 06 Nov 1994 08:49", std::nullopt},
+        {"06 Nov 1994 08:49:37 GMT", std::nullopt},
+        {"", std::nullopt},
+        {"Sun, 123456789012345 Nov 1994 08:49:37 GMT", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(ParseHttpDate(c.text), c.time);
+    }
+}
+
 TEST(TextForms, UrlsSplitIntoSchemeHostAndPath)
 {
     auto p = SplitUrl("http://www.example.com/a/b.gif?x=1");

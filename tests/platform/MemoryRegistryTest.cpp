@@ -18,6 +18,23 @@ TEST(MemoryRegistry, KeysAndValuesIgnoreCaseAndKeepTheirFirstSpelling)
     EXPECT_EQ(subkeys, (std::vector<std::string>{"Mozilla", "Firefox"}));
 }
 
+TEST(MemoryRegistry, AKeyTreeOfAnyDepthIsFreedWithoutRunningOutOfStack)
+{
+    std::string path;
+    for (int i = 0; i < 200000; ++i)
+        path += "k\\";
+    {
+        MemoryRegistry reg;
+        reg.SetString(RootKey::LocalMachine, path, "v", "deep");
+        std::string out;
+        EXPECT_EQ(reg.QueryString(RootKey::LocalMachine, path, "v", out), 5);
+        // Deleting the subtree frees it the same way.
+        reg.DeleteKey(RootKey::LocalMachine, "k\\k");
+        EXPECT_EQ(reg.FindKey(RootKey::LocalMachine, path), nullptr);
+        reg.SetString(RootKey::CurrentUser, path, "v", "deep");
+    }
+}
+
 TEST(MemoryRegistry, QueryStringFailsWithoutTouchingTheOutText)
 {
     MemoryRegistry reg;

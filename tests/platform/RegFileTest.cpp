@@ -301,6 +301,32 @@ TEST_F(RegFileTest, ADamagedFileChangesNothingAndGivesOneWarningNamingIt)
     }
 }
 
+TEST_F(RegFileTest, KeysNestedDeeperThanWindowsAllowsAreNotRead)
+{
+    auto nested = [](size_t depth) {
+        std::string path = "Software";
+        for (size_t i = 1; i < depth; ++i)
+            path += "\\k";
+        return path;
+    };
+    const std::string deepest = nested(RegFile::kMaxKeyDepth);
+    const std::string tooDeep = nested(RegFile::kMaxKeyDepth + 1);
+    const std::string hostile = nested(200000);
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+    for (const std::string* path : {&deepest, &tooDeep, &hostile})
+        text += "[HKEY_CURRENT_USER\\" + *path + "]\r\n\"v\"=\"" + std::to_string(path->size()) + "\"\r\n\r\n";
+    text += "[HKEY_CURRENT_USER\\Software\\After]\r\n\"v\"=\"after\"\r\n";
+    {
+        MemoryRegistry reg;
+        ASSERT_TRUE(ShownRegFile::ApplyBytes(text, "deep.reg", reg));
+        EXPECT_EQ(Query(reg, RootKey::CurrentUser, deepest, "v"), std::to_string(deepest.size()));
+        EXPECT_EQ(reg.FindKey(RootKey::CurrentUser, tooDeep), nullptr);
+        EXPECT_EQ(Query(reg, RootKey::CurrentUser, tooDeep, "v"), "<none>");
+        EXPECT_EQ(Query(reg, RootKey::CurrentUser, "Software\\After", "v"), "after");
+    }
+    EXPECT_TRUE(sink_->messages.empty());
+}
+
 TEST_F(RegFileTest, TheWarningNamesTheFirstBadLine)
 {
     std::string error;

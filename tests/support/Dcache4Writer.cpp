@@ -23,6 +23,7 @@ enum : uint8_t {
     kTagLastModifiedText = 23,
     kTagContentEncoding = 32,
     kTagEmbeddedBody = 0x50,
+    kTagContainerObject = 0x51,
 };
 
 std::string BE16(uint16_t v)
@@ -84,6 +85,8 @@ std::string Dcache4Writer::RecordBody(const OperaEntry& e)
     outer += e.nested ? Field(kTagNested, inner) : inner;
     if (e.embeddedBody)
         outer += Field(kTagEmbeddedBody, *e.embeddedBody);
+    if (e.containerObject)
+        outer += Field(kTagContainerObject, std::string(1, char(*e.containerObject)));
     return outer;
 }
 
@@ -122,6 +125,21 @@ size_t Dcache4Writer::recordBodyOffset(size_t number) const
     for (size_t i = 0; i + 1 < number && i < records_.size(); ++i)
         offset += 3 + records_[i].second.size();
     return offset + 3;
+}
+
+std::string OperaContainer(const std::vector<std::pair<uint8_t, std::string>>& objects)
+{
+    if (objects.size() > 255)
+        throw std::runtime_error("an Opera container of more than 255 objects");
+    std::string out{char(0x5A), char(objects.size())};
+    std::string bodies;
+    for (const auto& [id, bytes] : objects) {
+        if (bytes.size() > 0xFFFF)
+            throw std::runtime_error("an Opera container object longer than 65535 bytes");
+        out += char(id) + BE16(uint16_t(bytes.size()));
+        bodies += bytes;
+    }
+    return out + bodies;
 }
 
 std::string WriteSyntheticOperaCache(const std::string& folder, const SynthOptions& options)

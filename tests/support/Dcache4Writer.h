@@ -34,6 +34,7 @@ struct OperaEntry {
     bool wideSize = false;     // an 8-byte size, its high word `sizeHighWord`
     uint32_t sizeHighWord = 0;
     std::optional<std::string> embeddedBody; // field 0x50
+    std::optional<uint8_t> containerObject;  // field 0x51: the object's id in its container file
     bool nested = false;       // times, size and encoding inside a tag-16 field
     std::vector<uint8_t> flags{0x85}; // flag fields written after the URL
 };
@@ -72,6 +73,10 @@ private:
     uint32_t fileVersion_ = kFileVersion;
     std::vector<std::pair<uint8_t, std::string>> records_;
 };
+
+// An Opera 12 container file holding `objects` (id, bytes) in that order:
+// 0x5A, the count, (id, 16-bit big-endian length) per object, the objects.
+std::string OperaContainer(const std::vector<std::pair<uint8_t, std::string>>& objects);
 
 // A synthetic Opera cache of `options.entries` entries: most with a cache
 // file (written beside the index unless options.bodies is off), every

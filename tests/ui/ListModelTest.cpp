@@ -54,6 +54,7 @@ private slots:
     void SortingOrdersRowsByEachColumnAsTheListDoes_data();
     void SortingOrdersRowsByEachColumnAsTheListDoes();
     void EqualKeysKeepTheirOrderWhenSorted();
+    void DatesKeptAsHttpDateTextSortByTheTimeTheyDenote();
     void SortingKeepsTheSelectionOnTheSameItems();
     void ColumnZeroShows250CharactersAndAnEllipsis();
     void ColumnZeroShowsPathsInServerModeButSortsByUrl();
@@ -118,6 +119,26 @@ void ListModelTest::EqualKeysKeepTheirOrderWhenSorted()
     QCOMPARE(Urls(model), (QStringList{"http://h/3", "http://h/1", "http://h/2", "http://h/0"}));
     model.SortRows(2, false);
     QCOMPARE(Urls(model), (QStringList{"http://h/3", "http://h/1", "http://h/2", "http://h/0"}));
+}
+
+void ListModelTest::DatesKeptAsHttpDateTextSortByTheTimeTheyDenote()
+{
+    // Opera keeps the last-modified date as the HTTP text it was sent.
+    FakeCache cache;
+    std::vector<std::unique_ptr<CFileCacheItem>> items;
+    const char* texts[] = {"Tue, 15 Nov 1994 08:12:31 GMT", "Mon, 01 Jan 2001 00:00:00 GMT",
+                           "Sunday, 06-Nov-94 08:49:37 GMT", "not a date", "Wed Feb  3 10:00:00 1999"};
+    for (const char* text : texts) {
+        items.push_back(MakeItem(cache, {text, "x", "text/plain", 1, 0}));
+        items.back()->SetLastModifiedText(std::string_view(text));
+    }
+    CCacheItemModel model;
+    model.SetRows(Rows(items));
+    model.SortRows(4, true);
+    QCOMPARE(Urls(model), (QStringList{"not a date", "Sunday, 06-Nov-94 08:49:37 GMT", "Tue, 15 Nov 1994 08:12:31 GMT",
+                                       "Wed Feb  3 10:00:00 1999", "Mon, 01 Jan 2001 00:00:00 GMT"}));
+    // The texts are shown as stored.
+    QCOMPARE(QString::fromStdString(items[2]->GetLastModifiedText()), QString("Sunday, 06-Nov-94 08:49:37 GMT"));
 }
 
 void ListModelTest::SortingKeepsTheSelectionOnTheSameItems()
