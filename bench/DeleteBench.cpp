@@ -6,9 +6,19 @@
 //   bench_delete [ENTRIES [SELECTED]]
 //
 // With Show Missing Files on (the default) the deleted rows stay, ghosted.
-// On the shared 2-core machine (load about 10) it measured: delete 10,000
-// of 100,000: 7.4 s, longest event-loop gap 163 ms; empty 100,000 decoded
-// first: 172 s, longest gap 173 ms.
+// The trace log is on (a line per removed file), and the cache is synced to
+// disk before the clock starts.
+//
+// On the shared 2-core machine (load about 10, other builds writing to the
+// same disk): first measured without the log and without the sync, delete
+// 10,000 of 100,000: 7.4 s, longest event-loop gap 163 ms; empty 100,000
+// decoded first: 172 s, gap 173 ms. With the log on and the empty yielding
+// every 1,024 items instead of on each: delete 9.7 s, gap 94 ms; empty
+// 163 s, gap 154 ms. With the empty's exact checks of the removed files as
+// well, the sync, and a build running beside it: delete 15.2 s, gap 93 ms;
+// empty 142.6 s, gap 128 ms. Most of what is left is the disk: unlinking
+// 20,000 files there takes 18 s by itself, and an open and close of the log
+// per line 3 s (0.2 s with the file kept open, as the window's log now does).
 #include "formats/NetscapeCacheMapCache.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestContext.h"

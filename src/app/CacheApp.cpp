@@ -28,7 +28,7 @@ void CCacheApp::Start()
     // The first line creates the log.
     if (!log_) {
         log_ = std::make_unique<CTraceLog>(store_, commandLineRun_ ? CTraceLog::Writing::Buffered
-                                                                   : CTraceLog::Writing::LinePerOpen);
+                                                                   : CTraceLog::Writing::EachLine);
         context_.SetLog(log_.get());
     }
     context_.Trace(std::string("Oriel Log File - executable version ") + kVersionText);

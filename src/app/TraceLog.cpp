@@ -34,23 +34,21 @@ CTraceLog::CTraceLog(const OptionStore& store, Writing writing)
         enabled_ = false;
         return;
     }
-    if (writing == Writing::Buffered) {
-        buffered_ = f;
-        std::setvbuf(buffered_, nullptr, _IOFBF, size_t(64) << 10);
-        return;
-    }
-    std::fclose(f);
+    file_ = f;
+    buffered_ = writing == Writing::Buffered;
+    if (buffered_)
+        std::setvbuf(file_, nullptr, _IOFBF, size_t(64) << 10);
 }
 
 CTraceLog::~CTraceLog()
 {
-    if (buffered_)
-        std::fclose(buffered_);
+    if (file_)
+        std::fclose(file_);
 }
 
 void CTraceLog::Append(const char* data, size_t length)
 {
-    FILE* f = buffered_ ? buffered_ : std::fopen(fileName_.c_str(), "ab");
+    FILE* f = file_;
     if (!f)
         return;
     std::string out;
@@ -63,7 +61,7 @@ void CTraceLog::Append(const char* data, size_t length)
     out += "\r\n";
     std::fwrite(out.data(), 1, out.size(), f);
     if (!buffered_)
-        std::fclose(f);
+        std::fflush(f);
 }
 
 void CTraceLog::Write(std::string_view text)

@@ -3,7 +3,8 @@
 #include "app/StringTable.h"
 #include "model/Cache.h"
 #include "model/CacheItem.h"
-#include "platform/FileSystem.h"
+
+#include <filesystem>
 
 namespace oriel {
 
@@ -26,6 +27,15 @@ std::vector<std::string> ListedFiles(const CCache& cache)
         }
     }
     return files;
+}
+
+// Exactly as spelled (a link counts as itself): no lookup regardless of
+// case, which lists the folder for every name that is not there.
+bool ExistsAsSpelled(const std::string& path)
+{
+    std::error_code ec;
+    return !path.empty() && std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found &&
+           !ec;
 }
 
 } // namespace
@@ -84,7 +94,7 @@ int EmptyJob::DoRun()
     bool failed = false;
     const bool stopped = StopRequested();
     for (std::string& file : files) {
-        if (!platform::ExistsExactly(file)) {
+        if (!ExistsAsSpelled(file)) {
             Record(std::move(file), FileOutcome::Done);
         } else if (stopped) {
             Record(std::move(file), FileOutcome::Skipped, "stopped");

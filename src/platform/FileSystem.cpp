@@ -215,11 +215,6 @@ bool FileExists(const std::string& path)
     return GetFileAttributes(path).has_value();
 }
 
-bool ExistsExactly(const std::string& path)
-{
-    return !path.empty() && ExistsAsSpelled(path);
-}
-
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
 {
     std::error_code ec;

@@ -77,10 +77,6 @@ std::optional<FileAttributes> GetFileAttributes(const std::string& path, std::st
 // block the reader, or never end.
 bool OpenPlainFile(std::ifstream& in, const std::string& path);
 bool FileExists(const std::string& path);
-// The path exists exactly as spelled (a link counts as itself): no lookup
-// regardless of case, which lists the folder for every name not found.
-// For paths already found on disk.
-bool ExistsExactly(const std::string& path);
 
 // Copies a regular file; overwrites unless failIfExists.
 bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
