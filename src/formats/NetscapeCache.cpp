@@ -115,6 +115,7 @@ int NetscapeCache::DoEmpty(OwnerWindow owner)
         }
         ProgressSetRange(GetGroupCount());
         operation.SetFlags(FOF_NOCONFIRMATION | FOF_FILESONLY | FOF_NOERRORUI);
+        uint32_t visited = 0;
         for (int32_t g = 0; g < GetGroupCount(); ++g) {
             if (StopRequested()) {
                 Trace("Exit  - NetscapeCache::DoEmpty() stopped");
@@ -125,7 +126,11 @@ int NetscapeCache::DoEmpty(OwnerWindow owner)
                 CCacheItem* item = group->ItemAt(i);
                 if (item && item->Exists())
                     AppendItemPaths(operation, *item);
-                std::this_thread::yield();
+                // Other threads get their turn now and then: a yield on
+                // every item gives a time slice away each time on a busy
+                // machine (100,000 items took minutes).
+                if (++visited % 1024 == 0)
+                    std::this_thread::yield();
             }
             if (progress_)
                 progress_->OffsetPos(1);

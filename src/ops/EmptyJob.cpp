@@ -3,24 +3,39 @@
 #include "app/StringTable.h"
 #include "model/Cache.h"
 #include "model/CacheItem.h"
-#include "platform/FileSystem.h"
+
+#include <filesystem>
 
 namespace oriel {
 
 namespace {
 
-// The files of the decoded list, before Empty destroys the items.
+// The files of the decoded list, before Empty destroys the items: each as
+// found on disk (Exists settles the spelling), so that whether it is gone
+// afterwards takes one exact look.
 std::vector<std::string> ListedFiles(const CCache& cache)
 {
     std::vector<std::string> files;
     for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
         const CNamedCacheItemArray* group = cache.GetGroup(g);
         for (int32_t i = 0; i < group->GetCount(); ++i) {
-            if (CCacheItem* item = group->ItemAt(i); item && item->GetFilePath())
-                files.emplace_back(item->GetFilePath());
+            CCacheItem* item = group->ItemAt(i);
+            if (!item || !item->GetFilePath())
+                continue;
+            item->Exists();
+            files.emplace_back(item->GetFilePath());
         }
     }
     return files;
+}
+
+// Exactly as spelled (a link counts as itself): no lookup regardless of
+// case, which lists the folder for every name that is not there.
+bool ExistsAsSpelled(const std::string& path)
+{
+    std::error_code ec;
+    return !path.empty() && std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found &&
+           !ec;
 }
 
 } // namespace
@@ -79,7 +94,7 @@ int EmptyJob::DoRun()
     bool failed = false;
     const bool stopped = StopRequested();
     for (std::string& file : files) {
-        if (!platform::FileExists(file)) {
+        if (!ExistsAsSpelled(file)) {
             Record(std::move(file), FileOutcome::Done);
         } else if (stopped) {
             Record(std::move(file), FileOutcome::Skipped, "stopped");

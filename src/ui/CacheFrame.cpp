@@ -268,6 +268,11 @@ void CCacheFrame::CreateStatusBar()
     readOnlyPane_->setFrameShadow(QFrame::Sunken);
     readOnlyPane_->setIndent(3);
     readOnlyPane_->hide();
+    utcPane_ = new QLabel(Text(IDS_TIMES_UTC), this);
+    utcPane_->setToolTip(Text(IDS_TIMES_UTC));
+    utcPane_->setFrameShape(QFrame::StyledPanel);
+    utcPane_->setFrameShadow(QFrame::Sunken);
+    utcPane_->setIndent(3);
     pane0_->setMinimumWidth(150);
     pane1_->setMinimumWidth(150);
     for (QLabel* pane : {pane0_, pane1_}) {
@@ -278,6 +283,7 @@ void CCacheFrame::CreateStatusBar()
     statusBar()->addWidget(pane0_, 0);
     statusBar()->addWidget(pane1_, 1);
     statusBar()->addPermanentWidget(readOnlyPane_, 0);
+    statusBar()->addPermanentWidget(utcPane_, 0);
     statusBar()->setSizeGripEnabled(true);
     pane0_->installEventFilter(this);
     // When a command's prompt goes (the menu closes, the pointer leaves a
@@ -475,6 +481,9 @@ void CCacheFrame::UpdateStatusText()
     if (selectedCount_ > 0) {
         pane0_->setText(QString::fromStdString(FormatSize(selectedCount_)) + Text(IDS_OBJECTS_SELECTED));
         sum = list_->SizeSum(true);
+    } else if (list_->GetItemCount() == 0 && list_->ShowsUndecoded(tree_->GetSelectedProfile())) {
+        // Nothing to count yet: the text says how to get the items.
+        pane0_->setText(Text(IDS_NOT_DECODED));
     } else {
         pane0_->setText(QString::fromStdString(FormatSize(list_->GetItemCount())) + Text(IDS_OBJECTS));
         sum = list_->SizeSum(false);
@@ -513,6 +522,8 @@ void CCacheFrame::ShowProgress(bool show)
 void CCacheFrame::BeginWait()
 {
     if (busy_++ == 0) {
+        QWidget* focus = QApplication::focusWidget();
+        focusBeforeWait_ = focus && isAncestorOf(focus) ? focus : nullptr;
         QApplication::setOverrideCursor(Qt::WaitCursor);
         centralWidget()->setEnabled(false);
         menuBar()->setEnabled(false);
@@ -527,6 +538,12 @@ void CCacheFrame::EndWait()
         menuBar()->setEnabled(true);
         toolBar_->setEnabled(true);
         QApplication::restoreOverrideCursor();
+        // Typing goes on where it was (type-ahead in the tree, keys in the
+        // list); work that moves the focus on purpose does so afterwards.
+        if (focusBeforeWait_ && focusBeforeWait_->isVisible() && focusBeforeWait_->isEnabled() &&
+            QApplication::focusWidget() != focusBeforeWait_)
+            focusBeforeWait_->setFocus(Qt::OtherFocusReason);
+        focusBeforeWait_ = nullptr;
     }
 }
 

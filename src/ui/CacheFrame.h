@@ -10,6 +10,7 @@
 #include "ui/commands/CommandRegistry.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include <atomic>
 #include <functional>
@@ -120,6 +121,8 @@ public:
     QString StatusText(int pane) const;
     // The status-bar note of a read-only cache.
     QLabel* ReadOnlyNote() const { return readOnlyPane_; }
+    // The status-bar note that the list's times are UTC.
+    QLabel* TimeZoneNote() const { return utcPane_; }
 
     // The commands: their actions, the state their rules look at, and the
     // refresh that enables and ticks them.
@@ -194,11 +197,15 @@ private:
     QLabel* pane0_ = nullptr;
     QLabel* pane1_ = nullptr;
     QLabel* readOnlyPane_ = nullptr; // shown while the selected cache is read-only
+    QLabel* utcPane_ = nullptr;
     QProgressBar* progressBar_ = nullptr;
     std::unique_ptr<FrameProgress> progress_;
     std::unique_ptr<CommandRegistry> commands_;
     std::unique_ptr<Job> job_;
     std::function<void(Job&)> jobDone_;
+    // The widget that had the keyboard focus when the window became busy:
+    // disabling the views takes it away, and it gets it back at the end.
+    QPointer<QWidget> focusBeforeWait_;
 
     int defaultAction_ = 0;
     bool showMissing_ = true;

@@ -8,6 +8,8 @@
 #include "ui/FileTypeIcons.h"
 
 #include <QHeaderView>
+#include <QStyle>
+#include <QStyleOptionHeader>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QListView>
@@ -74,6 +76,8 @@ CCacheListView::CCacheListView(CCacheFrame& frame, CCacheDocument& document, QWi
         view->installEventFilter(this);
         view->viewport()->installEventFilter(this);
     }
+    connect(model_, &QAbstractItemModel::modelReset, this, &CCacheListView::ForgetShownItemIfGone);
+    connect(model_, &QAbstractItemModel::rowsRemoved, this, &CCacheListView::ForgetShownItemIfGone);
     document_.AddView(this);
 }
 
@@ -128,6 +132,7 @@ void CCacheListView::OnUpdate(CView*, int32_t hint, CUpdateHint* hintObject)
         break;
     case CACHE_EMPTY:
         Trace("      - lHint = ViewHintEnum::CACHE_EMPTY");
+        emptiedProfile_ = hintObject && hintObject->kind == CUpdateHint::kProfile ? hintObject->profile : nullptr;
         DeleteAllItems();
         AddRootColumns();
         // The emptied or rebuilt collection destroyed the items and groups
@@ -151,12 +156,33 @@ void CCacheListView::ApplyColumns(ColumnSet set)
     applyingColumns_ = true;
     OptionStore& store = OptionStore::Instance();
     for (int column = 0; column < CCacheItemModel::kColumnCount; ++column) {
-        int width = store.ReadInt("ColumnWidths", CCacheItemModel::WidthKey(root, column),
-                                  CCacheItemModel::DefaultWidth(column));
-        table_->setColumnWidth(column, width);
+        // A width the user dragged is kept as it is.
+        int width = store.ReadInt("ColumnWidths", CCacheItemModel::WidthKey(root, column), -1);
+        table_->setColumnWidth(column, width >= 0 ? width : DefaultColumnWidth(column));
     }
     applyingColumns_ = false;
     columnSet_ = set;
+}
+
+int CCacheListView::DefaultColumnWidth(int column) const
+{
+    // The title with a sort arrow beside it, as the header measures it
+    // (the arrow is counted while the header shows one).
+    QHeaderView* header = table_->horizontalHeader();
+    int width = header->sectionSizeHint(column);
+    if (!header->isSortIndicatorShown()) {
+        QStyleOptionHeader option;
+        option.initFrom(header);
+        width += header->sizeHint().height() + header->style()->pixelMetric(QStyle::PM_HeaderMargin, &option, header);
+    }
+    // The widest cell the column can hold whole, with the cell's margins
+    // and a little room.
+    const QString widest = CCacheItemModel::WidestText(column);
+    if (!widest.isEmpty()) {
+        const int margin = table_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table_) + 1;
+        width = std::max(width, table_->fontMetrics().horizontalAdvance(widest) + 2 * margin + 6);
+    }
+    return std::max(width, CCacheItemModel::DefaultWidth(column));
 }
 
 void CCacheListView::AddRootColumns()
@@ -203,6 +229,8 @@ void CCacheListView::ShowItems(BrowserProfile* profile)
     Trace("Entry - CCacheListView::ShowItems(BrowserProfile *profile)");
     CCache* cache = profile->cache.get();
     if (cache->IsDecoded()) {
+        if (emptiedProfile_ == profile)
+            emptiedProfile_ = nullptr;
         std::vector<CNamedCacheItemArray*> groups;
         for (int32_t i = 0; i < cache->GetGroupCount(); ++i)
             groups.push_back(cache->GetGroup(i));
@@ -454,7 +482,27 @@ void CCacheListView::ReportSelectionChange()
     frame_.UpdateStatusText();
     std::vector<int> rows = SelectedRows();
     CCacheItem* first = rows.empty() ? nullptr : model_->ItemAt(rows.front());
+    shownItem_ = first;
     document_.UpdateAllViews(this, CACHE_NOCHANGE, CUpdateHint::ForItem(first));
+}
+
+void CCacheListView::ForgetShownItemIfGone()
+{
+    if (!shownItem_)
+        return;
+    for (int row = 0; row < model_->RowCountInt(); ++row) {
+        if (model_->ItemAt(row) == shownItem_)
+            return;
+    }
+    // Another profile's or an older decode's body must not stay on show.
+    shownItem_ = nullptr;
+    document_.UpdateAllViews(this, CACHE_NOCHANGE, CUpdateHint::ForItem(nullptr));
+}
+
+bool CCacheListView::ShowsUndecoded(BrowserProfile* profile) const
+{
+    return profile && profile->cache && !profile->cache->IsDecoded() && !profile->cache->IsDecoding() &&
+           profile != emptiedProfile_;
 }
 
 QString CCacheListView::TooltipText(const QString& column0Text)

@@ -79,6 +79,11 @@ public:
     // A selection change by the user: status text, then hint 1 with the
     // first selected item.
     void ReportSelectionChange();
+    // The item the lower panes were last told to show (null for none).
+    CCacheItem* ShownItem() const { return shownItem_; }
+    // The profile is chosen, has a cache, and that cache is not decoded
+    // (and was not just emptied, which leaves nothing to decode for).
+    bool ShowsUndecoded(BrowserProfile* profile) const;
 
     // The text the tooltip of a column-0 cell shows: at most 76 characters
     // and "...".
@@ -99,9 +104,15 @@ private:
     enum class Source { None, Server, Profile };
 
     void ApplyColumns(ColumnSet set);
+    // A column's width without a stored one: its title and its widest cell
+    // fit, and never less than the column table's width.
+    int DefaultColumnWidth(int column) const;
     void OnSectionResized(int column, int oldWidth, int newWidth);
     void Fill(const std::vector<CNamedCacheItemArray*>& groups, int32_t total);
     void ShowHeaderSortState();
+    // After rows went (a new fill, a removal): the lower panes are cleared
+    // when the item they show is no longer in the list.
+    void ForgetShownItemIfGone();
 
     CCacheFrame& frame_;
     CCacheDocument& document_;
@@ -112,6 +123,9 @@ private:
     Source sourceKind_ = Source::None;
     CNamedCacheItemArray* sourceServer_ = nullptr;
     BrowserProfile* sourceProfile_ = nullptr;
+    // Compared, never dereferenced: the item may have been destroyed.
+    CCacheItem* shownItem_ = nullptr;
+    BrowserProfile* emptiedProfile_ = nullptr;
     int viewStyle_ = kDetails;
     bool autoArrange_ = false;
     bool applyingColumns_ = false;

@@ -301,6 +301,13 @@ void CCacheTreeView::FinishExpansion(BrowserProfile* profile, bool expanding, bo
         // The control counts the node as expanded once all the same.
         node->setData(0, kExpandedOnceRole, true);
     }
+    // The list is about to show this profile: the highlight and the title
+    // go with it, also when another node was chosen (expanding or
+    // collapsing a profile does not choose it), so that nothing listed is
+    // credited to the wrong browser.
+    if (currentItem() != node)
+        SelectInCode(node);
+    document_.SetTitle(profile->profileName);
     document_.UpdateAllViews(this, CACHE_RELOAD, CUpdateHint::ForProfile(profile));
 }
 

@@ -36,6 +36,13 @@ public:
         int64_t value = 0;
     };
 
+    // What the widest cell of a column looks like, for its default width.
+    enum class Widest {
+        Title, // the title is enough (texts of any length are cut)
+        Size,  // the largest size
+        Time,  // a full date and time (shown in UTC)
+    };
+
     // One column of the list.
     struct Column {
         int rootTitleId;        // title while a profile is shown
@@ -43,6 +50,7 @@ public:
         const char* rootWidthKey;   // "ColumnWidths" option keys, by the same modes
         const char* serverWidthKey;
         int defaultWidth;
+        Widest widest;
         Qt::Alignment alignment;
         SortKey (*key)(CCacheItem* item);
         // -1, 0 or 1 for the ascending order of two keys.
@@ -110,6 +118,11 @@ public:
     static int ColumnTitleId(bool root, int column);
     static const char* WidthKey(bool root, int column);
     static int DefaultWidth(int column);
+    // The text of the widest cell the column can show, empty when the title
+    // decides (see Widest).
+    static QString WidestText(int column);
+    // The column shows times, in UTC.
+    static bool IsTimeColumn(int column);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;

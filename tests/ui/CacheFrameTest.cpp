@@ -7,6 +7,7 @@
 #include "app/Messages.h"
 #include "support/TestContext.h"
 #include "app/OptionStore.h"
+#include "app/StringTable.h"
 #include "ui/CacheListView.h"
 #include "ui/CacheTreeView.h"
 #include "ui/ContentView.h"
@@ -257,7 +258,8 @@ void CacheFrameTest::AFailedDecodeAddsNoServersButStillShowsTheProfile()
     QCOMPARE(cache.decodeCalls, 1);
     QCOMPARE(w.profileNode()->childCount(), 0);
     QCOMPARE(w.list()->GetItemCount(), 0);
-    QCOMPARE(w.frame->StatusText(0), QString("0 object(s)"));
+    // Not decoded: the status bar says how to try again.
+    QCOMPARE(w.frame->StatusText(0), QString::fromUtf8(LoadString(IDS_NOT_DECODED)));
 }
 
 void CacheFrameTest::DecoderMessagesFromTheWorkerThreadShowOnTheWindowThread()
@@ -491,10 +493,10 @@ void CacheFrameTest::RequestDataPaneShowsTheHeadersAndClearsOnANewServer()
     ClickRow(w.list(), 0);
     QCOMPARE(w.frame->MetaData()->toPlainText(), QString("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n").replace("\r\n", "\n"));
 
-    // A new server clears the request data; the content pane keeps its text.
+    // A new server clears both panes: their item is no longer listed.
     ClickNode(w.tree(), w.serverNode("www.a.com"));
     QCOMPARE(w.frame->MetaData()->toPlainText(), QString());
-    QCOMPARE(w.frame->Content()->TextBox()->toPlainText(), QString("<html>c</html>"));
+    QCOMPARE(w.frame->Content()->TextBox()->toPlainText(), QString());
 
     w.frame->Action(CCacheFrame::ID_VIEW_CONTENTS)->trigger();
     QVERIFY(w.frame->Content()->isVisible());
@@ -577,7 +579,9 @@ void CacheFrameTest::ColumnWidthsAreStoredUnderTheKeyOfTheColumnSetShown()
     w.expand();
     QHeaderView* header = w.list()->Table()->horizontalHeader();
     QCOMPARE(header->sectionSize(0), 142);
-    QCOMPARE(header->sectionSize(4), 116);
+    // Never narrower than the column table says; wider where a full date
+    // and time needs it.
+    QVERIFY(header->sectionSize(4) >= 116);
     header->resizeSection(0, 300);
     QCOMPARE(OptionStore::Instance().ReadInt("ColumnWidths", "URL", 0), 300);
     ClickNode(w.tree(), w.serverNode("www.a.com"));

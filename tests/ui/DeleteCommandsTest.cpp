@@ -14,9 +14,13 @@
 
 #include <QLabel>
 #include <QProgressBar>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
+#include <QToolTip>
 
 #include <algorithm>
 #include <chrono>
@@ -66,6 +70,16 @@ QString ShotPath(const char* name)
     const QString dir = qEnvironmentVariableIsEmpty("ORIEL_SCREENSHOT_DIR") ? QStringLiteral(".")
                                                                              : qEnvironmentVariable("ORIEL_SCREENSHOT_DIR");
     return dir + QStringLiteral("/") + QString::fromLatin1(name);
+}
+
+// The tooltip window on show, or null.
+QWidget* VisibleToolTip()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->inherits("QTipLabel"))
+            return widget;
+    }
+    return nullptr;
 }
 
 // The cache deletes an item by removing its body file, except the items
@@ -298,7 +312,23 @@ void DeleteCommandsTest::AReadOnlyCacheDisablesItsDeletingCommandsAndSaysWhy()
     QCOMPARE(w.frame->ReadOnlyNote()->text(), QString("Read-only cache"));
     QCOMPARE(w.profileNode()->toolTip(0), Text(IDS_READ_ONLY_NOTE));
     QVERIFY(w.profileNode(w.second)->toolTip(0).isEmpty());
-    w.frame->grab().save(ShotPath("read-only-cache.png"));
+    // The picture: the disabled Delete button's tooltip over the window.
+    QToolButton* button = qobject_cast<QToolButton*>(
+        w.frame->ToolBar()->widgetForAction(w.frame->Action(CCacheFrame::ID_EDIT_DELETE)));
+    QVERIFY(button);
+    QVERIFY(!button->isEnabled());
+    const QPoint tipAt = button->mapToGlobal(button->rect().bottomLeft() + QPoint(4, 4));
+    QToolTip::showText(tipAt, w.frame->Action(CCacheFrame::ID_EDIT_DELETE)->toolTip(), button);
+    QWidget* tip = nullptr;
+    QTRY_VERIFY((tip = VisibleToolTip()) != nullptr);
+    QCOMPARE(static_cast<QLabel*>(tip)->text(), Text(IDS_READ_ONLY_TOOLTIP));
+    QImage shot = w.frame->grab().toImage();
+    {
+        QPainter painter(&shot);
+        painter.drawPixmap(w.frame->mapFromGlobal(tip->pos()), tip->grab());
+    }
+    shot.save(ShotPath("read-only-cache.png"));
+    QToolTip::hideText();
     // Nothing runs: the key reaches a disabled action.
     w.frame->RunCommand(CCacheFrame::ID_EDIT_DELETE);
     w.waitIdle();
