@@ -1,18 +1,20 @@
 // oriel-cli cat FOLDER URL | cat --key N FOLDER
 //
 // Writes one item's body to stdout as the window would open it: extracted
-// from its block file and decoded by its content encoding. Working copies
-// that this needs go where the items put them (beside the body, or the
-// private temp folder when the cache folder is read-only) and are removed
-// when the cache is closed.
+// from its block file and decoded by its content encoding. A plain body is
+// written straight from the cache; the working copies that the others need
+// go to the private temp folder and are removed when the cache is closed,
+// or when a signal ends the run (a reader that stops early, Ctrl-C).
 #include "cli/Cli.h"
 
 #include "model/CacheItem.h"
+#include "platform/ContainedPath.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace oriel::cli {
 
@@ -30,23 +32,34 @@ CCacheItem* FindItem(CCache& cache, const std::optional<int32_t>& key, const std
     return found;
 }
 
-bool CopyToStdout(const char* path)
+// The file at `path` (opened as every examined file is: never through a
+// link that leads out of the examined tree) to stdout.
+bool CopyToStdout(const char* path, std::string& problem)
 {
-    FILE* in = std::fopen(path, "rb");
+    platform::UniqueFd in = platform::OpenContained(path, platform::OpenAs::Read, &problem);
     if (!in)
         return false;
     char buffer[65536];
-    bool ok = true;
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
-        if (std::fwrite(buffer, 1, n, stdout) != n) {
-            ok = false;
+    for (;;) {
+        ssize_t n = ::read(in.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            problem = std::string(path) + ": " + std::strerror(errno);
+            return false;
+        }
+        if (n == 0)
             break;
+        if (std::fwrite(buffer, 1, size_t(n), stdout) != size_t(n)) {
+            problem = std::string("stdout: ") + std::strerror(errno);
+            return false;
         }
     }
-    ok = ok && !std::ferror(in);
-    std::fclose(in);
-    return std::fflush(stdout) == 0 && ok;
+    if (std::fflush(stdout) != 0) {
+        problem = std::string("stdout: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -76,7 +89,8 @@ int RunCat(const Args& args, const AppContext& context)
         return kExitFailure;
     }
     if (!item->Exists()) {
-        PrintError("the body of " + what + " is not in the cache any more");
+        const std::string& problem = item->GetBodyProblem();
+        PrintError("the body of " + what + " is not in the cache any more" + (problem.empty() ? "" : ": " + problem));
         return kExitFailure;
     }
     // A plain body without encoding is written as it is; anything else is
@@ -94,8 +108,8 @@ int RunCat(const Args& args, const AppContext& context)
     }
     if (file && prepare && !file->DeletesOnDestroy())
         PrintError("warning: the body of " + what + " does not decode; writing it as stored");
-    if (!CopyToStdout(path)) {
-        PrintError("cannot read " + std::string(path) + ": " + std::strerror(errno));
+    if (std::string problem; !CopyToStdout(path, problem)) {
+        PrintError("cannot write the body of " + what + ": " + problem);
         return kExitFailure;
     }
     return kExitOk;

@@ -1,6 +1,7 @@
 #include "formats/FirefoxCache2Cache.h"
 
 #include "model/TextForms.h"
+#include "platform/ContainedPath.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -152,9 +153,10 @@ int FirefoxCache2Cache::DoDecode()
     for (const EntryFolder* folder : {&entries, &doomed}) {
         if (folder->names.empty())
             continue;
-        const int folderFd = ::open(folder->path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        if (folderFd < 0)
+        platform::UniqueFd opened = platform::OpenContained(folder->path, platform::OpenAs::Directory);
+        if (!opened)
             continue;
+        const int folderFd = opened.Get();
         const bool deleted = folder == &doomed;
         const char* subFolder = deleted ? kDoomedFolderName : kEntriesFolderName;
         for (const std::string& name : folder->names) {
@@ -164,7 +166,6 @@ int FirefoxCache2Cache::DoDecode()
             if (key % kEntriesPerYield == 0)
                 std::this_thread::yield();
         }
-        ::close(folderFd);
     }
     Trace("Exit  - FirefoxCache2Cache::DoDecode()");
     return 0;
@@ -197,15 +198,11 @@ FirefoxCache2Cache::EntryFolder FirefoxCache2Cache::ListEntryFiles(const char* s
     folder.path = platform::ResolvePath(platform::MakePath(GetFolder(), subFolder));
     const std::string& dir = folder.path;
     std::vector<std::string>& names = folder.names;
-    std::error_code ec;
-    if (!fs::is_directory(fs::symlink_status(dir, ec)))
-        return folder;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-        // Only plain files: a link could lead out of the examined tree.
-        if (it->symlink_status(ec).type() == fs::file_type::regular)
-            names.push_back(it->path().filename().string());
+    // Only plain files: a link could lead out of the examined tree.
+    for (const platform::FolderEntry& entry : platform::ListFolder(dir).value_or(std::vector<platform::FolderEntry>{})) {
+        if (entry.isRegular)
+            names.push_back(entry.name);
     }
-    std::sort(names.begin(), names.end());
     return folder;
 }
 
