@@ -2,11 +2,13 @@
 // are followed, links that leave it (or are absolute, or lead to /proc) are
 // treated as missing, with the reason.
 #include "platform/ContainedPath.h"
+#include "platform/ByteSource.h"
 #include "platform/FileSystem.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <unistd.h>
