@@ -1,13 +1,16 @@
 // oriel-cli cat FOLDER URL | cat --key N FOLDER
 //
 // Writes one item's body to stdout as the window would open it: extracted
-// from its block file and decoded by its content encoding. A plain body is
+// from its block file and decoded by its content encoding. A body without
+// encoding (a plain file, or bytes inside a block file or an index) is
 // written straight from the cache; the working copies that the others need
 // go to the private temp folder and are removed when the cache is closed,
 // or when a signal ends the run (a reader that stops early, Ctrl-C).
 #include "cli/Cli.h"
 
+#include "formats/EmbeddedBodyItem.h"
 #include "model/CacheItem.h"
+#include "platform/ByteSource.h"
 #include "platform/ContainedPath.h"
 
 #include <cerrno>
@@ -62,6 +65,27 @@ bool CopyToStdout(const char* path, std::string& problem)
     return true;
 }
 
+// The bytes of a source to stdout, a piece at a time.
+bool SourceToStdout(const platform::ByteSource& source, std::string& problem)
+{
+    constexpr size_t kPiece = 1 << 16;
+    for (uint64_t offset = 0; offset < source.Size(); offset += kPiece) {
+        const ByteReader piece = source.Read(offset, kPiece);
+        if (piece.size() == 0)
+            break;
+        const std::string_view bytes = *piece.bytes(0, piece.size());
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
+            problem = std::string("stdout: ") + std::strerror(errno);
+            return false;
+        }
+    }
+    if (std::fflush(stdout) != 0) {
+        problem = std::string("stdout: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int RunCat(const Args& args, const AppContext& context)
@@ -92,6 +116,19 @@ int RunCat(const Args& args, const AppContext& context)
         const std::string& problem = item->GetBodyProblem();
         PrintError("the body of " + what + " is not in the cache any more" + (problem.empty() ? "" : ": " + problem));
         return kExitFailure;
+    }
+    // A body kept inside another file without encoding is written straight
+    // from there: no working copy.
+    if (auto* embedded = dynamic_cast<CEmbeddedBodyItem*>(item);
+        embedded && item->GetContentEncoding() == CCacheItem::kEncodingNone) {
+        std::string problem = "the file that holds it cannot be read";
+        const std::optional<platform::FileRange> range = embedded->BodyRange();
+        const std::unique_ptr<platform::ByteSource> source = range ? range->Open(0, &problem) : nullptr;
+        if (!source || !SourceToStdout(*source, problem)) {
+            PrintError("cannot write the body of " + what + ": " + problem);
+            return kExitFailure;
+        }
+        return kExitOk;
     }
     // A plain body without encoding is written as it is; anything else is
     // prepared first (extracted, decoded).

@@ -117,6 +117,27 @@ TEST(ContainedRun, CatCutShortByItsReaderLeavesNoWorkingCopy)
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 0);
 }
 
+TEST(ContainedRun, CatWritesABodyKeptInABlockFileStraightToItsOutput)
+{
+    // No working copy is needed: cat works even where no private folder
+    // can be made.
+    TempDir cache;
+    test::MozillaCacheWriter w;
+    std::string body;
+    for (int i = 0; body.size() < 3000; ++i)
+        body += "row " + std::to_string(i) + "\n";
+    w.Add("http://a.example/rows.txt", body, "text/plain").dataFile = 2;
+    w.Write(cache.path());
+    const test::FolderSnapshot before = test::SnapshotFolder(cache.path());
+    std::string out, err;
+    ASSERT_EQ(RunCommand("TMPDIR=/nonexistent/oriel " + Cli("cat " + Quote(cache.path()) + " http://a.example/rows.txt"),
+                         &out, &err),
+              0)
+        << err;
+    EXPECT_EQ(out, body);
+    EXPECT_EQ(test::SnapshotFolder(cache.path()), before);
+}
+
 TEST(ContainedRun, PrivateFoldersOfRunsThatWereKilledGoAtTheNextStart)
 {
     TempDir tmp, cache;
