@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 #include <vector>
 
 namespace oriel::platform {
@@ -34,15 +36,79 @@ namespace {
 constexpr int kMaxLinkHops = 40;
 constexpr std::string_view kRefused = "link not followed: ";
 
+// Folders a walk has already verified, so that the next look-up in one of
+// them costs a single call. Each descriptor was reached from the
+// container's own descriptor one real folder at a time (no link, no
+// ".."), and is keyed by those names ("" is the container itself).
+//
+// Why a kept descriptor cannot lead out: it names the folder the walk
+// verified, not a path. Nothing is ever resolved again through the key's
+// spelling, and only single names are looked up in the folder, with
+// O_NOFOLLOW (a link there sends the look-up back to the full walk). A
+// later swap of any folder on the key's path for a link therefore cannot
+// redirect a look-up: it goes on into the verified folder (or finds
+// nothing in a removed one, and the full walk then sees the link and
+// judges it).
+//
+// The descriptors close when their container's registration ends (and any
+// look-up still using one is done). A container keeps at most
+// kFoldersPerContainer; all containers together at most kFoldersKept.
+constexpr size_t kFoldersPerContainer = 64;
+constexpr size_t kFoldersKept = 256;
+std::atomic<size_t> g_foldersKept{0};
+
+using SharedFd = std::shared_ptr<const UniqueFd>;
+
+struct FolderCache {
+    std::mutex mutex;
+    SharedFd root;
+    std::unordered_map<std::string, SharedFd> folders;
+
+    FolderCache() = default;
+    FolderCache(const FolderCache&) = delete;
+    FolderCache& operator=(const FolderCache&) = delete;
+    ~FolderCache() { g_foldersKept -= folders.size(); }
+
+    SharedFd Find(const std::string& key)
+    {
+        std::lock_guard lock(mutex);
+        if (key.empty())
+            return root;
+        auto it = folders.find(key);
+        return it == folders.end() ? nullptr : it->second;
+    }
+
+    void Remember(const std::string& key, const SharedFd& fd)
+    {
+        std::lock_guard lock(mutex);
+        auto it = folders.find(key);
+        if (it != folders.end()) {
+            it->second = fd;
+            return;
+        }
+        if (folders.size() >= kFoldersPerContainer) {
+            g_foldersKept -= folders.size();
+            folders.clear();
+        }
+        if (g_foldersKept.load() >= kFoldersKept)
+            return;
+        ++g_foldersKept;
+        folders.emplace(key, fd);
+    }
+};
+
 struct Container {
     unsigned long id;
     std::string lexical; // absolute, as spelled, without a trailing separator ("/" for the root)
     std::string real;    // the same folder with its links resolved
+    std::shared_ptr<FolderCache> cache = std::make_shared<FolderCache>();
 };
+
+using SharedContainer = std::shared_ptr<const Container>;
 
 struct Registry {
     std::mutex mutex;
-    std::vector<Container> containers;
+    std::vector<SharedContainer> containers;
     unsigned long nextId = 1;
     std::function<void(std::string_view)> trace;
 };
@@ -215,15 +281,19 @@ ContainerRegistration::ContainerRegistration(const std::string& folder)
     std::free(real);
     std::lock_guard lock(Containers().mutex);
     c.id = id_ = Containers().nextId++;
-    Containers().containers.push_back(std::move(c));
+    Containers().containers.push_back(std::make_shared<const Container>(std::move(c)));
 }
 
 ContainerRegistration::~ContainerRegistration()
 {
+    SharedContainer released; // its folders close outside the lock
     std::lock_guard lock(Containers().mutex);
     auto& list = Containers().containers;
-    list.erase(std::remove_if(list.begin(), list.end(), [this](const Container& c) { return c.id == id_; }),
-               list.end());
+    auto it = std::find_if(list.begin(), list.end(), [this](const SharedContainer& c) { return c->id == id_; });
+    if (it != list.end()) {
+        released = std::move(*it);
+        list.erase(it);
+    }
 }
 
 std::shared_ptr<ContainerRegistration> RegisterContainer(const std::string& folder)
@@ -235,17 +305,79 @@ std::shared_ptr<ContainerRegistration> RegisterContainer(const std::string& fold
 
 namespace {
 
-std::optional<Container> Outermost(const std::string& absolute)
+SharedContainer Outermost(const std::string& absolute)
 {
     std::lock_guard lock(Containers().mutex);
-    const Container* best = nullptr;
-    for (const Container& c : Containers().containers) {
-        if (Holds(c.lexical, absolute) && (!best || c.lexical.size() < best->lexical.size()))
+    const SharedContainer* best = nullptr;
+    for (const SharedContainer& c : Containers().containers) {
+        if (Holds(c->lexical, absolute) && (!best || c->lexical.size() < (*best)->lexical.size()))
             best = &c;
     }
-    if (!best)
-        return std::nullopt;
-    return *best;
+    return best ? *best : nullptr;
+}
+
+// The container's own descriptor, opened on first use. The container was
+// named by the examiner: its own links are followed as the host resolves
+// them.
+SharedFd RootOf(const Container& c, std::string* problem, const std::string& path)
+{
+    std::lock_guard lock(c.cache->mutex);
+    if (!c.cache->root) {
+        UniqueFd root(::open(c.lexical.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!root) {
+            Fail(problem, path, ErrnoText(errno));
+            return nullptr;
+        }
+        c.cache->root = std::make_shared<const UniqueFd>(std::move(root));
+    }
+    return c.cache->root;
+}
+
+// `absolute` below `c` as the folder's key and the final name, when it is
+// spelled with plain names only (no ".."); false for the container itself.
+bool SplitPlain(const Container& c, const std::string& absolute, std::string& key, std::string& name)
+{
+    const size_t start = c.lexical == "/" ? 1 : c.lexical.size() + 1;
+    if (absolute.size() <= start)
+        return false;
+    const std::string_view rel = std::string_view(absolute).substr(start);
+    for (size_t pos = 0; pos <= rel.size();) {
+        size_t next = rel.find('/', pos);
+        if (next == std::string_view::npos)
+            next = rel.size();
+        if (rel.substr(pos, next - pos) == "..")
+            return false;
+        pos = next + 1;
+    }
+    const size_t slash = rel.rfind('/');
+    key = slash == std::string_view::npos ? std::string() : std::string(rel.substr(0, slash));
+    name = std::string(slash == std::string_view::npos ? rel : rel.substr(slash + 1));
+    return true;
+}
+
+std::string HostPathOf(const Container& c, const std::string& absolute)
+{
+    const size_t start = c.lexical == "/" ? 0 : c.lexical.size();
+    return (c.real == "/" ? std::string() : c.real) + absolute.substr(start);
+}
+
+// The quick look-up: `absolute` exists exactly as spelled, its folder is
+// one already verified and its final name is no link (nor under /proc,
+// /sys or /dev). Fills `st` and gives the folder; null when the full walk
+// must decide.
+SharedFd QuickLook(const Container& c, const std::string& absolute, std::string& name, struct stat& st)
+{
+    std::string key;
+    if (!SplitPlain(c, absolute, key, name))
+        return nullptr;
+    SharedFd folder = c.cache->Find(key);
+    if (!folder)
+        return nullptr;
+    if (::fstatat(folder->Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISLNK(st.st_mode))
+        return nullptr;
+    if (UnderPseudoFileSystem(HostPathOf(c, absolute)))
+        return nullptr;
+    return folder;
 }
 
 } // namespace
@@ -256,6 +388,16 @@ std::optional<std::string> ContainerOf(const std::string& path)
     if (!c)
         return std::nullopt;
     return c->lexical;
+}
+
+QuickLookup QuickStatContained(const std::string& path, struct stat& st)
+{
+    const std::string absolute = Absolute(path);
+    const SharedContainer container = Outermost(absolute);
+    if (!container)
+        return QuickLookup::Outside;
+    std::string name;
+    return QuickLook(*container, absolute, name, st) ? QuickLookup::Found : QuickLookup::Walk;
 }
 
 bool IsContainmentProblem(std::string_view problem)
@@ -272,25 +414,39 @@ void SetContainmentTrace(std::function<void(std::string_view)> trace)
 UniqueFd OpenContained(const std::string& path, OpenAs how, std::string* problem)
 {
     const std::string absolute = Absolute(path);
-    const std::optional<Container> container = Outermost(absolute);
+    const SharedContainer container = Outermost(absolute);
     if (!container)
         return OpenOutside(path, how, problem);
 
-    // The container itself was named by the examiner: its own links are
-    // followed as the host resolves them.
-    UniqueFd root(::open(container->lexical.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!root) {
-        Fail(problem, path, ErrnoText(errno));
-        return {};
+    {
+        std::string name;
+        struct stat st {};
+        if (SharedFd folder = QuickLook(*container, absolute, name, st)) {
+            UniqueFd fd(::openat(folder->Get(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+            struct stat now {};
+            // The name may have changed since the look; then the walk decides.
+            if (fd && ::fstat(fd.Get(), &now) == 0 && !S_ISLNK(now.st_mode))
+                return Finish(std::move(fd), now, folder->Get(), name, how, path, problem);
+        }
     }
+
+    SharedFd root = RootOf(*container, problem, path);
+    if (!root)
+        return {};
     const std::vector<std::string> initial =
         Split(std::string_view(absolute).substr(container->lexical == "/" ? 0 : container->lexical.size()));
     std::deque<std::string> pending(initial.begin(), initial.end());
 
     // The folders walked so far (the container first) and their names below it.
-    std::vector<UniqueFd> dirs;
+    std::vector<SharedFd> dirs;
     std::vector<std::string> names;
     dirs.push_back(std::move(root));
+    auto key = [&]() {
+        std::string out;
+        for (const std::string& n : names)
+            out += (out.empty() ? "" : "/") + n;
+        return out;
+    };
     auto hostPath = [&](const std::string& last) {
         std::string out = container->real == "/" ? std::string() : container->real;
         for (const std::string& n : names)
@@ -319,7 +475,7 @@ UniqueFd OpenContained(const std::string& path, OpenAs how, std::string* problem
             names.pop_back();
             continue;
         }
-        const int parent = dirs.back().Get();
+        const int parent = dirs.back()->Get();
         UniqueFd fd(::openat(parent, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
         if (!fd && errno == ENOENT) {
             // Windows names ignore case; the index may spell the name otherwise.
@@ -368,8 +524,11 @@ UniqueFd OpenContained(const std::string& path, OpenAs how, std::string* problem
                 Fail(problem, path, ErrnoText(ENOTDIR));
                 return {};
             }
-            dirs.push_back(std::move(fd));
+            dirs.push_back(std::make_shared<const UniqueFd>(std::move(fd)));
             names.push_back(name);
+            // `names` spells the folder's real place below the container
+            // (links already replaced by their targets, ".." taken).
+            container->cache->Remember(key(), dirs.back());
             continue;
         }
         return Finish(std::move(fd), st, parent, name, how, path, problem);
@@ -381,11 +540,11 @@ UniqueFd OpenContained(const std::string& path, OpenAs how, std::string* problem
         return {};
     }
     struct stat st {};
-    if (::fstat(dirs.back().Get(), &st) != 0) {
+    if (::fstat(dirs.back()->Get(), &st) != 0) {
         Fail(problem, path, ErrnoText(errno));
         return {};
     }
-    UniqueFd here(::dup(dirs.back().Get()));
+    UniqueFd here(::dup(dirs.back()->Get()));
     return Finish(std::move(here), st, -1, {}, how, path, problem);
 }
 

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 
 namespace oriel::platform {
 
@@ -81,6 +82,18 @@ enum class OpenAs {
 // to case. An invalid descriptor when there is nothing usable; `problem`
 // then says why (a refused link, a missing file, a FIFO).
 UniqueFd OpenContained(const std::string& path, OpenAs how, std::string* problem = nullptr);
+
+enum class QuickLookup {
+    Outside, // `path` lies in no container
+    Found,   // `st` is filled
+    Walk     // only OpenContained can tell (a link, a missing name, a folder not yet walked)
+};
+
+// The cheap existence check: one call when `path` is spelled exactly as it
+// exists, with no link in it, in a folder of its container that an earlier
+// OpenContained has walked. Found means what OpenContained(path, Inspect)
+// and fstat would give.
+QuickLookup QuickStatContained(const std::string& path, struct stat& st);
 
 // True when a problem text from OpenContained is a refused link rather
 // than a plain absence.

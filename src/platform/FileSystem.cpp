@@ -187,7 +187,11 @@ std::optional<FileAttributes> GetFileAttributes(const std::string& path, std::st
     resolvedPath = path;
     if (path.empty())
         return std::nullopt;
-    if (ContainerOf(path)) {
+    const QuickLookup quick = QuickStatContained(path, st);
+    if (quick == QuickLookup::Found) {
+        // One call for a name in a folder already walked (the item list
+        // asks this of every item it shows).
+    } else if (quick == QuickLookup::Walk) {
         // Inside a container every component is checked by the walk.
         if (!ExistsAsSpelled(path))
             resolvedPath = ResolvePath(path);

@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -23,6 +25,14 @@ using test::TempDir;
 std::optional<std::string> Read(const std::string& path, std::string* problem = nullptr)
 {
     return ReadFile(path, UINT64_MAX, problem);
+}
+
+size_t OpenDescriptors()
+{
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
 }
 
 class ContainedPathTest : public testing::Test {
@@ -118,6 +128,81 @@ TEST_F(ContainedPathTest, TheOutermostContainerHoldsAndEndsWithItsRegistration)
     registration_.reset();
     EXPECT_FALSE(ContainerOf(box_ + "/sub/up"));
     EXPECT_EQ(Read(box_ + "/sub/up"), "outside");
+}
+
+// Folders already walked are kept open for the next look-up in them.
+TEST_F(ContainedPathTest, AFolderSwappedForALinkAfterUseIsNotFollowed)
+{
+    test::WriteFile(dir_.file("host/body"), "outside");
+    ASSERT_EQ(Read(box_ + "/sub/body"), "inside"); // the walk has verified box/sub
+    ASSERT_TRUE(GetFileAttributes(box_ + "/sub/body"));
+    fs::rename(dir_.file("box/sub"), dir_.file("box/old"));
+    Link(dir_.file("host"), "box/sub");
+    for (const char* name : {"sub/body", "sub/secret"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NE(Read(box_ + "/" + name), "outside");
+        std::string resolved;
+        auto found = GetFileAttributes(box_ + "/" + name, resolved);
+        EXPECT_TRUE(!found || found->size == 6u); // "inside", kept in the verified folder
+    }
+    std::string problem;
+    EXPECT_FALSE(Read(box_ + "/sub/secret", &problem));
+    EXPECT_TRUE(IsContainmentProblem(problem)) << problem;
+    auto attributes = GetFileAttributes(box_ + "/sub/secret");
+    EXPECT_FALSE(attributes);
+
+    // Once the verified folder is gone, every look-up through the name meets the link.
+    fs::remove_all(dir_.file("box/old"));
+    for (const char* name : {"sub/body", "sub/secret"}) {
+        SCOPED_TRACE(name);
+        problem.clear();
+        EXPECT_FALSE(Read(box_ + "/" + name, &problem));
+        EXPECT_TRUE(IsContainmentProblem(problem)) << problem;
+        std::string resolved;
+        problem.clear();
+        EXPECT_FALSE(GetFileAttributes(box_ + "/" + name, resolved, &problem));
+        EXPECT_TRUE(IsContainmentProblem(problem)) << problem;
+    }
+    // A real folder put back under the name is found again.
+    fs::remove(dir_.file("box/sub"));
+    fs::create_directories(dir_.file("box/sub"));
+    test::WriteFile(dir_.file("box/sub/body"), "again");
+    EXPECT_EQ(Read(box_ + "/sub/body"), "again");
+    EXPECT_TRUE(GetFileAttributes(box_ + "/sub/body"));
+}
+
+TEST_F(ContainedPathTest, KeptFoldersCloseWithTheirContainerAndStayBounded)
+{
+    registration_.reset();
+    const size_t before = OpenDescriptors();
+    auto box = RegisterContainer(box_);
+    for (int i = 0; i < 300; ++i) {
+        const std::string folder = "box/f" + std::to_string(i) + "/g";
+        fs::create_directories(dir_.file(folder));
+        test::WriteFile(dir_.file(folder + "/body"), std::to_string(i));
+    }
+    // Many threads walking many folders at once read each its own file.
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 3; ++round) {
+                for (int i = t; i < 300; i += 2) {
+                    const std::string path = box_ + "/f" + std::to_string(i) + "/g/body";
+                    if (Read(path) != std::to_string(i) || !GetFileAttributes(path))
+                        ++wrong;
+                }
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+    const size_t kept = OpenDescriptors() - before;
+    EXPECT_GT(kept, 0u);    // walked folders are kept
+    EXPECT_LE(kept, 65u);   // but no more than a container may keep (and its own)
+    box.reset();
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 TEST_F(ContainedPathTest, NothingUnderProcIsReadEvenFromAContainerThatHoldsIt)
