@@ -113,10 +113,11 @@ struct Registry {
     std::function<void(std::string_view)> trace;
 };
 
+// Never destroyed: registrations held by other statics end after it would.
 Registry& Containers()
 {
-    static Registry registry;
-    return registry;
+    static Registry* registry = new Registry;
+    return *registry;
 }
 
 // An absolute spelling of `path`: the working folder before a relative
