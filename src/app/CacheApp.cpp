@@ -3,6 +3,8 @@
 #include "app/OptionStore.h"
 #include "app/SystemSetup.h"
 #include "app/TraceLog.h"
+#include "platform/ContainedPath.h"
+#include "platform/FileSystem.h"
 #include "platform/RegistryReader.h"
 
 #include <algorithm>
@@ -20,6 +22,7 @@ CCacheApp::~CCacheApp()
 {
     if (saveAtExit_)
         SaveAtExit();
+    platform::SetContainmentTrace(nullptr);
     context_.SetLog(nullptr);
 }
 
@@ -36,6 +39,11 @@ void CCacheApp::Start()
         context_.Trace(refusal);
         context_.Messages().ShowMessage(refusal, MessageIcon::Exclamation);
     }
+    // Every link refused inside the examined tree is traced.
+    platform::SetContainmentTrace([this](std::string_view text) { context_.Trace(text); });
+    // The working copies of runs that were killed.
+    if (int stale = platform::RemoveStalePrivateFolders(); stale > 0)
+        context_.Trace("Removed the private folders of " + std::to_string(stale) + " ended run(s)");
     // Before the options: their fallbacks come from the examined registry.
     SetUpExaminedSystem(systemConfig_ ? *systemConfig_ : ReadSystemOptions(store_, context_.Messages()), context_);
     GetAppGlobals();

@@ -1,19 +1,24 @@
 // oriel-cli cat FOLDER URL | cat --key N FOLDER
 //
 // Writes one item's body to stdout as the window would open it: extracted
-// from its block file and decoded by its content encoding. Working copies
-// that this needs go where the items put them (beside the body, or the
-// private temp folder when the cache folder is read-only) and are removed
-// when the cache is closed.
+// from its block file and decoded by its content encoding. A body without
+// encoding (a plain file, or bytes inside a block file or an index) is
+// written straight from the cache; the working copies that the others need
+// go to the private temp folder and are removed when the cache is closed,
+// or when a signal ends the run (a reader that stops early, Ctrl-C).
 #include "cli/Cli.h"
 
 #include "app/StringTable.h"
+#include "formats/EmbeddedBodyItem.h"
 #include "model/CacheItem.h"
+#include "platform/ByteSource.h"
+#include "platform/ContainedPath.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace oriel::cli {
 
@@ -31,23 +36,55 @@ CCacheItem* FindItem(CCache& cache, const std::optional<int32_t>& key, const std
     return found;
 }
 
-bool CopyToStdout(const char* path)
+// The file at `path` (opened as every examined file is: never through a
+// link that leads out of the examined tree) to stdout.
+bool CopyToStdout(const char* path, std::string& problem)
 {
-    FILE* in = std::fopen(path, "rb");
+    platform::UniqueFd in = platform::OpenContained(path, platform::OpenAs::Read, &problem);
     if (!in)
         return false;
     char buffer[65536];
-    bool ok = true;
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
-        if (std::fwrite(buffer, 1, n, stdout) != n) {
-            ok = false;
+    for (;;) {
+        ssize_t n = ::read(in.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            problem = std::string(path) + ": " + std::strerror(errno);
+            return false;
+        }
+        if (n == 0)
             break;
+        if (std::fwrite(buffer, 1, size_t(n), stdout) != size_t(n)) {
+            problem = std::string("stdout: ") + std::strerror(errno);
+            return false;
         }
     }
-    ok = ok && !std::ferror(in);
-    std::fclose(in);
-    return std::fflush(stdout) == 0 && ok;
+    if (std::fflush(stdout) != 0) {
+        problem = std::string("stdout: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+// The bytes of a source to stdout, a piece at a time.
+bool SourceToStdout(const platform::ByteSource& source, std::string& problem)
+{
+    constexpr size_t kPiece = 1 << 16;
+    for (uint64_t offset = 0; offset < source.Size(); offset += kPiece) {
+        const ByteReader piece = source.Read(offset, kPiece);
+        if (piece.size() == 0)
+            break;
+        const std::string_view bytes = *piece.bytes(0, piece.size());
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
+            problem = std::string("stdout: ") + std::strerror(errno);
+            return false;
+        }
+    }
+    if (std::fflush(stdout) != 0) {
+        problem = std::string("stdout: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -77,8 +114,22 @@ int RunCat(const Args& args, const AppContext& context)
         return kExitFailure;
     }
     if (!item->Exists()) {
-        PrintError("the body of " + what + " is not in the cache any more");
+        const std::string& problem = item->GetBodyProblem();
+        PrintError("the body of " + what + " is not in the cache any more" + (problem.empty() ? "" : ": " + problem));
         return kExitFailure;
+    }
+    // A body kept inside another file without encoding is written straight
+    // from there: no working copy.
+    if (auto* embedded = dynamic_cast<CEmbeddedBodyItem*>(item);
+        embedded && item->GetContentEncoding() == CCacheItem::kEncodingNone) {
+        std::string problem = "the file that holds it cannot be read";
+        const std::optional<platform::FileRange> range = embedded->BodyRange();
+        const std::unique_ptr<platform::ByteSource> source = range ? range->Open(0, &problem) : nullptr;
+        if (!source || !SourceToStdout(*source, problem)) {
+            PrintError("cannot write the body of " + what + ": " + problem);
+            return kExitFailure;
+        }
+        return kExitOk;
     }
     // A plain body without encoding is written as it is; anything else is
     // prepared first (extracted, decoded).
@@ -97,8 +148,8 @@ int RunCat(const Args& args, const AppContext& context)
         PrintError("warning: the body of " + what + " does not decode; writing it as stored");
     if (item->IsBodyCut())
         PrintError("warning: " + std::string(LoadString(IDS_BODY_CUT)) + what);
-    if (!CopyToStdout(path)) {
-        PrintError("cannot read " + std::string(path) + ": " + std::strerror(errno));
+    if (std::string problem; !CopyToStdout(path, problem)) {
+        PrintError("cannot write the body of " + what + ": " + problem);
         return kExitFailure;
     }
     return kExitOk;

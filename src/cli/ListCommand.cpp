@@ -169,7 +169,7 @@ int RunList(const Args& args, const AppContext& context)
             // of the others stay as they were.
             if (item.IsDeleted())
                 line += ",\"deleted\":true";
-            if (auto properties = item.GetFormatProperties(); !properties.empty()) {
+            if (auto properties = item.GetProperties(); !properties.empty()) {
                 line += ",\"properties\":{";
                 for (size_t i = 0; i < properties.size(); ++i) {
                     if (i)

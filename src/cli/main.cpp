@@ -4,6 +4,7 @@
 #include "app/CacheApp.h"
 #include "app/Messages.h"
 #include "app/OptionStore.h"
+#include "platform/FileSystem.h"
 
 #include <QCoreApplication>
 #include <QtGlobal>
@@ -11,6 +12,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 
 namespace {
@@ -76,10 +78,26 @@ int PrintVersion()
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
 
+// A run ended by a signal (a reader that stopped early, Ctrl-C, kill)
+// takes its working copies with it, then ends as the signal would.
+void RemoveWorkingCopiesAndDie(int signal)
+{
+    oriel::platform::RemovePrivateTempFolderNow();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void CleanUpOnSignals()
+{
+    for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, &RemoveWorkingCopiesAndDie);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    CleanUpOnSignals();
     QCoreApplication qapp(argc, argv); // for the MIME database and the option store
     if (argc < 2)
         return PrintUsage(stderr);

@@ -34,7 +34,7 @@ int BrotliToFile(const void* buffer, size_t length, const std::string& destinati
         BrotliDecoderCreateInstance(nullptr, nullptr, nullptr), &BrotliDecoderDestroyInstance);
     if (!state)
         return -1;
-    int fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    int fd = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return -1;
     const uint8_t* next = static_cast<const uint8_t*>(buffer);

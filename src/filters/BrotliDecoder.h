@@ -1,7 +1,7 @@
 // The decoder of bodies sent with "Content-Encoding: br", over libbrotlidec,
 // with the contract of the other content decoders (ContentDecoders.h): the
-// output is a file it creates (truncating; a symbolic link there is never
-// followed); a stream that ends early keeps what was decoded and counts as
+// output is a file it creates new (never an existing file, never through a
+// link); a stream that ends early keeps what was decoded and counts as
 // success; a corrupt stream keeps what was decoded before the damage and
 // fails; the output is capped and a capped output is noted in `log`.
 #pragma once

@@ -1,5 +1,7 @@
 #include "filters/ContentDecoders.h"
 
+#include "platform/ContainedPath.h"
+
 #include "platform/FileSystem.h"
 
 #include <zlib.h>
@@ -42,7 +44,7 @@ public:
 
     bool Create()
     {
-        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+        fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         return fd_ >= 0;
     }
     // False once the cap is reached or a write fails: the caller stops.
@@ -264,9 +266,15 @@ int GunzipFile(const std::string& source, int64_t length, const std::string& des
 int GzReadFile(const std::string& source, int64_t length, const std::string& destination, uint64_t maxOutput,
                platform::LogSink* log, DecodeOutcome* outcome)
 {
-    gzFile gz = gzopen(platform::ResolvePath(source).c_str(), "rb");
+    // Opened as every examined file is (never through a link that leads
+    // out of the examined tree); the gz reader takes the descriptor.
+    platform::UniqueFd fd = platform::OpenContained(source, platform::OpenAs::Read);
+    if (!fd)
+        return -1;
+    gzFile gz = gzdopen(fd.Get(), "rb");
     if (!gz)
         return -1;
+    fd.Release();
     std::unique_ptr<gzFile_s, int (*)(gzFile)> guard(gz, &gzclose);
     OutputFile out(destination, maxOutput, log);
     if (!out.Create())

@@ -1,7 +1,7 @@
 // Decoders of bodies that a server sent with a content encoding (gzip,
 // deflate, compress), over zlib. Each writes its output to a destination
-// file that it creates (binary, truncating; a symbolic link there is never
-// followed) and returns 0 on success, -1 on failure.
+// file that it creates new (an existing file or a symbolic link there is
+// never opened: -1) and returns 0 on success, -1 on failure.
 //
 // Input is untrusted: a stream that ends early keeps what was decoded and
 // counts as success; a corrupt stream keeps what was decoded before the

@@ -22,22 +22,6 @@ namespace oriel {
 
 namespace {
 
-// An extension taken from untrusted text (the examined system's registry,
-// a URL) is used only when it is a dot and a few plain characters, so that
-// it can never name another folder.
-std::string SafeExtension(std::string_view ext)
-{
-    if (ext.size() < 2 || ext.size() > 16 || ext.front() != '.')
-        return {};
-    for (char c : ext.substr(1)) {
-        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-                     c == '-' || c == '+';
-        if (!plain)
-            return {};
-    }
-    return std::string(ext);
-}
-
 std::string UrlPathExtension(std::string_view path)
 {
     if (size_t q = path.find_first_of("?#"); q != std::string_view::npos)
@@ -61,7 +45,7 @@ bool RemoveExact(const std::string& path)
 // alone.
 bool CopyToNewFile(const std::string& path, const platform::ByteSource& source)
 {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    int fd = platform::CreateNewFile(path);
     if (fd < 0)
         return false;
     constexpr size_t kChunk = size_t(1) << 20;
@@ -171,26 +155,12 @@ void CEmbeddedBodyItem::BuildExtractedPath()
     // part: the private folder has no sub-folders.
     const std::string name = platform::FileNameOf(*cacheName_) + ext;
 
-    const std::string& folder = owner_->GetFolder();
-    std::string path = platform::MakePath(folder, name);
-    std::error_code ec;
-    bool taken = fs::symlink_status(path, ec).type() != fs::file_type::not_found;
-    // A file already there is not ours: it is never reused, overwritten or
-    // deleted. A read-only cache folder is never written to.
-    if (!taken && platform::IsDirectoryWritable(folder)) {
-        extractedPath_ = path;
+    // Never beside the container: the examined tree is not written to.
+    std::string path = platform::WorkingCopyPath(name);
+    if (path.empty())
         return;
-    }
-    if (privateFolder_.empty()) {
-        std::string base = platform::PrivateTempFolder();
-        if (base.empty())
-            return;
-        std::string templ = base + "extract-XXXXXX";
-        if (!::mkdtemp(templ.data()))
-            return;
-        privateFolder_ = templ;
-    }
-    extractedPath_ = platform::MakePath(privateFolder_, name);
+    privateFolder_ = platform::DirectoryOf(path);
+    extractedPath_ = std::move(path);
 }
 
 bool CEmbeddedBodyItem::ExtractFile()
@@ -200,7 +170,16 @@ bool CEmbeddedBodyItem::ExtractFile()
         Trace("Exit - " + std::string(TraceName()) + "::ExtractFile()");
         return false;
     }
-    return ExtractBodyTo(*extractedPath_);
+    // Written under a temporary name and renamed when whole: a viewer never
+    // sees half a body.
+    const std::string partial = *extractedPath_ + ".part";
+    if (!ExtractBodyTo(partial))
+        return false;
+    if (!platform::CommitNewFile(partial, *extractedPath_)) {
+        RemoveExact(partial);
+        return false;
+    }
+    return true;
 }
 
 bool CEmbeddedBodyItem::ExtractBodyTo(const std::string& target)
@@ -249,7 +228,8 @@ bool CEmbeddedBodyItem::ExtractBodyTo(const std::string& target)
     // item is opened unchanged when its decoding fails.
     if (result != 0 && (!IsRegularFile(target) || SizeOf(target) == 0)) {
         Trace("     - not decodable, extracted as stored");
-        if (IsRegularFile(target))
+        // An empty file the decoder made is ours to replace.
+        if (IsRegularFile(target) && SizeOf(target) == 0)
             RemoveExact(target);
         CopyToNewFile(target, *source);
         outcome.cut = false;

@@ -66,17 +66,16 @@ protected:
     virtual const char* TraceName() const = 0;
 
 private:
-    // Picks the extracted copy's path: the cache folder, the cache name and
-    // the extension of the content type (or of the URL path); the
-    // process's private temp folder instead when the cache folder is not
-    // writable or a file of that name is already there.
+    // Picks the extracted copy's path: a new folder of the process's
+    // private temp folder (never the cache folder), the cache name and the
+    // extension of the content type (or of the URL path).
     void BuildExtractedPath();
     void RemoveExtractedCopy();
 
     std::optional<std::string> containerFilePath_;
     bool exists_ = true;
     std::optional<std::string> extractedPath_;
-    std::string privateFolder_; // a folder this item made for its copy, if any
+    std::string privateFolder_; // the folder this item made for its copy, if any
     bool extracted_ = false;    // the copy at extractedPath_ is this item's own
 };
 

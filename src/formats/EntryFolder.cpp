@@ -1,5 +1,7 @@
 #include "formats/EntryFolder.h"
 
+#include "platform/ContainedPath.h"
+
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -13,7 +15,10 @@ namespace oriel {
 std::vector<std::string> ListPlainFiles(const std::string& folder, bool followFolderLink)
 {
     std::vector<std::string> names;
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followFolderLink ? 0 : O_NOFOLLOW));
+    // Opened by the contained walk: a folder link is followed only while it
+    // stays inside the examined tree.
+    const int fd = followFolderLink ? platform::OpenContained(folder, platform::OpenAs::Directory).Release()
+                                    : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         return names;
     DIR* dir = ::fdopendir(fd);

@@ -2,6 +2,7 @@
 
 #include "formats/EntryFolder.h"
 #include "model/TextForms.h"
+#include "platform/ContainedPath.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -144,9 +145,10 @@ int FirefoxCache2Cache::DoDecode()
     for (const EntryFolder* folder : {&entries, &doomed}) {
         if (folder->names.empty())
             continue;
-        const int folderFd = ::open(folder->path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        if (folderFd < 0)
+        platform::UniqueFd opened = platform::OpenContained(folder->path, platform::OpenAs::Directory);
+        if (!opened)
             continue;
+        const int folderFd = opened.Get();
         const bool deleted = folder == &doomed;
         const char* subFolder = deleted ? kDoomedFolderName : kEntriesFolderName;
         const std::vector<std::string>& names = folder->names;
@@ -163,7 +165,6 @@ int FirefoxCache2Cache::DoDecode()
             }
             std::this_thread::yield();
         }
-        ::close(folderFd);
     }
     Trace("Exit  - FirefoxCache2Cache::DoDecode()");
     return 0;

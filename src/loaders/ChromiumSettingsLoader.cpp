@@ -74,11 +74,10 @@ std::vector<ChromiumSettingsLoader::Found> ChromiumSettingsLoader::FindCaches() 
             if (userData.empty() || !IsFolder(userData))
                 continue;
             std::vector<std::string> names;
-            std::error_code ec;
-            for (fs::directory_iterator d(userData, ec), end; !ec && d != end; d.increment(ec)) {
-                std::string name = d->path().filename().string();
-                if (IsProfileFolderName(name))
-                    names.push_back(name);
+            for (const platform::FolderEntry& entry :
+                 platform::ListFolder(userData).value_or(std::vector<platform::FolderEntry>{})) {
+                if (IsProfileFolderName(entry.name))
+                    names.push_back(entry.name);
             }
             std::sort(names.begin(), names.end());
             for (const std::string& name : names) {

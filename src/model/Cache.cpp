@@ -43,6 +43,7 @@ void CNamedCacheItemArray::Add(std::unique_ptr<CCacheItem> item)
 CCache::CCache(const AppContext& context, BrowserProfile* profile, std::string folder)
     : context_(context)
     , folder_(std::move(folder))
+    , container_(platform::RegisterContainer(folder_))
     , profile_(profile)
 {
 }

@@ -4,6 +4,7 @@
 
 #include "app/AppContext.h"
 #include "model/CacheItem.h"
+#include "platform/ContainedPath.h"
 #include "platform/OwnerWindow.h"
 
 #include <atomic>
@@ -172,6 +173,9 @@ private:
     mutable bool cacheNamesBuilt_ = false;
     const AppContext& context_;
     std::string folder_;
+    // The folder is a container of the files read from it while the cache
+    // lives (platform/ContainedPath.h).
+    std::shared_ptr<platform::ContainerRegistration> container_;
     std::atomic<bool> stop_{false};
     std::atomic<uint32_t> stopRequests_{0};
     // stopRequests_ when the running decode began.

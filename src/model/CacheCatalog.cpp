@@ -1,5 +1,7 @@
 #include "model/CacheCatalog.h"
 
+#include "platform/ContainedPath.h"
+
 #include "platform/FileSystem.h"
 
 namespace oriel {
@@ -9,6 +11,8 @@ const CacheFormat* CacheCatalog::Recognize(const std::string& folder) const
     // No folder is not the current folder (which may be anything).
     if (folder.empty())
         return nullptr;
+    // The folder's files are looked at as its cache will read them: inside it.
+    const auto container = platform::RegisterContainer(folder);
     for (const CacheFormat& format : formats) {
         // A row with an empty file name has no file of its own to be told
         // by (a simple cache may have lost its index): its look at the

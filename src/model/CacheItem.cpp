@@ -6,6 +6,7 @@
 #include "model/Cache.h"
 #include "model/MimeTypes.h"
 #include "model/TextForms.h"
+#include "platform/ContainedPath.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
@@ -234,6 +235,14 @@ void CCacheItem::ParseHeaders(std::string_view text)
     }
 }
 
+std::vector<std::pair<std::string, std::string>> CCacheItem::GetProperties() const
+{
+    auto properties = GetFormatProperties();
+    if (!bodyProblem_.empty())
+        properties.emplace_back("Body problem", bodyProblem_);
+    return properties;
+}
+
 void CCacheItem::Trace(std::string_view text) const
 {
     if (owner_)
@@ -318,7 +327,8 @@ std::string CCacheItem::FindExtension(std::string_view bodyFileName)
     }
     if (ext.empty() && contentType_)
         ExtensionForType(*Registry(), *contentType_, ext);
-    return ext;
+    // Every source is examined data; the extension becomes part of a file name.
+    return SafeExtension(ext);
 }
 
 int32_t CCacheItem::GetTypeIcon(TypeIconSource& icons)
@@ -336,7 +346,15 @@ int32_t CCacheItem::GetTypeIcon(TypeIconSource& icons)
 CFileCacheItem::~CFileCacheItem()
 {
     if (deleteOnDestroy_ && filePath_)
-        platform::DeleteExactFile(*filePath_);
+        RemoveWorkingCopy(*filePath_);
+}
+
+void CFileCacheItem::RemoveWorkingCopy(const std::string& copy)
+{
+    // The copy and the folder made for it, nothing else: the folder goes
+    // only when empty.
+    platform::DeleteExactFile(copy);
+    ::rmdir(platform::DirectoryOf(copy).c_str());
 }
 
 std::optional<std::string> CFileCacheItem::SpelledBodyPath() const
@@ -374,11 +392,18 @@ bool CFileCacheItem::Exists()
         // The first check also settles the body's path, with one stat when
         // it exists as spelled (the list checks every item it shows).
         std::string resolved;
-        attributes = platform::GetFileAttributes(*spelled, resolved);
+        std::string problem;
+        attributes = platform::GetFileAttributes(*spelled, resolved, &problem);
         filePath_ = std::move(resolved);
         bodyPath_ = filePath_;
+        if (!attributes && platform::IsContainmentProblem(problem))
+            bodyProblem_ = problem;
     } else if (filePath_) {
-        attributes = platform::GetFileAttributes(*filePath_);
+        std::string resolved;
+        std::string problem;
+        attributes = platform::GetFileAttributes(*filePath_, resolved, &problem);
+        if (!attributes && platform::IsContainmentProblem(problem))
+            bodyProblem_ = problem;
     }
     exists_ = attributes && attributes->isRegular;
     if (exists_ && size_ == 0) {
@@ -396,21 +421,30 @@ bool CFileCacheItem::PrepareFile()
         return true;
     prepared_ = true;
 
+    // Working copies go to the private temp folder, never beside the body,
+    // and are written under a temporary name, renamed when complete.
     const std::string body = *filePath_;
     const std::string bodyName = platform::FileNameOf(body);
     if (contentEncoding_ != kEncodingNone) {
-        std::string working = platform::WorkingCopyPath(body, "uc_" + bodyName);
-        if (!working.empty() && Decompress(body, working) == 0) {
-            filePath_ = working;
-            deleteOnDestroy_ = true;
+        std::string working = platform::WorkingCopyPath("uc_" + bodyName);
+        if (working.empty())
+            return true;
+        const std::string partial = working + ".part";
+        if (Decompress(body, partial) == 0) {
+            if (platform::CommitNewFile(partial, working)) {
+                filePath_ = working;
+                deleteOnDestroy_ = true;
+            } else {
+                platform::DeleteExactFile(partial);
+            }
         }
         return true;
     }
     std::string ext = FindExtension(bodyName);
     if (ext.empty())
         return true;
-    std::string copy = platform::WorkingCopyPath(body, bodyName + ext);
-    if (!copy.empty() && platform::CopyFile(body, copy, false)) {
+    std::string copy = platform::WorkingCopyPath(bodyName + ext);
+    if (!copy.empty() && platform::CopyFile(body, copy)) {
         filePath_ = copy;
         deleteOnDestroy_ = true;
     }
@@ -422,7 +456,7 @@ bool CFileCacheItem::DeleteCacheFile()
     if (!GetFilePath())
         return false;
     if (deleteOnDestroy_ && filePath_ != bodyPath_) {
-        platform::DeleteExactFile(*filePath_);
+        RemoveWorkingCopy(*filePath_);
         filePath_ = bodyPath_;
         deleteOnDestroy_ = false;
     }

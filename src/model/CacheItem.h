@@ -96,6 +96,12 @@ public:
     // Fields that only this item's format has, as (label, text) pairs in
     // the order they are shown; none for most formats.
     virtual std::vector<std::pair<std::string, std::string>> GetFormatProperties() const { return {}; }
+    // Why the body counts as missing when that is more than its absence (a
+    // link that leads out of the examined tree); empty otherwise.
+    const std::string& GetBodyProblem() const { return bodyProblem_; }
+    // The properties shown for the item: the format's, then "Body problem"
+    // when there is one.
+    std::vector<std::pair<std::string, std::string>> GetProperties() const;
 
     int32_t GetRecordKey() const { return recordKey_; }
     int32_t GetContentEncoding() const { return contentEncoding_; }
@@ -186,6 +192,7 @@ protected:
     }
     std::unique_ptr<DisplayTexts> texts_;
     int32_t typeIcon_ = -1;
+    std::string bodyProblem_;
 };
 
 // An item whose body is a plain file inside the cache folder.
@@ -211,6 +218,7 @@ protected:
     // (not yet looked up without regard to case); none when the name is
     // missing or would leave the folder.
     std::optional<std::string> SpelledBodyPath() const;
+    static void RemoveWorkingCopy(const std::string& copy);
 
     bool prepared_ = false;
     bool deleteOnDestroy_ = false;

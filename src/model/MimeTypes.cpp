@@ -33,4 +33,17 @@ int ExtensionForType(const platform::RegistryReader& registry, std::string_view 
     return int(out.size() + 1);
 }
 
+std::string SafeExtension(std::string_view ext)
+{
+    if (ext.size() < 2 || ext.size() > 16 || ext.front() != '.')
+        return {};
+    for (char c : ext.substr(1)) {
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+                     c == '-' || c == '+';
+        if (!plain)
+            return {};
+    }
+    return std::string(ext);
+}
+
 } // namespace oriel

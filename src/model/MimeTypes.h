@@ -15,4 +15,10 @@ namespace oriel {
 // was and the result is -1.
 int ExtensionForType(const platform::RegistryReader& registry, std::string_view contentType, std::string& out);
 
+// An extension taken from examined data (the examined system's registry, a
+// URL, a body's name) as a working copy's name may use it: a dot and at
+// most 15 letters, digits, '_', '-' or '+', so that it can never name
+// another folder; empty for anything else.
+std::string SafeExtension(std::string_view ext);
+
 } // namespace oriel

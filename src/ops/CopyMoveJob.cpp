@@ -3,6 +3,7 @@
 #include "model/Cache.h"
 #include "model/CacheItem.h"
 #include "ops/DestName.h"
+#include "platform/ContainedPath.h"
 #include "platform/FileSystem.h"
 #include "platform/ShellFileOperation.h"
 
@@ -223,10 +224,13 @@ bool CopyMoveJob::CopyOne(const CopyRequest& request)
         }
     } cleanup{scratch};
 
-    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    // The body is opened inside its container: a link that leads out of
+    // the examined tree is never copied.
+    std::string why;
+    Fd in(platform::OpenContained(source, platform::OpenAs::Read, &why).Release());
     struct stat st {};
     if (!in.ok() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        Record(name, FileOutcome::Failed, in.ok() ? "the body is not a regular file" : Why("cannot read the body"));
+        Record(name, FileOutcome::Failed, "cannot read the body: " + why);
         return false;
     }
 

@@ -1,5 +1,6 @@
 #include "platform/ByteSource.h"
 
+#include "platform/ContainedPath.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -43,9 +44,9 @@ ByteReader MemoryByteSource::Read(uint64_t offset, size_t length) const
     return ByteReader(view_).sub(size_t(offset), length);
 }
 
-std::unique_ptr<ByteSource> OpenWholeFile(const std::string& path, uint64_t maxBytes)
+std::unique_ptr<ByteSource> OpenWholeFile(const std::string& path, uint64_t maxBytes, std::string* problem)
 {
-    auto bytes = ReadFile(path, maxBytes);
+    auto bytes = ReadFile(path, maxBytes, problem);
     if (!bytes)
         return nullptr;
     return std::make_unique<MemoryByteSource>(std::move(*bytes));
@@ -121,17 +122,17 @@ private:
 
 } // namespace
 
-std::unique_ptr<ByteSource> FileRange::Open(size_t readAhead) const
+std::unique_ptr<ByteSource> FileRange::Open(size_t readAhead, std::string* problem) const
 {
-    // A FIFO must not block the open; it is refused below.
-    int fd = ::open(ResolvePath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    // Plain files only (a FIFO would block the reader), opened inside
+    // their container.
+    UniqueFd owned = OpenContained(path, OpenAs::Read, problem);
+    if (!owned)
         return nullptr;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(owned.Get(), &st) != 0)
         return nullptr;
-    }
+    const int fd = owned.Release();
     const uint64_t fileSize = uint64_t(st.st_size);
     const uint64_t there = offset < fileSize ? fileSize - offset : 0;
     return std::make_unique<FileRangeSource>(fd, offset, length, std::min(length, there), readAhead);

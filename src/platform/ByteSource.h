@@ -57,8 +57,10 @@ private:
 // A whole regular file read in one go (large pages under a big buffer, as
 // ReadFile does), at most `maxBytes` of it. Null when the path (found
 // without regard to case) names no regular file or it cannot be read: a
-// FIFO, a device or a folder is never read.
-std::unique_ptr<ByteSource> OpenWholeFile(const std::string& path, uint64_t maxBytes = UINT64_MAX);
+// FIFO, a device or a folder is never read, nor a link that leads out of
+// its container (platform/ContainedPath.h); `problem` then says why.
+std::unique_ptr<ByteSource> OpenWholeFile(const std::string& path, uint64_t maxBytes = UINT64_MAX,
+                                          std::string* problem = nullptr);
 
 // A byte range of a file. A value: nothing is opened until Open, so that an
 // item can keep where its body lies without holding the file open.
@@ -79,7 +81,9 @@ struct FileRange {
     // file takes at least that many bytes and later Reads inside them come
     // from memory: for a walk from the start of an index to its end, which
     // then keeps a small buffer hot instead of the whole file.
-    std::unique_ptr<ByteSource> Open(size_t readAhead = 0) const;
+    // Opened inside its container, as ReadFile opens; `problem` says why
+    // there is nothing.
+    std::unique_ptr<ByteSource> Open(size_t readAhead = 0, std::string* problem = nullptr) const;
 };
 
 } // namespace oriel::platform

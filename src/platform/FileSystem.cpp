@@ -1,6 +1,12 @@
 #include "platform/FileSystem.h"
 
 #include "platform/CaseFold.h"
+#include "platform/ContainedPath.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -174,18 +180,33 @@ std::string ResolvePath(const std::string& path)
     return found ? resolved : path;
 }
 
-std::optional<FileAttributes> GetFileAttributes(const std::string& path, std::string& resolvedPath)
+std::optional<FileAttributes> GetFileAttributes(const std::string& path, std::string& resolvedPath,
+                                                std::string* problem)
 {
-    // One stat when the path exists as spelled, which is the common case
-    // (the item list asks this of every item it shows).
     struct stat st {};
     resolvedPath = path;
     if (path.empty())
         return std::nullopt;
-    if (::stat(path.c_str(), &st) != 0) {
-        resolvedPath = ResolvePath(path);
-        if (resolvedPath == path || ::stat(resolvedPath.c_str(), &st) != 0)
+    const QuickLookup quick = QuickStatContained(path, st);
+    if (quick == QuickLookup::Found) {
+        // One call for a name in a folder already walked (the item list
+        // asks this of every item it shows).
+    } else if (quick == QuickLookup::Walk) {
+        // Inside a container every component is checked by the walk.
+        if (!ExistsAsSpelled(path))
+            resolvedPath = ResolvePath(path);
+        UniqueFd fd = OpenContained(resolvedPath, OpenAs::Inspect, problem);
+        if (!fd || ::fstat(fd.Get(), &st) != 0)
             return std::nullopt;
+    } else if (::stat(path.c_str(), &st) != 0) {
+        // One stat when the path exists as spelled, which is the common case
+        // (the item list asks this of every item it shows).
+        resolvedPath = ResolvePath(path);
+        if (resolvedPath == path || ::stat(resolvedPath.c_str(), &st) != 0) {
+            if (problem)
+                *problem = path + ": " + std::strerror(errno);
+            return std::nullopt;
+        }
     }
     FileAttributes attributes;
     attributes.isDirectory = S_ISDIR(st.st_mode);
@@ -203,10 +224,12 @@ std::optional<FileAttributes> GetFileAttributes(const std::string& path)
 
 bool OpenPlainFile(std::ifstream& in, const std::string& path)
 {
-    auto attributes = GetFileAttributes(path);
-    if (!attributes || !attributes->isRegular)
+    UniqueFd fd = OpenContained(path, OpenAs::Read);
+    if (!fd)
         return false;
-    in.open(path, std::ios::binary);
+    // The stream opens the very file the walk checked, through its
+    // descriptor, not the name again.
+    in.open("/proc/self/fd/" + std::to_string(fd.Get()), std::ios::binary);
     return in.is_open();
 }
 
@@ -215,14 +238,83 @@ bool FileExists(const std::string& path)
     return GetFileAttributes(path).has_value();
 }
 
-bool CopyFile(const std::string& from, const std::string& to, bool failIfExists)
+int CreateNewFile(const std::string& path, int mode)
 {
-    std::error_code ec;
-    std::string source = ResolvePath(from);
-    if (!fs::is_regular_file(source, ec))
+    return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+}
+
+NewFileWriter::NewFileWriter(std::string finalPath)
+    : final_(std::move(finalPath))
+{
+    static std::atomic<unsigned> counter{0};
+    const std::string dir = DirectoryOf(final_);
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        temporary_ = MakePath(dir.empty() ? std::string(".") : dir,
+                             ".oriel-part-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+        fd_ = CreateNewFile(temporary_);
+        if (fd_ < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd_ < 0)
+        temporary_.clear();
+}
+
+NewFileWriter::~NewFileWriter()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    if (!temporary_.empty())
+        ::unlink(temporary_.c_str());
+}
+
+bool NewFileWriter::Commit()
+{
+    if (fd_ < 0)
         return false;
-    auto options = failIfExists ? fs::copy_options::none : fs::copy_options::overwrite_existing;
-    return fs::copy_file(source, to, options, ec) && !ec;
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    if (!closed || !CommitNewFile(temporary_, final_))
+        return false;
+    temporary_.clear();
+    return true;
+}
+
+bool CommitNewFile(const std::string& temporary, const std::string& finalPath)
+{
+    // A hard link gives the final name only when nothing has it.
+    if (::link(temporary.c_str(), finalPath.c_str()) != 0)
+        return false;
+    ::unlink(temporary.c_str());
+    return true;
+}
+
+bool CopyFile(const std::string& from, const std::string& to)
+{
+    UniqueFd in = OpenContained(from, OpenAs::Read);
+    if (!in)
+        return false;
+    NewFileWriter out(to);
+    if (out.Fd() < 0)
+        return false;
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t n = ::read(in.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = ::write(out.Fd(), buffer + done, size_t(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return false;
+            done += w;
+        }
+    }
+    return out.Commit();
 }
 
 bool DeleteFile(const std::string& path)
@@ -303,6 +395,17 @@ std::string GetTempPath()
 
 namespace {
 
+constexpr std::string_view kPrivatePrefix = "oriel-";
+// The private folder's name ends in its process id: "oriel-<pid>-XXXXXX".
+std::string PrivateFolderTemplate()
+{
+    return GetTempPath() + std::string(kPrivatePrefix) + std::to_string(::getpid()) + "-XXXXXX";
+}
+
+// The private folder's path for the signal handler: plain static storage,
+// nothing to construct or allocate there.
+char g_privateFolderPath[4096];
+
 struct PrivateFolder {
     std::string path;
     ~PrivateFolder()
@@ -314,19 +417,97 @@ struct PrivateFolder {
     }
 };
 
+PrivateFolder& ThePrivateFolder()
+{
+    static PrivateFolder folder;
+    return folder;
+}
+
+// Removes a folder tree without following links, with calls a signal
+// handler may make (no allocation).
+void RemoveTreeAt(int parent, const char* name, int depth)
+{
+    if (depth > 64)
+        return;
+    int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        alignas(8) char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::getdents64(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            for (ssize_t pos = 0; pos < n;) {
+                auto* entry = reinterpret_cast<struct dirent64*>(buffer + pos);
+                pos += entry->d_reclen;
+                const char* child = entry->d_name;
+                if (std::strcmp(child, ".") == 0 || std::strcmp(child, "..") == 0)
+                    continue;
+                if (::unlinkat(fd, child, 0) != 0)
+                    RemoveTreeAt(fd, child, depth + 1);
+            }
+        }
+        ::close(fd);
+    }
+    ::unlinkat(parent, name, AT_REMOVEDIR);
+}
+
 } // namespace
 
 std::string PrivateTempFolder()
 {
     static std::mutex mutex;
-    static PrivateFolder folder;
+    PrivateFolder& folder = ThePrivateFolder();
     std::lock_guard lock(mutex);
     if (folder.path.empty()) {
-        std::string templ = GetTempPath() + "oriel-XXXXXX";
-        if (mkdtemp(templ.data()))
+        std::string templ = PrivateFolderTemplate();
+        if (mkdtemp(templ.data()) && templ.size() < sizeof g_privateFolderPath) {
+            std::memcpy(g_privateFolderPath, templ.c_str(), templ.size() + 1);
             folder.path = templ + "/";
+        }
     }
     return folder.path;
+}
+
+void RemovePrivateTempFolderNow()
+{
+    if (g_privateFolderPath[0] == '/')
+        RemoveTreeAt(AT_FDCWD, g_privateFolderPath, 0);
+}
+
+int RemoveStalePrivateFolders()
+{
+    int removed = 0;
+    const std::string tmp = GetTempPath();
+    std::error_code ec;
+    for (fs::directory_iterator it(tmp, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(kPrivatePrefix, 0) != 0)
+            continue;
+        // "oriel-<pid>-XXXXXX"; folders of another shape are not ours.
+        const std::string_view rest = std::string_view(name).substr(kPrivatePrefix.size());
+        const size_t dash = rest.find('-');
+        if (dash == 0 || dash == std::string_view::npos || rest.size() - dash - 1 != 6)
+            continue;
+        long pid = 0;
+        bool digits = true;
+        for (char c : rest.substr(0, dash)) {
+            digits = digits && c >= '0' && c <= '9';
+            pid = pid * 10 + (c - '0');
+            if (pid > 1 << 30)
+                digits = false;
+        }
+        if (!digits || pid <= 0 || pid == ::getpid())
+            continue;
+        // Only our own folders, and only when their process is gone.
+        struct stat st {};
+        if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        if (::kill(pid_t(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        RemoveTreeAt(AT_FDCWD, it->path().c_str(), 0);
+        ++removed;
+    }
+    return removed;
 }
 
 namespace {
@@ -345,16 +526,8 @@ bool IsDirectoryWritable(const std::string& dir)
     return ::access(dir.empty() ? "." : dir.c_str(), W_OK) == 0;
 }
 
-std::string WorkingCopyPath(const std::string& bodyPath, const std::string& fileName)
+std::string WorkingCopyPath(const std::string& fileName)
 {
-    std::string dir = DirectoryOf(bodyPath);
-    // Beside the body only when that overwrites nothing: a file of that name
-    // (in any case) may be another cached body.
-    if (IsDirectoryWritable(dir)) {
-        std::string beside = MakePath(dir, fileName);
-        if (!FileExists(beside))
-            return beside;
-    }
     std::string privateDir = PrivateTempFolder();
     if (privateDir.empty())
         return {};
@@ -363,24 +536,22 @@ std::string WorkingCopyPath(const std::string& bodyPath, const std::string& file
     static unsigned counter = 0;
     std::lock_guard lock(mutex);
     std::string sub = privateDir + std::to_string(++counter);
-    std::error_code ec;
-    fs::create_directory(sub, ec);
+    if (::mkdir(sub.c_str(), 0700) != 0)
+        return {};
     return MakePath(sub, fileName);
 }
 
-std::optional<std::string> ReadFile(const std::string& path, uint64_t maxBytes)
+std::optional<std::string> ReadFile(const std::string& path, uint64_t maxBytes, std::string* problem)
 {
     // Regular files only: a FIFO or device planted under an index's name
     // would block the reader or never end.
-    const std::string resolved = ResolvePath(path);
-    int fd = ::open(resolved.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd owned = OpenContained(path, OpenAs::Read, problem);
+    if (!owned)
         return std::nullopt;
+    const int fd = owned.Get();
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd, &st) != 0)
         return std::nullopt;
-    }
     // Read straight into the result; a file that grows meanwhile is read
     // on up to the limit, one that shrinks gives what is there.
     const size_t expected = size_t(std::min<uint64_t>(uint64_t(st.st_size), maxBytes));
@@ -405,7 +576,6 @@ std::optional<std::string> ReadFile(const std::string& path, uint64_t maxBytes)
             break;
         filled += size_t(n);
     }
-    ::close(fd);
     if (!ok)
         return std::nullopt;
     data.resize(filled);
@@ -426,6 +596,41 @@ std::string DirectoryOf(std::string_view path)
     if (slash == 0)
         return "/";
     return std::string(path.substr(0, slash));
+}
+
+} // namespace oriel::platform
+
+namespace oriel::platform {
+
+std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path, std::string* problem)
+{
+    UniqueFd fd = OpenContained(path, OpenAs::Directory, problem);
+    if (!fd)
+        return std::nullopt;
+    DIR* dir = ::fdopendir(fd.Get());
+    if (!dir)
+        return std::nullopt;
+    fd.Release();
+    std::vector<FolderEntry> entries;
+    while (struct dirent* d = ::readdir(dir)) {
+        if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0)
+            continue;
+        FolderEntry entry;
+        entry.name = d->d_name;
+        unsigned char type = d->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        entry.isLink = type == DT_LNK;
+        entry.isDirectory = type == DT_DIR;
+        entry.isRegular = type == DT_REG;
+        entries.push_back(std::move(entry));
+    }
+    ::closedir(dir);
+    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    return entries;
 }
 
 } // namespace oriel::platform

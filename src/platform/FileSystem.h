@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace oriel::platform {
 
@@ -66,11 +67,15 @@ private:
     std::unique_ptr<State> state_;
 };
 
-// Stat of the (case-resolved) path; empty when it does not exist.
+// Stat of the (case-resolved) path; empty when it does not exist. Inside a
+// container (platform/ContainedPath.h) a link that leads out counts as
+// missing.
 std::optional<FileAttributes> GetFileAttributes(const std::string& path);
 // The same, and the path as found on disk (as ResolvePath gives it), with
-// one stat when the path exists as spelled.
-std::optional<FileAttributes> GetFileAttributes(const std::string& path, std::string& resolvedPath);
+// one stat when the path exists as spelled outside every container; and
+// why there is nothing when `problem` is given.
+std::optional<FileAttributes> GetFileAttributes(const std::string& path, std::string& resolvedPath,
+                                                std::string* problem = nullptr);
 
 // Opens `in` (binary) on `path` only when the path names a plain file; true
 // when it is open. A FIFO or device of that name is never opened: it would
@@ -78,8 +83,40 @@ std::optional<FileAttributes> GetFileAttributes(const std::string& path, std::st
 bool OpenPlainFile(std::ifstream& in, const std::string& path);
 bool FileExists(const std::string& path);
 
-// Copies a regular file; overwrites unless failIfExists.
-bool CopyFile(const std::string& from, const std::string& to, bool failIfExists);
+// Copies a regular file to the new file `to`: written under a temporary
+// name beside it and renamed when complete, never over an existing file or
+// through a link (false then).
+bool CopyFile(const std::string& from, const std::string& to);
+
+// Creates the new file `path` for writing (O_CREAT | O_EXCL | O_NOFOLLOW:
+// never an existing file, never through a link); -1 when it cannot.
+int CreateNewFile(const std::string& path, int mode = 0600);
+
+// Gives the complete file `temporary` its final name, which must not exist
+// (a hard link, then the temporary name goes); false when it cannot.
+bool CommitNewFile(const std::string& temporary, const std::string& finalPath);
+
+// A file written under a temporary name in the folder of its final name
+// and given that name by Commit when complete, so that a reader never sees
+// a partial copy. An uncommitted file is removed when the writer goes.
+class NewFileWriter {
+public:
+    explicit NewFileWriter(std::string finalPath);
+    ~NewFileWriter();
+    NewFileWriter(const NewFileWriter&) = delete;
+    NewFileWriter& operator=(const NewFileWriter&) = delete;
+
+    // The temporary file, -1 when it could not be made.
+    int Fd() const { return fd_; }
+    const std::string& TemporaryPath() const { return temporary_; }
+    // Closes the file and renames it to the final name, which must not exist.
+    bool Commit();
+
+private:
+    std::string final_;
+    std::string temporary_;
+    int fd_ = -1;
+};
 // Deletes one regular file (never a folder).
 bool DeleteFile(const std::string& path);
 // Deletes exactly this path, without looking it up regardless of case: for
@@ -104,23 +141,42 @@ bool IsContainedRelativeName(std::string_view name);
 std::string GetTempPath();
 
 // A folder private to this process under the temp folder, created on first
-// use and removed when the process ends. Working copies go here when the
-// folder of the body they belong to is not writable.
+// use and removed when the process ends (and, after a kill, by the next run:
+// see RemoveStalePrivateFolders). Every working copy goes here.
 std::string PrivateTempFolder();
+// Removes the private folder now (a signal ends the process); safe to call
+// from a signal handler once PrivateTempFolder has run.
+void RemovePrivateTempFolderNow();
+// Removes the private folders of earlier runs whose process is gone; the
+// number removed.
+int RemoveStalePrivateFolders();
 
 bool IsDirectoryWritable(const std::string& dir);
 // Replaces the writability check (tests stand in a read-only mount with it,
 // which root cannot make with permissions alone); null restores it.
 void SetWritableCheckForTesting(std::function<bool(const std::string&)> check);
 
-// Where a working copy named `fileName` belonging to the body at `bodyPath`
-// goes: beside the body when its folder is writable, otherwise in the
-// process's private temp folder.
-std::string WorkingCopyPath(const std::string& bodyPath, const std::string& fileName);
+// Where a working copy named `fileName` goes: a new sub-folder of the
+// process's private temp folder, never the examined tree. Empty when there
+// is no private folder.
+std::string WorkingCopyPath(const std::string& fileName);
 
 // Reads a whole regular file, at most maxBytes; empty optional when it
-// cannot be read or is not a regular file (a FIFO, a device, a folder).
-std::optional<std::string> ReadFile(const std::string& path, uint64_t maxBytes = UINT64_MAX);
+// cannot be read or is not a regular file (a FIFO, a device, a folder), or
+// is a link that leads out of its container; `problem` then says why.
+std::optional<std::string> ReadFile(const std::string& path, uint64_t maxBytes = UINT64_MAX,
+                                    std::string* problem = nullptr);
+
+// One entry of a folder listing.
+struct FolderEntry {
+    std::string name;
+    bool isLink = false;
+    bool isDirectory = false; // as listed: a link is neither
+    bool isRegular = false;
+};
+// The entries of a folder (opened as every examined file is), sorted by
+// name; empty optional when it cannot be listed.
+std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path, std::string* problem = nullptr);
 
 // Splits "dir/name.ext" helpers on host paths.
 std::string FileNameOf(std::string_view path);

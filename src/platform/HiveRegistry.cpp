@@ -1,4 +1,6 @@
 #include "platform/HiveRegistry.h"
+
+#include "platform/ContainedPath.h"
 #include "platform/Text.h"
 
 #include "platform/ByteReader.h"
@@ -128,16 +130,19 @@ std::string HiveRegistry::CheckHiveHeader(std::string_view bytes, uint64_t fileS
 std::shared_ptr<HiveRegistry> HiveRegistry::Open(const std::string& hivePath, RootKey root,
                                                  std::string_view mountPath, std::string* problem)
 {
-    // O_NONBLOCK: a FIFO given as the hive must not block the open; it is refused below.
-    int fd = ::open(hivePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        WarnUnreadable(problem, hivePath, ErrnoText(errno));
+    // Opened as every examined file is (a link that leads out of the
+    // examined tree is refused; a FIFO is never opened).
+    std::string why;
+    UniqueFd owned = OpenContained(hivePath, OpenAs::Read, &why);
+    if (!owned) {
+        WarnUnreadable(problem, hivePath, why.rfind(hivePath + ": ", 0) == 0 ? why.substr(hivePath.size() + 2) : why);
         return nullptr;
     }
+    const int fd = owned.Get();
     struct stat st {};
     std::string header(kBaseBlockSize, '\0');
     ssize_t got = 0;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) == 0) {
         size_t done = 0;
         while (done < header.size()) {
             ssize_t n = ::read(fd, header.data() + done, header.size() - done);
@@ -148,12 +153,7 @@ std::shared_ptr<HiveRegistry> HiveRegistry::Open(const std::string& hivePath, Ro
             done += size_t(n);
         }
         got = ssize_t(done);
-    } else {
-        ::close(fd);
-        WarnUnreadable(problem, hivePath, "not a regular file");
-        return nullptr;
     }
-    ::close(fd);
     header.resize(size_t(got));
 
     // libhivex is robust against most damage, but a hive whose bins run
@@ -166,7 +166,9 @@ std::shared_ptr<HiveRegistry> HiveRegistry::Open(const std::string& hivePath, Ro
 
     auto impl = std::make_unique<Impl>();
     errno = 0;
-    impl->hive = hivex_open(hivePath.c_str(), 0);
+    // libhivex opens the file by name: it is given the descriptor's own
+    // name, so that it reads the very file checked here.
+    impl->hive = hivex_open(("/proc/self/fd/" + std::to_string(fd)).c_str(), 0);
     if (!impl->hive) {
         WarnUnreadable(problem, hivePath, "not a valid hive: " + ErrnoText(errno));
         return nullptr;

@@ -1,4 +1,7 @@
 #include "platform/RegFile.h"
+
+#include "platform/ContainedPath.h"
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 
 
@@ -499,15 +502,15 @@ bool RegFile::Apply(const std::string& path, MemoryRegistry& registry, std::stri
         Warn(problem, path, "the file is too large");
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        Warn(problem, path, "it cannot be opened");
+    // Read as every examined file is (a .reg file inside the examined tree
+    // is never read through a link that leads out of it).
+    std::string why;
+    auto bytes = ReadFile(path, kMaxFileSize, &why);
+    if (!bytes) {
+        Warn(problem, path, IsContainmentProblem(why) ? why : "it cannot be opened");
         return false;
     }
-    std::string bytes(size_t(st.st_size), '\0');
-    in.read(bytes.data(), std::streamsize(bytes.size()));
-    bytes.resize(size_t(in.gcount()));
-    return ApplyBytes(bytes, path, registry, problem);
+    return ApplyBytes(*bytes, path, registry, problem);
 }
 
 } // namespace oriel::platform

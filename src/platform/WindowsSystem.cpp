@@ -1,6 +1,7 @@
 #include "platform/WindowsSystem.h"
 
 #include "platform/CaseFold.h"
+#include "platform/ContainedPath.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -42,16 +43,17 @@ std::string JoinHost(const std::string& base, std::string_view name)
     return base + "/" + std::string(name);
 }
 
+// Inside the examined tree a link that leads out counts as nothing there.
 bool IsDirectory(const std::string& path)
 {
-    std::error_code ec;
-    return !path.empty() && fs::is_directory(path, ec);
+    auto attributes = path.empty() ? std::nullopt : GetFileAttributes(path);
+    return attributes && attributes->isDirectory;
 }
 
 bool IsRegularFile(const std::string& path)
 {
-    std::error_code ec;
-    return !path.empty() && fs::is_regular_file(path, ec);
+    auto attributes = path.empty() ? std::nullopt : GetFileAttributes(path);
+    return attributes && attributes->isRegular;
 }
 
 // An existing host folder given by the user, case-resolved; empty when it
@@ -129,6 +131,11 @@ WindowsSystem::WindowsSystem(SystemConfig config)
     : config_(std::move(config))
 {
     root_ = ExistingFolder(config_.root);
+    // The system drive's folder and the other drives' are the containers of
+    // every file read from the system.
+    containers_.push_back(RegisterContainer(root_));
+    for (const auto& [letter, folder] : config_.drives)
+        containers_.push_back(RegisterContainer(ExistingFolder(folder)));
     FindUsers();
 }
 
@@ -156,12 +163,11 @@ void WindowsSystem::FindUsers()
         if (same)
             continue;
         seenParents.push_back(parent);
-        for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
-            std::error_code dirEc;
-            if (!it->is_directory(dirEc))
+        for (const FolderEntry& entry : ListFolder(parent).value_or(std::vector<FolderEntry>{})) {
+            if (!IsDirectory(JoinHost(parent, entry.name)))
                 continue;
             UserProfile profile;
-            profile.name = it->path().filename().string();
+            profile.name = entry.name;
             profile.parent = FileNameOf(parent);
             profile.hostPath = JoinHost(parent, profile.name);
             profile.layout = layout;

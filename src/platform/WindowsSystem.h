@@ -21,6 +21,8 @@
 
 namespace oriel::platform {
 
+class ContainerRegistration;
+
 // What the "System" option section (or oriel-cli's flags) says.
 struct SystemConfig {
     std::string root;                       // host folder of the system drive; empty: no system
@@ -118,6 +120,8 @@ private:
 
     SystemConfig config_;
     std::string root_;
+    // The root and the drive folders, containers while the system lives.
+    std::vector<std::shared_ptr<ContainerRegistration>> containers_;
     std::vector<UserProfile> users_;
     std::optional<UserProfile> user_;
     std::string userProblem_;

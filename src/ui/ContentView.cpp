@@ -1,10 +1,10 @@
 #include "ui/ContentView.h"
 
 #include "app/StringTable.h"
+#include "platform/FileSystem.h"
 #include "ui/WindowLog.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include <QBuffer>
 #include <QImageReader>
 #include <QPainter>
 #include <QStringDecoder>
@@ -70,7 +70,7 @@ void CMetaDataView::OnUpdate(CView*, int32_t hint, CUpdateHint* hintObject)
             // The fields only this item's format has (a cache2 key's tags, a
             // deleted entry) follow the stored headers.
             if (hintObject->item) {
-                for (const auto& [label, value] : hintObject->item->GetFormatProperties()) {
+                for (const auto& [label, value] : hintObject->item->GetProperties()) {
                     if (!text.isEmpty() && !text.endsWith(QLatin1Char('\n')))
                         text += QLatin1Char('\n');
                     text += TextOfBytes(QByteArray::fromStdString(label)) + QStringLiteral(": ") +
@@ -152,14 +152,16 @@ void CContentView::resizeEvent(QResizeEvent* event)
 
 QString CContentView::TextOfFile(const std::string& path)
 {
-    QFile file(QString::fromStdString(path));
-    QFileInfo info(file);
+    // Read as every examined file is: never through a link that leads out
+    // of the examined tree.
+    auto attributes = platform::GetFileAttributes(path);
     // Refused before any read: anything above 65535 bytes.
-    if (info.exists() && info.size() > kMaxTextBytes)
+    if (attributes && attributes->size > uint64_t(kMaxTextBytes))
         return QString::fromUtf8(LoadString(IDS_FILE_TOO_LARGE));
-    if (!file.open(QIODevice::ReadOnly))
+    auto read = platform::ReadFile(path, uint64_t(kMaxTextBytes));
+    if (!read)
         return {};
-    QByteArray bytes = file.read(kMaxTextBytes);
+    QByteArray bytes = QByteArray::fromStdString(*read);
     int nul = bytes.indexOf('\0');
     if (nul >= 0)
         bytes.truncate(nul);
@@ -168,7 +170,13 @@ QString CContentView::TextOfFile(const std::string& path)
 
 QImage CContentView::LoadImage(const std::string& path)
 {
-    QImageReader reader(QString::fromStdString(path));
+    auto read = platform::ReadFile(path, kMaxImageBytes);
+    if (!read)
+        return {};
+    QByteArray bytes = QByteArray::fromStdString(*read);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(false);
     QImage image = reader.read();

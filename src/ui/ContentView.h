@@ -48,6 +48,8 @@ class CContentView : public QWidget, public CView {
 public:
     // Text bodies of this many bytes or more are not shown.
     static constexpr int64_t kMaxTextBytes = 65535;
+    // Pictures above this are not read (no web picture comes near it).
+    static constexpr uint64_t kMaxImageBytes = uint64_t(256) << 20;
 
     explicit CContentView(CCacheDocument& document, QWidget* parent = nullptr);
     ~CContentView() override;

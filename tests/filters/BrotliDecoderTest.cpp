@@ -26,12 +26,13 @@ TEST(BrotliDecoder, WholeCutCorruptAndCappedStreams)
         text += "line " + std::to_string(i) + "\n";
     text += test::NoiseBytes(200000);
     const std::string packed = test::BrotliBytes(text);
-    const std::string out = dir.file("out");
+    std::string out = dir.file("out");
 
     ASSERT_EQ(BrotliToFile(packed.data(), packed.size(), out), 0);
     EXPECT_EQ(ReadAll(out), text);
 
     // Cut short: what was decoded is kept, and it is the start of the text.
+    out = dir.file("cut");
     ASSERT_EQ(BrotliToFile(packed.data(), packed.size() / 2, out), 0);
     const std::string cut = ReadAll(out);
     EXPECT_GT(cut.size(), 0u);
@@ -40,9 +41,11 @@ TEST(BrotliDecoder, WholeCutCorruptAndCappedStreams)
 
     // Not brotli at all.
     const std::string junk(64, '\xFF');
+    out = dir.file("junk");
     EXPECT_EQ(BrotliToFile(junk.data(), junk.size(), out), -1);
 
     // Capped.
+    out = dir.file("capped");
     ASSERT_EQ(BrotliToFile(packed.data(), packed.size(), out, 1000), 0);
     EXPECT_EQ(ReadAll(out), text.substr(0, 1000));
 
@@ -51,6 +54,9 @@ TEST(BrotliDecoder, WholeCutCorruptAndCappedStreams)
     { std::ofstream(target) << "keep"; }
     std::filesystem::create_symlink(target, dir.file("link"));
     EXPECT_EQ(BrotliToFile(packed.data(), packed.size(), dir.file("link")), -1);
+    EXPECT_EQ(ReadAll(target), "keep");
+    // Nor is a file that is there replaced.
+    EXPECT_EQ(BrotliToFile(packed.data(), packed.size(), target), -1);
     EXPECT_EQ(ReadAll(target), "keep");
 }
 

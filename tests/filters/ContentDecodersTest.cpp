@@ -127,7 +127,7 @@ TEST(InflateToFile, ZlibAndRawDeflateBothDecode)
     TempDir dir;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::string out = dir.file("out");
+        std::string out = dir.file(std::string("out ") + c.name);
         EXPECT_EQ(InflateToFile(c.bytes.data(), c.bytes.size(), out, c.zlibWrapper), 0);
         EXPECT_EQ(ReadWholeFile(out), page);
     }
@@ -164,6 +164,7 @@ TEST(InflateToFile, OutputOfADecompressionBombIsCutAtTheCap)
     EXPECT_EQ(std::filesystem::file_size(out), uint64_t(1) << 20);
 
     std::string gz = GzipBytes(zeros);
+    out = dir.file("out2");
     EXPECT_EQ(GunzipBuffer(gz.data(), gz.size(), out, 100000), 0);
     EXPECT_EQ(std::filesystem::file_size(out), 100000u);
 }
@@ -264,6 +265,28 @@ TEST(InflateToFile, NeverWritesThroughASymbolicLink)
     std::string z = DeflateBytes("payload", true);
     EXPECT_EQ(InflateToFile(z.data(), z.size(), dir.file("link"), true), -1);
     EXPECT_EQ(ReadWholeFile(victim), "keep me");
+}
+
+TEST(InflateToFile, NeverReplacesAFileThatIsThere)
+{
+    // Every decoder creates its output new: a file already there, or a
+    // dangling link planted where the output goes, is never written.
+    TempDir dir;
+    WriteFile(dir.file("there"), "keep me");
+    std::filesystem::create_symlink(dir.file("nowhere"), dir.file("dangling"));
+    const std::string z = DeflateBytes("payload", true);
+    const std::string gz = GzipBytes("payload");
+    WriteFile(dir.file("body.gz"), gz);
+    for (const char* name : {"there", "dangling"}) {
+        SCOPED_TRACE(name);
+        const std::string out = dir.file(name);
+        EXPECT_EQ(InflateToFile(z.data(), z.size(), out, true), -1);
+        EXPECT_EQ(GunzipBuffer(gz.data(), gz.size(), out), -1);
+        EXPECT_EQ(GunzipFile(dir.file("body.gz"), 0, out), -1);
+        EXPECT_EQ(GzReadFile(dir.file("body.gz"), 0, out), -1);
+    }
+    EXPECT_EQ(ReadWholeFile(dir.file("there")), "keep me");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("nowhere")));
 }
 
 TEST(GunzipFile, ReadsTheGivenLengthOrTheWholeFileWhenNoneIsGiven)

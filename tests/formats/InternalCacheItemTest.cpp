@@ -90,7 +90,7 @@ public:
     ~ReadOnlyFolder() { platform::SetWritableCheckForTesting(nullptr); }
 };
 
-TEST(CInternalCacheItem, ExtractsItsBodyBesideTheBlockFilesUnderItsHashAndTypeExtension)
+TEST(CInternalCacheItem, ExtractsItsBodyToThePrivateFolderUnderItsHashAndTypeExtension)
 {
     TempDir dir;
     MozillaCacheWriter w;
@@ -109,7 +109,8 @@ TEST(CInternalCacheItem, ExtractsItsBodyBesideTheBlockFilesUnderItsHashAndTypeEx
         EXPECT_TRUE(item->Exists());
         ASSERT_TRUE(item->PrepareFile());
         extracted = item->GetFilePath();
-        EXPECT_EQ(extracted, platform::MakePath(dir.path(), "1a2b3c" + Extension("text/html")));
+        EXPECT_EQ(extracted.rfind(platform::PrivateTempFolder(), 0), 0u) << extracted;
+        EXPECT_EQ(platform::FileNameOf(extracted), "1a2b3c" + Extension("text/html"));
         EXPECT_EQ(ReadWholeFile(extracted), page);
         // Once made, the copy is used again.
         ASSERT_TRUE(item->PrepareFile());
@@ -297,7 +298,8 @@ TEST(CFileCacheItemInMozillaCache, EncodedSeparateBodiesAreDecodedIntoAWorkingCo
             ASSERT_NE(item, nullptr);
             ASSERT_TRUE(item->PrepareFile());
             copy = item->GetFilePath();
-            EXPECT_EQ(copy, dir.file("uc_" + w.Entries()[0].dataFileName));
+            EXPECT_EQ(copy.rfind(platform::PrivateTempFolder(), 0), 0u) << copy;
+            EXPECT_EQ(platform::FileNameOf(copy), "uc_" + platform::FileNameOf(w.Entries()[0].dataFileName));
             std::string decoded = ReadWholeFile(copy);
             // The zlib stream is decoded whole; trailing noise after the
             // end of the stream is not part of the body.

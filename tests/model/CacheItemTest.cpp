@@ -2,7 +2,10 @@
 
 #include "platform/FileSystem.h"
 
+#include "platform/MemoryRegistry.h"
+#include "platform/WindowsSystem.h"
 #include "support/FakeCache.h"
+#include "support/FolderSnapshot.h"
 #include "support/MozillaCacheWriter.h"
 #include "support/TestContext.h"
 #include "support/TestEnvironment.h"
@@ -120,21 +123,27 @@ protected:
     }
 };
 
+// Working copies go to the private temp folder, never beside the body:
+// the cache folder is left exactly as it was.
 TEST_F(FileCacheItemTest, BodyWithoutExtensionIsCopiedWithTheUrlsExtensionAndTheCopyDeletedWithTheItem)
 {
     test::WriteFile(dir.file("SUB/body"), "GIF89a");
+    const test::FolderSnapshot before = test::SnapshotFolder(dir.path());
     std::string copy;
     {
         auto item = Item("/pics/a.gif", "SUB\\body");
         ASSERT_TRUE(item->PrepareFile());
         copy = item->GetFilePath();
-        EXPECT_EQ(copy, dir.file("SUB/body.gif"));
+        EXPECT_EQ(copy.rfind(platform::PrivateTempFolder(), 0), 0u) << copy;
+        EXPECT_EQ(platform::FileNameOf(copy), "body.gif");
         EXPECT_EQ(test::ReadWholeFile(copy), "GIF89a");
         EXPECT_TRUE(item->PrepareFile()); // later calls change nothing
         EXPECT_EQ(item->GetFilePath(), copy);
+        EXPECT_EQ(test::SnapshotFolder(dir.path()), before);
     }
     EXPECT_FALSE(std::filesystem::exists(copy));
-    EXPECT_TRUE(std::filesystem::exists(dir.file("SUB/body")));
+    EXPECT_FALSE(std::filesystem::exists(platform::DirectoryOf(copy))) << "the copy's own folder stays";
+    EXPECT_EQ(test::SnapshotFolder(dir.path()), before);
 }
 
 TEST_F(FileCacheItemTest, ABodyDecodedPastTheCapIsFlaggedAndTheCutTraced)
@@ -175,7 +184,7 @@ TEST_F(FileCacheItemTest, ExtensionIsAppendedEvenWhenTheBodyHasIt)
     test::WriteFile(dir.file("page.htm"), "<p>");
     auto item = Item("/page.htm", "page.htm");
     ASSERT_TRUE(item->PrepareFile());
-    EXPECT_EQ(item->GetFilePath(), dir.file("page.htm.htm"));
+    EXPECT_EQ(platform::FileNameOf(item->GetFilePath()), "page.htm.htm");
 }
 
 TEST_F(FileCacheItemTest, AWorkingCopyNeverOverwritesAFileOfItsName)
@@ -199,27 +208,41 @@ TEST_F(FileCacheItemTest, ContentTypeGivesTheExtensionWhenNameAndUrlHaveNone)
     test::WriteFile(dir.file("blob"), "x");
     auto item = Item("/download", "blob", "image/png");
     ASSERT_TRUE(item->PrepareFile());
-    EXPECT_EQ(item->GetFilePath(), dir.file("blob.png"));
+    EXPECT_EQ(platform::FileNameOf(item->GetFilePath()), "blob.png");
 }
 
-TEST_F(FileCacheItemTest, WorkingCopiesOfAReadOnlyFolderGoToAPrivateTempFolder)
+TEST_F(FileCacheItemTest, AnExtensionThatNamesAnotherFolderIsNotUsed)
 {
-    test::WriteFile(dir.file("RO/body"), "GIF89a");
-    // As on a read-only evidence mount (root, too, cannot write there).
-    std::string ro = dir.file("RO");
-    platform::SetWritableCheckForTesting([ro](const std::string& d) { return d != ro; });
-    std::string copy;
-    {
-        auto item = Item("/a.gif", "RO\\body");
+    // The examined registry's MIME table, and URLs, are examined data.
+    auto registry = std::make_shared<platform::MemoryRegistry>();
+    registry->SetString(platform::RootKey::ClassesRoot, "MIME\\Database\\Content Type\\x-evil/type", "Extension",
+                        ".d/../../escaped");
+    test::SystemScope scope(std::make_shared<const platform::WindowsSystem>(), registry);
+    test::WriteFile(dir.file("blob"), "x");
+    for (const auto& [urlPath, type] : {std::pair<std::string, const char*>{"/download", "x-evil/type"},
+                                        {"/a.averyveryverylongextension", nullptr},
+                                        {"/a.b c", nullptr}}) {
+        SCOPED_TRACE(urlPath);
+        auto item = Item(urlPath, "blob", type);
+        EXPECT_EQ(item->FindExtension("blob"), "");
         ASSERT_TRUE(item->PrepareFile());
-        copy = item->GetFilePath();
-        EXPECT_NE(copy.rfind(dir.path(), 0), 0u) << copy;
-        EXPECT_EQ(test::ReadWholeFile(copy), "GIF89a");
+        EXPECT_EQ(item->GetFilePath(), dir.file("blob")) << "no copy: the body is opened as it is";
     }
-    platform::SetWritableCheckForTesting(nullptr);
-    EXPECT_FALSE(std::filesystem::exists(copy));
-    EXPECT_EQ(test::ReadWholeFile(dir.file("RO/body")), "GIF89a");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(ro), {}), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("escaped")));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() + "/../escaped"));
+}
+
+TEST_F(FileCacheItemTest, ADecodedCopyIsWrittenWholeUnderItsOwnName)
+{
+    test::WriteFile(dir.file("page"), test::GzipBytes("<p>decoded</p>"));
+    auto item = std::make_unique<CFileCacheItem>(&cache, 0, "http://h/page", "/page", "page", 0, 0, 0, 0,
+                                                 "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n");
+    ASSERT_TRUE(item->PrepareFile());
+    const std::string copy = item->GetFilePath();
+    EXPECT_EQ(platform::FileNameOf(copy), "uc_page");
+    EXPECT_EQ(test::ReadWholeFile(copy), "<p>decoded</p>");
+    // Only the finished copy is in its folder: no partial file beside it.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(platform::DirectoryOf(copy)), {}), 1);
 }
 
 TEST_F(FileCacheItemTest, MissingBodyStaysMissingForGood)
@@ -269,6 +292,7 @@ TEST_F(FileCacheItemTest, DeletingAPreparedItemRemovesTheBodyAndItsWorkingCopy)
     ASSERT_TRUE(item->PrepareFile());
     std::string copy = item->GetFilePath();
     ASSERT_NE(copy, dir.file("body"));
+    ASSERT_TRUE(std::filesystem::exists(copy));
     EXPECT_TRUE(item->DeleteCacheFile());
     EXPECT_FALSE(std::filesystem::exists(dir.file("body")));
     EXPECT_FALSE(std::filesystem::exists(copy));

@@ -70,12 +70,17 @@ TEST(FileCalls, CopyAndDeleteWorkOnFilesOnly)
 {
     TempDir dir;
     test::WriteFile(dir.file("a"), "abc");
-    EXPECT_TRUE(CopyFile(dir.file("A"), dir.file("b"), false)); // source found without regard to case
+    EXPECT_TRUE(CopyFile(dir.file("A"), dir.file("b"))); // source found without regard to case
     EXPECT_EQ(test::ReadWholeFile(dir.file("b")), "abc");
-    EXPECT_FALSE(CopyFile(dir.file("a"), dir.file("b"), true));
+    // A copy never replaces a file, nor writes through a link.
     test::WriteFile(dir.file("a"), "new");
-    EXPECT_TRUE(CopyFile(dir.file("a"), dir.file("b"), false));
-    EXPECT_EQ(test::ReadWholeFile(dir.file("b")), "new");
+    EXPECT_FALSE(CopyFile(dir.file("a"), dir.file("b")));
+    EXPECT_EQ(test::ReadWholeFile(dir.file("b")), "abc");
+    std::filesystem::create_symlink(dir.file("target"), dir.file("link"));
+    EXPECT_FALSE(CopyFile(dir.file("a"), dir.file("link")));
+    EXPECT_FALSE(std::filesystem::exists(dir.file("target")));
+    // Nothing is left of the copies that failed.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
     std::filesystem::create_directories(dir.file("d/e"));
     EXPECT_FALSE(DeleteFile(dir.file("d")));
     EXPECT_TRUE(std::filesystem::exists(dir.file("d/e")));
@@ -128,14 +133,10 @@ TEST(FileCalls, ReadFileRefusesWhatIsNotARegularFile)
     EXPECT_FALSE(ReadFile("/dev/zero", 10));
 }
 
-TEST(FileCalls, WorkingCopiesGoBesideWritableBodiesAndElsewhereOtherwise)
+TEST(FileCalls, WorkingCopiesGoToThePrivateFolderAlways)
 {
-    TempDir dir;
-    EXPECT_EQ(WorkingCopyPath(dir.file("body"), "uc_body"), dir.file("uc_body"));
-    SetWritableCheckForTesting([](const std::string&) { return false; });
-    std::string a = WorkingCopyPath(dir.file("body"), "uc_body");
-    std::string b = WorkingCopyPath(dir.file("other/body"), "uc_body");
-    SetWritableCheckForTesting(nullptr);
+    std::string a = WorkingCopyPath("uc_body");
+    std::string b = WorkingCopyPath("uc_body");
     EXPECT_EQ(a.rfind(PrivateTempFolder(), 0), 0u) << a;
     EXPECT_NE(a, b); // two bodies of one name never share a copy
     EXPECT_EQ(FileNameOf(a), "uc_body");

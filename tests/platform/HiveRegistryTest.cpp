@@ -1,5 +1,6 @@
 // Hives made by our writer, read back through libhivex.
 #include "platform/HiveRegistry.h"
+#include "platform/ContainedPath.h"
 
 #include "support/HiveWriter.h"
 #include "support/MessageCapture.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <sys/stat.h>
 #include <thread>
 
@@ -307,4 +309,26 @@ TEST_F(DamagedHiveTest, DamagedCellsInsideASoundHiveLoseOnlyWhatTheyHold)
     EXPECT_GT(opened, 0u);
 }
 
+TEST_F(DamagedHiveTest, AHiveReachedThroughALinkOutOfTheExaminedTreeIsNotRead)
+{
+    const std::string good = GoodHive();
+    oriel::test::WriteFile(dir_.file("host/NTUSER.DAT"), good);
+    oriel::test::WriteFile(dir_.file("root/Users/Jane/copy.DAT"), good);
+    std::filesystem::create_directories(dir_.file("root/Users/Bob"));
+    std::filesystem::create_symlink("../../../host/NTUSER.DAT", dir_.file("root/Users/Bob/NTUSER.DAT"));
+    std::filesystem::create_symlink("copy.DAT", dir_.file("root/Users/Jane/NTUSER.DAT"));
+    auto examined = oriel::platform::RegisterContainer(dir_.file("root"));
+    sink_->messages.clear();
+    EXPECT_EQ(OpenShown(dir_.file("root/Users/Bob/NTUSER.DAT"), RootKey::CurrentUser, ""), nullptr);
+    ASSERT_EQ(sink_->messages.size(), 1u);
+    EXPECT_NE(sink_->messages[0].find("link not followed"), std::string::npos) << sink_->messages[0];
+    // A link that stays inside is followed, and the hive read through it.
+    auto inside = OpenShown(dir_.file("root/Users/Jane/NTUSER.DAT"), RootKey::CurrentUser, "");
+    ASSERT_NE(inside, nullptr);
+    std::string directory;
+    EXPECT_GT(inside->QueryString(RootKey::CurrentUser, kPaths, "Directory", directory), 0);
+    EXPECT_EQ(directory, "C:\\Cache");
+}
+
 } // namespace
+

@@ -2,6 +2,8 @@
 
 #include "support/TestEnvironment.h"
 
+#include <sys/stat.h>
+
 namespace oriel::test {
 
 namespace fs = std::filesystem;
@@ -17,6 +19,11 @@ FolderSnapshot SnapshotFolder(const std::string& folder)
             entry.bytes = ReadWholeFile(path.string());
         if (!fs::is_symlink(status))
             entry.modified = fs::last_write_time(path);
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) == 0) {
+            entry.changedSeconds = int64_t(st.st_ctim.tv_sec);
+            entry.changedNanoseconds = int64_t(st.st_ctim.tv_nsec);
+        }
         snapshot[fs::relative(path, folder).lexically_normal().string()] = std::move(entry);
     };
     add(folder);
