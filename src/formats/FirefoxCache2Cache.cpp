@@ -231,7 +231,7 @@ FirefoxCache2Cache::EntryFolder FirefoxCache2Cache::ListEntryFiles(const char* s
     EntryFolder folder;
     folder.path = platform::ResolvePath(platform::MakePath(GetFolder(), subFolder));
     // Only plain files: a link could lead out of the examined tree.
-    folder.names = ListPlainFiles(folder.path);
+    folder.names = ListPlainFiles(folder.path, true);
     return folder;
 }
 

@@ -234,7 +234,10 @@ private slots:
         w.Select("http://www.a.com/img/logo.gif");
         w.frame->RunCommand(C::ID_FILE_OPEN);
         const std::string prepared = w.Prepared("http://www.a.com/img/logo.gif");
-        QVERIFY(prepared.find("cache dir/logo[1].gif") != std::string::npos);
+        // The working copy is private: never beside the body in the cache.
+        QVERIFY(prepared.find("logo[1].gif") != std::string::npos);
+        QVERIFY(prepared.rfind(w.cache, 0) != 0);
+        QVERIFY(std::filesystem::is_regular_file(prepared));
         QCOMPARE(w.launcher.files, std::vector<std::string>{prepared});
         const std::vector<std::string> expected{"Entry - CCacheItem::OpenFile()",
                                                 "      - Attempt execute of \"" + prepared + "\"",
