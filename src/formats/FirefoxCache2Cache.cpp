@@ -269,7 +269,7 @@ void FirefoxCache2Cache::DecodeEntryFile(int32_t recordKey, const char* subFolde
     }
     const OptText headers = meta->Element("response-head");
     const int64_t expires = meta->header.expiration == cache2::kNoExpiration ? 0 : int64_t(meta->header.expiration);
-    auto item = std::make_unique<FirefoxCache2Item>(this, recordKey, url, path, relative, ClampToInt32(bodySize),
+    auto item = std::make_unique<FirefoxCache2Item>(this, recordKey, url, path, relative, int32_t(bodySize),
                                                     int64_t(meta->header.lastModified),
                                                     int64_t(meta->header.lastFetched), expires, headers, bodySize,
                                                     std::move(details));

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 namespace oriel {
 namespace {
@@ -401,6 +402,43 @@ TEST_F(FirefoxCache2CacheTest, TheCatalogRecognisesACache2FolderAndKeepsTheOther
     format = RecognizeCacheFolder(both);
     ASSERT_TRUE(format);
     EXPECT_STREQ(format->name, "mozilla");
+}
+
+TEST_F(FirefoxCache2CacheTest, AFourGigabyteBodyKeepsItsWholeSize)
+{
+    // The size is the metadata offset, read as unsigned 32 bits: a body of
+    // 0xFFFFFFFF bytes (a sparse file here) is 4294967295, not clamped to
+    // the largest signed value. Bodies just below and above 2 GiB alike.
+    const std::pair<uint32_t, const char*> cases[] = {
+        {0x7FFFFFFFu, "2,147,483,647"}, {0x80000000u, "2,147,483,648"}, {0xFFFFFFFFu, "4,294,967,295"}};
+    for (const auto& [size, text] : cases) {
+        SCOPED_TRACE(size);
+        fs::remove_all(folder_);
+        FirefoxCache2Writer w;
+        w.SetIndex(false);
+        auto& e = w.Add("http://big.example/" + std::to_string(size), "x", "application/octet-stream");
+        std::string block = FirefoxCache2Writer::MetadataBlock(e);
+        // One chunk hash per 256 KiB of the real size instead of the one
+        // the 1-byte body has.
+        const std::string hashes(size_t(2 * cache2::ChunkCount(size)), '\0');
+        e.rawMetadata = block.substr(0, 4) + hashes + block.substr(6);
+        ASSERT_TRUE(w.Write(folder_));
+        std::string tail = *e.rawMetadata;
+        PutBE32(tail, size);
+        const std::string file = folder_ + "/" + w.FileNameOf(0);
+        fs::resize_file(file, 0);
+        fs::resize_file(file, uint64_t(size));
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::in | std::ios::out);
+            out.seekp(std::streamoff(size));
+            out.write(tail.data(), std::streamsize(tail.size()));
+            ASSERT_TRUE(out.good());
+        }
+        Decoded d = Decode(folder_);
+        ASSERT_EQ(d.items.size(), 1u);
+        EXPECT_EQ(d.items[0]->GetSize(), int64_t(size));
+        EXPECT_EQ(d.items[0]->GetSizeText(), text);
+    }
 }
 
 } // namespace
