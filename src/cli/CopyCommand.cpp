@@ -17,6 +17,7 @@
 #include "ops/DestName.h"
 
 #include "app/AppContext.h"
+#include "app/StringTable.h"
 
 #include <cerrno>
 #include <cstring>
@@ -139,6 +140,13 @@ int RunCopy(const Args& args, const AppContext& context)
                     ',' + std::to_string(copy.size) + ',' + copy.sha256 + ',' + copy.md5 + ',' +
                     IsoUtc(item.GetLastModified()) + ',' + IsoUtc(item.GetDownloaded()) + ',' +
                     IsoUtc(item.GetExpires()) + ',' + (copy.decoded ? "yes" : "no") + '\n';
+    }
+    // A body cut at the decoded-size cap is copied as far as it was kept;
+    // the examiner is told which.
+    for (const CopiedFile& copy : job.Copies()) {
+        if (copy.cut)
+            PrintError("warning: " + std::string(LoadString(IDS_BODY_CUT)) +
+                       (copy.url.empty() ? copy.cacheName : copy.url));
     }
     int status = kExitOk;
     if (WriteManifest(folder, manifest).empty()) {

@@ -325,6 +325,7 @@ bool CopyMoveJob::CopyOne(const CopyRequest& request)
     copy.sha256 = digest.sha256;
     copy.md5 = digest.md5;
     copy.decoded = decoded;
+    copy.cut = item.IsBodyCut();
 
     if (!move_) {
         copies_.push_back(copy);

@@ -51,6 +51,7 @@ struct CopiedFile {
     std::string sha256; // lower-case hex
     std::string md5;
     bool decoded = false; // the body was decompressed on the way
+    bool cut = false;     // ... and stopped at the decoded-size cap
     bool removed = false; // a move removed the body from the cache
 };
 

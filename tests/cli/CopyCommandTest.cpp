@@ -2,6 +2,7 @@
 #include "support/CliCommand.h"
 #include "support/FolderSnapshot.h"
 #include "support/IndexDatWriter.h"
+#include "support/MozillaCacheWriter.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -114,6 +115,38 @@ TEST(CopyCommand, NamesFlagsAndBadArguments)
     EXPECT_EQ(test::RunCommand(Cli("copy " + Quote(dir.file("cache"))), nullptr, &err), 2);
     EXPECT_EQ(test::RunCommand(Cli("copy --names odd --to x " + Quote(dir.file("cache"))), nullptr, &err), 2);
     EXPECT_EQ(test::RunCommand(Cli("copy --to " + Quote(dir.file("x")) + " " + Quote(dir.file("nothing"))), nullptr, &err), 1);
+}
+
+TEST(CopyCommand, ABodyCutAtTheDecodedSizeCapIsNamedInAWarning)
+{
+    // The cap of a run is 256 MiB: a gzip body one byte longer once decoded
+    // is copied as far as kept and named on stderr; a short one is not.
+    TempDir dir;
+    test::IndexDatWriter w;
+    w.addDirectory("ABCD1234");
+    const std::string gzipHeaders = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Encoding: gzip\r\n\r\n";
+    test::IndexDatUrl longer;
+    longer.url = "http://www.example.com/long.txt";
+    longer.fileName = "long[1].txt";
+    longer.headers = gzipHeaders;
+    longer.body = test::GzipBytes(std::string((size_t(256) << 20) + 1, 'a'));
+    w.addUrl(longer);
+    test::IndexDatUrl fits = longer;
+    fits.url = "http://www.example.com/short.txt";
+    fits.fileName = "short[1].txt";
+    fits.body = test::GzipBytes("short");
+    w.addUrl(fits);
+    w.writeCache(dir.file("cache"), true);
+
+    std::string err;
+    ASSERT_EQ(test::RunCommand(Cli("copy --to " + Quote(dir.file("out")) + " " + Quote(dir.file("cache"))), nullptr, &err),
+              0)
+        << err;
+    EXPECT_EQ(fs::file_size(dir.file("out/long.txt")), uintmax_t(256) << 20);
+    EXPECT_EQ(Read(dir.file("out/short.txt")), "short");
+    EXPECT_EQ(test::Lines(err),
+              std::vector<std::string>{"oriel-cli: warning: The decoded body is longer than 256 MiB; only its first "
+                                       "256 MiB are kept: http://www.example.com/long.txt"});
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 namespace oriel {
@@ -121,6 +122,34 @@ TEST(CopyMoveJob, CopiesDecodedBodiesUnderTheirNamesAndLeavesTheCacheAsItWas)
     // Bytes and times of everything in the cache folder, the folder's own
     // time included: nothing was written there, not even a working copy.
     EXPECT_EQ(SnapshotFolder(f.folder), before);
+}
+
+TEST(CopyMoveJob, ABodyCutAtTheDecodedSizeCapIsCopiedAsFarAsKeptAndSaysSo)
+{
+    // A cap below the 20 KB text: the gzip body of a file of its own and the
+    // one in a block file are each cut once decoded past it; the plain
+    // bodies are not.
+    test::OptionsScope options;
+    test::Options().maxDecodedBytes = 4096;
+    MozillaFixture f;
+    f.w.Add("http://b.example/long.css", test::GzipBytes(f.text.substr(0, 9000)), "text/css", "gzip");
+    fs::remove_all(f.folder);
+    f.w.Write(f.folder);
+    NetscapeCacheMapCache cache(test::Context(), nullptr, f.folder);
+    ASSERT_EQ(cache.Decode(nullptr, false), 0);
+    CopyMoveJob job(SiteTree(cache), f.dest, false);
+    ASSERT_TRUE(job.Run().Succeeded());
+    const std::map<std::string, std::pair<bool, int64_t>> expected{
+        {"a.example/docs/index.htm", {false, int64_t(f.html.size())}},
+        {"a.example/img/big.gif", {false, int64_t(f.big.size())}},
+        {"b.example/z.txt", {true, 4096}},
+        {"b.example/small.css", {false, 3}},
+        {"b.example/long.css", {true, 4096}},
+    };
+    std::map<std::string, std::pair<bool, int64_t>> copied;
+    for (const CopiedFile& c : job.Copies())
+        copied[fs::relative(c.destination, f.dest).string()] = {c.cut, c.size};
+    EXPECT_EQ(copied, expected);
 }
 
 TEST(CopyMoveJob, ATakenNameGetsANumberAndALinkAtTheDestinationIsNeverFollowed)

@@ -7,6 +7,8 @@
 #include "UiTestSupport.h"
 #include "app/OptionStore.h"
 #include "app/StringTable.h"
+#include "support/MozillaCacheWriter.h"
+#include "support/TestContext.h"
 #include "ui/CacheListView.h"
 #include "ui/CacheTreeView.h"
 #include "ui/ItemLauncher.h"
@@ -501,6 +503,42 @@ private slots:
         QVERIFY(withoutDisk[5].endsWith(" bytes"));
         withoutDisk.removeAt(5);
         QCOMPARE(withoutDisk, expected);
+    }
+
+    void propertiesSayWhenTheDecodedBodyWasCutAtTheCap()
+    {
+        // A gzip body longer than the cap once decoded is marked on its
+        // encoding line; one that fits is not.
+        test::OptionsScope options;
+        test::Options().maxDecodedBytes = 4096;
+        TempDir dir;
+        FakeCache cache(dir.path());
+        const std::string text(10000, 'z');
+        const std::pair<std::string, bool> cases[] = {{text, true}, {text.substr(0, 4096), false}};
+        for (const auto& [body, cut] : cases) {
+            const std::string name = cut ? "long.gz" : "short.gz";
+            WriteFile(dir.file(name), GzipBytes(body));
+            CFileCacheItem item(&cache, 0, "http://h/" + name, "/" + name, name, OptText("text/plain"), 0, 0, 0, 0);
+            item.SetContentEncoding(CCacheItem::kEncodingGzip);
+            QVERIFY(item.PrepareFile());
+            QCOMPARE(item.IsBodyCut(), cut);
+            const ItemProperties p = GatherProperties(item);
+            QString encoding;
+            for (const auto& [label, value] : p.fields) {
+                if (label == Text(IDS_PROP_ENCODING))
+                    encoding = value;
+            }
+            const QString expected = cut ? QStringLiteral("gzip (decoded from the stored body); cut at the "
+                                                          "decoded-size cap, only its first 256 MiB are kept")
+                                         : QStringLiteral("gzip (decoded from the stored body)");
+            QCOMPARE(encoding, expected);
+            if (cut) {
+                CPropertiesDlg shot(item);
+                shot.show();
+                QVERIFY(QTest::qWaitForWindowExposed(&shot));
+                QVERIFY(shot.grab().save(ShotsFolder() + "/properties-cut-body.png"));
+            }
+        }
     }
 
     void propertiesOfAMissingItemShowNothing()

@@ -155,6 +155,8 @@ ItemProperties GatherProperties(CCacheItem& item)
     QString encoding = EncodingName(item.GetContentEncoding());
     if (!encoding.isEmpty() && ShowsDecodedBody(item))
         encoding += Text(IDS_PROP_DECODED);
+    if (!encoding.isEmpty() && item.IsBodyCut())
+        encoding += Text(IDS_PROP_CUT);
     p.fields.emplace_back(Text(IDS_PROP_ENCODING), OrNone(encoding));
     const Hashes hashes = path.empty() ? Hashes{} : HashFile(Q(path));
     const QString unreadable = Text(IDS_PROP_UNREADABLE);
