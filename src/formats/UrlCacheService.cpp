@@ -2,6 +2,7 @@
 
 #include "model/TextForms.h"
 #include "platform/ByteSource.h"
+#include "platform/ContainedPath.h"
 #include "platform/FileSystem.h"
 #include "platform/WindowsSystem.h"
 
@@ -296,14 +297,13 @@ bool UrlCacheService::DeleteUrlCacheEntry(std::string_view url)
     std::string path = IndexFilePath();
     if (path.empty())
         return false;
-    // Opening for writing first: on a read-only tree nothing is touched.
-    int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0)
+    // Opening for writing first: on a read-only tree nothing is touched. The
+    // index is opened inside its container, so one that is a link leading
+    // out of it is never written (the walk traces the refusal).
+    platform::UniqueFd index = platform::OpenContained(path, platform::OpenAs::ReadWrite);
+    if (!index)
         return false;
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const int fd = index.Get();
 
     // The snapshot is checked against the file where the delete reads and
     // writes (the header with the bitmap, and the record): a file changed
@@ -341,7 +341,9 @@ bool UrlCacheService::DeleteUrlCacheEntry(std::string_view url)
     const bool countedFile = localFile.has_value();
 
     // The body goes first: if it cannot be removed the index still lists it.
-    if (localFile && platform::FileExists(*localFile) && !platform::DeleteFile(*localFile))
+    // It is removed by the contained walk too: a body reached through a link
+    // that leads out of the cache is left where it is.
+    if (localFile && platform::FileExists(*localFile) && !platform::RemoveContained(*localFile))
         return false;
 
     struct Range {

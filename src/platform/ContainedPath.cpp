@@ -220,7 +220,7 @@ UniqueFd Finish(UniqueFd fd, const struct stat& st, int parent, const std::strin
 {
     if (how == OpenAs::Inspect)
         return fd;
-    int flags = O_RDONLY | O_CLOEXEC | O_NOFOLLOW;
+    int flags = (how == OpenAs::ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW;
     if (how == OpenAs::Directory) {
         if (!S_ISDIR(st.st_mode)) {
             Fail(problem, path, ErrnoText(ENOTDIR));
@@ -254,6 +254,8 @@ UniqueFd OpenOutside(const std::string& path, OpenAs how, std::string* problem)
         flags |= O_PATH;
     else if (how == OpenAs::Directory)
         flags |= O_RDONLY | O_DIRECTORY;
+    else if (how == OpenAs::ReadWrite)
+        flags |= O_RDWR | O_NONBLOCK;
     else
         flags |= O_RDONLY | O_NONBLOCK; // a FIFO must not block the open; it is refused below
     UniqueFd fd(::open(resolved.c_str(), flags));
@@ -261,7 +263,7 @@ UniqueFd OpenOutside(const std::string& path, OpenAs how, std::string* problem)
         Fail(problem, path, ErrnoText(errno));
         return {};
     }
-    if (how == OpenAs::Read) {
+    if (how == OpenAs::Read || how == OpenAs::ReadWrite) {
         struct stat st {};
         if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
             Fail(problem, path, "not a plain file");
@@ -547,6 +549,51 @@ UniqueFd OpenContained(const std::string& path, OpenAs how, std::string* problem
     }
     UniqueFd here(::dup(dirs.back()->Get()));
     return Finish(std::move(here), st, -1, {}, how, path, problem);
+}
+
+bool RemoveContained(const std::string& path, std::string* problem)
+{
+    // The file as the walk finds it, then its folder by the same walk; the
+    // name is removed there only while it is still what the walk found.
+    UniqueFd file = OpenContained(path, OpenAs::Inspect, problem);
+    if (!file)
+        return false;
+    struct stat found {};
+    if (::fstat(file.Get(), &found) != 0) {
+        Fail(problem, path, ErrnoText(errno));
+        return false;
+    }
+    if (S_ISDIR(found.st_mode)) {
+        Fail(problem, path, "a folder");
+        return false;
+    }
+    // The name as it is spelled on disk (Windows names ignore case); the
+    // walk below checks that spelling again.
+    const std::string absolute = Absolute(ResolvePath(path));
+    const size_t slash = absolute.rfind('/');
+    const std::string name = absolute.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") {
+        Fail(problem, path, "not a file name");
+        return false;
+    }
+    const std::string parent = slash == 0 ? std::string("/") : absolute.substr(0, slash);
+    UniqueFd folder = OpenContained(parent, OpenAs::Directory, problem);
+    if (!folder)
+        return false;
+    struct stat named {};
+    if (::fstatat(folder.Get(), name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0) {
+        Fail(problem, path, ErrnoText(errno));
+        return false;
+    }
+    if (!S_ISLNK(named.st_mode) && (named.st_dev != found.st_dev || named.st_ino != found.st_ino)) {
+        Fail(problem, path, "changed while it was removed");
+        return false;
+    }
+    if (::unlinkat(folder.Get(), name.c_str(), 0) != 0) {
+        Fail(problem, path, ErrnoText(errno));
+        return false;
+    }
+    return true;
 }
 
 } // namespace oriel::platform

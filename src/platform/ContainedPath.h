@@ -74,7 +74,8 @@ std::optional<std::string> ContainerOf(const std::string& path);
 enum class OpenAs {
     Read,      // a plain file, for reading (FIFOs and devices are never opened)
     Directory, // a folder, for listing
-    Inspect    // whatever is there, for fstat only (O_PATH)
+    Inspect,   // whatever is there, for fstat only (O_PATH)
+    ReadWrite  // a plain file, for reading and writing in place (never created)
 };
 
 // Opens `path`: inside its container by the walk above, elsewhere as the
@@ -82,6 +83,13 @@ enum class OpenAs {
 // to case. An invalid descriptor when there is nothing usable; `problem`
 // then says why (a refused link, a missing file, a FIFO).
 UniqueFd OpenContained(const std::string& path, OpenAs how, std::string* problem = nullptr);
+
+// Removes the file `path` names, found by the same walk: nothing is removed
+// when the walk refuses the path (a link on the way or the name itself
+// leads out) or when the name is a folder. A name that is a link whose
+// target the walk allows is removed itself, never its target. False, with
+// `problem` saying why, when nothing was removed.
+bool RemoveContained(const std::string& path, std::string* problem = nullptr);
 
 enum class QuickLookup {
     Outside, // `path` lies in no container

@@ -1,5 +1,7 @@
 #include "platform/ShellFileOperation.h"
 
+#include "platform/ContainedPath.h"
+
 #include <functional>
 
 
@@ -133,14 +135,23 @@ bool IsMountPoint(const std::string& canonicalFolder)
     return self.st_dev != parent.st_dev || self.st_ino == parent.st_ino;
 }
 
-// Opens the scope folder (following links in its own path, which the user
-// chose) and then each folder of `parts` below it without following a link.
-Fd OpenFolder(const std::string& scope, const std::vector<std::string>& parts, int& error)
+// Opens the scope folder and then each folder of `parts` below it without
+// following a link. The scope is opened inside its container
+// (platform/ContainedPath.h): a cache folder reached from the examined root
+// through a link that leads out is refused, with the reason in `refused`;
+// outside every container it is opened as the host resolves it (a folder
+// the user chose).
+Fd OpenFolder(const std::string& scope, const std::vector<std::string>& parts, int& error, std::string& refused)
 {
-    int fd = ::open(scope.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        error = errno;
-    Fd dir(fd);
+    std::string problem;
+    platform::UniqueFd top = platform::OpenContained(scope, platform::OpenAs::Directory, &problem);
+    if (!top) {
+        error = errno ? errno : ENOENT;
+        if (platform::IsContainmentProblem(problem))
+            refused = problem;
+    }
+    Fd dir(top.Release());
+    int fd = -1;
     for (const std::string& part : parts) {
         if (!dir.ok())
             break;
@@ -309,9 +320,12 @@ void ShellFileOperation::DeleteOne(const std::string& path)
         return;
     }
     int error = 0;
-    Fd dir = OpenFolder(scope->lexical, {parts.begin(), parts.end() - 1}, error);
+    std::string refused;
+    Fd dir = OpenFolder(scope->lexical, {parts.begin(), parts.end() - 1}, error, refused);
     if (!dir.ok()) {
-        if (error == ELOOP || error == ENOTDIR)
+        if (!refused.empty())
+            Refuse(path, refused);
+        else if (error == ELOOP || error == ENOTDIR)
             Refuse(path, "a symbolic link on the way");
         else
             ++failed_;
@@ -386,9 +400,12 @@ void ShellFileOperation::DeleteMatching(const Scope& scope, const std::string& r
         return;
     }
     int error = 0;
-    Fd dir = OpenFolder(scope.lexical, Components(relative), error);
+    std::string refused;
+    Fd dir = OpenFolder(scope.lexical, Components(relative), error, refused);
     if (!dir.ok()) {
-        if (error == ELOOP || error == ENOTDIR)
+        if (!refused.empty())
+            Refuse(folder + "/*.*", refused);
+        else if (error == ELOOP || error == ENOTDIR)
             Refuse(folder + "/*.*", "a symbolic link on the way");
         else
             ++failed_;

@@ -6,6 +6,7 @@
 #include "formats/IndexDatFile.h"
 #include "formats/UrlCacheService.h"
 #include "model/BrowserProfile.h"
+#include "platform/ContainedPath.h"
 #include "support/IndexDatWriter.h"
 #include "support/TestContext.h"
 #include "support/TestEnvironment.h"
@@ -248,6 +249,53 @@ TEST(UrlCacheService, FileNamesThatWouldLeaveTheCacheFolderGiveNoLocalFile)
     EXPECT_TRUE(service.DeleteUrlCacheEntry("http://a.example/up"));
     EXPECT_TRUE(service.DeleteUrlCacheEntry("http://a.example/up2"));
     EXPECT_EQ(ReadWholeFile(dir.file("secret.txt")), "not part of the cache");
+}
+
+TEST(UrlCacheService, AnIndexOrBodyLinkedOutOfTheCacheIsNeverWrittenNorRemoved)
+{
+    TempDir dir;
+    ContentFolder elsewhere;
+    elsewhere.add(Entry("http://a.example/1.gif", "1.gif"));
+    const std::string outsideIndex = elsewhere.write(dir.file("outside"));
+    const std::string outsideBody = dir.file("outside/ABCD1234/1.gif");
+    const std::string indexBefore = ReadWholeFile(outsideIndex);
+    std::vector<std::string> traced;
+    platform::SetContainmentTrace([&](std::string_view text) { traced.emplace_back(text); });
+
+    // The index itself is a link to a host file: it is not opened for
+    // writing, and the refusal is traced.
+    {
+        const std::string tree = dir.file("linked-index");
+        const std::string content = tree + "/Content.IE5";
+        fs::create_directories(content);
+        fs::create_symlink(outsideIndex, content + "/index.dat");
+        auto container = platform::RegisterContainer(tree);
+        UrlCacheService service(content);
+        EXPECT_FALSE(service.DeleteUrlCacheEntry("http://a.example/1.gif"));
+        EXPECT_EQ(ReadWholeFile(outsideIndex), indexBefore);
+        EXPECT_EQ(ReadWholeFile(outsideBody), "body of http://a.example/1.gif");
+        ASSERT_FALSE(traced.empty());
+        EXPECT_NE(traced.back().find(content + "/index.dat is absolute"), std::string::npos) << traced.back();
+    }
+
+    // The index is the cache's own but the body's sub-folder links out: the
+    // entry goes, the body and the link stay.
+    {
+        const std::string tree = dir.file("linked-folder");
+        const std::string content = tree + "/Content.IE5";
+        ContentFolder own;
+        own.add(Entry("http://a.example/1.gif", "1.gif"));
+        own.writer.writeCache(content, false);
+        fs::create_directory_symlink("../../outside/ABCD1234", content + "/ABCD1234");
+        auto container = platform::RegisterContainer(tree);
+        UrlCacheService service(content);
+        EXPECT_TRUE(service.DeleteUrlCacheEntry("http://a.example/1.gif"));
+        EXPECT_TRUE(Enumerate(service).empty());
+        EXPECT_EQ(ReadWholeFile(outsideBody), "body of http://a.example/1.gif");
+        EXPECT_TRUE(fs::is_symlink(content + "/ABCD1234"));
+    }
+    platform::SetContainmentTrace(nullptr);
+    EXPECT_EQ(ReadWholeFile(outsideIndex), indexBefore);
 }
 
 class IECacheTest : public ::testing::Test {

@@ -53,6 +53,44 @@ protected:
     std::shared_ptr<ContainerRegistration> registration_;
 };
 
+TEST_F(ContainedPathTest, RemovalAndReadWriteOpensNeverReachOutside)
+{
+    Link("sub/body", "box/inner-link");
+    Link(dir_.file("host/secret"), "box/absolute");
+    Link("../../host/secret", "box/sub/leaving");
+    Link("../host", "box/out");
+    test::WriteFile(box_ + "/sub/other", "other");
+    // Links that lead out: nothing is opened for writing or removed, the
+    // link stays, and the reason is a refused link.
+    for (const char* name : {"absolute", "sub/leaving", "out/secret"}) {
+        SCOPED_TRACE(name);
+        std::string problem;
+        EXPECT_FALSE(OpenContained(box_ + "/" + name, OpenAs::ReadWrite, &problem));
+        EXPECT_TRUE(IsContainmentProblem(problem)) << problem;
+        problem.clear();
+        EXPECT_FALSE(RemoveContained(box_ + "/" + name, &problem));
+        EXPECT_TRUE(IsContainmentProblem(problem)) << problem;
+        EXPECT_TRUE(fs::is_symlink(fs::symlink_status(box_ + "/" + name)) || fs::is_symlink(box_ + "/out"));
+    }
+    EXPECT_EQ(Read(dir_.file("host/secret")), "outside");
+    // A folder is never removed.
+    EXPECT_FALSE(RemoveContained(box_ + "/sub"));
+    EXPECT_TRUE(fs::is_directory(box_ + "/sub"));
+    // A file inside opens for writing, and is removed under any case of its name.
+    {
+        UniqueFd fd = OpenContained(box_ + "/SUB/OTHER", OpenAs::ReadWrite);
+        ASSERT_TRUE(fd);
+        EXPECT_EQ(::pwrite(fd.Get(), "O", 1, 0), 1);
+    }
+    EXPECT_EQ(Read(box_ + "/sub/other"), "Other");
+    EXPECT_TRUE(RemoveContained(box_ + "/SUB/OTHER"));
+    EXPECT_FALSE(fs::exists(box_ + "/sub/other"));
+    // A link that stays inside is removed itself, its target kept.
+    EXPECT_TRUE(RemoveContained(box_ + "/inner-link"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(box_ + "/inner-link")));
+    EXPECT_EQ(Read(box_ + "/sub/body"), "inside");
+}
+
 TEST_F(ContainedPathTest, LinksThatStayInsideAreFollowed)
 {
     Link("sub/body", "box/a");

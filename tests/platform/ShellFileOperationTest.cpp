@@ -1,5 +1,7 @@
 #include "platform/ShellFileOperation.h"
 
+#include "platform/ContainedPath.h"
+#include "platform/LogSink.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -128,6 +130,46 @@ TEST(ShellFileOperation, PathsThatLeaveTheCacheFolderAreRefused)
     EXPECT_TRUE(f.OutsideIntact());
     EXPECT_TRUE(fs::exists(f.cache + "/a"));
     EXPECT_TRUE(fs::exists(f.cache + "/3/D5/2DAE7d01"));
+}
+
+// Collects the trace lines of a run.
+class LinesLog final : public platform::LogSink {
+public:
+    void Write(std::string_view text) override { text_ += std::string(text) + "\n"; }
+    void WriteBytes(const void* data, size_t length) override { text_.append(static_cast<const char*>(data), length); }
+    const std::string& Text() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+TEST(ShellFileOperation, ACacheFolderReachedThroughALinkOutOfTheExaminedTreeIsNeverEmptied)
+{
+    // The examined tree's user folder is an absolute link to a host folder:
+    // neither a listed file nor the pattern removes anything there, and the
+    // run says why.
+    Fixture f;
+    const std::string examined = f.root.file("examined");
+    fs::create_directories(examined + "/Users");
+    fs::create_directory_symlink(f.outside, examined + "/Users/jane");
+    const auto container = platform::RegisterContainer(examined);
+    const std::string cache = examined + "/Users/jane";
+    for (const std::string& path : {cache + "/secret", cache + "/sub/deep", cache + "/*.*"}) {
+        SCOPED_TRACE(path);
+        LinesLog log;
+        ShellFileOperation op;
+        op.SetLog(&log);
+        op.SetDeleteScope(cache);
+        op.SetFlags(FOF_NOCONFIRMATION);
+        op.AppendPath(List::Source, path);
+        EXPECT_NE(op.RunDelete(), 0);
+        EXPECT_EQ(op.RefusedCount(), 1);
+        EXPECT_EQ(op.DeletedCount(), 0);
+        const std::string why = "(link not followed: the symbolic link " + examined + "/Users/jane is absolute";
+        EXPECT_NE(log.Text().find("refused " + path + " " + why), std::string::npos)
+            << log.Text();
+    }
+    EXPECT_TRUE(f.OutsideIntact());
 }
 
 TEST(ShellFileOperation, AListedLinkIsRemovedNotItsTarget)
