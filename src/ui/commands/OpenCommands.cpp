@@ -106,20 +106,28 @@ void OpenItemFile(CCacheItem& item)
     Trace("Exit  - CCacheItem::OpenFile()");
 }
 
-void OpenFile(CCacheFrame& frame)
+// The first selected row's item with its file prepared, or null after
+// saying why (a missing row, a body that could not be prepared).
+CCacheItem* PreparedFirstSelected(CCacheFrame& frame)
 {
     const Target target = FirstSelected(frame);
     if (!target.item)
-        return;
+        return nullptr;
     if (target.missing) {
         Exclaim(frame, IDS_FILE_NO_LONGER_EXISTS);
-        return;
+        return nullptr;
     }
     if (!Prepare(frame, *target.item)) {
         Exclaim(frame, IDS_FILE_ACCESS_FAILED);
-        return;
+        return nullptr;
     }
-    OpenItemFile(*target.item);
+    return target.item;
+}
+
+void OpenFile(CCacheFrame& frame)
+{
+    if (CCacheItem* item = PreparedFirstSelected(frame))
+        OpenItemFile(*item);
 }
 
 // A missing row's URL opens all the same.
@@ -170,20 +178,12 @@ std::string ItemMimeType(CCacheItem& item, const std::string& path)
 
 void OpenWith(CCacheFrame& frame)
 {
-    const Target target = FirstSelected(frame);
-    if (!target.item)
+    CCacheItem* const item = PreparedFirstSelected(frame);
+    if (!item)
         return;
-    if (target.missing) {
-        Exclaim(frame, IDS_FILE_NO_LONGER_EXISTS);
-        return;
-    }
-    if (!Prepare(frame, *target.item)) {
-        Exclaim(frame, IDS_FILE_ACCESS_FAILED);
-        return;
-    }
-    const std::string path = target.item->GetFilePath();
-    COpenWithDlg dialog(ItemMimeType(*target.item, path), path,
-                        target.item->GetURL() ? target.item->GetURL() : "", &frame);
+    const std::string path = item->GetFilePath();
+    COpenWithDlg dialog(ItemMimeType(*item, path), path,
+                        item->GetURL() ? item->GetURL() : "", &frame);
     if (dialog.exec() == QDialog::Accepted) {
         const std::vector<std::string> command = dialog.Command();
         if (!command.empty())
