@@ -6,6 +6,7 @@
 // copy, and as another user.
 #include "catalog/FormatCatalog.h"
 #include "model/CacheItem.h"
+#include "support/SyntheticFormats.h"
 #include "support/CacheContents.h"
 #include "support/ChromiumCacheWriter.h"
 #include "support/CliCommand.h"
@@ -38,23 +39,11 @@ namespace fs = std::filesystem;
 using test::Cli;
 using test::Quote;
 
-struct Format {
-    const char* name;
-    std::function<void(const std::string&, const test::SynthOptions&)> write;
-};
+using Format = test::SyntheticFormat;
 
 std::vector<Format> Formats()
 {
-    return {
-        {"index-dat", [](auto& f, auto& o) { test::WriteSyntheticIndexDatCache(f, o); }},
-        {"cache-db", [](auto& f, auto& o) { test::WriteSyntheticCacheDbCache(f, o); }},
-        {"fat-db", [](auto& f, auto& o) { test::WriteSyntheticFatDbCache(f, o); }},
-        {"dcache4", [](auto& f, auto& o) { test::WriteSyntheticOperaCache(f, o); }},
-        {"mozilla-flat", [](auto& f, auto o) { o.layout = "flat"; test::WriteSyntheticMozillaCache(f, o); }},
-        {"mozilla-nested", [](auto& f, auto o) { o.layout = "nested"; test::WriteSyntheticMozillaCache(f, o); }},
-        {"firefox-cache2", [](auto& f, auto& o) { test::WriteSyntheticFirefoxCache2Cache(f, o); }},
-        {"chromium", [](auto& f, auto& o) { test::WriteSyntheticChromiumCache(f, o); }},
-    };
+    return test::EverySyntheticFormat();
 }
 
 // Every item viewed as the window views it, then extracted, then let go.
