@@ -61,6 +61,7 @@ void CCache::DoShutdown()
     Trace("Entry - CCache::DoShutdown()");
     groups_.clear();
     groups_.shrink_to_fit();
+    recovered_ = std::make_unique<CNamedCacheItemArray>(std::nullopt);
     groupIndex_.clear();
     cacheNames_.clear();
     cacheNamesBuilt_ = false;
@@ -222,6 +223,15 @@ void CCache::AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> ite
     groups_.push_back(std::make_unique<CNamedCacheItemArray>(groupName));
     groups_.back()->Add(std::move(item));
     groupIndex_.emplace(std::string(groupName), groups_.size() - 1);
+}
+
+void CCache::AddRecoveredItem(std::unique_ptr<CCacheItem> item)
+{
+    if (!item || !ChargeDecodeBytes(item->HeldBytes()))
+        return;
+    if (!item->IsRecovered())
+        item->SetRecovered(false);
+    recovered_->Add(std::move(item));
 }
 
 bool CCache::HasCacheName(std::string_view name) const

@@ -85,6 +85,14 @@ public:
     // item past the decode's budget is dropped, and the decode stops and
     // fails with a message.
     void AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> item);
+    // Files a recovered item (CCacheItem::IsRecovered) in the one list of
+    // recovered items, apart from the groups: item counts, the CSV export
+    // and HasCacheName see only the live items. Charged to the budget as
+    // AddItem charges.
+    void AddRecoveredItem(std::unique_ptr<CCacheItem> item);
+    // The recovered items of the last decode (an unnamed group).
+    const CNamedCacheItemArray& GetRecoveredItems() const { return *recovered_; }
+    int32_t GetRecoveredCount() const { return recovered_->GetCount(); }
     // True if any item's cache name equals `name` exactly.
     bool HasCacheName(std::string_view name) const;
     int32_t GetItemCount() const;
@@ -158,6 +166,7 @@ private:
     int RunDecode();
 
     std::vector<std::unique_ptr<CNamedCacheItemArray>> groups_;
+    std::unique_ptr<CNamedCacheItemArray> recovered_ = std::make_unique<CNamedCacheItemArray>(std::nullopt);
     // Beside the ordered groups: group name -> index, and every cache name,
     // so that AddItem and HasCacheName stay fast with 100,000 items.
     // Looked up by string_view, so that finding a group or a name builds

@@ -93,6 +93,15 @@ public:
     // True for an entry the browser had already removed from its cache
     // whose file is still there (Firefox's "doomed" entries).
     virtual bool IsDeleted() const { return false; }
+    // True for an entry the cache no longer lists that the decoder found
+    // still standing: a record in blocks marked free, a body no record
+    // names, an entry the browser doomed or can no longer reach. Such items
+    // are kept apart from the live ones (CCache::AddRecoveredItem).
+    bool IsRecovered() const { return recovery_ != Recovery::Live; }
+    // True for a recovered record that later writes cut short: only the
+    // fields that lie wholly inside what is left are set.
+    bool IsPartial() const { return recovery_ == Recovery::Partial; }
+    void SetRecovered(bool partial) { recovery_ = partial ? Recovery::Partial : Recovery::Whole; }
     // Fields that only this item's format has, as (label, text) pairs in
     // the order they are shown; none for most formats.
     virtual std::vector<std::pair<std::string, std::string>> GetFormatProperties() const { return {}; }
@@ -192,6 +201,8 @@ protected:
     }
     std::unique_ptr<DisplayTexts> texts_;
     int32_t typeIcon_ = -1;
+    enum class Recovery : uint8_t { Live, Whole, Partial };
+    Recovery recovery_ = Recovery::Live;
     std::string bodyProblem_;
 };
 
