@@ -69,6 +69,10 @@ public:
     int64_t GetDownloaded() const { return downloaded_; }
     const std::string& GetDownloadedText();
     int64_t GetExpires() const { return expires_; }
+    // When the browser last used the entry, for the formats that keep it
+    // (same time base as the other dates); 0 when unknown.
+    int64_t GetLastAccessed() const { return lastAccessed_; }
+    void SetLastAccessed(int64_t time) { lastAccessed_ = time; }
     const std::string& GetExpiresText();
     virtual bool Exists() = 0;
     // Makes the body openable by a program that judges files by their
@@ -185,6 +189,7 @@ protected:
     int64_t lastModified_ = 0;
     int64_t downloaded_ = 0;
     int64_t expires_ = 0;
+    int64_t lastAccessed_ = 0;
     // The display texts, made when first asked for (the list asks only for
     // the rows it paints; an export formats without keeping them).
     struct DisplayTexts {
