@@ -20,7 +20,8 @@ namespace oriel {
 
 namespace {
 
-constexpr int32_t kEntriesPerYield = 4096;
+// Entry files read at once on the reading threads.
+constexpr size_t kReadBatch = 2048;
 // Bytes read from the end of a "_0" file at once: both records and, for
 // nearly every entry, the response info; a small file is read whole.
 constexpr size_t kTailRead = 16384;
@@ -238,25 +239,41 @@ int ChromiumSimpleCache::DoDecode()
     SetProgressTotal(ClampToInt32(total));
     Trace("Entry files: " + std::to_string(hasEntryFile.size()) + ", sparse files: " + std::to_string(sparse_.size()));
 
+    // The entry files are read a batch at a time on a few threads (opening
+    // and reading 100,000 small files is most of the work, and the kernel
+    // does it on every core); the items are then made and listed in name
+    // order on this thread.
+    std::vector<EntryRead> batch(kReadBatch);
+    std::vector<size_t> entryFiles; // indexes into `files` of a batch's "_0" files
+    entryFiles.reserve(kReadBatch);
     int32_t key = 0;
-    for (const auto& [name, parsed] : files) {
-        if (StopRequested())
-            break;
-        if (parsed.kind == '0') {
-            DecodeEntryFile(key++, folderFd, name, parsed.hash);
-        } else if (parsed.kind == 's' && !hasEntryFile.count(parsed.hash)) {
-            auto sparse = sparse_.find(parsed.hash);
-            if (sparse != sparse_.end() && sparse->second.read)
-                DecodeSparseOnly(key++, parsed.hash, sparse->second);
+    for (size_t first = 0; first < files.size() && !StopRequested(); first += kReadBatch) {
+        const size_t count = std::min(kReadBatch, files.size() - first);
+        entryFiles.clear();
+        for (size_t i = first; i < first + count; ++i) {
+            if (files[i].second.kind == '0')
+                entryFiles.push_back(i);
         }
-        if (key % kEntriesPerYield == 0)
-            std::this_thread::yield();
+        ForEachInParallel(entryFiles.size(), [&](size_t i) {
+            ReadEntryFile(folderFd, files[entryFiles[i]].first, batch[i]);
+        });
+        size_t nextRead = 0;
+        for (size_t i = first; i < first + count && !StopRequested(); ++i) {
+            const auto& [name, parsed] = files[i];
+            if (parsed.kind == '0') {
+                EntryRead& read = batch[nextRead++];
+                const int32_t recordKey = key++;
+                if (read.isEntry)
+                    AddEntryItem(recordKey, name, parsed.hash, read);
+            } else if (parsed.kind == 's' && !hasEntryFile.count(parsed.hash)) {
+                auto sparse = sparse_.find(parsed.hash);
+                if (sparse != sparse_.end() && sparse->second.read)
+                    DecodeSparseOnly(key++, parsed.hash, sparse->second);
+            }
+        }
+        std::this_thread::yield();
     }
     ::close(folderFd);
-    tail_.clear();
-    tail_.shrink_to_fit();
-    head_.clear();
-    head_.shrink_to_fit();
     Trace("Read " + std::to_string(key) + " entries");
     Trace("Exit  - ChromiumSimpleCache::DoDecode()");
     return 0;
@@ -313,54 +330,56 @@ void ChromiumSimpleCache::DecodeSparseOnly(int32_t recordKey, uint64_t hash,
     AddItem(parts.group, std::move(item));
 }
 
-void ChromiumSimpleCache::DecodeEntryFile(int32_t recordKey, int folderFd, const std::string& name, uint64_t hash)
+void ChromiumSimpleCache::ReadEntryFile(int folderFd, const std::string& name, EntryRead& read)
 {
+    read.isEntry = false;
+    read.key.clear();
+    read.layout.reset();
+    read.info.reset();
     struct stat st {};
     const int fd = OpenPlainFileAt(folderFd, name, st);
     if (fd < 0)
         return;
     const uint64_t fileSize = uint64_t(st.st_size);
-    const int64_t modified = int64_t(st.st_mtime);
+    read.modified = int64_t(st.st_mtime);
     // The end of the file, and the start when the end does not reach it.
     const size_t tailSize = size_t(std::min<uint64_t>(fileSize, kTailRead));
     const uint64_t tailStart = fileSize - tailSize;
-    if (!ReadRangeAt(fd, tailStart, tailSize, tail_)) {
+    if (!ReadRangeAt(fd, tailStart, tailSize, read.tail)) {
         ::close(fd);
         return;
     }
-    const ByteReader tail(tail_);
+    const ByteReader tail(read.tail);
     ByteReader head = tail;
     if (tailStart > 0) {
-        if (!ReadRangeAt(fd, 0, kHeadRead, head_)) {
+        if (!ReadRangeAt(fd, 0, size_t(std::min<uint64_t>(fileSize, kHeadRead)), read.head)) {
             ::close(fd);
             return;
         }
-        head = ByteReader(head_);
+        head = ByteReader(read.head);
     }
     auto header = ParseSimpleFileHeader(head);
     if (!header) {
         ::close(fd);
         return; // not an entry file
     }
+    read.isEntry = true;
+    read.version = header->version;
     const size_t recordSize = SimpleRecordSize(tail, fileSize).value_or(simplecache::kRecordSize);
     const uint64_t keyEnd = recordSize + uint64_t(header->keyLength);
-    std::string key;
     if (keyEnd <= head.size()) {
-        key.assign(*head.bytes(recordSize, header->keyLength));
+        read.key.assign(*head.bytes(recordSize, header->keyLength));
     } else if (keyEnd <= fileSize) {
-        std::string bytes;
-        if (ReadRangeAt(fd, recordSize, header->keyLength, bytes))
-            key = std::move(bytes);
+        if (!ReadRangeAt(fd, recordSize, header->keyLength, read.key))
+            read.key.clear();
     } else {
         // The key runs past the file: what there is of it.
         auto rest = head.bytes(std::min(recordSize, head.size()), head.size() - std::min(recordSize, head.size()));
-        key.assign(rest ? *rest : std::string_view());
+        read.key.assign(rest ? *rest : std::string_view());
     }
 
     // The records at the end give the streams.
-    std::optional<SimpleEntryLayout> layout;
-    std::optional<ResponseInfo> info;
-    std::string infoBytes;
+    std::optional<SimpleEntryLayout>& layout = read.layout;
     if (auto eof = ParseSimpleFileEOF(tail.sub(tail.size() - std::min(tail.size(), recordSize), recordSize))) {
         layout = SimpleEntryLayoutOf(*header, *eof, recordSize, fileSize);
     }
@@ -369,31 +388,35 @@ void ChromiumSimpleCache::DecodeEntryFile(int32_t recordKey, int folderFd, const
         std::optional<SimpleFileEOF> streamOneEof;
         if (layout->stream1EofOffset >= tailStart) {
             streamOneEof = ParseSimpleFileEOF(tail.sub(size_t(layout->stream1EofOffset - tailStart), recordSize));
-        } else {
-            std::string bytes;
-            if (ReadRangeAt(fd, layout->stream1EofOffset, recordSize, bytes))
-                streamOneEof = ParseSimpleFileEOF(ByteReader(bytes));
+        } else if (ReadRangeAt(fd, layout->stream1EofOffset, recordSize, read.extra)) {
+            streamOneEof = ParseSimpleFileEOF(ByteReader(read.extra));
         }
         if (!streamOneEof)
             layout.reset();
     }
     if (layout && layout->stream0Size > 0 && layout->stream0Size <= kMaxResponseInfo) {
         if (layout->stream0Offset >= tailStart) {
-            info = ParseResponseInfo(tail.sub(size_t(layout->stream0Offset - tailStart), size_t(layout->stream0Size)));
-        } else if (ReadRangeAt(fd, layout->stream0Offset, size_t(layout->stream0Size), infoBytes)) {
-            info = ParseResponseInfo(ByteReader(infoBytes));
+            read.info = ParseResponseInfo(tail.sub(size_t(layout->stream0Offset - tailStart), size_t(layout->stream0Size)));
+        } else if (ReadRangeAt(fd, layout->stream0Offset, size_t(layout->stream0Size), read.extra)) {
+            read.info = ParseResponseInfo(ByteReader(read.extra));
         }
     }
     ::close(fd);
+}
 
-    KeyParts parts = SplitKey(key);
+void ChromiumSimpleCache::AddEntryItem(int32_t recordKey, const std::string& name, uint64_t hash,
+                                       const EntryRead& read)
+{
+    KeyParts parts = SplitKey(read.key);
     ChromiumSimpleDetails details;
     details.hash = hash;
-    details.entryVersion = header->version;
+    details.entryVersion = read.version;
     details.siteKey = parts.siteKey;
-    details.damaged = !layout;
+    details.damaged = !read.layout;
     AddDetailsFromIndex(details);
 
+    const std::optional<SimpleEntryLayout>& layout = read.layout;
+    const std::optional<ResponseInfo>& info = read.info;
     std::unique_ptr<CCacheItem> item;
     if (layout) {
         const int64_t downloaded = info ? blockfile::ChromeTimeToUnix(info->responseTime ? info->responseTime
@@ -401,13 +424,13 @@ void ChromiumSimpleCache::DecodeEntryFile(int32_t recordKey, int folderFd, const
                                         : 0;
         const OptText headers = info ? OptText(info->headers) : std::nullopt;
         const int32_t size = ClampToInt32(layout->stream1Size);
-        item = std::make_unique<ChromiumSimpleItem>(this, recordKey, parts.url, parts.path, name, size, modified,
+        item = std::make_unique<ChromiumSimpleItem>(this, recordKey, parts.url, parts.path, name, size, read.modified,
                                                     downloaded, headers, int64_t(layout->stream1Offset), size,
                                                     std::move(details));
         if (info && NamesBrotliEncoding(info->headers))
             item->SetContentEncoding(CCacheItem::kEncodingBrotli);
     } else {
-        item = std::make_unique<ChromiumSimpleBodilessItem>(this, recordKey, parts.url, parts.path, modified,
+        item = std::make_unique<ChromiumSimpleBodilessItem>(this, recordKey, parts.url, parts.path, read.modified,
                                                             std::move(details));
     }
     AddItem(parts.group, std::move(item));

@@ -13,6 +13,7 @@
 // (the ranges) not extracted.
 #pragma once
 
+#include "formats/ChromiumBlockFile.h"
 #include "formats/ChromiumCacheItems.h"
 #include "formats/ChromiumSimpleEntryFile.h"
 #include "formats/ChromiumSimpleIndexFile.h"
@@ -90,9 +91,25 @@ private:
         std::string key; // from the "_s" file's own header
         bool read = false;
     };
+    // What reading one "_0" file gave, made on a reading thread and turned
+    // into an item on the decoding one; its buffers are kept for the next
+    // file read into it.
+    struct EntryRead {
+        bool isEntry = false; // opened, and it starts with the entry magic
+        uint32_t version = 0;
+        int64_t modified = 0;
+        std::string key;
+        std::optional<SimpleEntryLayout> layout; // none when the records are damaged
+        std::optional<ResponseInfo> info;
+        std::string tail;
+        std::string head;
+        std::string extra;
+    };
     void ReadIndex();
-    // `folderFd` is the open cache folder.
-    void DecodeEntryFile(int32_t recordKey, int folderFd, const std::string& name, uint64_t hash);
+    // Reads the "_0" file `name` of the open cache folder `folderFd`; safe
+    // to run for several files at once.
+    static void ReadEntryFile(int folderFd, const std::string& name, EntryRead& read);
+    void AddEntryItem(int32_t recordKey, const std::string& name, uint64_t hash, const EntryRead& read);
     void DecodeSparseOnly(int32_t recordKey, uint64_t hash, const Sparse& sparse);
     Sparse ReadSparseFile(int folderFd, const std::string& name) const;
     void AddDetailsFromIndex(ChromiumSimpleDetails& details) const;
@@ -100,8 +117,6 @@ private:
     std::optional<SimpleIndex> index_;
     std::unordered_map<uint64_t, size_t> indexByHash_;
     std::unordered_map<uint64_t, Sparse> sparse_;
-    std::string tail_;
-    std::string head_;
 };
 
 } // namespace oriel
