@@ -234,7 +234,14 @@ void CCacheListView::ShowItems(BrowserProfile* profile)
         std::vector<CNamedCacheItemArray*> groups;
         for (int32_t i = 0; i < cache->GetGroupCount(); ++i)
             groups.push_back(cache->GetGroup(i));
-        Fill(groups, cache->GetItemCount());
+        int32_t total = cache->GetItemCount();
+        // With View > Show Recovered Entries the profile's list holds its
+        // recovered rows too (in their own colour); otherwise never.
+        if (frame_.ShowRecovered() && cache->GetRecoveredCount() > 0) {
+            groups.push_back(const_cast<CNamedCacheItemArray*>(&cache->GetRecoveredItems()));
+            total += cache->GetRecoveredCount();
+        }
+        Fill(groups, total);
     } else {
         frame_.UpdateStatusText();
     }

@@ -231,7 +231,7 @@ TEST(CacheMapRecovery, SlotsThatLieAreBounded)
     map[3] = 0x13; // version 0x00010013
     for (int i = 0; i < 64; ++i) {
         std::string slot;
-        for (uint32_t word : {uint32_t(i % 3 ? i : 0), 1u, 0x80FFFFFFu | uint32_t(i % 4) << 28, 0x83FFFFFFu})
+        for (uint32_t word : {uint32_t(i % 3 ? i : 0), 1u, 0x80FFFFFFu | uint32_t(i % 4) << 28, 0xB3FFFFFFu})
             for (int b = 3; b >= 0; --b)
                 slot += char(word >> (8 * b));
         map += slot;

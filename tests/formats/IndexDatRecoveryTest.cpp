@@ -245,7 +245,7 @@ TEST_F(IndexDatRecoveryTest, RecoveredBodyStillInTheFolderOpensAndCopies)
     EXPECT_TRUE(item->Exists());
     ASSERT_TRUE(item->PrepareFile());
     ASSERT_NE(item->GetFilePath(), nullptr);
-    EXPECT_EQ(ReadFile(item->GetFilePath()), "<html>still here</html>");
+    EXPECT_EQ(ReadWholeFile(item->GetFilePath()), "<html>still here</html>");
     auto props = item->GetProperties();
     ASSERT_FALSE(props.empty());
     EXPECT_EQ(props[0].first, "Recovered from");

@@ -478,7 +478,17 @@ std::string WriteSyntheticIndexDatCache(const std::string& folder, const SynthOp
         };
         if (!options.bodies)
             e.size = uint32_t(body.size());
-        if (i % 97 == 50)
+        // Deleted entries: the record left in blocks now free, every third
+        // one cut short by the record written after it.
+        const int deletedEvery = options.deleted > 0 ? std::max(1, options.entries / options.deleted) : 0;
+        if (deletedEvery && i % deletedEvery == deletedEvery / 2 && i + 1 < options.entries) {
+            if ((i / deletedEvery) % 3 == 2)
+                w.addCutStaleUrl(std::move(e), 2);
+            else if ((i / deletedEvery) % 5 == 4)
+                w.addStaleLeak(std::move(e));
+            else
+                w.addStaleUrl(std::move(e));
+        } else if (i % 97 == 50)
             w.addLeak(std::move(e));
         else
             w.addUrl(std::move(e));

@@ -505,7 +505,21 @@ std::string WriteSyntheticMozillaCache(const std::string& folder, const SynthOpt
         }
         if (i % 250 == 17)
             e.metaFile = 0;
+        // Deleted entries: the record left with its hash cleared; every
+        // fourth one gone from the map, its separate files left behind.
+        const int deletedEvery = options.deleted > 0 ? std::max(1, options.entries / options.deleted) : 0;
+        if (deletedEvery && i % deletedEvery == deletedEvery / 2) {
+            if ((i / deletedEvery) % 4 == 3) {
+                e.dataFile = 0;
+                e.metaFile = 0;
+                e.record = MozillaCacheWriter::Entry::Record::None;
+            } else {
+                e.record = MozillaCacheWriter::Entry::Record::Stale;
+            }
+        }
     }
+    if (options.deleted > 0)
+        w.AddOrphanBody(0x0DE1E7ED, 1, "<html><body>A body whose record is gone.</body></html>\n");
     w.Write(folder);
     return folder + "/_CACHE_MAP_";
 }
