@@ -47,18 +47,27 @@ std::optional<uint32_t> Hex(std::string_view digits)
 std::vector<CacheMapRecord> FindStaleCacheMapRecords(const ByteReader& map, const CacheMapHeader& header, bool swapped,
                                                      const std::vector<CacheMapRecord>& live, size_t limit)
 {
+    using Words = std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>;
+    using Place = std::tuple<int, uint32_t, uint32_t>;
     auto words = [](const CacheMapRecord& r) {
-        return std::make_tuple(r.hashNumber, r.evictionRank, r.dataLocation, r.metaLocation);
+        return Words(r.hashNumber, r.evictionRank, r.dataLocation, r.metaLocation);
     };
     // Each live record came from one slot: that slot is passed over once.
-    std::multiset<std::tuple<uint32_t, uint32_t, uint32_t, uint32_t>> taken;
-    std::set<std::tuple<int, uint32_t, uint32_t>> liveMetadata;
+    // Sorted vectors, not node-based sets: a hostile map may hold millions
+    // of live records.
+    std::vector<Words> taken;
+    std::vector<Place> liveMetadata;
+    taken.reserve(live.size());
+    liveMetadata.reserve(live.size());
     for (const CacheMapRecord& r : live) {
-        taken.insert(words(r));
-        liveMetadata.insert(MetadataPlace(r));
+        taken.push_back(words(r));
+        liveMetadata.push_back(MetadataPlace(r));
     }
+    std::sort(taken.begin(), taken.end());
+    std::sort(liveMetadata.begin(), liveMetadata.end());
+    std::vector<bool> used(taken.size(), false);
     std::vector<CacheMapRecord> stale;
-    std::set<std::tuple<int, uint32_t, uint32_t>> staleMetadata;
+    std::set<Place> staleMetadata; // at most `limit`
     for (size_t off = header.size; stale.size() < limit; off += cachemap::kRecordSize) {
         auto slot = ParseCacheMapRecord(map, off);
         if (!slot)
@@ -68,15 +77,18 @@ std::vector<CacheMapRecord> FindStaleCacheMapRecords(const ByteReader& map, cons
             r = {Swap32(r.hashNumber), Swap32(r.evictionRank), Swap32(r.dataLocation), Swap32(r.metaLocation)};
         if (!LooksReal(r.dataLocation) || !LooksReal(r.metaLocation))
             continue;
-        auto found = taken.find(words(r));
-        if (found != taken.end()) {
-            taken.erase(found);
+        const Words w = words(r);
+        auto found = std::lower_bound(taken.begin(), taken.end(), w);
+        while (found != taken.end() && *found == w && used[size_t(found - taken.begin())])
+            ++found;
+        if (found != taken.end() && *found == w) {
+            used[size_t(found - taken.begin())] = true;
             continue;
         }
         // A slot naming live metadata is a leftover copy; two stale slots
         // naming the same metadata are one entry.
-        auto place = MetadataPlace(r);
-        if (liveMetadata.count(place) || !staleMetadata.insert(place).second)
+        const Place place = MetadataPlace(r);
+        if (std::binary_search(liveMetadata.begin(), liveMetadata.end(), place) || !staleMetadata.insert(place).second)
             continue;
         stale.push_back(r);
     }

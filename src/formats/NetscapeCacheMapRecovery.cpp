@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
-#include <set>
 #include <string>
 #include <utility>
 
@@ -21,18 +20,11 @@ namespace oriel {
 namespace {
 
 // No real map holds more; the walk over a hostile one stops there.
-constexpr size_t kMaxStaleRecords = size_t(1) << 24;
+constexpr size_t kMaxStaleRecords = size_t(1) << 18;
 // Separate files looked at in one folder, and bytes read of an orphan
 // metadata file (real ones hold a few KiB).
 constexpr size_t kMaxOrphanFiles = size_t(1) << 20;
 constexpr uint64_t kMaxOrphanMetadata = uint64_t(1) << 20;
-
-std::string Lower(std::string text)
-{
-    for (char& c : text)
-        c = char(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return text;
-}
 
 bool IsHexName(const std::string& name, size_t length)
 {
@@ -100,21 +92,21 @@ void NetscapeCacheMapCache::RecoverEntries()
 
 void NetscapeCacheMapCache::RecoverOrphanFiles(int32_t firstKey, const std::vector<CacheMapRecord>& stale)
 {
-    // Every separate file a record (live or stale) names, in both layouts.
-    std::set<std::string> named;
-    auto name = [&named](const CacheMapRecord& r, uint32_t location, char kind) {
-        if (!cachemap::IsInitialized(location) || cachemap::FileSelector(location) != 0)
-            return;
-        const uint32_t generation = cachemap::Generation(location);
-        named.insert(Lower(cachemap::SeparateFileName(r.hashNumber, kind, generation)));
-        named.insert(Lower(cachemap::NestedFileName(r.hashNumber, kind, generation)));
+    // Every separate file a record (live or stale) names, in either
+    // layout: hash number, kind and generation, sorted.
+    auto id = [](uint32_t hash, char kind, uint32_t generation) {
+        return uint64_t(hash) << 16 | uint64_t(uint8_t(kind)) << 8 | (generation & 0xFF);
     };
+    std::vector<uint64_t> named;
     for (const std::vector<CacheMapRecord>* records : {&std::as_const(records_), &stale}) {
         for (const CacheMapRecord& r : *records) {
-            name(r, r.dataLocation, 'd');
-            name(r, r.metaLocation, 'm');
+            for (auto [location, kind] : {std::pair(r.dataLocation, 'd'), std::pair(r.metaLocation, 'm')}) {
+                if (cachemap::IsInitialized(location) && cachemap::FileSelector(location) == 0)
+                    named.push_back(id(r.hashNumber, kind, cachemap::Generation(location)));
+            }
         }
     }
+    std::sort(named.begin(), named.end());
 
     // The files no record names, paired by hash number and generation.
     struct Pair {
@@ -123,9 +115,9 @@ void NetscapeCacheMapCache::RecoverOrphanFiles(int32_t firstKey, const std::vect
     std::map<std::pair<uint32_t, uint32_t>, Pair> orphans;
     const std::string& folder = GetFolder();
     for (const std::string& file : ListSeparateFiles(folder)) {
-        if (named.count(Lower(file)))
-            continue;
         auto parsed = ParseCacheMapSeparateName(file);
+        if (std::binary_search(named.begin(), named.end(), id(parsed->hashNumber, parsed->kind, parsed->generation)))
+            continue;
         Pair& pair = orphans[{parsed->hashNumber, parsed->generation}];
         (parsed->kind == 'd' ? pair.data : pair.meta) = file;
     }

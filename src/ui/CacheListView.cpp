@@ -106,7 +106,14 @@ void CCacheListView::OnUpdate(CView*, int32_t hint, CUpdateHint* hintObject)
         Trace("      - lHint = ViewHintEnum::CACHE_RELOAD");
         if (hintObject && hintObject->kind == CUpdateHint::kServer) {
             DeleteAllItems();
-            AddStdColumns();
+            // The group of recovered items has no one server: its rows
+            // show whole URLs, as a profile's do.
+            CNamedCacheItemArray* server = hintObject->server;
+            CCacheItem* first = server && server->GetCount() > 0 ? server->ItemAt(0) : nullptr;
+            if (first && first->IsRecovered())
+                AddRootColumns();
+            else
+                AddStdColumns();
             sourceKind_ = Source::Server;
             sourceServer_ = hintObject->server;
             sourceProfile_ = nullptr;
@@ -123,12 +130,10 @@ void CCacheListView::OnUpdate(CView*, int32_t hint, CUpdateHint* hintObject)
     case CACHE_REFRESH:
         Trace("      - lHint = ViewHintEnum::CACHE_REFRESH");
         DeleteAllItems();
-        if (IsRootMode()) {
-            if (sourceKind_ == Source::Profile)
-                ShowItems(sourceProfile_);
-        } else if (sourceKind_ == Source::Server) {
+        if (sourceKind_ == Source::Profile)
+            ShowItems(sourceProfile_);
+        else if (sourceKind_ == Source::Server)
             ShowItems(sourceServer_);
-        }
         break;
     case CACHE_EMPTY:
         Trace("      - lHint = ViewHintEnum::CACHE_EMPTY");

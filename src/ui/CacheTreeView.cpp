@@ -386,7 +386,9 @@ void CCacheTreeView::OnCurrentItemChanged(QTreeWidgetItem* current)
         if (!server)
             return;
         document_.UpdateAllViews(this, CACHE_RELOAD, CUpdateHint::ForServer(server));
-        document_.SetTitle(server->GetName() ? server->GetName() : "");
+        document_.SetTitle(server->GetName()         ? server->GetName()
+                           : IsRecoveredNode(current) ? LoadString(IDS_RECOVERED_GROUP)
+                                                      : "");
     }
 }
 

@@ -482,8 +482,12 @@ std::string WriteSyntheticIndexDatCache(const std::string& folder, const SynthOp
         // one cut short by the record written after it.
         const int deletedEvery = options.deleted > 0 ? std::max(1, options.entries / options.deleted) : 0;
         if (deletedEvery && i % deletedEvery == deletedEvery / 2 && i + 1 < options.entries) {
-            if ((i / deletedEvery) % 3 == 2)
+            if ((i / deletedEvery) % 3 == 2) {
+                // Headers long enough for a record of four blocks, of
+                // which the first two (with the URL and file name) stand.
+                e.headers.insert(e.headers.find("\r\n\r\n") + 2, "X-Cache-Padding: " + std::string(200, 'p') + "\r\n");
                 w.addCutStaleUrl(std::move(e), 2);
+            }
             else if ((i / deletedEvery) % 5 == 4)
                 w.addStaleLeak(std::move(e));
             else

@@ -163,6 +163,10 @@ void RecoveredEntriesTest::TheRecoveredGroupOpensAndCopiesButNeverDeletes()
     w.tree()->setCurrentItem(recovered);
     QTest::mouseClick(w.tree()->viewport(), Qt::LeftButton, {}, w.tree()->visualItemRect(recovered).center());
     QCOMPARE(w.model()->RowCountInt(), 1);
+    // No one server: whole URLs, as for a profile, and the group's name as
+    // the title.
+    QVERIFY(w.frame->List()->IsRootMode());
+    QCOMPARE(w.frame->windowTitle(), QString::fromUtf8(LoadString(IDS_RECOVERED_GROUP)) + " - Oriel");
     w.selectRow(0);
     QCOMPARE(w.frame->Content()->TextBox()->toPlainText(), QString("deleted page"));
     w.frame->UpdateCommandUI();

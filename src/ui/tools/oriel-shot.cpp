@@ -226,7 +226,8 @@ int main(int argc, char** argv)
         if (!wantedProfile.isEmpty() && node->text(0) != wantedProfile)
             continue;
         node->setExpanded(true);
-        QTest::qWaitFor([&frame] { return !frame.IsDecoding(); }, 60000);
+        if (!QTest::qWaitFor([&frame] { return !frame.IsDecoding(); }, 60000))
+            std::fprintf(stderr, "oriel-shot: the decode did not end\n");
         for (int c = 0; c < node->childCount() && !recoveredNode; ++c) {
             if (CCacheTreeView::IsRecoveredNode(node->child(c)))
                 recoveredNode = node->child(c);
