@@ -107,6 +107,16 @@ size_t TouchCache(oriel::CCache& cache, const std::function<size_t(oriel::CCache
                 sink += eachItem(item);
         }
     }
+    // The recovered items, as the list and `list --recovered` read them.
+    const oriel::CNamedCacheItemArray& recovered = cache.GetRecoveredItems();
+    for (int32_t i = 0; i < recovered.GetCount(); ++i) {
+        oriel::CCacheItem& item = *recovered.ItemAt(i);
+        sink += TouchItem(item) + (item.IsPartial() ? 1 : 0);
+        for (const auto& [label, text] : item.GetProperties())
+            sink += label.size() + text.size();
+        if (eachItem)
+            sink += eachItem(item);
+    }
     std::ostringstream csv;
     cache.ExportCSV(csv);
     return sink + csv.str().size();

@@ -45,7 +45,8 @@ void WriteInputFile(const std::string& path, const uint8_t* data, size_t size);
 size_t TouchItem(oriel::CCacheItem& item);
 
 // Reads a decoded cache the way the list and the CSV export read it: every
-// group's name, every item (TouchItem, then `eachItem` when given) and the
+// group's name, every item (TouchItem, then `eachItem` when given), the
+// recovered items (the same, with their properties) and the
 // CSV export. Returns a sum of what was read.
 size_t TouchCache(oriel::CCache& cache, const std::function<size_t(oriel::CCacheItem&)>& eachItem = {});
 

@@ -105,6 +105,26 @@ void WriteFuzzSeeds(const std::string& dir)
         WriteSeed(dir, "header-only.dat", w.build().substr(0, 255));
     }
     {
+        // Deleted records in free blocks: whole, cut by later writes, and
+        // ones whose block counts and text offsets lie.
+        IndexDatWriter w;
+        w.setTrailingFreeBlocks(0);
+        w.addDirectory("ABCD1234");
+        w.addStaleUrl(Entry(0, 0));
+        w.addStaleLeak(Entry(1, 0));
+        w.addStaleRedirect("http://host1.example/gone");
+        IndexDatUrl longOne = Entry(2, 0);
+        longOne.headers += std::string(400, 'h');
+        w.addCutStaleUrl(longOne, 2);
+        w.addUrl(Entry(3, 0));
+        std::string lying = IndexDatWriter::UrlRecordBytes(Entry(4, 0), 0x204C5255);
+        PutU32(lying, 4, 0xFFFFFFFF);
+        PutU32(lying, 60, 0x7FFFFFFF);
+        w.addRawRecord(lying, false);
+        w.addCutStaleUrl(longOne, 1);
+        WriteSeed(dir, "stale-records.dat", w.build());
+    }
+    {
         IndexDatWriter w;
         w.setTrailingFreeBlocks(1);
         w.addDirectory("ABCD1234");

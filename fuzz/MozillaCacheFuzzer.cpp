@@ -93,6 +93,21 @@ void WriteFuzzSeeds(const std::string& dir)
         WriteSeed(dir, "short-block-files", Frame(image));
     }
     {
+        // Deleted entries whose records, metadata or separate files stand.
+        using Record = MozillaCacheWriter::Entry::Record;
+        for (Format format : {Format::RecordArray, Format::Buckets}) {
+            MozillaCacheWriter w = Mixed(format, Layout::Flat);
+            w.Add("http://f.example/stale", "s", "text/plain").record = Record::Stale;
+            auto& orphan = w.Add("http://f.example/orphan", std::string(20000, 'o'), "text/plain");
+            orphan.dataFile = 0;
+            orphan.metaFile = 0;
+            orphan.record = Record::None;
+            w.AddOrphanBody(0x0FEDCBA9, 3, "body");
+            w.SetEntryCount(3);
+            WriteSeed(dir, format == Format::Buckets ? "stale-buckets" : "stale-record-array", Frame(w.Build()));
+        }
+    }
+    {
         MozillaCacheWriter w;
         auto& e = w.Add("http://e.example/", "x", "text/plain");
         e.metadataVersion = 0x00030001;

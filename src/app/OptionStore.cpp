@@ -38,6 +38,7 @@ constexpr OptionDef kOptions[] = {
     {"Options", "InfoView", OptionType::Integer, 1, nullptr},
     {"Options", "Toolbar", OptionType::Integer, 1, nullptr},
     {"Options", "ShowMissing", OptionType::Integer, 1, nullptr},
+    {"Options", "ShowRecovered", OptionType::Integer, 0, nullptr},
     {"Options", "View", OptionType::Integer, 1, nullptr},
     {"Options", "SortColumn", OptionType::Integer, 0, nullptr},
     {"Options", "SortOrder", OptionType::Integer, 1, nullptr},

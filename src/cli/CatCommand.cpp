@@ -33,6 +33,14 @@ CCacheItem* FindItem(CCache& cache, const std::optional<int32_t>& key, const std
         if (key ? item.GetRecordKey() == *key : (item.GetURL() && url == item.GetURL()))
             found = &item;
     });
+    // A recovered item (its key follows the live ones) when no live item
+    // matches.
+    const CNamedCacheItemArray& recovered = cache.GetRecoveredItems();
+    for (int32_t i = 0; !found && i < recovered.GetCount(); ++i) {
+        CCacheItem* item = recovered.ItemAt(i);
+        if (item && (key ? item->GetRecordKey() == *key : (item->GetURL() && url == item->GetURL())))
+            found = item;
+    }
     return found;
 }
 

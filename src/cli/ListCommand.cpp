@@ -1,4 +1,4 @@
-// oriel-cli list [--json] FOLDER
+// oriel-cli list [--json] [--recovered] FOLDER
 #include "cli/Cli.h"
 
 #include "model/TextForms.h"
@@ -146,13 +146,15 @@ int RunList(const Args& args, const AppContext& context)
         return kExitFailure;
     const bool json = args.has("json");
     std::string line;
-    ForEachItem(*opened->profile->cache, [&](const CNamedCacheItemArray& group, CCacheItem& item) {
+    // `server` is the item's group, or for a recovered item (which has
+    // none) the host of its URL.
+    auto write = [&](const char* server, CCacheItem& item) {
         line.clear();
         bool exists = item.Exists();
         if (json) {
             line += "{\"key\":" + std::to_string(item.GetRecordKey());
             AppendJsonText(line, "url", item.GetURL());
-            AppendJsonText(line, "server", group.GetName());
+            AppendJsonText(line, "server", server);
             AppendJsonText(line, "path", item.GetURLPath());
             AppendJsonText(line, "cacheName", item.GetCacheName());
             line += ",\"size\":" + std::to_string(item.GetSize());
@@ -169,6 +171,8 @@ int RunList(const Args& args, const AppContext& context)
             // of the others stay as they were.
             if (item.IsDeleted())
                 line += ",\"deleted\":true";
+            if (item.IsRecovered())
+                line += item.IsPartial() ? ",\"recovered\":true,\"partial\":true" : ",\"recovered\":true";
             if (auto properties = item.GetProperties(); !properties.empty()) {
                 line += ",\"properties\":{";
                 for (size_t i = 0; i < properties.size(); ++i) {
@@ -188,7 +192,23 @@ int RunList(const Args& args, const AppContext& context)
                     item.GetExpiresText() + '\t' + (exists ? "yes" : "no") + '\n';
         }
         std::fwrite(line.data(), 1, line.size(), stdout);
-    });
+    };
+    CCache& cache = *opened->profile->cache;
+    if (args.has("recovered")) {
+        // Only the entries the cache no longer lists; the live listing
+        // never shows them.
+        const CNamedCacheItemArray& recovered = cache.GetRecoveredItems();
+        for (int32_t i = 0; i < recovered.GetCount(); ++i) {
+            CCacheItem* item = recovered.ItemAt(i);
+            if (!item)
+                continue;
+            auto parts = item->GetURL() ? SplitUrl(item->GetURL()) : std::nullopt;
+            const std::string host = parts ? std::string(parts->host) : std::string();
+            write(parts ? host.c_str() : nullptr, *item);
+        }
+    } else {
+        ForEachItem(cache, [&](const CNamedCacheItemArray& group, CCacheItem& item) { write(group.GetName(), item); });
+    }
     return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
 }
 

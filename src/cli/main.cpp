@@ -20,8 +20,10 @@ namespace {
 using namespace oriel::cli;
 
 const Command kCommands[] = {
-    {"list", "list [--json] FOLDER | --profile N|NAME",
-     "one line per cached item (tab-separated, or JSON Lines with --json)", {"profile"}, {"json"}, &RunList},
+    {"list", "list [--json] [--recovered] FOLDER | --profile N|NAME",
+     "one line per cached item (tab-separated, or JSON Lines with --json); --recovered: only the entries recovered "
+     "from outside the live index",
+     {"profile"}, {"json", "recovered"}, &RunList},
     {"export", "export [--output FILE] FOLDER | --profile N|NAME", "the cache's index as CSV, to stdout or FILE",
      {"output", "profile"}, {}, &RunExport},
     {"profiles", "profiles", "the browser profiles found (slot, default, names, cache folder, format)", {}, {},

@@ -1,6 +1,7 @@
 #include "formats/ClientUrlCache.h"
 
 #include "app/StringTable.h"
+#include "formats/IndexDatRecovery.h"
 #include "model/TextForms.h"
 #include "platform/FileSystem.h"
 
@@ -129,6 +130,9 @@ int ClientUrlCache::DoDecode()
         Trace("Exit  - ClientUrlCache::DoDecode() damaged index");
         return -1;
     }
+    // Records in free blocks are listed apart, after the live ones.
+    if (!StopRequested())
+        AddIndexDatRecoveredItems(*this, *index_, recordCount_ + 1);
     CloseDBFile();
     Trace("Exit  - ClientUrlCache::DoDecode()");
     return 0;

@@ -6,7 +6,7 @@
 // Every entry file with a valid metadata block is an item, whether or not
 // the index lists it; its body is the file's first bytes, extracted (and
 // decoded by its Content-Encoding) on demand. Entries in "doomed/" are
-// listed as deleted items.
+// recovered items (CCacheItem::IsRecovered) that are also deleted ones.
 #pragma once
 
 #include "formats/Cache2EntryFile.h"

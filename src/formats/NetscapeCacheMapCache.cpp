@@ -69,6 +69,8 @@ int NetscapeCacheMapCache::iDecodeCacheMap()
         return -1;
     }
     GetCacheMapMetadata();
+    if (!StopRequested())
+        RecoverEntries();
     return CloseCacheMapMetaFiles();
 }
 
@@ -224,7 +226,7 @@ std::optional<ByteReader> NetscapeCacheMapCache::ReadMetadata(const CacheMapReco
 }
 
 void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord& record, std::string& scratch,
-                                         SharedMetadata* shared)
+                                         SharedMetadata* shared, bool recovered)
 {
     std::optional<CacheMapMetadata> meta;
     if (shared && shared->bytes) {
@@ -287,6 +289,11 @@ void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord
     }
     if (shared && shared->headers)
         item->SetSharedHeaders(shared->headers);
+    if (recovered) {
+        item->SetRecovered(false);
+        AddRecoveredItem(std::move(item));
+        return;
+    }
     AddItem(parts->host, std::move(item));
 }
 

@@ -64,8 +64,15 @@ private:
     // The key of the metadata a record names: the location, and for a
     // separate file also the hash number that names the file.
     static uint64_t MetadataKey(const CacheMapRecord& record);
+    // A recovered record's item goes to the recovered list, not a group.
     void DecodeRecord(int32_t recordKey, const CacheMapRecord& record, std::string& scratch,
-                      SharedMetadata* shared);
+                      SharedMetadata* shared, bool recovered = false);
+
+    // Entries the live records do not name but that still stand
+    // (NetscapeCacheMapRecovery.cpp): stale map records, then separate
+    // files no record names.
+    void RecoverEntries();
+    void RecoverOrphanFiles(int32_t firstKey, const std::vector<CacheMapRecord>& stale);
 
     uint32_t mapVersion_ = 0;
     bool mapDirty_ = false;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
@@ -170,6 +171,15 @@ int CCache::Empty(OwnerWindow owner, Progress* progress)
 int CCache::DeleteItems(OwnerWindow owner, std::span<CCacheItem* const> items)
 {
     Trace("Entry  - CCache::DeleteItems()");
+    // Recovered items are never deleted: the index no longer lists them,
+    // and their record keys name no record a decoder could remove.
+    std::vector<CCacheItem*> live;
+    if (std::any_of(items.begin(), items.end(), [](CCacheItem* item) { return item && item->IsRecovered(); })) {
+        std::copy_if(items.begin(), items.end(), std::back_inserter(live),
+                     [](CCacheItem* item) { return !item || !item->IsRecovered(); });
+        items = live;
+        Trace("       - recovered items are left as they are");
+    }
     int result = DoDeleteItems(owner, items);
     Trace("Exit - CCache::DeleteItems()");
     return result;

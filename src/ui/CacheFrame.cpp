@@ -329,6 +329,7 @@ void CCacheFrame::LoadSettings()
         ShowInfoView(infoView == 0 ? 0 : 1);
     toolBar_->setVisible(store.ReadInt("Options", "Toolbar", 1) != 0);
     showMissing_ = store.ReadInt("Options", "ShowMissing", 1) != 0;
+    showRecovered_ = store.ReadInt("Options", "ShowRecovered", 0) != 0;
     defaultAction_ = store.ReadInt("Options", "DefaultAction", 0);
     const bool programPathSet = !store.ReadString("Options", "QuickView", "").empty();
     if (defaultAction_ == 2 && !programPathSet)
@@ -364,6 +365,7 @@ void CCacheFrame::SaveSettings()
     store.WriteInt("Options", "InfoView", infoView_);
     store.WriteInt("Options", "Toolbar", toolBar_->isVisibleTo(this) ? 1 : 0);
     store.WriteInt("Options", "ShowMissing", showMissing_ ? 1 : 0);
+    store.WriteInt("Options", "ShowRecovered", showRecovered_ ? 1 : 0);
     // The view style the user chose comes back at the next start.
     store.WriteInt("Options", "View", list_->GetViewStyle());
     store.Sync();
@@ -615,6 +617,8 @@ CommandContext CCacheFrame::CommandState(int selectedCount) const
     context.sortColumn = SortColumn();
     context.autoArrange = list_->AutoArrange();
     context.showMissing = showMissing_;
+    context.showRecovered = showRecovered_;
+    context.recoveredServer = CCacheTreeView::IsRecoveredNode(tree_->currentItem());
     context.toolbarVisible = toolBar_ && toolBar_->isVisibleTo(this);
     context.infoView = infoView_;
     context.defaultAction = defaultAction_;

@@ -104,6 +104,10 @@ public:
     bool IsDecoding() const { return IsJobRunning(); }
     bool ShowMissing() const { return showMissing_; }
     void SetShowMissing(bool show) { showMissing_ = show; }
+    // View > Show Recovered Entries: the "<Recovered>" group under each
+    // profile, and recovered rows in the profile's list.
+    bool ShowRecovered() const { return showRecovered_; }
+    void SetShowRecovered(bool show) { showRecovered_ = show; }
     // The list's sort column (before the list's first fill, 0).
     int SortColumn() const;
     int InfoView() const { return infoView_; }
@@ -209,6 +213,7 @@ private:
 
     int defaultAction_ = 0;
     bool showMissing_ = true;
+    bool showRecovered_ = false;
     int infoView_ = 0;
     int selectedCount_ = 0;
     int busy_ = 0;

@@ -106,7 +106,14 @@ void CCacheListView::OnUpdate(CView*, int32_t hint, CUpdateHint* hintObject)
         Trace("      - lHint = ViewHintEnum::CACHE_RELOAD");
         if (hintObject && hintObject->kind == CUpdateHint::kServer) {
             DeleteAllItems();
-            AddStdColumns();
+            // The group of recovered items has no one server: its rows
+            // show whole URLs, as a profile's do.
+            CNamedCacheItemArray* server = hintObject->server;
+            CCacheItem* first = server && server->GetCount() > 0 ? server->ItemAt(0) : nullptr;
+            if (first && first->IsRecovered())
+                AddRootColumns();
+            else
+                AddStdColumns();
             sourceKind_ = Source::Server;
             sourceServer_ = hintObject->server;
             sourceProfile_ = nullptr;
@@ -123,12 +130,10 @@ void CCacheListView::OnUpdate(CView*, int32_t hint, CUpdateHint* hintObject)
     case CACHE_REFRESH:
         Trace("      - lHint = ViewHintEnum::CACHE_REFRESH");
         DeleteAllItems();
-        if (IsRootMode()) {
-            if (sourceKind_ == Source::Profile)
-                ShowItems(sourceProfile_);
-        } else if (sourceKind_ == Source::Server) {
+        if (sourceKind_ == Source::Profile)
+            ShowItems(sourceProfile_);
+        else if (sourceKind_ == Source::Server)
             ShowItems(sourceServer_);
-        }
         break;
     case CACHE_EMPTY:
         Trace("      - lHint = ViewHintEnum::CACHE_EMPTY");
@@ -234,7 +239,14 @@ void CCacheListView::ShowItems(BrowserProfile* profile)
         std::vector<CNamedCacheItemArray*> groups;
         for (int32_t i = 0; i < cache->GetGroupCount(); ++i)
             groups.push_back(cache->GetGroup(i));
-        Fill(groups, cache->GetItemCount());
+        int32_t total = cache->GetItemCount();
+        // With View > Show Recovered Entries the profile's list holds its
+        // recovered rows too (in their own colour); otherwise never.
+        if (frame_.ShowRecovered() && cache->GetRecoveredCount() > 0) {
+            groups.push_back(const_cast<CNamedCacheItemArray*>(&cache->GetRecoveredItems()));
+            total += cache->GetRecoveredCount();
+        }
+        Fill(groups, total);
     } else {
         frame_.UpdateStatusText();
     }

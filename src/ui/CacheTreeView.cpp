@@ -6,6 +6,7 @@
 #include "ui/WindowLog.h"
 #include "ui/CacheFrame.h"
 #include "ui/FileTypeIcons.h"
+#include "ui/ItemListModel.h"
 
 #include <QHeaderView>
 
@@ -16,6 +17,7 @@ namespace {
 constexpr int kDataRole = Qt::UserRole;         // the profile or the server
 constexpr int kImageRole = Qt::UserRole + 1;    // 0 profile, 2 server
 constexpr int kExpandedOnceRole = Qt::UserRole + 2;
+constexpr int kRecoveredRole = Qt::UserRole + 3;  // the "<Recovered>" node
 
 QIcon NodeIcon(const char* normal, const char* selected)
 {
@@ -94,6 +96,61 @@ CNamedCacheItemArray* CCacheTreeView::NodeServer(const QTreeWidgetItem* node)
 bool CCacheTreeView::ExpandedOnce(const QTreeWidgetItem* node)
 {
     return node && node->data(0, kExpandedOnceRole).toBool();
+}
+
+bool CCacheTreeView::IsRecoveredNode(const QTreeWidgetItem* node)
+{
+    return node && node->data(0, kRecoveredRole).toBool();
+}
+
+QTreeWidgetItem* CCacheTreeView::RecoveredChild(QTreeWidgetItem* profileNode)
+{
+    for (int i = 0; profileNode && i < profileNode->childCount(); ++i) {
+        if (IsRecoveredNode(profileNode->child(i)))
+            return profileNode->child(i);
+    }
+    return nullptr;
+}
+
+void CCacheTreeView::AddRecoveredNode(QTreeWidgetItem* profileNode, CCache* cache)
+{
+    if (!cache || cache->GetRecoveredCount() == 0 || RecoveredChild(profileNode))
+        return;
+    // The list only reads the group; the tree keeps it as it keeps the
+    // server groups.
+    auto* group = const_cast<CNamedCacheItemArray*>(&cache->GetRecoveredItems());
+    QTreeWidgetItem* child = NewNode(kServerImage, QString::fromUtf8(LoadString(IDS_RECOVERED_GROUP)));
+    child->setData(0, kDataRole, QVariant::fromValue(reinterpret_cast<quintptr>(group)));
+    child->setData(0, kRecoveredRole, true);
+    child->setForeground(0, CCacheItemModel::RecoveredColor());
+    // Last, after the servers, whatever its name sorts as.
+    profileNode->addChild(child);
+}
+
+void CCacheTreeView::UpdateRecoveredNodes()
+{
+    const bool show = frame_.ShowRecovered();
+    for (int i = 0; i < topLevelItemCount(); ++i) {
+        QTreeWidgetItem* node = topLevelItem(i);
+        BrowserProfile* profile = NodeProfile(node);
+        if (!profile || !ExpandedOnce(node))
+            continue;
+        CCache* cache = profile->cache.get();
+        if (show) {
+            if (cache && cache->IsDecoded())
+                AddRecoveredNode(node, cache);
+            continue;
+        }
+        QTreeWidgetItem* child = RecoveredChild(node);
+        if (!child)
+            continue;
+        if (currentItem() == child) {
+            SelectInCode(node);
+            document_.SetTitle(profile->profileName);
+            document_.UpdateAllViews(this, CACHE_RELOAD, CUpdateHint::ForProfile(profile));
+        }
+        delete child;
+    }
 }
 
 QString CCacheTreeView::ServerLabel(const char* name)
@@ -295,6 +352,8 @@ void CCacheTreeView::FinishExpansion(BrowserProfile* profile, bool expanding, bo
                 child->setData(0, kDataRole, QVariant::fromValue(reinterpret_cast<quintptr>(group)));
                 InsertSorted(this, node, child);
             }
+            if (frame_.ShowRecovered())
+                AddRecoveredNode(node, cache);
             frame_.EndWait();
         }
     } else if (expanding) {
@@ -327,7 +386,9 @@ void CCacheTreeView::OnCurrentItemChanged(QTreeWidgetItem* current)
         if (!server)
             return;
         document_.UpdateAllViews(this, CACHE_RELOAD, CUpdateHint::ForServer(server));
-        document_.SetTitle(server->GetName() ? server->GetName() : "");
+        document_.SetTitle(server->GetName()         ? server->GetName()
+                           : IsRecoveredNode(current) ? LoadString(IDS_RECOVERED_GROUP)
+                                                      : "");
     }
 }
 

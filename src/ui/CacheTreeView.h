@@ -1,5 +1,6 @@
 // The profile tree: one node per browser profile and, once a profile has
-// been expanded, one node per server of its cache. Expanding a profile
+// been expanded, one node per server of its cache (and, with View > Show
+// Recovered Entries, a last node "<Recovered>" for its recovered items). Expanding a profile
 // decodes its cache the first time; choosing a node shows it in the list.
 #pragma once
 
@@ -36,6 +37,13 @@ public:
     static BrowserProfile* NodeProfile(const QTreeWidgetItem* node);
     static CNamedCacheItemArray* NodeServer(const QTreeWidgetItem* node);
     static bool ExpandedOnce(const QTreeWidgetItem* node);
+    // True for a profile's "<Recovered>" node (a server-kind node over the
+    // cache's recovered items).
+    static bool IsRecoveredNode(const QTreeWidgetItem* node);
+    // Adds or removes the "<Recovered>" node of every expanded profile as
+    // the frame's Show Recovered Entries says; a removed node that was
+    // chosen hands the choice to its profile.
+    void UpdateRecoveredNodes();
     // The label a server node shows.
     static QString ServerLabel(const char* name);
 
@@ -46,6 +54,10 @@ private:
     void FinishExpansion(BrowserProfile* profile, bool expanding, bool addServers);
     void OnCurrentItemChanged(QTreeWidgetItem* current);
     QTreeWidgetItem* NewNode(int image, const QString& label);
+    // The profile node's "<Recovered>" child, or null.
+    static QTreeWidgetItem* RecoveredChild(QTreeWidgetItem* profileNode);
+    // Appends it when the cache has recovered items.
+    void AddRecoveredNode(QTreeWidgetItem* profileNode, CCache* cache);
     // Inserts among the siblings in alphabetical position.
     static void InsertSorted(QTreeWidget* tree, QTreeWidgetItem* parent, QTreeWidgetItem* node);
     // Selects without the selection counting as the user's.

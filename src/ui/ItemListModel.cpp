@@ -5,6 +5,8 @@
 #include "ui/FileTypeIcons.h"
 
 #include <QApplication>
+#include <QBrush>
+#include <QFont>
 #include <QPalette>
 
 #include <algorithm>
@@ -395,6 +397,12 @@ int CCacheItemModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : kColumnCount;
 }
 
+QColor CCacheItemModel::RecoveredColor()
+{
+    // A dark amber, apart from the ghosted grey of missing files.
+    return QColor(0xB0, 0x5A, 0x00);
+}
+
 QVariant CCacheItemModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= RowCountInt())
@@ -412,6 +420,17 @@ QVariant CCacheItemModel::data(const QModelIndex& index, int role) const
     case Qt::ForegroundRole:
         if (row.missing)
             return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
+        if (row.item->IsRecovered())
+            return QBrush(RecoveredColor());
+        return {};
+    case Qt::FontRole:
+        // Recovered rows are told apart also when their body is missing
+        // (and so ghosted).
+        if (row.item->IsRecovered()) {
+            QFont font;
+            font.setItalic(true);
+            return font;
+        }
         return {};
     case Qt::TextAlignmentRole:
         if (const Column* entry = ColumnAt(index.column()))

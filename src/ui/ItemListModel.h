@@ -7,6 +7,7 @@
 #include "ui/Document.h"
 
 #include <QAbstractTableModel>
+#include <QColor>
 
 #include <cstdint>
 #include <string_view>
@@ -59,6 +60,9 @@ public:
     };
     // The column table; null outside 0 to kColumnCount - 1.
     static const Column* ColumnAt(int column);
+    // The text colour of recovered rows (and of the tree's "<Recovered>"
+    // node); their text is also italic.
+    static QColor RecoveredColor();
 
     explicit CCacheItemModel(QObject* parent = nullptr);
 

@@ -67,7 +67,7 @@ TEST_F(CompletionTest, OffersCommandsOptionsAndValues)
         {{""}, {"list", "export", "profiles", "users", "cat", "--help", "--version"}},
         {{"l"}, {"list"}},
         {{"--v"}, {"--version"}},
-        {{"list", "--"}, with({"--json", "--profile"})},
+        {{"list", "--"}, with({"--json", "--recovered", "--profile"})},
         {{"export", "--"}, with({"--output", "--profile"})},
         {{"cat", "--"}, with({"--key", "--profile"})},
         {{"profiles", "--"}, system},

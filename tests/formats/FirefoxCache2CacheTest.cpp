@@ -295,7 +295,7 @@ TEST_F(FirefoxCache2CacheTest, PreparedBodiesAreThePlainOrDecodedBytes)
     EXPECT_EQ(ReadWholeFile(folder_ + "/" + w.FileNameOf(1)), FirefoxCache2Writer::EntryFile(w.Entries()[1]));
 }
 
-TEST_F(FirefoxCache2CacheTest, DoomedAndUnindexedEntriesAreListedAndTheIndexGivesFrecency)
+TEST_F(FirefoxCache2CacheTest, UnindexedEntriesAreListedDoomedOnesRecoveredAndTheIndexGivesFrecency)
 {
     FirefoxCache2Writer w;
     auto& indexed = w.Add("http://a.example/indexed", "i");
@@ -306,12 +306,25 @@ TEST_F(FirefoxCache2CacheTest, DoomedAndUnindexedEntriesAreListedAndTheIndexGive
     ASSERT_TRUE(w.Write(folder_));
 
     Decoded d = Decode(folder_);
-    ASSERT_EQ(d.items.size(), 3u);
+    // The doomed entry stays out of the live list and its counts.
+    ASSERT_EQ(d.items.size(), 2u);
+    EXPECT_EQ(d.cache->GetItemCount(), 2);
+    EXPECT_FALSE(d.Find("http://a.example/doomed"));
     ASSERT_TRUE(d.cache->GetIndex());
     auto* a = d.Find("http://a.example/indexed");
     auto* u = d.Find("http://a.example/unindexed");
-    auto* doomed = d.Find("http://a.example/doomed");
+    auto recovered = test::RecoveredItems(*d.cache);
+    ASSERT_EQ(recovered.size(), 1u);
+    auto* doomed = dynamic_cast<FirefoxCache2Item*>(recovered[0]);
     ASSERT_TRUE(a && u && doomed);
+    EXPECT_STREQ(doomed->GetURL(), "http://a.example/doomed");
+    EXPECT_TRUE(doomed->IsRecovered());
+    EXPECT_FALSE(doomed->IsPartial());
+    EXPECT_FALSE(a->IsRecovered());
+    // Its body is still there to open.
+    ASSERT_TRUE(doomed->PrepareFile());
+    ASSERT_TRUE(doomed->GetFilePath());
+    EXPECT_EQ(ReadWholeFile(doomed->GetFilePath()), "d");
     EXPECT_EQ(a->GetDetails().frecency, 9999u);
     ASSERT_TRUE(a->GetDetails().indexFlags);
     EXPECT_EQ(*a->GetDetails().indexFlags & cache2::kIndexPinned, cache2::kIndexPinned);

@@ -20,6 +20,23 @@ std::vector<std::string> Urls(const CCache& cache)
     return out;
 }
 
+std::vector<CCacheItem*> RecoveredItems(const CCache& cache)
+{
+    std::vector<CCacheItem*> out;
+    const CNamedCacheItemArray& recovered = cache.GetRecoveredItems();
+    for (int32_t i = 0; i < recovered.GetCount(); ++i)
+        out.push_back(recovered.ItemAt(i));
+    return out;
+}
+
+std::vector<std::string> RecoveredUrls(const CCache& cache)
+{
+    std::vector<std::string> out;
+    for (CCacheItem* item : RecoveredItems(cache))
+        out.push_back(item->GetURL() ? item->GetURL() : "(null)");
+    return out;
+}
+
 int PresentCount(const CCache& cache)
 {
     int present = 0;

@@ -11,6 +11,10 @@ namespace oriel::test {
 std::vector<CCacheItem*> Items(const CCache& cache);
 // Every item's URL; "(null)" for an item without one.
 std::vector<std::string> Urls(const CCache& cache);
+// The recovered items (CCache::GetRecoveredItems), in the order found, and
+// their URLs as Urls gives them.
+std::vector<CCacheItem*> RecoveredItems(const CCache& cache);
+std::vector<std::string> RecoveredUrls(const CCache& cache);
 // How many items find their body (CCacheItem::Exists).
 int PresentCount(const CCache& cache);
 

@@ -136,6 +136,29 @@ size_t IndexDatWriter::addStaleUrl(IndexDatUrl entry)
     return add(Kind::Stale, std::move(entry), std::move(bytes), false, false);
 }
 
+size_t IndexDatWriter::addStaleLeak(IndexDatUrl entry)
+{
+    std::string bytes = UrlRecordBytes(entry, kSigLeak);
+    return add(Kind::Stale, std::move(entry), std::move(bytes), false, false);
+}
+
+size_t IndexDatWriter::addStaleRedirect(std::string url)
+{
+    size_t index = addRedirect(std::move(url));
+    records_[index].kind = Kind::Stale;
+    records_[index].allocated = false;
+    records_[index].hashed = false;
+    records_[index].entry.size = 0;
+    return index;
+}
+
+size_t IndexDatWriter::addCutStaleUrl(IndexDatUrl entry, uint32_t keptBlocks)
+{
+    std::string bytes = UrlRecordBytes(entry, kSigUrl);
+    bytes.resize(std::min(bytes.size(), size_t(std::max<uint32_t>(keptBlocks, 1)) * kBlockSize));
+    return add(Kind::Stale, std::move(entry), std::move(bytes), false, false);
+}
+
 size_t IndexDatWriter::addRedirect(std::string url)
 {
     // REDR: signature, block count, two unknown words, then the URL at 16.
@@ -355,7 +378,9 @@ std::string IndexDatWriter::writeCache(const std::string& folder, bool withBodie
     if (!withBodies)
         return index;
     for (const Record& r : records_) {
-        if (r.kind != Kind::Url && r.kind != Kind::Leak)
+        // A deleted record's body may outlive it: stale records with a
+        // body have it written too.
+        if (r.kind != Kind::Url && r.kind != Kind::Leak && !(r.kind == Kind::Stale && !r.entry.body.empty()))
             continue;
         if (r.entry.fileName.empty() || r.entry.directory >= directories_.size())
             continue;
@@ -453,7 +478,21 @@ std::string WriteSyntheticIndexDatCache(const std::string& folder, const SynthOp
         };
         if (!options.bodies)
             e.size = uint32_t(body.size());
-        if (i % 97 == 50)
+        // Deleted entries: the record left in blocks now free, every third
+        // one cut short by the record written after it.
+        const int deletedEvery = options.deleted > 0 ? std::max(1, options.entries / options.deleted) : 0;
+        if (deletedEvery && i % deletedEvery == deletedEvery / 2 && i + 1 < options.entries) {
+            if ((i / deletedEvery) % 3 == 2) {
+                // Headers long enough for a record of four blocks, of
+                // which the first two (with the URL and file name) stand.
+                e.headers.insert(e.headers.find("\r\n\r\n") + 2, "X-Cache-Padding: " + std::string(200, 'p') + "\r\n");
+                w.addCutStaleUrl(std::move(e), 2);
+            }
+            else if ((i / deletedEvery) % 5 == 4)
+                w.addStaleLeak(std::move(e));
+            else
+                w.addStaleUrl(std::move(e));
+        } else if (i % 97 == 50)
             w.addLeak(std::move(e));
         else
             w.addUrl(std::move(e));

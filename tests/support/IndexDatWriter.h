@@ -91,6 +91,13 @@ public:
     // A whole URL record left in blocks the bitmap marks free (a record
     // Internet Explorer deleted).
     size_t addStaleUrl(IndexDatUrl entry);
+    // The same for a LEAK record and for a REDR record.
+    size_t addStaleLeak(IndexDatUrl entry);
+    size_t addStaleRedirect(std::string url);
+    // A URL record left in free blocks whose blocks after the first
+    // `keptBlocks` were taken by what is added next: its block count still
+    // names the whole record, but only `keptBlocks` blocks of it are there.
+    size_t addCutStaleUrl(IndexDatUrl entry, uint32_t keptBlocks);
     // `blocks` free blocks filled as `fill` says.
     size_t addStrayBlock(Stray fill = Stray::Garbage, uint32_t blocks = 1);
     // Any bytes, padded with zeros to whole blocks. Allocated raw records

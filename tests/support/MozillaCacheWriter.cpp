@@ -241,6 +241,12 @@ MozillaCacheWriter::Entry& MozillaCacheWriter::AddEntry(Entry entry)
     return entries_.back();
 }
 
+MozillaCacheWriter& MozillaCacheWriter::AddOrphanBody(uint32_t hash, uint32_t generation, std::string body)
+{
+    orphanBodies_.push_back({hash, generation, std::move(body)});
+    return *this;
+}
+
 uint32_t MozillaCacheWriter::BlockLocation(int file, uint32_t startBlock, uint32_t blockCount)
 {
     return 0x80000000u | uint32_t(file & 3) << 28 | ((blockCount - 1) & 3) << 24 | (startBlock & 0x00FFFFFF);
@@ -340,10 +346,24 @@ MozillaCacheWriter::Image MozillaCacheWriter::Build()
     }
     for (int f = 0; f < 3; ++f)
         image.blocks[f] = std::move(blocks[f].Bytes());
+    for (const OrphanBody& orphan : orphanBodies_)
+        image.files.emplace_back(SeparateName(orphan.hash, 'd', orphan.generation, layout_), orphan.body);
 
-    const uint32_t entryCount = entryCount_.value_or(uint32_t(entries_.size()));
+    // The map's records: the live entries of each bucket first, then the
+    // stale ones; entries without a record have none.
+    std::vector<size_t> mapped;
+    for (Entry::Record want : {Entry::Record::Live, Entry::Record::Stale}) {
+        for (size_t i = 0; i < entries_.size(); ++i) {
+            if (entries_[i].record == want)
+                mapped.push_back(i);
+        }
+    }
+    const uint32_t liveCount = uint32_t(std::count_if(entries_.begin(), entries_.end(),
+                                                      [](const Entry& e) { return e.record == Entry::Record::Live; }));
+    const uint32_t entryCount = entryCount_.value_or(liveCount);
     auto recordOf = [](const Entry& e, uint32_t rank) {
-        return std::array<uint32_t, 4>{e.hash, rank, e.dataLocationWord.value_or(e.dataLocation),
+        return std::array<uint32_t, 4>{e.record == Entry::Record::Stale ? 0u : e.hash, rank,
+                                       e.dataLocationWord.value_or(e.dataLocation),
                                        e.metaLocationWord.value_or(e.metaLocation)};
     };
     uint32_t dataSizeK = 0;
@@ -355,7 +375,7 @@ MozillaCacheWriter::Image MozillaCacheWriter::Build()
         std::vector<std::vector<size_t>> buckets;
         for (;;) {
             buckets.assign(bucketCount, {});
-            for (size_t i = 0; i < entries_.size(); ++i)
+            for (size_t i : mapped)
                 buckets[entries_[i].hash % bucketCount].push_back(i);
             bool fits = std::all_of(buckets.begin(), buckets.end(), [](const auto& b) { return b.size() <= 256; });
             if (fits)
@@ -387,7 +407,7 @@ MozillaCacheWriter::Image MozillaCacheWriter::Build()
     // Record array: 32 buckets of equal size; a record's bucket is the low
     // five bits of its hash number; unused records are zero.
     std::vector<std::vector<size_t>> buckets(32);
-    for (size_t i = 0; i < entries_.size(); ++i)
+    for (size_t i : mapped)
         buckets[entries_[i].hash & 31].push_back(i);
     size_t perBucket = 16;
     for (const auto& b : buckets)
@@ -400,8 +420,10 @@ MozillaCacheWriter::Image MozillaCacheWriter::Build()
     AppendBE(map, uint32_t(perBucket * 32));
     for (const auto& b : buckets) // eviction ranks
         AppendBE(map, uint32_t(b.size()));
-    for (const auto& b : buckets) // bucket usage
-        AppendBE(map, uint32_t(b.size()));
+    for (const auto& b : buckets) // bucket usage: the live records
+        AppendBE(map, uint32_t(std::count_if(b.begin(), b.end(), [this](size_t i) {
+                     return entries_[i].record == Entry::Record::Live;
+                 })));
     map.resize(276 + perBucket * 32 * 16, '\0');
     for (size_t b = 0; b < 32; ++b) {
         size_t off = 276 + b * perBucket * 16;
@@ -483,7 +505,21 @@ std::string WriteSyntheticMozillaCache(const std::string& folder, const SynthOpt
         }
         if (i % 250 == 17)
             e.metaFile = 0;
+        // Deleted entries: the record left with its hash cleared; every
+        // fourth one gone from the map, its separate files left behind.
+        const int deletedEvery = options.deleted > 0 ? std::max(1, options.entries / options.deleted) : 0;
+        if (deletedEvery && i % deletedEvery == deletedEvery / 2) {
+            if ((i / deletedEvery) % 4 == 3) {
+                e.dataFile = 0;
+                e.metaFile = 0;
+                e.record = MozillaCacheWriter::Entry::Record::None;
+            } else {
+                e.record = MozillaCacheWriter::Entry::Record::Stale;
+            }
+        }
     }
+    if (options.deleted > 0)
+        w.AddOrphanBody(0x0DE1E7ED, 1, "<html><body>A body whose record is gone.</body></html>\n");
     w.Write(folder);
     return folder + "/_CACHE_MAP_";
 }

@@ -62,6 +62,13 @@ public:
         std::optional<std::string> rawMetadata;   // replaces the metadata built from the fields
         std::optional<uint32_t> dataLocationWord; // replace the record's words as written
         std::optional<uint32_t> metaLocationWord;
+        // Live: a map record lists the entry. Stale: the entry was deleted
+        // the way Firefox deletes one: its record stays after the live
+        // records of its bucket with the hash number cleared, its metadata
+        // and data stay where they were. None: no map record at all, only
+        // the entry's files (separate files make an orphan pair).
+        enum class Record { Live, Stale, None };
+        Record record = Record::Live;
 
         // Where Build put the entry.
         uint32_t dataLocation = 0;
@@ -91,6 +98,9 @@ public:
     Entry& Add(const std::string& url, std::string body, const std::string& contentType = "text/html",
                const std::string& contentEncoding = "");
     Entry& AddEntry(Entry entry);
+    // A separate data file that no record names (its entry's record and
+    // metadata are gone), written at the hash's place in the layout.
+    MozillaCacheWriter& AddOrphanBody(uint32_t hash, uint32_t generation, std::string body);
     std::deque<Entry>& Entries() { return entries_; }
     const std::deque<Entry>& Entries() const { return entries_; }
 
@@ -113,6 +123,12 @@ private:
     std::optional<uint32_t> entryCount_;
     bool littleEndianRecords_ = false;
     std::deque<Entry> entries_; // references to entries stay valid as more are added
+    struct OrphanBody {
+        uint32_t hash;
+        uint32_t generation;
+        std::string body;
+    };
+    std::vector<OrphanBody> orphanBodies_;
 };
 
 // oriel-synth's Mozilla cache: `options.entries` entries over 50 servers,

@@ -13,6 +13,10 @@ struct SynthOptions {
     std::string layout; // empty: the format's default; Windows trees "xp" or "vista", Mozilla caches "flat" or "nested"
     std::string mapVersion = "new"; // Mozilla caches: "old" (0x00010005 buckets) or "new"
     bool modernFirefox = false; // Windows trees: also a Firefox 100-era profile with only a cache2 folder
+    // index.dat and Mozilla caches: of the entries, about this many are
+    // left as a deleted entry leaves them (records in free blocks, some
+    // cut by later writes; stale map records and orphan separate files).
+    int deleted = 0;
 };
 
 } // namespace oriel::test

@@ -1,7 +1,7 @@
 // oriel-synth: writes synthetic browser caches for the benchmarks, the
 // fuzz seeds and the demo.
 //
-//   oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L] [--modern-firefox]
+//   oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L] [--modern-firefox] [--deleted N]
 //   oriel-synth demo DIR
 //
 // Each format's writer lives in its own tests/support file; this file only
@@ -83,7 +83,7 @@ constexpr DemoCache kDemoCaches[] = {
 void Usage(FILE* out)
 {
     std::fprintf(out,
-                 "usage: oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L] [--modern-firefox]\n"
+                 "usage: oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L] [--modern-firefox] [--deleted N]\n"
                  "       oriel-synth demo DIR\n\nformats:\n");
     for (const Format& f : Formats())
         std::fprintf(out, "  %-15s %s\n", f.name, f.what);
@@ -134,6 +134,12 @@ int Run(int argc, char** argv)
                 options.entries = int(value);
             else
                 options.seed = uint32_t(value);
+        } else if (arg == "--deleted" && i + 1 < argc) {
+            if (!ParseNumber(argv[++i], 0, 10000000, value)) {
+                std::fprintf(stderr, "oriel-synth: bad number for --deleted: %s\n", argv[i]);
+                return 2;
+            }
+            options.deleted = int(value);
         } else if (arg == "--no-bodies") {
             options.bodies = false;
         } else if (arg == "--layout" && i + 1 < argc) {

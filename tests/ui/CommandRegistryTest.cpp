@@ -259,9 +259,12 @@ void CommandRegistryTest::TheMainMenuHasTheDeclaredEntriesShortcutsAndPrompts()
     QCOMPARE(edit->actions()[9]->statusTip(), QString("Finds text contained in the cached file list"));
 
     QMenu* view = Popup(&bar, "&View");
-    QCOMPARE(Texts(view), (QStringList{"&Toolbar", "Show &Missing Files", "-", "Lar&ge Icons", "&Small Icons", "&List",
-                                       "&Details", "-", "&Contents", "&Request Data", "-", "Arrange &Icons", "-",
-                                       "&Options..."}));
+    QCOMPARE(Texts(view), (QStringList{"&Toolbar", "Show &Missing Files", "Show Reco&vered Entries", "-", "Lar&ge Icons",
+                                       "&Small Icons", "&List", "&Details", "-", "&Contents", "&Request Data", "-",
+                                       "Arrange &Icons", "-", "&Options..."}));
+    QVERIFY(view->actions()[2]->isCheckable());
+    QCOMPARE(view->actions()[2]->statusTip(),
+             QString("Shows or hides the entries the cache no longer lists but whose records or bodies still stand"));
     QCOMPARE(view->actions().back()->statusTip(), QString("Changes the options for the window"));
 
     QMenu* help = Popup(&bar, "&Help");

@@ -67,6 +67,7 @@ struct CommandIds {
         ID_APP_ABOUT = 40045,
         ID_FILE_EXAMINE_SYSTEM = 40080,
         ID_FILE_OPEN_FOLDER = 40081,
+        ID_VIEW_SHOW_RECOVERED = 40090,
     };
     enum Menu : int { kNoMenu = 0, kItemMenu = 110, kBackgroundMenu = 111, kServerMenu = 124, kProfileMenu = 130 };
 };
@@ -85,6 +86,10 @@ struct CommandContext {
     int sortColumn = 0;     // the list's sort column
     bool autoArrange = false;
     bool showMissing = true;
+    bool showRecovered = false;
+    // The tree's chosen node is a profile's "<Recovered>" group: its items
+    // are evidence the cache no longer lists, never deleted nor moved.
+    bool recoveredServer = false;
     bool toolbarVisible = true;
     int infoView = 0;       // 0 request data, 1 contents
     int defaultAction = 0;  // 0 Open File, 1 Open URL, 2 QuickView

@@ -1,7 +1,9 @@
 // Delete of the selection (Edit menu, Del, toolbar, item menu), Delete all
 // of a server (server menu) and Empty Cache of a profile (File menu and
 // profile menu). Each runs as a job while the window is busy; a cache whose
-// folder is read-only offers none of them.
+// folder is read-only offers none of them, and recovered entries are never
+// deleted (the "<Recovered>" group offers no delete; a selection that holds
+// recovered rows deletes only its live ones).
 #include "ui/commands/Command.h"
 
 #include "app/OptionStore.h"
@@ -135,12 +137,15 @@ std::vector<Command> DeleteCommands()
          .textId = IDS_MENU_DELETE,
          .shortcut = QKeySequence(Qt::Key_Delete),
          .icon = "delete",
-         .enabled = [](const CommandContext& c) { return c.AnySelected() && c.cacheWritable; },
+         .enabled = [](const CommandContext& c) { return c.AnySelected() && c.cacheWritable && !c.recoveredServer; },
          .run = DeleteSelection,
          .disabledNote = ReadOnlyNote},
         {.id = C::ID_SERVER_DELETE_ALL,
          .textId = IDS_MENU_DELETE_ALL,
-         .enabled = [](const CommandContext& c) { return c.treeActive && c.ServerSelected() && c.cacheWritable; },
+         .enabled =
+             [](const CommandContext& c) {
+                 return c.treeActive && c.ServerSelected() && c.cacheWritable && !c.recoveredServer;
+             },
          .run = DeleteServer,
          .disabledNote = ReadOnlyNote},
     };

@@ -119,12 +119,16 @@ std::vector<Command> ItemCommands()
     using C = CommandIds;
     auto anySelected = [](const CommandContext& c) { return c.AnySelected(); };
     auto serverInTree = [](const CommandContext& c) { return c.treeActive && c.ServerSelected(); };
+    // Moving removes from the cache: never offered for the "<Recovered>"
+    // group, whose items are copied instead.
+    auto movable = [](const CommandContext& c) { return c.AnySelected() && !c.recoveredServer; };
+    auto serverMovable = [](const CommandContext& c) { return c.treeActive && c.ServerSelected() && !c.recoveredServer; };
     return {
         {.id = C::ID_EDIT_MOVE_TO,
          .textId = IDS_MENU_MOVE_TO,
          .shortcut = QKeySequence(Qt::CTRL | Qt::Key_X),
          .icon = "move",
-         .enabled = anySelected,
+         .enabled = movable,
          .run = [](CCacheFrame& frame, const CommandContext& c) { CopyMoveItems(frame, c.SelectedItems(), 1); }},
         {.id = C::ID_EDIT_COPY_TO,
          .textId = IDS_MENU_COPY_TO,
@@ -143,7 +147,7 @@ std::vector<Command> ItemCommands()
              }},
         {.id = C::ID_SERVER_MOVE_ALL,
          .textId = IDS_MENU_MOVE_ALL,
-         .enabled = serverInTree,
+         .enabled = serverMovable,
          .run = [](CCacheFrame& frame, const CommandContext& c) { CopyMoveItems(frame, ServerItems(c.server), 1); }},
         {.id = C::ID_SERVER_COPY_ALL,
          .textId = IDS_MENU_COPY_ALL,
@@ -151,7 +155,7 @@ std::vector<Command> ItemCommands()
          .run = [](CCacheFrame& frame, const CommandContext& c) { CopyMoveItems(frame, ServerItems(c.server), 0); }},
         {.id = C::ID_SERVER_COPY_URL,
          .textId = IDS_MENU_COPY_URL,
-         .enabled = serverInTree,
+         .enabled = serverMovable,
          .run =
              [](CCacheFrame&, const CommandContext& c) {
                  if (c.server && c.server->GetName())

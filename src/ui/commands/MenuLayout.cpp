@@ -62,7 +62,8 @@ MenuLayout StandardMenuLayout()
     using C = CommandIds;
     MenuLayout layout;
 
-    std::vector<MenuEntry> view{MenuCommand(C::ID_VIEW_TOOLBAR), MenuCommand(C::ID_VIEW_SHOW_MISSING), MenuSeparator()};
+    std::vector<MenuEntry> view{MenuCommand(C::ID_VIEW_TOOLBAR), MenuCommand(C::ID_VIEW_SHOW_MISSING),
+                                MenuCommand(C::ID_VIEW_SHOW_RECOVERED), MenuSeparator()};
     for (MenuEntry& style : ViewStyles())
         view.push_back(std::move(style));
     view.push_back(MenuSeparator());

@@ -1,10 +1,11 @@
-// The View menu: toolbar, missing files, the list's four view styles and
+// The View menu: toolbar, missing files, recovered entries, the list's four view styles and
 // the lower pane's two views.
 #include "ui/commands/Command.h"
 
 #include "app/StringTable.h"
 #include "ui/CacheFrame.h"
 #include "ui/CacheListView.h"
+#include "ui/CacheTreeView.h"
 
 #include <QAbstractItemView>
 #include <QToolBar>
@@ -55,6 +56,17 @@ std::vector<Command> ViewCommands()
          .run =
              [](CCacheFrame& frame, const CommandContext& c) {
                  frame.SetShowMissing(!c.showMissing);
+                 frame.Document().UpdateAllViews(nullptr, CACHE_REFRESH, nullptr);
+                 frame.UpdateCommandUI();
+             }},
+        {.id = C::ID_VIEW_SHOW_RECOVERED,
+         .textId = IDS_MENU_SHOW_RECOVERED,
+         .promptId = IDS_PROMPT_SHOW_RECOVERED,
+         .checked = [](const CommandContext& c) { return c.showRecovered; },
+         .run =
+             [](CCacheFrame& frame, const CommandContext& c) {
+                 frame.SetShowRecovered(!c.showRecovered);
+                 frame.Tree()->UpdateRecoveredNodes();
                  frame.Document().UpdateAllViews(nullptr, CACHE_REFRESH, nullptr);
                  frame.UpdateCommandUI();
              }},

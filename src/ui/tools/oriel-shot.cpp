@@ -9,6 +9,9 @@
 //   details.png       details view, a server chosen, an image shown
 //   request-data.png  the request-data pane under a page's row
 //   icons.png         large icons view of the whole profile
+//   recovered.png     View > Show Recovered Entries on, a profile's
+//                     "<Recovered>" group chosen (when one has any)
+//   recovered-profile.png  the whole profile with its recovered rows
 //   menu-*.png        the main menu's popups and the context menus
 #include "app/CacheApp.h"
 #include "app/OptionStore.h"
@@ -18,6 +21,7 @@
 #include "ui/CacheListView.h"
 #include "ui/CacheTreeView.h"
 #include "ui/ContentView.h"
+#include "ui/commands/Command.h"
 
 #include <QApplication>
 #include <QDir>
@@ -212,8 +216,35 @@ int main(int argc, char** argv)
     SelectRow(list, [](CCacheItem& item) { return HasType(item, "image/png"); });
     ok = Save(frame, outDir + "/icons.png") && ok;
 
-    // The menus as they open over this state.
+    // The recovered entries: the first expanded profile with a
+    // "<Recovered>" group, that group and then the whole profile.
     frame.Action(CCacheFrame::ID_VIEW_DETAILS)->trigger();
+    frame.Action(CommandIds::ID_VIEW_SHOW_RECOVERED)->trigger();
+    QTreeWidgetItem* recoveredNode = nullptr;
+    for (int i = 0; i < tree.topLevelItemCount() && !recoveredNode; ++i) {
+        QTreeWidgetItem* node = tree.topLevelItem(i);
+        if (!wantedProfile.isEmpty() && node->text(0) != wantedProfile)
+            continue;
+        node->setExpanded(true);
+        if (!QTest::qWaitFor([&frame] { return !frame.IsDecoding(); }, 60000))
+            std::fprintf(stderr, "oriel-shot: the decode did not end\n");
+        for (int c = 0; c < node->childCount() && !recoveredNode; ++c) {
+            if (CCacheTreeView::IsRecoveredNode(node->child(c)))
+                recoveredNode = node->child(c);
+        }
+    }
+    if (recoveredNode) {
+        tree.setCurrentItem(recoveredNode);
+        tree.scrollToItem(recoveredNode);
+        list.Table()->setColumnWidth(0, 300);
+        SelectRow(list, [](CCacheItem& item) { return item.GetURL() && *item.GetURL(); });
+        ok = Save(frame, outDir + "/recovered.png") && ok;
+        tree.setCurrentItem(recoveredNode->parent());
+        ok = Save(frame, outDir + "/recovered-profile.png") && ok;
+    }
+    frame.Action(CommandIds::ID_VIEW_SHOW_RECOVERED)->trigger();
+
+    // The menus as they open over this state.
     const QList<QAction*> popups = frame.menuBar()->actions();
     for (QAction* popup : popups) {
         if (QMenu* menu = popup->menu()) {
