@@ -308,8 +308,10 @@ void ChromiumSimpleCache::DecodeSparseOnly(int32_t recordKey, uint64_t hash,
     details.hash = hash;
     details.siteKey = parts.siteKey;
     AddDetailsFromIndex(details);
+    const int64_t lastUsed = details.lastUsed ? blockfile::ChromeTimeToUnix(*details.lastUsed) : 0;
     auto item = std::make_unique<ChromiumSimpleBodilessItem>(this, recordKey, parts.url, parts.path, 0,
                                                              std::move(details));
+    item->SetLastAccessed(lastUsed);
     AddItem(parts.group, std::move(item));
 }
 
@@ -393,6 +395,7 @@ void ChromiumSimpleCache::DecodeEntryFile(int32_t recordKey, int folderFd, const
     details.siteKey = parts.siteKey;
     details.damaged = !layout;
     AddDetailsFromIndex(details);
+    const int64_t lastUsed = details.lastUsed ? blockfile::ChromeTimeToUnix(*details.lastUsed) : 0;
 
     std::unique_ptr<CCacheItem> item;
     if (layout) {
@@ -410,6 +413,7 @@ void ChromiumSimpleCache::DecodeEntryFile(int32_t recordKey, int folderFd, const
         item = std::make_unique<ChromiumSimpleBodilessItem>(this, recordKey, parts.url, parts.path, modified,
                                                             std::move(details));
     }
+    item->SetLastAccessed(lastUsed);
     AddItem(parts.group, std::move(item));
 }
 

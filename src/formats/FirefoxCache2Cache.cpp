@@ -273,6 +273,7 @@ void FirefoxCache2Cache::DecodeEntryFile(int32_t recordKey, const char* subFolde
                                                     int64_t(meta->header.lastModified),
                                                     int64_t(meta->header.lastFetched), expires, headers, bodySize,
                                                     std::move(details));
+    item->SetLastAccessed(int64_t(meta->header.lastFetched));
     AddItem(group, std::move(item));
 }
 

@@ -287,6 +287,7 @@ void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord
     }
     if (shared && shared->headers)
         item->SetSharedHeaders(shared->headers);
+    item->SetLastAccessed(meta->lastFetched);
     AddItem(parts->host, std::move(item));
 }
 

@@ -13,6 +13,10 @@ struct SynthOptions {
     std::string layout; // empty: the format's default; Windows trees "xp" or "vista", Mozilla caches "flat" or "nested"
     std::string mapVersion = "new"; // Mozilla caches: "old" (0x00010005 buckets) or "new"
     bool modernFirefox = false; // Windows trees: also a Firefox 100-era profile with only a cache2 folder
+    // index.dat caches: exactly this many of the entries get small image
+    // bodies (PNG, JPEG and GIF in turn, spread evenly), the others text
+    // bodies; -1: the format's own mix.
+    int images = -1;
 };
 
 } // namespace oriel::test
