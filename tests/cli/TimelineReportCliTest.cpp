@@ -86,7 +86,7 @@ TEST(TimelineCli, ArgumentsAreChecked)
     options.entries = 5;
     test::WriteSyntheticIndexDatCache(cache.path(), options);
     const std::string f = Quote(cache.path());
-    for (const std::string& args : {"timeline --format xml " + f, "timeline --all --profile 0",
+    for (const std::string& args : {"timeline --format xml " + f, std::string("timeline --all --profile 0"),
                                     "timeline --all " + f, std::string("timeline"), "report " + f,
                                     "report --to " + Quote(cache.file("out")) + " --all --profile 0"}) {
         SCOPED_TRACE(args);

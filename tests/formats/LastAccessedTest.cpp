@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 
 namespace oriel {
 namespace {
@@ -57,8 +58,9 @@ TEST(LastAccessed, EachFormatGivesTheTimeItsRecordsKeep)
             }
             withTime += item->GetLastAccessed() > 0;
         }
-        if (expected.at(format.name) != Expect::None)
+        if (expected.at(format.name) != Expect::None) {
             EXPECT_EQ(withTime, int(items.size()));
+        }
     }
 }
 

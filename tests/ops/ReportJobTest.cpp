@@ -292,7 +292,9 @@ TEST(TextEscape, HostileTextStaysTextInHtml)
         {"<script>alert('x')</script>", "&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;"},
         {"a\" onerror=\"b & c", "a&quot; onerror=&quot;b &amp; c"},
         {"tab\tand\x1b[31m", "tab\tand\\x1b[31m"},
-        {"caf\xC3\xA9 \xFF \xED\xA0\x80", "caf\xC3\xA9 \xC3\xBF \xC3\xAD\xC2\xA0\xC2\x80"},
+        // Bytes that are not UTF-8 (a lone 0xFF, an encoded surrogate) as
+        // their Latin-1 characters; 0x80 is then a C1 control.
+        {"caf\xC3\xA9 \xFF \xED\xA0\x80", "caf\xC3\xA9 \xC3\xBF \xC3\xAD\xC2\xA0\\x80"},
         {"\xEF\xBF\xBE", "\\xef\\xbf\\xbe"},
     };
     for (const auto& [in, out] : rows)

@@ -84,7 +84,7 @@ TEST(Timeline, ALastModifiedDateKeptAsTextCountsAtTheTimeItDenotes)
     Timeline timeline;
     timeline.AddItem(timeline.AddSource({}), *item);
     EXPECT_EQ(Described(timeline), (std::vector<std::pair<int64_t, std::string>>{
-                                        {100, "Downloaded"}, {1243857600, "Last Modified"}}));
+                                        {1243857600, "Last Modified"}, {100, "Downloaded"}}));
 }
 
 TEST(Timeline, EventsOfEveryCacheAreSortedByTimeAndRecoveredItemsComeOnlyWhenAsked)
