@@ -49,10 +49,11 @@ table.facts th { width: 12em; }
 #items th[aria-sort=ascending]::after { content: " \25B2"; }
 #items th[aria-sort=descending]::after { content: " \25BC"; }
 #items td.url, #items td.hash, td.path { font-family: monospace; word-break: break-all; }
-#items td.url { max-width: 40em; }
-#items td.hash { font-size: 11px; max-width: 17em; }
+#items td.url { min-width: 18em; max-width: 40em; }
+#items td.path { min-width: 9em; }
+#items td.hash { font-size: 10px; min-width: 33ch; max-width: 33ch; }
 #items td.num { text-align: right; white-space: nowrap; }
-#items td.time { white-space: nowrap; }
+#items td.time { min-width: 6em; }
 #items tr.recovered { background: #fff4e0; }
 #items img { display: block; max-width: 160px; max-height: 160px; }
 #filter { width: 30em; padding: 3px; }
