@@ -70,20 +70,31 @@ void AppendByteEscape(std::string& out, const char* prefix, unsigned char c)
     out += kHex[c & 15];
 }
 
-// Calls `visit(codePoint, bytes)` for each character: a valid sequence
-// with its bytes, or a byte that is not UTF-8 as the Latin-1 character of
-// its value (and `bytes` empty).
-template <typename Visit>
-void ForEachCharacter(std::string_view s, Visit visit)
+// Appends `s` with `special` bytes (and every byte outside printable
+// ASCII) handed to `slow` one character at a time, and the runs between
+// them copied as they stand: most texts of a cache are plain ASCII.
+template <typename Special, typename Slow>
+void AppendEscaped(std::string& out, std::string_view s, Special special, Slow slow)
 {
     size_t i = 0;
     while (i < s.size()) {
+        size_t run = i;
+        while (run < s.size()) {
+            const unsigned char c = static_cast<unsigned char>(s[run]);
+            if (c < 0x20 || c >= 0x7F || special(c))
+                break;
+            ++run;
+        }
+        out.append(s.data() + i, run - i);
+        i = run;
+        if (i >= s.size())
+            break;
         uint32_t cp = 0;
         if (size_t len = ValidSequence(s, i, cp)) {
-            visit(cp, s.substr(i, len));
+            slow(cp, s.substr(i, len));
             i += len;
         } else {
-            visit(uint32_t(static_cast<unsigned char>(s[i])), std::string_view());
+            slow(uint32_t(static_cast<unsigned char>(s[i])), std::string_view());
             ++i;
         }
     }
@@ -102,7 +113,14 @@ void AppendCharacter(std::string& out, uint32_t cp, std::string_view bytes)
 void AppendJsonString(std::string& out, std::string_view text)
 {
     out += '"';
-    ForEachCharacter(text, [&out](uint32_t cp, std::string_view bytes) {
+    AppendJsonText(out, text);
+    out += '"';
+}
+
+void AppendJsonText(std::string& out, std::string_view text)
+{
+    AppendEscaped(out, text, [](unsigned char c) { return c == '"' || c == '\\'; },
+                  [&out](uint32_t cp, std::string_view bytes) {
         if (cp == '"' || cp == '\\') {
             out += '\\';
             out += char(cp);
@@ -114,7 +132,6 @@ void AppendJsonString(std::string& out, std::string_view text)
             out.append(bytes);
         }
     });
-    out += '"';
 }
 
 void AppendCsvField(std::string& out, std::string_view text)
@@ -122,7 +139,13 @@ void AppendCsvField(std::string& out, std::string_view text)
     out += '"';
     if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@'))
         out += '\'';
-    ForEachCharacter(text, [&out](uint32_t cp, std::string_view bytes) {
+    AppendCsvText(out, text);
+    out += '"';
+}
+
+void AppendCsvText(std::string& out, std::string_view text)
+{
+    AppendEscaped(out, text, [](unsigned char c) { return c == '"'; }, [&out](uint32_t cp, std::string_view bytes) {
         if (cp == '"')
             out += "\"\"";
         else if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0))
@@ -130,12 +153,12 @@ void AppendCsvField(std::string& out, std::string_view text)
         else
             AppendCharacter(out, cp, bytes);
     });
-    out += '"';
 }
 
 void AppendHtmlText(std::string& out, std::string_view text)
 {
-    ForEachCharacter(text, [&out](uint32_t cp, std::string_view bytes) {
+    auto special = [](unsigned char c) { return c == '&' || c == '<' || c == '>' || c == '"' || c == '\''; };
+    AppendEscaped(out, text, special, [&out](uint32_t cp, std::string_view bytes) {
         switch (cp) {
         case '&': out += "&amp;"; return;
         case '<': out += "&lt;"; return;

@@ -24,6 +24,11 @@ void AppendJsonString(std::string& out, std::string_view text);
 // apostrophe, which the spreadsheet shows as text and does not keep.
 void AppendCsvField(std::string& out, std::string_view text);
 
+// The same without the quotes and the apostrophe, for text that follows
+// other text inside one field (or one JSON string).
+void AppendCsvText(std::string& out, std::string_view text);
+void AppendJsonText(std::string& out, std::string_view text);
+
 // Text for HTML (element content and quoted attribute values alike): '&',
 // '<', '>', '"' and '\'' as references, control characters (which XML
 // does not allow) and the noncharacters U+FFFE and U+FFFF as "\xHH".

@@ -6,6 +6,7 @@
 #include "ops/TextEscape.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 
 namespace oriel {
@@ -133,12 +134,33 @@ bool WriteEvents(std::ostream& out, const Timeline& timeline, Progress* progress
     return bool(out);
 }
 
-std::string MessageOf(std::string_view description, const CCacheItem& item)
+// The description of every combination of kinds, made once.
+const std::string& KindsText(uint8_t kinds)
 {
-    std::string message(description);
-    message += ": ";
-    message += item.GetURL() ? item.GetURL() : OrEmpty(item.GetCacheName());
-    return message;
+    static const auto texts = [] {
+        std::array<std::string, 16> t;
+        for (uint8_t k = 0; k < 16; ++k)
+            t[k] = TimeKindsText(k);
+        return t;
+    }();
+    return texts[kinds & 15];
+}
+
+std::string_view UrlOf(const CCacheItem& item)
+{
+    return item.GetURL() ? std::string_view(item.GetURL(), size_t(item.GetURLLength())) : std::string_view();
+}
+
+std::string_view CacheNameOf(const CCacheItem& item)
+{
+    return item.GetCacheName() ? std::string_view(item.GetCacheName(), size_t(item.GetCacheNameLength()))
+                               : std::string_view();
+}
+
+// The message: "Downloaded: URL" (the cache name for an item without one).
+std::string_view MessageSubject(const CCacheItem& item)
+{
+    return item.GetURL() ? UrlOf(item) : CacheNameOf(item);
 }
 
 } // namespace
@@ -246,8 +268,13 @@ bool WriteTimelineCsv(std::ostream& out, const Timeline& timeline, Progress* pro
                        [](std::string& line, const TimelineEvent& event, const TimelineSource& source,
                           const std::string& sourceFile) {
                            const CCacheItem& item = *event.item;
-                           const std::string description = TimeKindsText(event.kinds);
-                           AppendCsvField(line, MessageOf(description, item));
+                           const std::string& description = KindsText(event.kinds);
+                           // The description leads: the message never looks like a formula.
+                           line += '"';
+                           line += description;
+                           line += ": ";
+                           AppendCsvText(line, MessageSubject(item));
+                           line += '"';
                            line += ",\"";
                            AppendIsoTime(line, event.time);
                            line += "\",";
@@ -255,13 +282,13 @@ bool WriteTimelineCsv(std::ostream& out, const Timeline& timeline, Progress* pro
                            line += ',';
                            AppendNumber(line, event.time * 1000000);
                            line += ',';
-                           AppendCsvField(line, OrEmpty(item.GetURL()));
+                           AppendCsvField(line, UrlOf(item));
                            line += ',';
                            AppendCsvField(line, source.browser);
                            line += ',';
                            AppendCsvField(line, source.profile);
                            line += ',';
-                           AppendCsvField(line, OrEmpty(item.GetCacheName()));
+                           AppendCsvField(line, CacheNameOf(item));
                            line += ',';
                            AppendNumber(line, item.GetSize());
                            line += ',';
@@ -278,7 +305,7 @@ bool WriteTimelineJsonl(std::ostream& out, const Timeline& timeline, Progress* p
                        [](std::string& line, const TimelineEvent& event, const TimelineSource& source,
                           const std::string& sourceFile) {
                            const CCacheItem& item = *event.item;
-                           const std::string description = TimeKindsText(event.kinds);
+                           const std::string& description = KindsText(event.kinds);
                            auto text = [&line](std::string_view key, const char* value) {
                                line += ",\"";
                                line += key;
@@ -289,7 +316,11 @@ bool WriteTimelineJsonl(std::ostream& out, const Timeline& timeline, Progress* p
                                    line += "null";
                            };
                            line += "{\"message\":";
-                           AppendJsonString(line, MessageOf(description, item));
+                           line += '"';
+                           line += description;
+                           line += ": ";
+                           AppendJsonText(line, MessageSubject(item));
+                           line += '"';
                            line += ",\"datetime\":\"";
                            AppendIsoTime(line, event.time);
                            line += "\",\"timestamp_desc\":";
