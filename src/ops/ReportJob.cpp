@@ -6,6 +6,7 @@
 #include "model/Cache.h"
 #include "model/CacheItem.h"
 #include "model/DecodeJob.h"
+#include "model/TextForms.h"
 #include "ops/ExportJob.h"
 #include "ops/ItemBody.h"
 #include "ops/TextEscape.h"
@@ -300,6 +301,30 @@ std::string ReportJob::IndexPath() const
     return request_.folder + "/" + kIndexName;
 }
 
+bool ReportJob::DoPrepare()
+{
+    // The items' display texts are made when first asked for; made here,
+    // on the starting thread, the job's own thread only reads them while
+    // the window may paint the same items.
+    for (const ReportProfile& profile : request_.profiles) {
+        if (!profile.cache || !profile.cache->IsDecoded())
+            continue;
+        const CCache& cache = *profile.cache;
+        for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
+            const CNamedCacheItemArray* group = cache.GetGroup(g);
+            for (int32_t i = 0; i < group->GetCount(); ++i) {
+                if (CCacheItem* item = group->ItemAt(i))
+                    item->GetLastModifiedText();
+            }
+        }
+        for (int32_t i = 0; i < cache.GetRecoveredItems().GetCount(); ++i) {
+            if (CCacheItem* item = cache.GetRecoveredItems().ItemAt(i))
+                item->GetLastModifiedText();
+        }
+    }
+    return true;
+}
+
 void ReportJob::DoRequestStop()
 {
     std::lock_guard lock(decodeMutex_);
@@ -444,7 +469,7 @@ int ReportJob::DoRun()
             Cell(rows, OrEmpty(item->GetURL()), "url");
             Cell(rows, profile.displayName);
             Cell(rows, OrEmpty(item->GetContentType()));
-            NumberCell(rows, item->GetSize(), item->GetSizeText(), "num");
+            NumberCell(rows, item->GetSize(), FormatSize(item->GetSize()), "num");
             TimeCell(rows, modified);
             TimeCell(rows, item->GetDownloaded());
             TimeCell(rows, item->GetExpires());

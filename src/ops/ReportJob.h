@@ -80,6 +80,7 @@ public:
     std::string IndexPath() const;
 
 private:
+    bool DoPrepare() override;
     int DoRun() override;
     void DoRequestStop() override;
 
