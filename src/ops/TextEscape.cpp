@@ -1,6 +1,8 @@
 #include "ops/TextEscape.h"
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace oriel {
 
@@ -70,21 +72,59 @@ void AppendByteEscape(std::string& out, const char* prefix, unsigned char c)
     out += kHex[c & 15];
 }
 
-// Appends `s` with `special` bytes (and every byte outside printable
-// ASCII) handed to `slow` one character at a time, and the runs between
-// them copied as they stand: most texts of a cache are plain ASCII.
-template <typename Special, typename Slow>
-void AppendEscaped(std::string& out, std::string_view s, Special special, Slow slow)
+constexpr uint64_t kOnes = 0x0101010101010101ULL;
+constexpr uint64_t kHighs = 0x8080808080808080ULL;
+
+// High bit set in each byte of `v` that is zero (exact as to whether any is).
+constexpr uint64_t ZeroBytes(uint64_t v)
+{
+    return (v - kOnes) & ~v & kHighs;
+}
+
+// True when one of the 8 bytes of `w` is below 0x20, at or above 0x7F, or
+// one of `specials`.
+template <size_t N>
+bool WordNeedsCare(uint64_t w, const std::array<unsigned char, N>& specials)
+{
+    uint64_t hit = w & kHighs;                // 0x80 and above
+    hit |= (w - kOnes * 0x20) & ~w & kHighs; // below 0x20
+    hit |= ZeroBytes(w ^ (kOnes * 0x7F));
+    for (unsigned char c : specials)
+        hit |= ZeroBytes(w ^ (kOnes * c));
+    return hit != 0;
+}
+
+template <size_t N>
+bool ByteNeedsCare(unsigned char c, const std::array<unsigned char, N>& specials)
+{
+    if (c < 0x20 || c >= 0x7F)
+        return true;
+    for (unsigned char special : specials) {
+        if (c == special)
+            return true;
+    }
+    return false;
+}
+
+// Appends `s` with `specials` (and every byte outside printable ASCII)
+// handed to `slow` one character at a time, and the runs between them
+// copied as they stand, found eight bytes at a time: most texts of a cache
+// are plain ASCII.
+template <size_t N, typename Slow>
+void AppendEscaped(std::string& out, std::string_view s, const std::array<unsigned char, N>& specials, Slow slow)
 {
     size_t i = 0;
     while (i < s.size()) {
         size_t run = i;
-        while (run < s.size()) {
-            const unsigned char c = static_cast<unsigned char>(s[run]);
-            if (c < 0x20 || c >= 0x7F || special(c))
+        while (run + 8 <= s.size()) {
+            uint64_t word;
+            std::memcpy(&word, s.data() + run, 8);
+            if (WordNeedsCare(word, specials))
                 break;
-            ++run;
+            run += 8;
         }
+        while (run < s.size() && !ByteNeedsCare(static_cast<unsigned char>(s[run]), specials))
+            ++run;
         out.append(s.data() + i, run - i);
         i = run;
         if (i >= s.size())
@@ -119,8 +159,8 @@ void AppendJsonString(std::string& out, std::string_view text)
 
 void AppendJsonText(std::string& out, std::string_view text)
 {
-    AppendEscaped(out, text, [](unsigned char c) { return c == '"' || c == '\\'; },
-                  [&out](uint32_t cp, std::string_view bytes) {
+    static constexpr std::array<unsigned char, 2> kSpecials{'"', '\\'};
+    AppendEscaped(out, text, kSpecials, [&out](uint32_t cp, std::string_view bytes) {
         if (cp == '"' || cp == '\\') {
             out += '\\';
             out += char(cp);
@@ -134,10 +174,15 @@ void AppendJsonText(std::string& out, std::string_view text)
     });
 }
 
+bool LooksLikeFormula(std::string_view text)
+{
+    return !text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@');
+}
+
 void AppendCsvField(std::string& out, std::string_view text)
 {
     out += '"';
-    if (!text.empty() && (text[0] == '=' || text[0] == '+' || text[0] == '-' || text[0] == '@'))
+    if (LooksLikeFormula(text))
         out += '\'';
     AppendCsvText(out, text);
     out += '"';
@@ -145,7 +190,8 @@ void AppendCsvField(std::string& out, std::string_view text)
 
 void AppendCsvText(std::string& out, std::string_view text)
 {
-    AppendEscaped(out, text, [](unsigned char c) { return c == '"'; }, [&out](uint32_t cp, std::string_view bytes) {
+    static constexpr std::array<unsigned char, 1> kSpecials{'"'};
+    AppendEscaped(out, text, kSpecials, [&out](uint32_t cp, std::string_view bytes) {
         if (cp == '"')
             out += "\"\"";
         else if (cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0))
@@ -157,8 +203,8 @@ void AppendCsvText(std::string& out, std::string_view text)
 
 void AppendHtmlText(std::string& out, std::string_view text)
 {
-    auto special = [](unsigned char c) { return c == '&' || c == '<' || c == '>' || c == '"' || c == '\''; };
-    AppendEscaped(out, text, special, [&out](uint32_t cp, std::string_view bytes) {
+    static constexpr std::array<unsigned char, 5> kSpecials{'&', '<', '>', '"', '\''};
+    AppendEscaped(out, text, kSpecials, [&out](uint32_t cp, std::string_view bytes) {
         switch (cp) {
         case '&': out += "&amp;"; return;
         case '<': out += "&lt;"; return;

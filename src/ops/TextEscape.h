@@ -24,6 +24,10 @@ void AppendJsonString(std::string& out, std::string_view text);
 // apostrophe, which the spreadsheet shows as text and does not keep.
 void AppendCsvField(std::string& out, std::string_view text);
 
+// True for a text that a spreadsheet would take for a formula: it begins
+// with '=', '+', '-' or '@'.
+bool LooksLikeFormula(std::string_view text);
+
 // The same without the quotes and the apostrophe, for text that follows
 // other text inside one field (or one JSON string).
 void AppendCsvText(std::string& out, std::string_view text);

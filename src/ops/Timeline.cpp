@@ -157,11 +157,6 @@ std::string_view CacheNameOf(const CCacheItem& item)
                                : std::string_view();
 }
 
-// The message: "Downloaded: URL" (the cache name for an item without one).
-std::string_view MessageSubject(const CCacheItem& item)
-{
-    return item.GetURL() ? UrlOf(item) : CacheNameOf(item);
-}
 
 } // namespace
 
@@ -265,15 +260,21 @@ bool WriteTimelineCsv(std::ostream& out, const Timeline& timeline, Progress* pro
     }
     header += "\r\n";
     return WriteEvents(out, timeline, progress, std::move(header),
-                       [](std::string& line, const TimelineEvent& event, const TimelineSource& source,
-                          const std::string& sourceFile) {
+                       [url = std::string()](std::string& line, const TimelineEvent& event,
+                                             const TimelineSource& source, const std::string& sourceFile) mutable {
                            const CCacheItem& item = *event.item;
                            const std::string& description = KindsText(event.kinds);
+                           // The URL escaped once, for the message and its own field.
+                           url.clear();
+                           AppendCsvText(url, UrlOf(item));
                            // The description leads: the message never looks like a formula.
                            line += '"';
                            line += description;
                            line += ": ";
-                           AppendCsvText(line, MessageSubject(item));
+                           if (item.GetURL())
+                               line += url;
+                           else
+                               AppendCsvText(line, CacheNameOf(item));
                            line += '"';
                            line += ",\"";
                            AppendIsoTime(line, event.time);
@@ -282,7 +283,9 @@ bool WriteTimelineCsv(std::ostream& out, const Timeline& timeline, Progress* pro
                            line += ',';
                            AppendNumber(line, event.time * 1000000);
                            line += ',';
-                           AppendCsvField(line, UrlOf(item));
+                           line += LooksLikeFormula(UrlOf(item)) ? "\"'" : "\"";
+                           line += url;
+                           line += '"';
                            line += ',';
                            AppendCsvField(line, source.browser);
                            line += ',';
@@ -302,10 +305,12 @@ bool WriteTimelineCsv(std::ostream& out, const Timeline& timeline, Progress* pro
 bool WriteTimelineJsonl(std::ostream& out, const Timeline& timeline, Progress* progress)
 {
     return WriteEvents(out, timeline, progress, std::string(),
-                       [](std::string& line, const TimelineEvent& event, const TimelineSource& source,
-                          const std::string& sourceFile) {
+                       [url = std::string()](std::string& line, const TimelineEvent& event,
+                                             const TimelineSource& source, const std::string& sourceFile) mutable {
                            const CCacheItem& item = *event.item;
                            const std::string& description = KindsText(event.kinds);
+                           url.clear();
+                           AppendJsonText(url, UrlOf(item));
                            auto text = [&line](std::string_view key, const char* value) {
                                line += ",\"";
                                line += key;
@@ -319,7 +324,10 @@ bool WriteTimelineJsonl(std::ostream& out, const Timeline& timeline, Progress* p
                            line += '"';
                            line += description;
                            line += ": ";
-                           AppendJsonText(line, MessageSubject(item));
+                           if (item.GetURL())
+                               line += url;
+                           else
+                               AppendJsonText(line, CacheNameOf(item));
                            line += '"';
                            line += ",\"datetime\":\"";
                            AppendIsoTime(line, event.time);
@@ -327,7 +335,13 @@ bool WriteTimelineJsonl(std::ostream& out, const Timeline& timeline, Progress* p
                            AppendJsonString(line, description);
                            line += ",\"timestamp\":";
                            AppendNumber(line, event.time * 1000000);
-                           text("url", item.GetURL());
+                           if (item.GetURL()) {
+                               line += ",\"url\":\"";
+                               line += url;
+                               line += '"';
+                           } else {
+                               line += ",\"url\":null";
+                           }
                            text("browser", source.browser.c_str());
                            text("profile", source.profile.c_str());
                            text("cache_name", item.GetCacheName());

@@ -301,5 +301,31 @@ TEST(TextEscape, HostileTextStaysTextInHtml)
         EXPECT_EQ(HtmlText(in), out) << in;
 }
 
+TEST(TextEscape, ASpecialByteIsFoundAtEveryPlaceOfALongText)
+{
+    // Plain runs are copied eight bytes at a time: a byte to escape must be
+    // seen wherever it falls in a word.
+    for (size_t at = 0; at < 24; ++at) {
+        for (const char special : {'"', '\\', '<', '\x01', '\x7f', '\xff'}) {
+            const std::string before(at, 'a'), after(13, 'b');
+            const std::string text = before + special + after;
+            std::string csv, json;
+            AppendCsvField(csv, text);
+            AppendJsonString(json, text);
+            const std::string c(1, special);
+            const std::string csvMiddle = special == '"' ? "\"\"" : special == '\x01' ? "\\x01"
+                                        : special == '\x7f' ? "\\x7f" : special == '\xff' ? "\xc3\xbf" : c;
+            const std::string jsonMiddle = special == '"' ? "\\\"" : special == '\\' ? "\\\\"
+                                         : special == '\x01' ? "\\u0001" : special == '\x7f' ? "\\u007f"
+                                         : special == '\xff' ? "\\u00ff" : c;
+            const std::string htmlMiddle = special == '<' ? "&lt;" : special == '"' ? "&quot;" : special == '\x01' ? "\\x01"
+                                         : special == '\x7f' ? "\\x7f" : special == '\xff' ? "\xc3\xbf" : c;
+            EXPECT_EQ(csv, "\"" + before + csvMiddle + after + "\"") << at;
+            EXPECT_EQ(json, "\"" + before + jsonMiddle + after + "\"") << at;
+            EXPECT_EQ(HtmlText(text), before + htmlMiddle + after) << at;
+        }
+    }
+}
+
 } // namespace
 } // namespace oriel
