@@ -213,6 +213,10 @@ std::vector<OpenedCache> OpenSelectionFromArgs(const Args& args, const AppContex
             ++failures;
         }
     }
+    if (seen.empty()) {
+        PrintError("no profile with a cache (oriel-cli profiles lists them)");
+        ++failures;
+    }
     return out;
 }
 
