@@ -4,6 +4,10 @@
 // would find the thumbnails' folder warm), after the decode.
 //
 //   bench_report [ITEMS [IMAGES]]
+//
+// On the shared 2-core machine with builds running it measured: 10,000
+// bodies hashed, 2,000 thumbnails, a 6.2 MB page, about 1.8 s of CPU
+// (9 to 15 s wall, most of it waiting for the CPU).
 #include "formats/ClientUrlCache.h"
 #include "imaging/ImageThumbnailer.h"
 #include "ops/ReportJob.h"
