@@ -4,6 +4,7 @@
 #include "formats/ChromiumSimpleCache.h"
 #include "formats/ClientUrlCache.h"
 #include "formats/FirefoxCache2Cache.h"
+#include "formats/IECache.h"
 #include "formats/NetscapeCacheDBCache.h"
 #include "formats/NetscapeCacheMapCache.h"
 #include "formats/NetscapeFatDBCache.h"
@@ -16,6 +17,7 @@
 #include "loaders/Netscape45SettingsLoader.h"
 #include "loaders/Netscape60SettingsLoader.h"
 #include "loaders/OperaSettingsLoader.h"
+#include "platform/FileSystem.h"
 
 namespace oriel {
 
@@ -68,6 +70,50 @@ const CacheCatalog& FormatCatalog()
         &CreateLoader<IESettingsLoader>,
     };
     return catalog;
+}
+
+std::string CacheFormatName(const CCache& cache)
+{
+    if (dynamic_cast<const IECache*>(&cache))
+        return "ie-urlcache";
+    if (const CacheFormat* format = RecognizeCacheFolder(cache.GetFolder()))
+        return format->name;
+    return "unknown";
+}
+
+std::string FormatBrowserName(const std::string& formatName)
+{
+    static const std::pair<const char*, const char*> kBrowsers[] = {
+        {"ie", "Internet Explorer"},
+        {"ie-urlcache", "Internet Explorer"},
+        {"mozilla", "Mozilla/Firefox"},
+        {"firefox-cache2", "Firefox"},
+        {"netscape45", "Netscape 4.5"},
+        {"netscape40", "Netscape 4.0"},
+        {"opera", "Opera"},
+        {"chromium", "Chromium"},
+        {"chromium-simple", "Chromium"},
+    };
+    for (const auto& [format, browser] : kBrowsers) {
+        if (formatName == format)
+            return browser;
+    }
+    return formatName;
+}
+
+std::string FormatIndexFile(const std::string& formatName, const std::string& folder)
+{
+    for (const CacheFormat& format : kFormats) {
+        if (formatName != format.name || !*format.indexFile || folder.empty())
+            continue;
+        std::string path = folder;
+        if (path.back() != '/')
+            path += '/';
+        path += format.indexFile;
+        auto attributes = platform::GetFileAttributes(path);
+        return attributes && attributes->isRegular ? path : std::string();
+    }
+    return {};
 }
 
 } // namespace oriel

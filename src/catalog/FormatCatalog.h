@@ -20,4 +20,16 @@ inline std::unique_ptr<CCache> CreateCacheForFolder(const AppContext& context, B
     return FormatCatalog().CreateCacheForFolder(context, profile, folder, format);
 }
 
+// The short name of the format `cache` reads ("ie", "mozilla", and
+// "ie-urlcache" for the Internet Explorer cache read through the URL-cache
+// service); "unknown" when none is recognised.
+std::string CacheFormatName(const CCache& cache);
+// The browser family of a format, for reports and timelines ("Internet
+// Explorer", "Mozilla/Firefox", "Chromium"); the format's name when it
+// has none.
+std::string FormatBrowserName(const std::string& formatName);
+// The path of the format's index file in `folder` when it is a plain file;
+// empty for the formats that keep each record in a file of its own.
+std::string FormatIndexFile(const std::string& formatName, const std::string& folder);
+
 } // namespace oriel

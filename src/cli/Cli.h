@@ -65,6 +65,7 @@ int UsageError(const Command& command, const std::string& problem);
 // A decoded cache of one folder, wrapped in a profile named after the folder.
 struct OpenedCache {
     std::unique_ptr<CBrowserSettings> document; // the collection a --profile was chosen from
+    std::shared_ptr<CBrowserSettings> sharedDocument; // the collection --all took every profile from
     std::unique_ptr<BrowserProfile> profile;
     std::string formatName;
 };
@@ -100,6 +101,10 @@ int RunExport(const Args& args, const AppContext& context);
 int RunCat(const Args& args, const AppContext& context);
 // The bodies written out under their destination names (CopyCommand.cpp).
 int RunCopy(const Args& args, const AppContext& context);
+// One event per time an item carries, sorted by time (TimelineCommand.cpp).
+int RunTimeline(const Args& args, const AppContext& context);
+// A self-contained HTML report into a folder (ReportCommand.cpp).
+int RunReport(const Args& args, const AppContext& context);
 
 // The examined system (SystemCommands.cpp). Value flags every command takes:
 // --root, --user, --reg, --drive, --mode.
@@ -110,6 +115,16 @@ int PrepareSystem(const Command& command, const Args& args, CCacheApp& app);
 int FinishSystem(const Args& args, CCacheApp& app);
 // The cache of FOLDER, or of the profile that --profile N|NAME picks, decoded.
 std::optional<OpenedCache> OpenFromArgs(const Args& args, const AppContext& context);
+// The caches of FOLDER, of --profile N|NAME, or with --all of every profile
+// of the examined system that has a cache (each cache folder once),
+// decoded. A cache that cannot be opened or decoded is told on stderr and
+// counted in `failures`; the others are still returned.
+std::vector<OpenedCache> OpenSelectionFromArgs(const Args& args, const AppContext& context, int& failures);
+// The browser family of an opened cache's format ("Internet Explorer").
+std::string BrowserName(const OpenedCache& opened);
+// The index file of an opened cache's format in its folder; empty for the
+// formats that keep each record in a file of its own.
+std::string IndexFilePath(const OpenedCache& opened);
 int RunProfiles(const Args& args, const AppContext& context);
 int RunUsers(const Args& args, const AppContext& context);
 

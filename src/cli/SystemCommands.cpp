@@ -4,14 +4,13 @@
 //   --mode all|ie|folder
 //   oriel-cli profiles      the profile collection
 //   oriel-cli users         the user profiles of the examined system
-//   list/export --profile N|NAME
+//   list/export --profile N|NAME, timeline/report --all
 #include "cli/Cli.h"
 
 #include "app/CacheApp.h"
 #include "app/OptionStore.h"
 #include "app/StringTable.h"
 #include "app/SystemSetup.h"
-#include "formats/IECache.h"
 #include "model/BrowserSettings.h"
 #include "catalog/FormatCatalog.h"
 #include "platform/FileSystem.h"
@@ -55,13 +54,7 @@ std::string Field(const std::string& text)
 // The short name of the format a profile's cache reads.
 std::string FormatName(const BrowserProfile& profile)
 {
-    if (!profile.cache)
-        return "none";
-    if (dynamic_cast<const IECache*>(profile.cache.get()))
-        return "ie-urlcache";
-    if (const CacheFormat* format = RecognizeCacheFolder(profile.cache->GetFolder()))
-        return format->name;
-    return "unknown";
+    return profile.cache ? CacheFormatName(*profile.cache) : std::string("none");
 }
 
 std::unique_ptr<CBrowserSettings> MakeDocument(const AppContext& context)
@@ -122,6 +115,56 @@ int FinishSystem(const Args& args, CCacheApp& app)
     return kExitOk;
 }
 
+namespace {
+
+// The profile --profile N|NAME names: a slot number, else the display name
+// as written, else a display or profile name without regard to case.
+BrowserProfile* FindProfile(CBrowserSettings& document, const std::string& wanted)
+{
+    BrowserProfile* chosen = nullptr;
+    char* end = nullptr;
+    long number = std::strtol(wanted.c_str(), &end, 10);
+    if (!wanted.empty() && *end == '\0') {
+        chosen = document.GetProfile(int32_t(std::clamp<long>(number, -1, kMaxProfiles)));
+    } else {
+        for (int32_t i = 0; i < document.GetCount() && !chosen; ++i) {
+            if (document.GetProfile(i)->displayName == wanted)
+                chosen = document.GetProfile(i);
+        }
+        for (int32_t i = 0; i < document.GetCount() && !chosen; ++i) {
+            if (SameText(document.GetProfile(i)->displayName, wanted) ||
+                SameText(document.GetProfile(i)->profileName, wanted))
+                chosen = document.GetProfile(i);
+        }
+    }
+    return chosen;
+}
+
+// Decodes the chosen profile's cache and hands it over; empty, with the
+// reason printed, when it has none or the decode fails.
+std::optional<OpenedCache> TakeProfile(BrowserProfile& chosen)
+{
+    if (!chosen.cache) {
+        PrintError(std::string(LoadString(IDS_DB_NOT_FOUND)) + chosen.cacheFolder);
+        return std::nullopt;
+    }
+    if (!DecodeProfile(chosen))
+        return std::nullopt; // the decoder has said why
+
+    OpenedCache opened;
+    opened.formatName = FormatName(chosen);
+    // The commands own their profile; the cache moves over to a copy, and
+    // the document stays alive beside it for the profile the cache knows.
+    opened.profile = std::make_unique<BrowserProfile>();
+    opened.profile->profileName = chosen.profileName;
+    opened.profile->displayName = chosen.displayName;
+    opened.profile->cacheFolder = chosen.cacheFolder;
+    opened.profile->cache = std::move(chosen.cache);
+    return opened;
+}
+
+} // namespace
+
 std::optional<OpenedCache> OpenFromArgs(const Args& args, const AppContext& context)
 {
     auto wanted = args.value("profile");
@@ -129,44 +172,62 @@ std::optional<OpenedCache> OpenFromArgs(const Args& args, const AppContext& cont
         return OpenAndDecode(args.positional().at(0), context);
 
     auto document = MakeDocument(context);
-    BrowserProfile* chosen = nullptr;
-    char* end = nullptr;
-    long number = std::strtol(wanted->c_str(), &end, 10);
-    if (!wanted->empty() && *end == '\0') {
-        chosen = document->GetProfile(int32_t(std::clamp<long>(number, -1, kMaxProfiles)));
-    } else {
-        for (int32_t i = 0; i < document->GetCount() && !chosen; ++i) {
-            if (document->GetProfile(i)->displayName == *wanted)
-                chosen = document->GetProfile(i);
-        }
-        for (int32_t i = 0; i < document->GetCount() && !chosen; ++i) {
-            if (SameText(document->GetProfile(i)->displayName, *wanted) ||
-                SameText(document->GetProfile(i)->profileName, *wanted))
-                chosen = document->GetProfile(i);
-        }
-    }
+    BrowserProfile* chosen = FindProfile(*document, *wanted);
     if (!chosen) {
         PrintError("no profile '" + *wanted + "' (oriel-cli profiles lists them)");
         return std::nullopt;
     }
-    if (!chosen->cache) {
-        PrintError(std::string(LoadString(IDS_DB_NOT_FOUND)) + chosen->cacheFolder);
-        return std::nullopt;
-    }
-    if (!DecodeProfile(*chosen))
-        return std::nullopt; // the decoder has said why
-
-    OpenedCache opened;
-    opened.formatName = FormatName(*chosen);
-    // The commands own their profile; the cache moves over to a copy, and
-    // the document stays alive beside it for the profile the cache knows.
-    opened.profile = std::make_unique<BrowserProfile>();
-    opened.profile->profileName = chosen->profileName;
-    opened.profile->displayName = chosen->displayName;
-    opened.profile->cacheFolder = chosen->cacheFolder;
-    opened.profile->cache = std::move(chosen->cache);
-    opened.document = std::move(document);
+    auto opened = TakeProfile(*chosen);
+    if (opened)
+        opened->document = std::move(document);
     return opened;
+}
+
+std::vector<OpenedCache> OpenSelectionFromArgs(const Args& args, const AppContext& context, int& failures)
+{
+    std::vector<OpenedCache> out;
+    failures = 0;
+    if (!args.has("all")) {
+        if (auto opened = OpenFromArgs(args, context))
+            out.push_back(std::move(*opened));
+        else
+            ++failures;
+        return out;
+    }
+    // Every profile with a cache, each cache folder once (two loaders may
+    // find the same folder).
+    std::shared_ptr<CBrowserSettings> document = MakeDocument(context);
+    std::vector<std::string> seen;
+    for (int32_t i = 0; i < document->GetCount(); ++i) {
+        BrowserProfile& profile = *document->GetProfile(i);
+        if (!profile.cache)
+            continue;
+        const std::string folder = profile.cache->GetFolder();
+        if (std::find(seen.begin(), seen.end(), folder) != seen.end())
+            continue;
+        seen.push_back(folder);
+        if (auto opened = TakeProfile(profile)) {
+            opened->sharedDocument = document;
+            out.push_back(std::move(*opened));
+        } else {
+            ++failures;
+        }
+    }
+    if (seen.empty()) {
+        PrintError("no profile with a cache (oriel-cli profiles lists them)");
+        ++failures;
+    }
+    return out;
+}
+
+std::string BrowserName(const OpenedCache& opened)
+{
+    return FormatBrowserName(opened.formatName);
+}
+
+std::string IndexFilePath(const OpenedCache& opened)
+{
+    return FormatIndexFile(opened.formatName, opened.profile->cache->GetFolder());
 }
 
 int RunProfiles(const Args&, const AppContext& context)

@@ -34,6 +34,12 @@ const Command kCommands[] = {
     {"copy", "copy --to DIR [--move] [--server HOST] [--names url|cache] [--paths] [--server-dirs] FOLDER | --profile N|NAME",
      "the bodies (extracted, decoded) under names from their URLs, with DIR/manifest.csv",
      {"to", "server", "names", "profile"}, {"move", "paths", "server-dirs"}, &RunCopy},
+    {"timeline", "timeline [--format csv|jsonl] [--recovered] FOLDER | --profile N|NAME | --all",
+     "one event per time an item carries, sorted by time (Timesketch CSV or JSON Lines)", {"format", "profile"},
+     {"recovered", "all"}, &RunTimeline},
+    {"report", "report --to DIR [--recovered] FOLDER | --profile N|NAME | --all",
+     "a self-contained HTML report (summary, items, body hashes, pictures) into DIR", {"to", "profile"},
+     {"recovered", "all"}, &RunReport},
 };
 
 // Messages go to stderr as "oriel-cli: TEXT"; questions are answered no, and
@@ -132,8 +138,12 @@ int main(int argc, char** argv)
         if (!known)
             return UsageError(*command, "unknown option --" + flag);
     }
-    // A folder, or a profile of the examined system; "profiles" and "users" take neither.
-    size_t folders = command->run == &RunProfiles || command->run == &RunUsers || args.has("profile") ? 0 : 1;
+    // A folder, or a profile of the examined system, or all of them;
+    // "profiles" and "users" take none.
+    if (args.has("all") && args.has("profile"))
+        return UsageError(*command, "--all and --profile exclude each other");
+    size_t folders =
+        command->run == &RunProfiles || command->run == &RunUsers || args.has("profile") || args.has("all") ? 0 : 1;
     if (command->run == &RunCat && !args.has("key"))
         ++folders; // and the URL
     if (args.positional().size() != folders)

@@ -172,9 +172,11 @@ void ChromiumBlockfileCache::DecodeEntry(int32_t recordKey, const EntryStore& en
     const std::string path = split ? std::string(split->path) : url;
 
     int64_t lastModified = 0;
+    int64_t lastUsed = 0;
     int64_t downloaded = blockfile::ChromeTimeToUnix(entry.creationTime);
     if (auto node = ParseRankingsNode(ReadBlocks(entry.rankingsNode, blockfile::kRankingsNodeSize))) {
         lastModified = blockfile::ChromeTimeToUnix(node->lastModified);
+        lastUsed = blockfile::ChromeTimeToUnix(node->lastUsed);
     }
 
     // Stream 0: the response info, in a block run or a separate file.
@@ -227,6 +229,7 @@ void ChromiumBlockfileCache::DecodeEntry(int32_t recordKey, const EntryStore& en
     }
     if (info && NamesBrotliEncoding(info->headers))
         item->SetContentEncoding(CCacheItem::kEncodingBrotli);
+    item->SetLastAccessed(lastUsed);
     AddItem(host, std::move(item));
 }
 

@@ -325,8 +325,10 @@ void ChromiumSimpleCache::DecodeSparseOnly(int32_t recordKey, uint64_t hash,
     details.hash = hash;
     details.siteKey = parts.siteKey;
     AddDetailsFromIndex(details);
+    const int64_t lastUsed = details.lastUsed ? blockfile::ChromeTimeToUnix(*details.lastUsed) : 0;
     auto item = std::make_unique<ChromiumSimpleBodilessItem>(this, recordKey, parts.url, parts.path, 0,
                                                              std::move(details));
+    item->SetLastAccessed(lastUsed);
     AddItem(parts.group, std::move(item));
 }
 
@@ -414,6 +416,7 @@ void ChromiumSimpleCache::AddEntryItem(int32_t recordKey, const std::string& nam
     details.siteKey = parts.siteKey;
     details.damaged = !read.layout;
     AddDetailsFromIndex(details);
+    const int64_t lastUsed = details.lastUsed ? blockfile::ChromeTimeToUnix(*details.lastUsed) : 0;
 
     const std::optional<SimpleEntryLayout>& layout = read.layout;
     const std::optional<ResponseInfo>& info = read.info;
@@ -433,6 +436,7 @@ void ChromiumSimpleCache::AddEntryItem(int32_t recordKey, const std::string& nam
         item = std::make_unique<ChromiumSimpleBodilessItem>(this, recordKey, parts.url, parts.path, read.modified,
                                                             std::move(details));
     }
+    item->SetLastAccessed(lastUsed);
     AddItem(parts.group, std::move(item));
 }
 

@@ -177,6 +177,9 @@ int ClientUrlCache::ParseUrlRecord(const ByteReader& bytes)
         FileTimeToUnix(rec.lastModifiedLow, rec.lastModifiedHigh),
         FileTimeToUnix(rec.lastAccessLow, rec.lastAccessHigh),
         IndexDatFile::ExpiryTime(rec.expiresLow, rec.expiresHigh), rec.headers);
+    // The record's last-access time, shown as the download date, is also
+    // when the browser last used the entry.
+    item->SetLastAccessed(FileTimeToUnix(rec.lastAccessLow, rec.lastAccessHigh));
     AddItem(parts->host, std::move(item));
     return 0;
 }

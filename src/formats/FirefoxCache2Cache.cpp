@@ -273,6 +273,7 @@ void FirefoxCache2Cache::DecodeEntryFile(int32_t recordKey, const char* subFolde
                                                     int64_t(meta->header.lastModified),
                                                     int64_t(meta->header.lastFetched), expires, headers, bodySize,
                                                     std::move(details));
+    item->SetLastAccessed(int64_t(meta->header.lastFetched));
     // A doomed entry is one Firefox was removing: it no longer belongs to
     // the live listing, but stands whole in its file.
     if (deleted) {

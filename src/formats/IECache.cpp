@@ -86,6 +86,7 @@ int IECache::DoDecode()
                 cacheName ? OptText(*cacheName) : std::nullopt, int32_t(entry.sizeLow),
                 ItemTimeFromFileTime(entry.lastModifiedTime), ItemTimeFromFileTime(entry.lastSyncTime),
                 ItemTimeFromFileTime(entry.expireTime), OptText(*entry.headerInfo));
+            item->SetLastAccessed(ItemTimeFromFileTime(entry.lastAccessTime));
             AddItem(parts->host, std::move(item));
             ++recordKey;
         }

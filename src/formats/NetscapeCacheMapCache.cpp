@@ -289,6 +289,7 @@ void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord
     }
     if (shared && shared->headers)
         item->SetSharedHeaders(shared->headers);
+    item->SetLastAccessed(meta->lastFetched);
     if (recovered) {
         item->SetRecovered(false);
         AddRecoveredItem(std::move(item));

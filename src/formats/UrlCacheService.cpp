@@ -154,6 +154,7 @@ public:
             entry.expireTime = rec.expiresHigh == 0 ? FatToFileTime(rec.expiresLow)
                                                     : uint64_t(rec.expiresHigh) << 32 | rec.expiresLow;
             entry.lastSyncTime = FatToFileTime(record->bytes.u32le(kLastSyncOffset).value_or(0));
+            entry.lastAccessTime = uint64_t(rec.lastAccessHigh) << 32 | rec.lastAccessLow;
             if (rec.headers)
                 entry.headerInfo = std::string(*rec.headers);
             return true;

@@ -46,6 +46,7 @@ struct UrlCacheEntryInfo {
     uint64_t lastModifiedTime = 0; // FILETIME (100 ns since 1601, UTC); 0 when not known
     uint64_t expireTime = 0;
     uint64_t lastSyncTime = 0;
+    uint64_t lastAccessTime = 0;
     std::optional<std::string> headerInfo;
 };
 

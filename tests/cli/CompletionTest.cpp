@@ -64,13 +64,16 @@ TEST_F(CompletionTest, OffersCommandsOptionsAndValues)
         return all;
     };
     const Case cases[] = {
-        {{""}, {"list", "export", "profiles", "users", "cat", "--help", "--version"}},
+        {{""}, {"list", "export", "profiles", "users", "cat", "timeline", "report", "--help", "--version"}},
         {{"l"}, {"list"}},
         {{"--v"}, {"--version"}},
         {{"list", "--"}, with({"--json", "--recovered", "--profile"})},
         {{"export", "--"}, with({"--output", "--profile"})},
         {{"cat", "--"}, with({"--key", "--profile"})},
         {{"profiles", "--"}, system},
+        {{"timeline", "--"}, with({"--format", "--recovered", "--profile", "--all"})},
+        {{"report", "--"}, with({"--to", "--recovered", "--profile", "--all"})},
+        {{"timeline", "--format", ""}, {"csv", "jsonl"}},
         {{"list", "--mode", ""}, {"all", "ie", "folder"}},
         {{"list", "--mode", "f"}, {"folder"}},
         {{"list", "--key", ""}, {}},

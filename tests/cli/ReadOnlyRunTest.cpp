@@ -37,8 +37,10 @@ TEST(ReadOnlyRunTest, EveryCommandLeavesTheOptionStoreAndItsFolderAsTheyWere)
 
     const std::string env = "ORIEL_CONFIG=" + Quote(config.file("Oriel.ini")) + " ";
     const std::string folder = Quote(cache.path());
+    const std::string report = Quote(state.file("report"));
     for (const std::string& args : {"list " + folder, "list --json " + folder, "export " + folder, std::string("profiles"),
-                                    "cat " + folder + " http://www.example.com/a/b.gif"}) {
+                                    "cat " + folder + " http://www.example.com/a/b.gif", "timeline " + folder,
+                                    "timeline --format jsonl --recovered " + folder, "report --to " + report + " " + folder}) {
         SCOPED_TRACE(args);
         std::string out, err;
         ASSERT_EQ(test::RunCommand(env + Cli(args), &out, &err), 0) << err;

@@ -84,7 +84,9 @@ void RunEveryCommand(const std::string& prefix, const std::string& folder, const
     EXPECT_FALSE(keys.empty());
     std::vector<std::string> commands = {"list " + f, "export " + f,
                                          "export --output " + Quote(scratch + "/index.csv") + " " + f,
-                                         "copy --to " + Quote(scratch + "/out") + " " + f};
+                                         "copy --to " + Quote(scratch + "/out") + " " + f,
+                                         "timeline --recovered " + f,
+                                         "report --recovered --to " + Quote(scratch + "/report") + " " + f};
     for (const std::string& key : keys)
         commands.push_back("cat --key " + key + " " + f);
     for (const std::string& args : commands) {

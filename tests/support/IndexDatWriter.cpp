@@ -433,8 +433,24 @@ std::string WriteSyntheticIndexDatCache(const std::string& folder, const SynthOp
 
     // 1 June 2009, 12:00 UTC.
     constexpr int64_t kNow = 1243857600;
+    // With a number of images: entry i is a picture when the even spread
+    // of that many over the entries steps at i.
+    constexpr BodyKind kJpeg{"jpg", "image/jpeg"};
+    int imagesMade = 0;
     for (int i = 0; i < options.entries; ++i) {
-        const BodyKind& kind = kBodyKinds[pick(uint32_t(kBodyKinds.size()))];
+        const BodyKind* chosen = &kBodyKinds[pick(uint32_t(kBodyKinds.size()))];
+        if (options.images >= 0) {
+            const bool image = int64_t(i + 1) * options.images / options.entries != int64_t(i) * options.images / options.entries;
+            if (image) {
+                static constexpr int kImageKinds[] = {2, -1, 1}; // png, jpeg, gif
+                const int k = kImageKinds[imagesMade++ % 3];
+                chosen = k < 0 ? &kJpeg : &kBodyKinds[size_t(k)];
+            } else {
+                static constexpr int kTextKinds[] = {0, 3, 4}; // htm, css, js
+                chosen = &kBodyKinds[size_t(kTextKinds[i % 3])];
+            }
+        }
+        const BodyKind& kind = *chosen;
         const char* server = kServers[pick(uint32_t(kServers.size()))];
         std::string stem = std::string(kWords[pick(uint32_t(kWords.size()))]) + std::to_string(i);
         std::string url = std::string(i % 7 == 3 ? "https://" : "http://") + server + "/" +
@@ -456,6 +472,8 @@ std::string WriteSyntheticIndexDatCache(const std::string& folder, const SynthOp
             else
                 body = MakePatternPng(side + pick(16), side, colours);
         }
+        else if (ext == "jpg")
+            body = MakeMosaicJpeg(uint16_t(2 + r % 6), uint16_t(2 + g % 5), uint32_t(r) | uint32_t(g) << 8 | uint32_t(b) << 16);
         else if (ext == "css")
             body = "body { color: #" + std::to_string(100000 + pick(899999)) + "; margin: " +
                    std::to_string(pick(20)) + "px; }\nh1 { font-size: 120%; }\n";

@@ -17,6 +17,10 @@ struct SynthOptions {
     // left as a deleted entry leaves them (records in free blocks, some
     // cut by later writes; stale map records and orphan separate files).
     int deleted = 0;
+    // index.dat caches: exactly this many of the entries get small image
+    // bodies (PNG, JPEG and GIF in turn, spread evenly), the others text
+    // bodies; -1: the format's own mix.
+    int images = -1;
 };
 
 } // namespace oriel::test

@@ -2,6 +2,7 @@
 // fuzz seeds and the demo.
 //
 //   oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L] [--modern-firefox] [--deleted N]
+//                  [--images N]
 //   oriel-synth demo DIR
 //
 // Each format's writer lives in its own tests/support file; this file only
@@ -84,6 +85,7 @@ void Usage(FILE* out)
 {
     std::fprintf(out,
                  "usage: oriel-synth FORMAT DIR [--entries N] [--seed S] [--no-bodies] [--layout L] [--modern-firefox] [--deleted N]\n"
+                 "                   [--images N] (index-dat: N image bodies among the entries)\n"
                  "       oriel-synth demo DIR\n\nformats:\n");
     for (const Format& f : Formats())
         std::fprintf(out, "  %-15s %s\n", f.name, f.what);
@@ -123,7 +125,13 @@ int Run(int argc, char** argv)
     for (int i = 2; i < argc; ++i) {
         std::string_view arg = argv[i];
         long long value = 0;
-        if ((arg == "--entries" || arg == "--seed") && i + 1 < argc) {
+        if (arg == "--images" && i + 1 < argc) {
+            if (!ParseNumber(argv[++i], 0, 10000000, value)) {
+                std::fprintf(stderr, "oriel-synth: bad number for --images: %s\n", argv[i]);
+                return 2;
+            }
+            options.images = int(value);
+        } else if ((arg == "--entries" || arg == "--seed") && i + 1 < argc) {
             bool entries = arg == "--entries";
             if (!ParseNumber(argv[++i], 0, entries ? 10000000 : 0xFFFFFFFFLL, value)) {
                 std::fprintf(stderr, "oriel-synth: bad number for %s: %s\n", entries ? "--entries" : "--seed",

@@ -239,7 +239,7 @@ void CommandRegistryTest::TheMainMenuHasTheDeclaredEntriesShortcutsAndPrompts()
 
     QMenu* file = Popup(&bar, "&File");
     QCOMPARE(Texts(file), (QStringList{"&Open File", "Open &URL", "&QuickView", "Open Wit&h...", "-", "&Properties",
-                                       "-", "&Empty Cache", "&Re-load Cache", "Export to CS&V", "-",
+                                       "-", "&Empty Cache", "&Re-load Cache", "Export to CS&V", "Export Report...", "-",
                                        "Examine S&ystem...", "Open Cache F&older...", "-", "E&xit"}));
     QCOMPARE(file->actions()[8]->statusTip(), QString("Re-read the cache index file"));
     QCOMPARE(file->actions()[8]->toolTip(), QString("Re-load Cache"));

@@ -14,6 +14,7 @@
 #include "ui/ItemLauncher.h"
 #include "ui/ItemListModel.h"
 #include "ui/WindowLog.h"
+#include "ui/dialogs/FolderPicker.h"
 #include "ui/dialogs/OpenWithDialog.h"
 #include "ui/dialogs/PropertiesDialog.h"
 
@@ -573,6 +574,34 @@ private slots:
                                      "\"http://www.a.com/gone.txt\",\"gone[1].txt\",\"1\",\"text/plain\",\"\",\"\","
                                      "\"\",\n";
         QCOMPARE(ReadWholeFile(chosen + ".csv"), expected);
+        QVERIFY(!std::filesystem::exists(chosen));
+    }
+
+    void exportReportWritesThePageOfTheProfileIntoTheChosenFolder()
+    {
+        Window w;
+        QCOMPARE(w.frame->Action(C::ID_FILE_EXPORT_REPORT)->text(), QStringLiteral("Export Report..."));
+        const std::string chosen = w.dir.file("report");
+        QString title;
+        SetFolderPicker([&](QWidget*, const QString& t, const QString&) {
+            title = t;
+            return QString::fromStdString(chosen);
+        });
+        w.frame->RunCommand(C::ID_FILE_EXPORT_REPORT);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.frame->IsJobRunning() && !w.frame->IsBusy(), 10000);
+        SetFolderPicker({});
+        QCOMPARE(title, QStringLiteral("Select the folder for the report:"));
+        const std::string html = ReadWholeFile(chosen + "/index.html");
+        for (const char* url : {"http://www.a.com/docs/", "http://www.a.com/img/logo.gif", "http://www.a.com/gone.txt"})
+            QVERIFY2(html.find(std::string("<td class=\"url\">") + url + "</td>") != std::string::npos, url);
+        QVERIFY(html.find("<td>Profile A</td>") != std::string::npos);
+
+        // Cancelled: nothing more is written.
+        SetFolderPicker([](QWidget*, const QString&, const QString&) { return QString(); });
+        std::filesystem::remove_all(chosen);
+        w.frame->RunCommand(C::ID_FILE_EXPORT_REPORT);
+        SetFolderPicker({});
+        QVERIFY(!w.frame->IsJobRunning());
         QVERIFY(!std::filesystem::exists(chosen));
     }
 

@@ -58,6 +58,7 @@ struct CommandIds {
         ID_DEFAULT_ACTION = 40004, // Enter, and a double click on one row
         ID_FILE_PROPERTIES = 40059,
         ID_FILE_EXPORT_CSV = 40061,
+        ID_FILE_EXPORT_REPORT = 40095,
         ID_FILE_OPEN_WITH = 131,
         // Find, Options, Help and About; choosing what to examine.
         ID_EDIT_FIND = 40026,
@@ -132,7 +133,7 @@ std::vector<Command> ItemCommands();
 std::vector<Command> DeleteCommands();
 // Open File, Open URL, QuickView, Open With, the default action, Properties.
 std::vector<Command> OpenCommands();
-// Export to CSV.
+// Export to CSV and Export Report.
 std::vector<Command> ExportCommands();
 // Find and Options.
 std::vector<Command> ToolsCommands();

@@ -79,7 +79,7 @@ MenuLayout StandardMenuLayout()
                   {MenuCommand(C::ID_FILE_OPEN), MenuCommand(C::ID_FILE_OPEN_URL), MenuCommand(C::ID_FILE_QUICKVIEW),
                    MenuCommand(C::ID_FILE_OPEN_WITH), MenuSeparator(), MenuCommand(C::ID_FILE_PROPERTIES),
                    MenuSeparator(), MenuCommand(C::ID_FILE_EMPTY), MenuCommand(C::ID_FILE_RELOAD),
-                   MenuCommand(C::ID_FILE_EXPORT_CSV), MenuSeparator(), MenuCommand(C::ID_FILE_EXAMINE_SYSTEM),
+                   MenuCommand(C::ID_FILE_EXPORT_CSV), MenuCommand(C::ID_FILE_EXPORT_REPORT), MenuSeparator(), MenuCommand(C::ID_FILE_EXAMINE_SYSTEM),
                    MenuCommand(C::ID_FILE_OPEN_FOLDER), MenuSeparator(), MenuCommand(C::ID_APP_EXIT)}),
         MenuPopup(IDS_MENU_EDIT,
                   {MenuCommand(C::ID_EDIT_MOVE_TO), MenuCommand(C::ID_EDIT_COPY_TO), MenuCommand(C::ID_EDIT_DELETE),
