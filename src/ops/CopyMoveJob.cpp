@@ -3,6 +3,7 @@
 #include "model/Cache.h"
 #include "model/CacheItem.h"
 #include "ops/DestName.h"
+#include "ops/ItemBody.h"
 #include "platform/ContainedPath.h"
 #include "platform/FileSystem.h"
 #include "platform/ShellFileOperation.h"
@@ -116,18 +117,6 @@ std::vector<std::string> Split(const std::string& relative)
     return parts;
 }
 
-// A temporary folder of our own outside the cache, for a decoded body.
-std::string MakeScratchFolder()
-{
-    std::string base = platform::PrivateTempFolder();
-    if (base.empty())
-        base = fs::temp_directory_path().string() + "/";
-    std::string pattern = base + "copy-XXXXXX";
-    if (!::mkdtemp(pattern.data()))
-        return {};
-    return pattern;
-}
-
 } // namespace
 
 CopyMoveJob::CopyMoveJob(std::vector<CopyRequest> requests, std::string destFolder, bool move, Progress* progress)
@@ -177,62 +166,17 @@ bool CopyMoveJob::CopyOne(const CopyRequest& request)
         return false;
     }
 
-    // The bytes to write: a plain body read in place, an encoded one decoded
-    // into a scratch folder of our own, an embedded one extracted.
-    std::string source;
-    std::string scratch;
-    bool decoded = false;
-    std::optional<std::string> body;
-    auto* file = dynamic_cast<CFileCacheItem*>(&item);
-    if (file) {
-        const char* path = file->GetFilePath();
-        body = file->GetBodyPath();
-        if (!body && path)
-            body = std::string(path);
-        if (!body) {
-            Record(name, FileOutcome::Failed, "the item names no body file");
-            return false;
-        }
-        source = *body;
-        if (item.GetContentEncoding() != CCacheItem::kEncodingNone) {
-            scratch = MakeScratchFolder();
-            std::string target = scratch + "/body";
-            if (!scratch.empty() && item.Decompress(*body, target) == 0) {
-                source = target;
-                decoded = true;
-            }
-        }
-    } else if (scratch = MakeScratchFolder(); !scratch.empty() && item.ExtractBodyTo(scratch + "/body")) {
-        source = scratch + "/body";
-        decoded = item.GetContentEncoding() != CCacheItem::kEncodingNone;
-    } else {
-        if (!item.PrepareFile() || !item.GetFilePath()) {
-            Record(name, FileOutcome::Failed, "the body cannot be extracted");
-            return false;
-        }
-        source = item.GetFilePath();
-        decoded = item.GetContentEncoding() != CCacheItem::kEncodingNone;
-    }
-    struct ScratchCleanup {
-        std::string folder;
-        ~ScratchCleanup()
-        {
-            if (!folder.empty()) {
-                std::error_code ec;
-                fs::remove_all(folder, ec);
-            }
-        }
-    } cleanup{scratch};
-
-    // The body is opened inside its container: a link that leads out of
-    // the examined tree is never copied.
+    // The bytes to write: a plain body read in place (inside its container,
+    // so a link that leads out of the examined tree is never copied), an
+    // encoded one decoded and an embedded one extracted into a scratch
+    // folder of our own.
     std::string why;
-    Fd in(platform::OpenContained(source, platform::OpenAs::Read, &why).Release());
-    struct stat st {};
-    if (!in.ok() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        Record(name, FileOutcome::Failed, "cannot read the body: " + why);
+    std::unique_ptr<ItemBody> body = ItemBody::Open(item, &why);
+    if (!body) {
+        Record(name, FileOutcome::Failed, why);
         return false;
     }
+    const bool decoded = body->Decoded();
 
     // Down the destination's folders, never through a symbolic link.
     std::vector<std::string> parts = Split(SafeRelativePath(request.destName, "index.htm"));
@@ -299,7 +243,7 @@ bool CopyMoveJob::CopyOne(const CopyRequest& request)
         return false;
     }
     Digest digest;
-    bool copied = CopyAndHash(in.get(), out.get(), digest);
+    bool copied = CopyAndHash(body->Fd(), out.get(), digest);
     int closeStatus = ::close(out.release());
     if (!copied || closeStatus != 0) {
         Record(name, FileOutcome::Failed, Why("cannot write " + destPath + "/" + fileName));
@@ -343,7 +287,7 @@ bool CopyMoveJob::CopyOne(const CopyRequest& request)
         Record(name, FileOutcome::Failed, "copied, but the copy does not read back the same; the body is kept");
         return false;
     }
-    if (!file || !item.GetOwner()) {
+    if (body->StoredPath().empty() || !item.GetOwner()) {
         copies_.push_back(copy);
         ++notMoved_;
         Record(name, FileOutcome::Refused, "copied; the body lies inside a file the cache shares, so it stays");
@@ -351,9 +295,9 @@ bool CopyMoveJob::CopyOne(const CopyRequest& request)
     }
     ShellFileOperation remove;
     remove.SetDeleteScope(item.GetOwner()->GetFolder());
-    remove.AppendPath(ShellFileOperation::List::Source, *body);
+    remove.AppendPath(ShellFileOperation::List::Source, body->StoredPath());
     std::error_code ec;
-    if (remove.RunDelete() != 0 || fs::exists(fs::symlink_status(*body, ec))) {
+    if (remove.RunDelete() != 0 || fs::exists(fs::symlink_status(body->StoredPath(), ec))) {
         copies_.push_back(copy);
         ++notMoved_;
         Record(name, FileOutcome::Failed, "copied, but the body could not be removed from the cache");

@@ -54,6 +54,7 @@ std::unique_ptr<ItemBody> ItemBody::Open(CCacheItem& item, std::string* why)
         if (!stored)
             return fail("the item names no body file");
         source = *stored;
+        body->stored_ = *stored;
         if (item.GetContentEncoding() != CCacheItem::kEncodingNone) {
             body->scratch_ = MakeScratchFolder("body");
             const std::string target = body->scratch_ + "/body";

@@ -28,12 +28,16 @@ public:
     int Fd() const { return fd_.Get(); }
     // True when the bytes are the stored body decoded.
     bool Decoded() const { return decoded_; }
+    // The body's own file in the cache for an item whose body is a plain
+    // file (what a move removes); empty for a body inside a shared file.
+    const std::string& StoredPath() const { return stored_; }
 
 private:
     ItemBody() = default;
 
     platform::UniqueFd fd_;
     bool decoded_ = false;
+    std::string stored_;
     std::string scratch_;
 };
 
