@@ -4,9 +4,64 @@
 #include "model/CsvExport.h"
 #include "ops/ExportJob.h"
 
+#include <cerrno>
 #include <iostream>
+#include <streambuf>
+#include <unistd.h>
+#include <vector>
 
 namespace oriel::cli {
+
+namespace {
+
+// Standard output in large writes: a CSV of megabytes goes out in a few
+// system calls, not one per few kilobytes.
+class LargeWriteBuffer : public std::streambuf {
+public:
+    explicit LargeWriteBuffer(int fd)
+        : fd_(fd)
+        , buffer_(kSize)
+    {
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+    }
+    ~LargeWriteBuffer() override { Flush(); }
+    bool Flush()
+    {
+        const char* at = pbase();
+        while (at < pptr() && ok_) {
+            const ssize_t n = ::write(fd_, at, size_t(pptr() - at));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                ok_ = false;
+            else
+                at += n;
+        }
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return ok_;
+    }
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (!Flush())
+            return traits_type::eof();
+        if (!traits_type::eq_int_type(c, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(c);
+            pbump(1);
+        }
+        return traits_type::not_eof(c);
+    }
+    int sync() override { return Flush() ? 0 : -1; }
+
+private:
+    static constexpr size_t kSize = 1 << 20;
+    int fd_;
+    std::vector<char> buffer_;
+    bool ok_ = true;
+};
+
+} // namespace
 
 int RunExport(const Args& args, const AppContext& context)
 {
@@ -23,10 +78,12 @@ int RunExport(const Args& args, const AppContext& context)
         }
         return kExitOk;
     }
-    std::ios::sync_with_stdio(false);
-    WriteCsvExport(std::cout, *profile.cache, profile.displayName, profile.cacheFolder);
     std::cout.flush();
-    return std::cout ? kExitOk : kExitFailure;
+    LargeWriteBuffer buffer(STDOUT_FILENO);
+    std::ostream out(&buffer);
+    WriteCsvExport(out, *profile.cache, profile.displayName, profile.cacheFolder);
+    out.flush();
+    return out && buffer.Flush() ? kExitOk : kExitFailure;
 }
 
 } // namespace oriel::cli

@@ -3,6 +3,7 @@
 
 #include "model/TextForms.h"
 
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -14,11 +15,9 @@ namespace {
 // blanks. Other control characters (ESC would reach the terminal and drive
 // it), DEL, the C1 controls and bytes that are not UTF-8 are written as
 // \xHH escapes; valid UTF-8 passes through.
-std::string TsvField(std::string_view text)
+void AppendTsvField(std::string& out, std::string_view text)
 {
     static const char* hex = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size());
     auto escape = [&out](unsigned char c) {
         out += "\\x";
         out += hex[c >> 4];
@@ -53,12 +52,12 @@ std::string TsvField(std::string_view text)
             }
         }
     }
-    return out;
 }
 
-std::string TsvField(const char* text)
+void AppendTsvField(std::string& out, const char* text)
 {
-    return text ? TsvField(std::string_view(text)) : std::string();
+    if (text)
+        AppendTsvField(out, std::string_view(text));
 }
 
 void AppendJsonString(std::string& out, std::string_view s)
@@ -145,11 +144,21 @@ int RunList(const Args& args, const AppContext& context)
     if (!opened)
         return kExitFailure;
     const bool json = args.has("json");
-    std::string line;
+    // The lines go out in large writes; `line` is the buffer being filled.
+    constexpr size_t kFlushAt = 256 * 1024;
+    std::string out;
+    out.reserve(kFlushAt + 4096);
+    bool written = true;
+    auto flush = [&out, &written] {
+        if (!out.empty() && std::fwrite(out.data(), 1, out.size(), stdout) != out.size())
+            written = false;
+        out.clear();
+    };
+    std::string& line = out;
+    std::string scratch;
     // `server` is the item's group, or for a recovered item (which has
     // none) the host of its URL.
     auto write = [&](const char* server, CCacheItem& item) {
-        line.clear();
         bool exists = item.Exists();
         if (json) {
             line += "{\"key\":" + std::to_string(item.GetRecordKey());
@@ -161,8 +170,12 @@ int RunList(const Args& args, const AppContext& context)
             AppendJsonText(line, "type", item.GetContentType());
             line += ",\"encoding\":" + std::to_string(item.GetContentEncoding());
             AppendJsonTime(line, "lastModified", item.GetLastModified());
-            if (item.GetLastModified() == 0 && !item.GetLastModifiedText().empty())
-                AppendJsonText(line, "lastModifiedText", item.GetLastModifiedText().c_str());
+            if (item.GetLastModified() == 0) {
+                scratch.clear();
+                item.AppendLastModifiedText(scratch);
+                if (!scratch.empty())
+                    AppendJsonText(line, "lastModifiedText", scratch.c_str());
+            }
             AppendJsonTime(line, "downloaded", item.GetDownloaded());
             AppendJsonTime(line, "expires", item.GetExpires());
             line += exists ? ",\"exists\":true" : ",\"exists\":false";
@@ -186,12 +199,28 @@ int RunList(const Args& args, const AppContext& context)
             }
             line += "}\n";
         } else {
-            line += TsvField(item.GetURL()) + '\t' + TsvField(item.GetCacheName()) + '\t' +
-                    std::to_string(item.GetSize()) + '\t' + TsvField(item.GetContentType()) + '\t' +
-                    TsvField(item.GetLastModifiedText()) + '\t' + item.GetDownloadedText() + '\t' +
-                    item.GetExpiresText() + '\t' + (exists ? "yes" : "no") + '\n';
+            AppendTsvField(line, item.GetURL());
+            line += '\t';
+            AppendTsvField(line, item.GetCacheName());
+            line += '\t';
+            char size[24];
+            line.append(size, size_t(std::snprintf(size, sizeof size, "%lld", static_cast<long long>(item.GetSize()))));
+            line += '\t';
+            AppendTsvField(line, item.GetContentType());
+            line += '\t';
+            scratch.clear();
+            item.AppendLastModifiedText(scratch);
+            AppendTsvField(line, scratch);
+            line += '\t';
+            // The texts GetDownloadedText and GetExpiresText give, made
+            // without being kept.
+            AppendDate(line, item.GetDownloaded());
+            line += '\t';
+            AppendDate(line, item.GetExpires());
+            line += exists ? "\tyes\n" : "\tno\n";
         }
-        std::fwrite(line.data(), 1, line.size(), stdout);
+        if (out.size() >= kFlushAt)
+            flush();
     };
     CCache& cache = *opened->profile->cache;
     if (args.has("recovered")) {
@@ -209,7 +238,8 @@ int RunList(const Args& args, const AppContext& context)
     } else {
         ForEachItem(cache, [&](const CNamedCacheItemArray& group, CCacheItem& item) { write(group.GetName(), item); });
     }
-    return std::fflush(stdout) == 0 ? kExitOk : kExitFailure;
+    flush();
+    return std::fflush(stdout) == 0 && written ? kExitOk : kExitFailure;
 }
 
 } // namespace oriel::cli

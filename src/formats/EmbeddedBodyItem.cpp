@@ -236,7 +236,7 @@ bool CEmbeddedBodyItem::ExtractBodyTo(const std::string& target)
     }
     bodyCut_ = outcome.cut;
     if (bodyCut_)
-        Trace("     " + className + "::ExtractFile - " + LoadString(IDS_BODY_CUT) + (url_ ? *url_ : container));
+        Trace("     " + className + "::ExtractFile - " + LoadString(IDS_BODY_CUT) + (url_ ? std::string(*url_) : container));
     Trace("Exit - " + className + "::ExtractFile()");
     return IsRegularFile(target);
 }

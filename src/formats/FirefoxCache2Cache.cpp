@@ -99,7 +99,7 @@ std::vector<std::pair<std::string, std::string>> FirefoxCache2Item::GetFormatPro
 
 std::string FirefoxCache2Item::ContainerFileName() const
 {
-    return cacheName_ ? *cacheName_ : std::string();
+    return std::string(cacheName_.View());
 }
 
 std::optional<CEmbeddedBodyItem::StoredRange> FirefoxCache2Item::StoredBytes() const

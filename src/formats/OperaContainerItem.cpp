@@ -16,7 +16,7 @@ std::string COperaContainerItem::ContainerFileName() const
     // A name that would leave the cache folder names no container.
     if (!cacheName_ || !platform::IsContainedRelativeName(*cacheName_))
         return {};
-    return *cacheName_;
+    return std::string(*cacheName_);
 }
 
 std::optional<OperaContainerObject> COperaContainerItem::GetObject()

@@ -3,10 +3,14 @@
 #include "app/StringTable.h"
 #include "model/DecodeJob.h"
 #include "model/Progress.h"
+#include "platform/CaseFold.h"
+#include "platform/FileSystem.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <iterator>
 #include <fcntl.h>
 #include <new>
@@ -64,8 +68,16 @@ void CCache::DoShutdown()
     groups_.shrink_to_fit();
     recovered_ = std::make_unique<CNamedCacheItemArray>(std::nullopt);
     groupIndex_.clear();
+    lastGroupName_ = {};
+    lastGroup_ = 0;
+    // After the items, which view their texts in it.
+    arena_.Clear();
     cacheNames_.clear();
     cacheNamesBuilt_ = false;
+    {
+        std::lock_guard lock(listingsMutex_);
+        listings_.clear();
+    }
     decoded_ = false;
     stop_ = false;
     Trace("Exit  - CCache::DoShutdown()");
@@ -225,14 +237,22 @@ void CCache::AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> ite
         return;
     if (const char* cacheName = item->GetCacheName(); cacheName && cacheNamesBuilt_)
         cacheNames_.emplace(cacheName, size_t(item->GetCacheNameLength()));
+    if (lastGroupName_.data() && lastGroupName_ == groupName) {
+        groups_[lastGroup_]->Add(std::move(item));
+        return;
+    }
     auto found = groupIndex_.find(groupName);
     if (found != groupIndex_.end()) {
         groups_[found->second]->Add(std::move(item));
+        lastGroupName_ = found->first;
+        lastGroup_ = found->second;
         return;
     }
     groups_.push_back(std::make_unique<CNamedCacheItemArray>(groupName));
     groups_.back()->Add(std::move(item));
-    groupIndex_.emplace(std::string(groupName), groups_.size() - 1);
+    auto added = groupIndex_.emplace(std::string(groupName), groups_.size() - 1).first;
+    lastGroupName_ = added->first;
+    lastGroup_ = added->second;
 }
 
 void CCache::AddRecoveredItem(std::unique_ptr<CCacheItem> item)
@@ -256,6 +276,74 @@ bool CCache::HasCacheName(std::string_view name) const
         cacheNamesBuilt_ = true;
     }
     return cacheNames_.find(name) != cacheNames_.end();
+}
+
+bool CCache::IsCertainlyMissing(const std::string& path) const
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0)
+        return false;
+    const std::string folder = path.substr(0, slash);
+    const uint64_t name = std::hash<std::string>{}(platform::FoldCase(std::string_view(path).substr(slash + 1)));
+    FolderListing* entry = nullptr;
+    {
+        std::lock_guard lock(listingsMutex_);
+        auto found = listings_.find(folder);
+        if (found == listings_.end()) {
+            FolderListing listing;
+            listing.resolved = platform::ResolvePath(folder);
+            found = listings_.emplace(folder, std::move(listing)).first;
+        }
+        // Entries stay put until DoShutdown, and their resolved path does
+        // not change: the folder is looked at without the lock, so that
+        // checks on several threads do not wait for one another's stat.
+        entry = &found->second;
+    }
+    struct stat st {};
+    const int looked = ::stat(entry->resolved.c_str(), &st);
+    const int lookError = errno;
+    std::lock_guard lock(listingsMutex_);
+    FolderListing& listing = *entry;
+    if (looked != 0) {
+        // Only a folder that is plainly not there: any other failure is for
+        // the file's own check to tell.
+        listing.missing = lookError == ENOENT;
+        listing.usable = listing.missing;
+        listing.foldedNames.clear();
+        return listing.missing;
+    }
+    // A folder changed in the last moments may change again within the
+    // same tick of its clock, unseen by its time of change: looked at name
+    // by name instead.
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    if (now.tv_sec - st.st_mtim.tv_sec < 2)
+        return false;
+    if (!listing.usable || listing.missing || st.st_mtim.tv_sec != listing.changedSeconds ||
+        st.st_mtim.tv_nsec != listing.changedNanoseconds) {
+        listing.usable = false;
+        listing.missing = false;
+        listing.foldedNames.clear();
+        listing.changedSeconds = st.st_mtim.tv_sec;
+        listing.changedNanoseconds = st.st_mtim.tv_nsec;
+        // Listed through the contained walk: a folder link is followed only
+        // while it stays inside the examined tree.
+        if (platform::UniqueFd fd = platform::OpenContained(listing.resolved, platform::OpenAs::Directory)) {
+            if (DIR* dir = ::fdopendir(fd.Get())) {
+                fd.Release();
+                while (const dirent* entry = ::readdir(dir))
+                    listing.foldedNames.push_back(std::hash<std::string>{}(platform::FoldCase(entry->d_name)));
+                ::closedir(dir);
+                std::sort(listing.foldedNames.begin(), listing.foldedNames.end());
+                listing.usable = true;
+            }
+        }
+    }
+    if (!listing.usable)
+        return false;
+    // A name whose hash the folder holds is looked at: a name like it may
+    // be there (or the hashes of two names met).
+    return !std::binary_search(listing.foldedNames.begin(), listing.foldedNames.end(), name);
 }
 
 int32_t CCache::GetItemCount() const

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <span>
 #include <string>
@@ -90,12 +91,20 @@ public:
     // and HasCacheName see only the live items. Charged to the budget as
     // AddItem charges.
     void AddRecoveredItem(std::unique_ptr<CCacheItem> item);
+    // Where this cache's items keep their texts; let go with the items.
+    ItemArena& GetItemArena() { return arena_; }
     // The recovered items of the last decode (an unnamed group).
     const CNamedCacheItemArray& GetRecoveredItems() const { return *recovered_; }
     int32_t GetRecoveredCount() const { return recovered_->GetCount(); }
     // True if any item's cache name equals `name` exactly.
     bool HasCacheName(std::string_view name) const;
     int32_t GetItemCount() const;
+    // True when the file `path` is certainly not there: its folder is
+    // missing, or the folder's listing (taken once while the items live)
+    // holds no name like it without regard to case. False means the caller
+    // looks at the file itself. A listing of 40,000 items whose bodies are
+    // gone then costs a few folder reads, not a path walk per item.
+    bool IsCertainlyMissing(const std::string& path) const;
     bool IsDecoded() const { return decoded_ && !decoding_; }
     bool IsDecoding() const { return decoding_; }
     void RequestStop()
@@ -165,6 +174,8 @@ private:
     bool BeginDecode(Progress* progress, bool showMessages);
     int RunDecode();
 
+    // Declared before the groups, so that it outlives their items.
+    ItemArena arena_;
     std::vector<std::unique_ptr<CNamedCacheItemArray>> groups_;
     std::unique_ptr<CNamedCacheItemArray> recovered_ = std::make_unique<CNamedCacheItemArray>(std::nullopt);
     // Beside the ordered groups: group name -> index, and every cache name,
@@ -176,10 +187,27 @@ private:
         size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
     };
     std::unordered_map<std::string, size_t, TextHash, std::equal_to<>> groupIndex_;
+    // The group the last item went to: decoders meet the records of one
+    // server one after another more often than not, and then the table is
+    // not asked.
+    std::string_view lastGroupName_;
+    size_t lastGroup_ = 0;
     // Built on the first HasCacheName, then kept up to date: decoders that
     // never ask do not pay for it.
     mutable std::unordered_set<std::string, TextHash, std::equal_to<>> cacheNames_;
     mutable bool cacheNamesBuilt_ = false;
+    // Folder path -> what a listing of it found (IsCertainlyMissing); a
+    // folder whose time of change moved is listed again.
+    struct FolderListing {
+        std::string resolved;
+        bool usable = false;  // false: nothing is known, always look
+        bool missing = false; // the folder is not there
+        int64_t changedSeconds = 0;
+        int64_t changedNanoseconds = 0;
+        std::vector<uint64_t> foldedNames; // hashes of the case-folded names, sorted
+    };
+    mutable std::mutex listingsMutex_;
+    mutable std::unordered_map<std::string, FolderListing> listings_;
     const AppContext& context_;
     std::string folder_;
     // The folder is a container of the files read from it while the cache

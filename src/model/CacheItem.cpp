@@ -62,36 +62,96 @@ CCacheItem::CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText ur
                        int64_t expires)
     : owner_(owner)
     , recordKey_(recordKey)
-    , url_(Copy(url))
-    , urlPath_(Copy(urlPath))
-    , cacheName_(Copy(cacheName))
-    , contentType_(Copy(contentType))
     , size_(uint32_t(size))
     , lastModified_(lastModified)
     , downloaded_(downloaded)
     , expires_(expires)
 {
+    CopyTexts(url, urlPath, cacheName, contentType, std::nullopt);
 }
 
 CCacheItem::CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText urlPath, OptText cacheName,
                        int32_t size, int64_t lastModified, int64_t downloaded, int64_t expires, OptText headers)
     : owner_(owner)
     , recordKey_(recordKey)
-    , url_(Copy(url))
-    , urlPath_(Copy(urlPath))
-    , cacheName_(Copy(cacheName))
     , size_(uint32_t(size))
     , lastModified_(lastModified)
     , downloaded_(downloaded)
     , expires_(expires)
 {
-    if (headers) {
-        headers_ = std::make_shared<const std::string>(*headers);
+    CopyTexts(url, urlPath, cacheName, std::nullopt, headers);
+    if (headers_)
         ParseHeaders(*headers_);
-    }
 }
 
 CCacheItem::~CCacheItem() = default;
+
+ItemArena& CCacheItem::Arena()
+{
+    if (owner_)
+        return owner_->GetItemArena();
+    if (!ownArena_)
+        ownArena_ = std::make_unique<ItemArena>();
+    return *ownArena_;
+}
+
+ItemText CCacheItem::Copy(OptText t)
+{
+    if (!t)
+        return {};
+    return ItemText(Arena().Copy(*t), t->size());
+}
+
+void CCacheItem::CopyTexts(OptText url, OptText urlPath, OptText cacheName, OptText contentType, OptText headers)
+{
+    // The URL path is most often the URL's tail: then it is a view of it.
+    const bool pathInUrl = url && urlPath && url->ends_with(*urlPath);
+    size_t total = 0;
+    for (const OptText& t : {url, cacheName, contentType, headers})
+        total += t ? t->size() + 1 : 0;
+    if (urlPath && !pathInUrl)
+        total += urlPath->size() + 1;
+    if (total == 0)
+        return;
+    char* at = Arena().Allocate(total);
+    auto place = [&at](const OptText& t) -> ItemText {
+        if (!t)
+            return {};
+        char* text = at;
+        if (!t->empty())
+            std::memcpy(text, t->data(), t->size());
+        text[t->size()] = '\0';
+        at += t->size() + 1;
+        return ItemText(text, t->size());
+    };
+    url_ = place(url);
+    if (pathInUrl)
+        urlPath_ = ItemText(url_.c_str() + (url->size() - urlPath->size()), urlPath->size());
+    else
+        urlPath_ = place(urlPath);
+    cacheName_ = place(cacheName);
+    contentType_ = place(contentType);
+    headers_ = place(headers);
+}
+
+void CCacheItem::SetURLPath(std::string_view text)
+{
+    if (url_ && url_.View().ends_with(text))
+        urlPath_ = ItemText(url_.c_str() + (url_.size() - text.size()), text.size());
+    else
+        urlPath_ = Copy(text);
+}
+
+const std::string& CCacheItem::GetBodyProblem() const
+{
+    static const std::string kNone;
+    return bodyProblem_ ? *bodyProblem_ : kNone;
+}
+
+void CCacheItem::SetBodyProblem(const std::string& problem)
+{
+    bodyProblem_ = std::make_unique<std::string>(problem);
+}
 
 CCacheItem::DisplayTexts& CCacheItem::Texts()
 {
@@ -114,6 +174,14 @@ const std::string& CCacheItem::GetLastModifiedText()
     if (!texts.lastModified)
         texts.lastModified = FormatDate(lastModified_);
     return *texts.lastModified;
+}
+
+void CCacheItem::AppendLastModifiedText(std::string& out) const
+{
+    if (texts_ && texts_->lastModified)
+        out += *texts_->lastModified;
+    else
+        AppendDate(out, lastModified_);
 }
 
 int64_t CCacheItem::GetLastModifiedSortTime()
@@ -169,18 +237,27 @@ void CCacheItem::SetLastModifiedText(OptText text)
 
 void CCacheItem::SetSharedHeaders(std::shared_ptr<const std::string> headers)
 {
-    headers_ = std::move(headers);
-    headersShared_ = headers_ != nullptr;
-    if (headers_)
-        ParseHeaders(*headers_);
+    headers_.reset();
+    headersShared_ = headers != nullptr;
+    if (!headers)
+        return;
+    // The arena keeps the shared text alive as long as the item's own texts.
+    headers_ = ItemText(headers->c_str(), headers->size());
+    Arena().Keep(headers);
+    ParseHeaders(*headers_);
 }
 
 size_t CCacheItem::HeldBytes() const
 {
-    auto length = [](const std::optional<std::string>& s) { return s ? s->capacity() : 0; };
-    size_t bytes = sizeof(*this) + length(url_) + length(urlPath_) + length(cacheName_) + length(contentType_);
+    auto length = [](const ItemText& s) { return s ? size_t(s.size()) + 1 : 0; };
+    size_t bytes = sizeof(*this) + length(url_) + length(cacheName_) + length(contentType_);
+    // A path inside the URL's text costs nothing of its own.
+    if (urlPath_ && !(url_ && urlPath_.c_str() >= url_.c_str() && urlPath_.c_str() <= url_.c_str() + url_.size()))
+        bytes += length(urlPath_);
     if (headers_ && !headersShared_)
-        bytes += headers_->capacity();
+        bytes += length(headers_);
+    if (texts_)
+        bytes += sizeof(DisplayTexts);
     return bytes;
 }
 
@@ -215,7 +292,7 @@ void CCacheItem::ParseHeaders(std::string_view text)
                 std::string_view value = line.substr(14);
                 if (size_t semi = value.find(';'); semi != std::string_view::npos)
                     value = value.substr(0, semi);
-                contentType_ = std::string(value);
+                contentType_ = Copy(value);
                 haveType = true;
             }
         } else if (!haveEncoding && platform::StartsWithNoCase(line, "content-enc")) {
@@ -238,8 +315,8 @@ void CCacheItem::ParseHeaders(std::string_view text)
 std::vector<std::pair<std::string, std::string>> CCacheItem::GetProperties() const
 {
     auto properties = GetFormatProperties();
-    if (!bodyProblem_.empty())
-        properties.emplace_back("Body problem", bodyProblem_);
+    if (bodyProblem_ && !bodyProblem_->empty())
+        properties.emplace_back("Body problem", *bodyProblem_);
     return properties;
 }
 
@@ -300,7 +377,8 @@ int CCacheItem::Decompress(const std::string& source, const std::string& destina
     }
     bodyCut_ = outcome.cut;
     if (bodyCut_)
-        Trace("     CCacheItem::Decompress - " + std::string(LoadString(IDS_BODY_CUT)) + (url_ ? *url_ : source));
+        Trace("     CCacheItem::Decompress - " + std::string(LoadString(IDS_BODY_CUT)) +
+              (url_ ? std::string(*url_) : source));
     if (result == 0)
         return 0;
     // A stream that broke part-way keeps what was decoded before the damage;
@@ -320,7 +398,7 @@ std::string CCacheItem::FindExtension(std::string_view bodyFileName)
     std::string ext = ExtensionOf(bodyFileName);
     if (ext.empty() && urlPath_) {
         // Ignore a query or fragment when taking the URL path's extension.
-        std::string_view path = *urlPath_;
+        std::string_view path = urlPath_.View();
         if (size_t q = path.find_first_of("?#"); q != std::string_view::npos)
             path = path.substr(0, q);
         ext = ExtensionOf(path);
@@ -345,8 +423,21 @@ int32_t CCacheItem::GetTypeIcon(TypeIconSource& icons)
 
 CFileCacheItem::~CFileCacheItem()
 {
-    if (deleteOnDestroy_ && filePath_)
-        RemoveWorkingCopy(*filePath_);
+    if (deleteOnDestroy_ && HasFilePath())
+        RemoveWorkingCopy(*paths_->file);
+}
+
+CFileCacheItem::Paths& CFileCacheItem::PathsOf()
+{
+    if (!paths_)
+        paths_ = std::make_unique<Paths>();
+    return *paths_;
+}
+
+const std::optional<std::string>& CFileCacheItem::GetBodyPath() const
+{
+    static const std::optional<std::string> kNone;
+    return paths_ ? paths_->body : kNone;
 }
 
 void CFileCacheItem::RemoveWorkingCopy(const std::string& copy)
@@ -363,24 +454,25 @@ std::optional<std::string> CFileCacheItem::SpelledBodyPath() const
     // names no body: such an index is hostile or corrupt.
     if (!cacheName_ || !owner_ || !platform::IsContainedRelativeName(*cacheName_))
         return std::nullopt;
-    return platform::MakePath(owner_->GetFolder(), *cacheName_);
+    return platform::MakePath(owner_->GetFolder(), std::string(*cacheName_));
 }
 
 const char* CFileCacheItem::GetFilePath()
 {
-    if (!filePath_) {
+    if (!HasFilePath()) {
         std::optional<std::string> spelled = SpelledBodyPath();
         if (!spelled)
             return nullptr;
-        filePath_ = platform::ResolvePath(*spelled);
-        bodyPath_ = filePath_;
+        Paths& paths = PathsOf();
+        paths.file = platform::ResolvePath(*spelled);
+        paths.body = paths.file;
     }
-    return filePath_->c_str();
+    return paths_->file->c_str();
 }
 
 int32_t CFileCacheItem::GetFilePathLength()
 {
-    return GetFilePath() ? int32_t(filePath_->size()) : 0;
+    return GetFilePath() ? int32_t(paths_->file->size()) : 0;
 }
 
 bool CFileCacheItem::Exists()
@@ -388,22 +480,32 @@ bool CFileCacheItem::Exists()
     if (!exists_)
         return false;
     std::optional<platform::FileAttributes> attributes;
-    if (std::optional<std::string> spelled = filePath_ ? std::nullopt : SpelledBodyPath()) {
+    if (std::optional<std::string> spelled = HasFilePath() ? std::nullopt : SpelledBodyPath()) {
+        if (owner_ && owner_->IsCertainlyMissing(*spelled)) {
+            exists_ = false;
+            return false;
+        }
         // The first check also settles the body's path, with one stat when
         // it exists as spelled (the list checks every item it shows).
         std::string resolved;
         std::string problem;
         attributes = platform::GetFileAttributes(*spelled, resolved, &problem);
-        filePath_ = std::move(resolved);
-        bodyPath_ = filePath_;
-        if (!attributes && platform::IsContainmentProblem(problem))
-            bodyProblem_ = problem;
-    } else if (filePath_) {
+        // The path of a body that is not there is not kept: GetFilePath
+        // would find the same one again, and a listing of many missing
+        // bodies then costs no memory.
+        if (attributes) {
+            Paths& paths = PathsOf();
+            paths.file = std::move(resolved);
+            paths.body = paths.file;
+        } else if (platform::IsContainmentProblem(problem)) {
+            SetBodyProblem(problem);
+        }
+    } else if (HasFilePath()) {
         std::string resolved;
         std::string problem;
-        attributes = platform::GetFileAttributes(*filePath_, resolved, &problem);
+        attributes = platform::GetFileAttributes(*paths_->file, resolved, &problem);
         if (!attributes && platform::IsContainmentProblem(problem))
-            bodyProblem_ = problem;
+            SetBodyProblem(problem);
     }
     exists_ = attributes && attributes->isRegular;
     if (exists_ && size_ == 0) {
@@ -423,7 +525,7 @@ bool CFileCacheItem::PrepareFile()
 
     // Working copies go to the private temp folder, never beside the body,
     // and are written under a temporary name, renamed when complete.
-    const std::string body = *filePath_;
+    const std::string body = *paths_->file;
     const std::string bodyName = platform::FileNameOf(body);
     if (contentEncoding_ != kEncodingNone) {
         std::string working = platform::WorkingCopyPath("uc_" + bodyName);
@@ -432,7 +534,7 @@ bool CFileCacheItem::PrepareFile()
         const std::string partial = working + ".part";
         if (Decompress(body, partial) == 0) {
             if (platform::CommitNewFile(partial, working)) {
-                filePath_ = working;
+                paths_->file = working;
                 deleteOnDestroy_ = true;
             } else {
                 platform::DeleteExactFile(partial);
@@ -445,7 +547,7 @@ bool CFileCacheItem::PrepareFile()
         return true;
     std::string copy = platform::WorkingCopyPath(bodyName + ext);
     if (!copy.empty() && platform::CopyFile(body, copy)) {
-        filePath_ = copy;
+        paths_->file = copy;
         deleteOnDestroy_ = true;
     }
     return true;
@@ -455,12 +557,12 @@ bool CFileCacheItem::DeleteCacheFile()
 {
     if (!GetFilePath())
         return false;
-    if (deleteOnDestroy_ && filePath_ != bodyPath_) {
-        RemoveWorkingCopy(*filePath_);
-        filePath_ = bodyPath_;
+    if (deleteOnDestroy_ && paths_->file != paths_->body) {
+        RemoveWorkingCopy(*paths_->file);
+        paths_->file = paths_->body;
         deleteOnDestroy_ = false;
     }
-    return platform::DeleteFile(*bodyPath_);
+    return platform::DeleteFile(*paths_->body);
 }
 
 } // namespace oriel

@@ -2,6 +2,7 @@
 // MIME type, three dates and the stored HTTP response headers.
 #pragma once
 
+#include "model/ItemArena.h"
 #include "platform/LogSink.h"
 #include "platform/RegistryReader.h"
 
@@ -55,7 +56,7 @@ public:
     // Host path of the body (or of its working copy); null when none.
     virtual const char* GetFilePath() = 0;
     virtual int32_t GetFilePathLength() = 0;
-    const char* GetHeaders() const { return headers_ ? headers_->c_str() : nullptr; }
+    const char* GetHeaders() const { return headers_.c_str(); }
     const char* GetContentType() const { return Get(contentType_); }
     // The size field's 32 bits, unsigned: a 4 GB field is 4294967295.
     int64_t GetSize() const { return size_; }
@@ -66,6 +67,9 @@ public:
     // there is neither.
     int64_t GetLastModifiedSortTime();
     const std::string& GetLastModifiedText();
+    // The text GetLastModifiedText gives, appended to `out` without being
+    // kept (an export or a listing touches every item once).
+    void AppendLastModifiedText(std::string& out) const;
     int64_t GetDownloaded() const { return downloaded_; }
     const std::string& GetDownloadedText();
     int64_t GetExpires() const { return expires_; }
@@ -111,7 +115,7 @@ public:
     virtual std::vector<std::pair<std::string, std::string>> GetFormatProperties() const { return {}; }
     // Why the body counts as missing when that is more than its absence (a
     // link that leads out of the examined tree); empty otherwise.
-    const std::string& GetBodyProblem() const { return bodyProblem_; }
+    const std::string& GetBodyProblem() const;
     // The properties shown for the item: the format's, then "Body problem"
     // when there is one.
     std::vector<std::pair<std::string, std::string>> GetProperties() const;
@@ -122,11 +126,15 @@ public:
     CCache* GetOwner() const { return owner_; }
 
     // Setters for fields that are still empty.
-    void SetURL(std::string_view text) { url_ = std::string(text); }
-    void SetURLPath(std::string_view text) { urlPath_ = std::string(text); }
-    void SetCacheName(std::string_view text) { cacheName_ = std::string(text); }
-    void SetContentType(std::string_view text) { contentType_ = std::string(text); }
-    void SetHeaders(std::string_view text) { headers_ = std::make_shared<const std::string>(text); }
+    void SetURL(std::string_view text) { url_ = Copy(text); }
+    void SetURLPath(std::string_view text);
+    void SetCacheName(std::string_view text) { cacheName_ = Copy(text); }
+    void SetContentType(std::string_view text) { contentType_ = Copy(text); }
+    void SetHeaders(std::string_view text)
+    {
+        headers_ = Copy(text);
+        headersShared_ = false;
+    }
     // Headers that several items share (records that name one metadata
     // block): the text is kept once, not copied per item; parsed as
     // ParseHeaders does.
@@ -157,12 +165,17 @@ public:
     std::string FindExtension(std::string_view bodyFileName);
 
 protected:
-    static const char* Get(const std::optional<std::string>& s) { return s ? s->c_str() : nullptr; }
-    static int32_t Length(const std::optional<std::string>& s) { return s ? int32_t(s->size()) : 0; }
-    static std::optional<std::string> Copy(OptText t)
-    {
-        return t ? std::optional<std::string>(std::string(*t)) : std::nullopt;
-    }
+    static const char* Get(const ItemText& s) { return s.c_str(); }
+    static int32_t Length(const ItemText& s) { return s.size(); }
+    // Where the item's texts are kept: the owner's arena, or for an item
+    // without a cache one of its own.
+    ItemArena& Arena();
+    // A copy of `t` in the arena.
+    ItemText Copy(OptText t);
+    // The texts a constructor is given, copied in one piece; a URL path that
+    // ends the URL is a view of the URL's copy.
+    void CopyTexts(OptText url, OptText urlPath, OptText cacheName, OptText contentType, OptText headers);
+    void SetBodyProblem(const std::string& problem);
 
     // Trace lines go to the owning cache's log; an item without a cache logs
     // nothing.
@@ -175,16 +188,18 @@ protected:
     std::shared_ptr<const platform::RegistryReader> Registry() const;
 
     CCache* owner_;
+    // Only for an item without a cache.
+    std::unique_ptr<ItemArena> ownArena_;
     int32_t recordKey_;
-    std::optional<std::string> url_;
-    std::optional<std::string> urlPath_;
-    std::optional<std::string> cacheName_;
     int32_t contentEncoding_ = kEncodingNone;
-    std::shared_ptr<const std::string> headers_;
-    bool headersShared_ = false;
-    std::optional<std::string> contentType_;
+    ItemText url_;
+    ItemText urlPath_;
+    ItemText cacheName_;
+    ItemText headers_;
+    ItemText contentType_;
     uint32_t size_ = 0;
     bool bodyCut_ = false;
+    bool headersShared_ = false;
 
     int64_t lastModified_ = 0;
     int64_t downloaded_ = 0;
@@ -208,7 +223,8 @@ protected:
     int32_t typeIcon_ = -1;
     enum class Recovery : uint8_t { Live, Whole, Partial };
     Recovery recovery_ = Recovery::Live;
-    std::string bodyProblem_;
+    // Rare: kept apart so that items without one do not pay for it.
+    std::unique_ptr<std::string> bodyProblem_;
 };
 
 // An item whose body is a plain file inside the cache folder.
@@ -226,7 +242,7 @@ public:
     bool IsPrepared() const { return prepared_; }
     // The body inside the cache folder (never a working copy); none until
     // GetFilePath or Exists has looked it up.
-    const std::optional<std::string>& GetBodyPath() const { return bodyPath_; }
+    const std::optional<std::string>& GetBodyPath() const;
     bool DeletesOnDestroy() const { return deleteOnDestroy_; }
 
 protected:
@@ -239,10 +255,17 @@ protected:
     bool prepared_ = false;
     bool deleteOnDestroy_ = false;
     bool exists_ = true;
-    std::optional<std::string> filePath_;
-    // The body itself, kept apart from a working copy that replaced it in
-    // filePath_, so that deleting the item removes the body, not the copy.
-    std::optional<std::string> bodyPath_;
+    struct Paths {
+        std::optional<std::string> file;
+        // The body itself, kept apart from a working copy that replaced it
+        // in `file`, so that deleting the item removes the body, not the copy.
+        std::optional<std::string> body;
+    };
+    // Made when a path is first settled: an export or a listing of missing
+    // bodies never needs one.
+    Paths& PathsOf();
+    bool HasFilePath() const { return paths_ && paths_->file; }
+    std::unique_ptr<Paths> paths_;
 };
 
 // Icon indexes for item types: the window's file-type icon cache.

@@ -1,0 +1,133 @@
+#include "model/ItemArena.h"
+
+#include "model/Cache.h"
+#include "support/FakeCache.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+namespace oriel {
+namespace {
+
+using test::FakeCache;
+
+TEST(ItemArena, CopiesStayWholeAndTerminatedAcrossBlocksAndThreads)
+{
+    ItemArena arena;
+    // Four threads at once, as decoders that build items in parallel
+    // batches do; texts of every length, some longer than a block's quarter.
+    std::vector<std::vector<std::pair<const char*, std::string>>> made(4);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < made.size(); ++t) {
+        threads.emplace_back([&arena, &made, t] {
+            for (int i = 0; i < 3000; ++i) {
+                std::string text(size_t(i % 7 == 0 ? 20000 + i : i % 300), char('a' + (i + int(t)) % 26));
+                made[t].emplace_back(arena.Copy(text), text);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const auto& list : made) {
+        for (const auto& [copy, text] : list)
+            ASSERT_EQ(std::string(copy), text); // the NUL ends each copy exactly
+    }
+    EXPECT_GT(arena.ReservedBytes(), size_t(4 * 3000 * 150));
+    arena.Clear();
+    EXPECT_EQ(arena.ReservedBytes(), 0u);
+}
+
+TEST(ItemArena, AnItemsTextsLiveInItsCacheUntilTheItemsGo)
+{
+    FakeCache cache("/some/cache");
+    cache.AddItem("a", std::make_unique<CFileCacheItem>(&cache, 1, "http://a/b/c.gif", "/b/c.gif", "X\\c[1].gif",
+                                                        "image/gif", 10, 0, 0, 0));
+    cache.AddItem("a", std::make_unique<CFileCacheItem>(&cache, 2, "http://a/d", "/other", std::nullopt,
+                                                        std::string_view(""), 0, 0, 0, 0));
+    const CCacheItem& first = *cache.GetGroup(0)->ItemAt(0);
+    EXPECT_STREQ(first.GetURL(), "http://a/b/c.gif");
+    EXPECT_EQ(first.GetURLLength(), 16);
+    // The path that ends the URL is the URL's own tail.
+    EXPECT_EQ(first.GetURLPath(), first.GetURL() + 8);
+    EXPECT_STREQ(first.GetCacheName(), "X\\c[1].gif");
+    EXPECT_STREQ(first.GetContentType(), "image/gif");
+    const CCacheItem& second = *cache.GetGroup(0)->ItemAt(1);
+    EXPECT_STREQ(second.GetURLPath(), "/other");
+    EXPECT_EQ(second.GetCacheName(), nullptr); // none stays none
+    ASSERT_NE(second.GetContentType(), nullptr); // empty stays empty
+    EXPECT_STREQ(second.GetContentType(), "");
+    EXPECT_GT(cache.GetItemArena().ReservedBytes(), 0u);
+    cache.DoShutdown();
+    EXPECT_EQ(cache.GetItemCount(), 0);
+    EXPECT_EQ(cache.GetItemArena().ReservedBytes(), 0u);
+}
+
+TEST(ItemArena, AnItemWithoutACacheKeepsItsOwnTexts)
+{
+    auto item = std::make_unique<CFileCacheItem>(nullptr, 1, "http://a/p", "/p", std::nullopt, 0, 0, 0, 0,
+                                                 std::string_view("HTTP/1.1 200 OK\r\nContent-Type: text/html; q\r\n"
+                                                                  "Content-Length: 12\r\n\r\n"));
+    item->SetCacheName("N\\p[1]");
+    EXPECT_STREQ(item->GetContentType(), "text/html");
+    EXPECT_EQ(item->GetSize(), 12);
+    EXPECT_STREQ(item->GetCacheName(), "N\\p[1]");
+    EXPECT_STREQ(item->GetHeaders(), "HTTP/1.1 200 OK\r\nContent-Type: text/html; q\r\nContent-Length: 12\r\n\r\n");
+}
+
+// A folder whose time of change lies `seconds` back.
+void Age(const std::string& folder, int seconds)
+{
+    timespec times[2] {};
+    ::clock_gettime(CLOCK_REALTIME, &times[0]);
+    times[0].tv_sec -= seconds;
+    times[1] = times[0];
+    ASSERT_EQ(::utimensat(AT_FDCWD, folder.c_str(), times, 0), 0);
+}
+
+TEST(ItemArena, MissingBodiesAreKnownFromTheirFolderWithoutMissingOneThatIsThere)
+{
+    test::TempDir dir;
+    FakeCache cache(dir.path());
+    std::filesystem::create_directories(dir.file("Old"));
+    std::ofstream(dir.file("Old/There.gif")) << "x";
+    Age(dir.file("Old"), 60);
+    auto item = [&cache](const char* name) {
+        return std::make_unique<CFileCacheItem>(&cache, 1, "http://a/x", "/x", name, "image/gif", 0, 0, 0, 0);
+    };
+
+    // A folder that is not there, and a name its folder does not hold.
+    EXPECT_TRUE(cache.IsCertainlyMissing(dir.file("Gone/a.gif")));
+    EXPECT_FALSE(item("Gone\\a.gif")->Exists());
+    EXPECT_TRUE(cache.IsCertainlyMissing(dir.file("Old/absent.gif")));
+    // A name it holds in another case is for the file's own check, which
+    // finds it.
+    EXPECT_FALSE(cache.IsCertainlyMissing(dir.file("Old/THERE.GIF")));
+    auto there = item("Old\\THERE.GIF");
+    EXPECT_TRUE(there->Exists());
+    EXPECT_EQ(there->GetSize(), 1);
+
+    // A file added after the listing: the folder's change is seen.
+    std::ofstream(dir.file("Old/later.gif")) << "yy";
+    EXPECT_FALSE(cache.IsCertainlyMissing(dir.file("Old/later.gif")));
+    EXPECT_TRUE(item("Old\\later.gif")->Exists());
+    Age(dir.file("Old"), 60);
+    EXPECT_FALSE(cache.IsCertainlyMissing(dir.file("Old/later.gif")));
+    EXPECT_TRUE(cache.IsCertainlyMissing(dir.file("Old/never.gif")));
+
+    // A folder that appears later is looked at again.
+    std::filesystem::create_directories(dir.file("Gone"));
+    std::ofstream(dir.file("Gone/a.gif")) << "z";
+    EXPECT_FALSE(cache.IsCertainlyMissing(dir.file("Gone/a.gif")));
+    EXPECT_TRUE(item("Gone\\a.gif")->Exists());
+}
+
+} // namespace
+} // namespace oriel
