@@ -103,9 +103,15 @@ OptionStore::OptionStore(const std::string& fileName)
             return;
         }
     }
-    QFileInfo info(Q(fileName));
-    QDir().mkpath(info.absolutePath());
+    // The folder is made on the first write, not here: a run that only
+    // reads leaves no trace of itself.
     settings_ = std::make_unique<QSettings>(Q(fileName), QSettings::IniFormat);
+}
+
+void OptionStore::MakeFolder()
+{
+    if (!folderMade_)
+        folderMade_ = QDir().mkpath(QFileInfo(Q(fileName_)).absolutePath());
 }
 
 OptionStore::~OptionStore()
@@ -207,6 +213,7 @@ void OptionStore::WriteInt(std::string_view section, std::string_view key, int v
     std::lock_guard lock(mutex_);
     if (!settings_)
         return;
+    MakeFolder();
     settings_->setValue(StoredKey(section, key), value);
     settings_->sync();
 }
@@ -216,6 +223,7 @@ void OptionStore::WriteString(std::string_view section, std::string_view key, st
     std::lock_guard lock(mutex_);
     if (!settings_)
         return;
+    MakeFolder();
     settings_->setValue(StoredKey(section, key), Q(value));
     settings_->sync();
 }

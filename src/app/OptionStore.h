@@ -73,10 +73,13 @@ public:
 private:
     // The key as spelled in the file when one matches without regard to case.
     QString StoredKey(std::string_view section, std::string_view key) const;
+    // Makes the file's folder when it is missing; before each write.
+    void MakeFolder();
 
     std::string fileName_;
     std::string refusal_;
     std::unique_ptr<QSettings> settings_; // none when the file was refused
+    bool folderMade_ = false;
     mutable std::recursive_mutex mutex_;
 };
 

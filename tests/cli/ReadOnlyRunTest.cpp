@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace oriel {
@@ -49,6 +50,32 @@ TEST(ReadOnlyRunTest, EveryCommandLeavesTheOptionStoreAndItsFolderAsTheyWere)
         const std::string written = test::ReadWholeFile(log);
         EXPECT_EQ(written.rfind("Oriel Log File - executable version 2.8.03\r\n", 0), 0u) << written;
         EXPECT_NE(written.find("Exit - CCacheApp::GetAppGlobals\r\n"), std::string::npos) << written;
+    }
+}
+
+// The first run of a user who has no option store yet: nothing is made for
+// it, not even its folder, while a window run's exit save would make both.
+TEST(ReadOnlyRunTest, AMissingOptionStoreFolderIsNotMade)
+{
+    TempDir cache, home;
+    test::IndexDatWriter w;
+    w.addDirectory("ABCD1234");
+    test::IndexDatUrl a;
+    a.url = "http://www.example.com/a.gif";
+    a.fileName = "a[1].gif";
+    a.body = "GIF89a";
+    w.addUrl(a);
+    w.writeCache(cache.path(), true);
+    const std::string env = "ORIEL_CONFIG=" + Quote(home.file("config/Oriel/Oriel.ini")) + " XDG_STATE_HOME=" +
+                            Quote(home.file("state")) + " ";
+    for (const std::string& args : {"list " + Quote(cache.path()), "export " + Quote(cache.path()),
+                                    std::string("profiles")}) {
+        SCOPED_TRACE(args);
+        std::string out, err;
+        EXPECT_EQ(test::RunCommand(env + Cli(args), &out, &err), 0) << err;
+        // The trace log makes its own state folder; the option store's
+        // side of the home stays empty.
+        EXPECT_FALSE(std::filesystem::exists(home.file("config"))) << "the option store's folder was made";
     }
 }
 
