@@ -90,9 +90,10 @@ ItemArena& CCacheItem::Arena()
 {
     if (owner_)
         return owner_->GetItemArena();
-    if (!ownArena_)
-        ownArena_ = std::make_unique<ItemArena>();
-    return *ownArena_;
+    Extras& extra = Extra();
+    if (!extra.arena)
+        extra.arena = std::make_unique<ItemArena>();
+    return *extra.arena;
 }
 
 ItemText CCacheItem::Copy(OptText t)
@@ -145,19 +146,20 @@ void CCacheItem::SetURLPath(std::string_view text)
 const std::string& CCacheItem::GetBodyProblem() const
 {
     static const std::string kNone;
-    return bodyProblem_ ? *bodyProblem_ : kNone;
+    return extras_ ? extras_->bodyProblem : kNone;
 }
 
 void CCacheItem::SetBodyProblem(const std::string& problem)
 {
-    bodyProblem_ = std::make_unique<std::string>(problem);
+    if (!problem.empty() || extras_)
+        Extra().bodyProblem = problem;
 }
 
-CCacheItem::DisplayTexts& CCacheItem::Texts()
+CCacheItem::Extras& CCacheItem::Extra()
 {
-    if (!texts_)
-        texts_ = std::make_unique<DisplayTexts>();
-    return *texts_;
+    if (!extras_)
+        extras_ = std::make_unique<Extras>();
+    return *extras_;
 }
 
 const std::string& CCacheItem::GetSizeText()
@@ -178,17 +180,18 @@ const std::string& CCacheItem::GetLastModifiedText()
 
 void CCacheItem::AppendLastModifiedText(std::string& out) const
 {
-    if (texts_ && texts_->lastModified)
-        out += *texts_->lastModified;
+    if (const DisplayTexts* kept = KeptTexts(); kept && kept->lastModified)
+        out += *kept->lastModified;
     else
         AppendDate(out, lastModified_);
 }
 
 int64_t CCacheItem::GetLastModifiedSortTime()
 {
-    if (lastModified_ != 0 || !texts_ || !texts_->lastModified)
+    const DisplayTexts* kept = KeptTexts();
+    if (lastModified_ != 0 || !kept || !kept->lastModified)
         return lastModified_;
-    return ParseHttpDate(*texts_->lastModified).value_or(0);
+    return ParseHttpDate(*kept->lastModified).value_or(0);
 }
 
 const std::string& CCacheItem::GetDownloadedText()
@@ -216,15 +219,15 @@ void CCacheItem::SetSize(int32_t size)
 void CCacheItem::SetDownloaded(int64_t time)
 {
     downloaded_ = time;
-    if (texts_)
-        texts_->downloaded.reset();
+    if (extras_)
+        extras_->texts.downloaded.reset();
 }
 
 void CCacheItem::SetExpires(int64_t time)
 {
     expires_ = time;
-    if (texts_)
-        texts_->expires.reset();
+    if (extras_)
+        extras_->texts.expires.reset();
 }
 
 void CCacheItem::SetLastModifiedText(OptText text)
@@ -256,8 +259,8 @@ size_t CCacheItem::HeldBytes() const
         bytes += length(urlPath_);
     if (headers_ && !headersShared_)
         bytes += length(headers_);
-    if (texts_)
-        bytes += sizeof(DisplayTexts);
+    if (extras_)
+        bytes += sizeof(Extras) + extras_->bodyProblem.capacity();
     return bytes;
 }
 
@@ -315,8 +318,8 @@ void CCacheItem::ParseHeaders(std::string_view text)
 std::vector<std::pair<std::string, std::string>> CCacheItem::GetProperties() const
 {
     auto properties = GetFormatProperties();
-    if (bodyProblem_ && !bodyProblem_->empty())
-        properties.emplace_back("Body problem", *bodyProblem_);
+    if (extras_ && !extras_->bodyProblem.empty())
+        properties.emplace_back("Body problem", extras_->bodyProblem);
     return properties;
 }
 

@@ -188,8 +188,6 @@ protected:
     std::shared_ptr<const platform::RegistryReader> Registry() const;
 
     CCache* owner_;
-    // Only for an item without a cache.
-    std::unique_ptr<ItemArena> ownArena_;
     int32_t recordKey_;
     int32_t contentEncoding_ = kEncodingNone;
     ItemText url_;
@@ -213,18 +211,27 @@ protected:
         std::optional<std::string> downloaded;
         std::optional<std::string> expires;
     };
-    DisplayTexts& Texts();
+    // What few items need, kept apart so that the others do not pay for it:
+    // display texts (rows the window has painted), a body problem, and for
+    // an item without a cache the store of its texts.
+    struct Extras {
+        DisplayTexts texts;
+        std::string bodyProblem;
+        std::unique_ptr<ItemArena> arena;
+    };
+    Extras& Extra();
+    DisplayTexts& Texts() { return Extra().texts; }
+    const DisplayTexts* KeptTexts() const { return extras_ ? &extras_->texts : nullptr; }
     void ForgetSizeText()
     {
-        if (texts_)
-            texts_->size.reset();
+        if (extras_)
+            extras_->texts.size.reset();
     }
-    std::unique_ptr<DisplayTexts> texts_;
+    std::unique_ptr<Extras> extras_;
+    // Last, so that a derived item's small fields fill the padding after them.
     int32_t typeIcon_ = -1;
     enum class Recovery : uint8_t { Live, Whole, Partial };
     Recovery recovery_ = Recovery::Live;
-    // Rare: kept apart so that items without one do not pay for it.
-    std::unique_ptr<std::string> bodyProblem_;
 };
 
 // An item whose body is a plain file inside the cache folder.

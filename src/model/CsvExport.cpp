@@ -5,6 +5,7 @@
 #include "model/CacheItem.h"
 #include "model/TextForms.h"
 
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -36,45 +37,57 @@ bool CCacheItem::WriteCSV(std::ostream& out)
     // allocation per row.
     thread_local std::string buffer;
     std::string& row = buffer;
-    row.clear();
-    auto quoted = [&row](const char* s) {
-        row += '"';
-        if (s)
-            row += s;
-        row += '"';
+    const DisplayTexts* kept = KeptTexts();
+    static const DisplayTexts kNone;
+    const DisplayTexts& texts = kept ? *kept : kNone;
+    auto length = [](const std::optional<std::string>& text) { return text ? text->size() : kMaxFormLength; };
+    // Room for every field at its longest, then written in place.
+    const size_t room = size_t(GetURLLength()) + size_t(GetCacheNameLength()) + size_t(Length(contentType_)) +
+                        length(texts.size) + length(texts.lastModified) + length(texts.downloaded) +
+                        length(texts.expires) + 32;
+    if (row.size() < room)
+        row.resize(room);
+    char* p = row.data();
+    auto put = [&p](const char* s, size_t n) {
+        std::memcpy(p, s, n);
+        p += n;
     };
-    auto quotedDate = [&row](const std::optional<std::string>& text, int64_t time) {
-        row += '"';
+    // A text ends at its first NUL, as the C string it is read as.
+    auto quoted = [&](const char* s) {
+        *p++ = '"';
+        if (s)
+            put(s, std::strlen(s));
+        *p++ = '"';
+    };
+    auto quotedDate = [&](const std::optional<std::string>& text, int64_t time) {
+        *p++ = '"';
         if (text)
-            row += *text;
+            put(text->data(), text->size());
         else
-            AppendDate(row, time);
-        row += '"';
+            p = WriteDate(p, time);
+        *p++ = '"';
     };
     quoted(GetURL());
-    row += ',';
+    *p++ = ',';
     quoted(GetCacheName());
-    row += ",\"";
-    if (texts_ && texts_->size)
-        row += *texts_->size;
+    put(",\"", 2);
+    if (texts.size)
+        put(texts.size->data(), texts.size->size());
     else
-        AppendSize(row, size_);
-    row += "\",";
+        p = WriteSize(p, size_);
+    put("\",", 2);
     if (GetContentType())
         quoted(GetContentType());
-    row += ',';
-    static const DisplayTexts kNone;
-    const DisplayTexts& kept = texts_ ? *texts_ : kNone;
-    quotedDate(kept.lastModified, lastModified_);
-    row += ',';
-    quotedDate(kept.downloaded, downloaded_);
-    row += ',';
-    quotedDate(kept.expires, expires_);
-    row += ",\n";
-    out.write(row.data(), std::streamsize(row.size()));
+    *p++ = ',';
+    quotedDate(texts.lastModified, lastModified_);
+    *p++ = ',';
+    quotedDate(texts.downloaded, downloaded_);
+    *p++ = ',';
+    quotedDate(texts.expires, expires_);
+    put(",\n", 2);
+    out.write(row.data(), std::streamsize(p - row.data()));
     return true;
 }
-
 bool WriteCsvExport(std::ostream& out, CCache& cache, const std::string& displayName,
                     const std::string& cacheFolder)
 {

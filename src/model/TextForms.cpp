@@ -6,8 +6,9 @@
 
 namespace oriel {
 
-void AppendSize(std::string& out, int64_t size)
+char* WriteSize(char* out, int64_t size)
 {
+    // At most 20 digits, 6 separators and a sign: within kMaxFormLength.
     bool negative = size < 0;
     uint64_t value = negative ? uint64_t(-(size + 1)) + 1 : uint64_t(size);
     char digits[24];
@@ -17,12 +18,19 @@ void AppendSize(std::string& out, int64_t size)
         value /= 10;
     } while (value);
     if (negative)
-        out += '-';
+        *out++ = '-';
     for (int i = n - 1; i >= 0; --i) {
-        out += digits[i];
+        *out++ = digits[i];
         if (i != 0 && i % 3 == 0)
-            out += ',';
+            *out++ = ',';
     }
+    return out;
+}
+
+void AppendSize(std::string& out, int64_t size)
+{
+    char buffer[kMaxFormLength];
+    out.append(buffer, size_t(WriteSize(buffer, size) - buffer));
 }
 
 std::string FormatSize(int64_t size)
@@ -145,10 +153,16 @@ std::string FormatDate(int64_t time)
 
 void AppendDate(std::string& out, int64_t time)
 {
+    char buffer[kMaxFormLength];
+    out.append(buffer, size_t(WriteDate(buffer, time) - buffer));
+}
+
+char* WriteDate(char* out, int64_t time)
+{
     // _gmtime64 accepts 0 up to 23:59:59 on 31 December 3000 UTC.
     constexpr int64_t kLastSecond = 32535215999;
     if (time <= 0 || time > kLastSecond)
-        return;
+        return out;
     // Broken down by hand (civil date from day number): this runs three
     // times per item in every listing and export.
     int64_t days = time / 86400;
@@ -167,8 +181,8 @@ void AppendDate(std::string& out, int64_t time)
     int second = secondsOfDay % 60;
     int hour12 = hour % 12 == 0 ? 12 : hour % 12;
 
-    char buffer[32];
-    char* p = buffer;
+    // "dd/mm/yyyy hh:mm:ss PM": 22 bytes at most.
+    char* p = out;
     auto two = [&p](int v) {
         *p++ = char('0' + v / 10);
         *p++ = char('0' + v % 10);
@@ -195,7 +209,7 @@ void AppendDate(std::string& out, int64_t time)
     *p++ = ' ';
     *p++ = hour < 12 ? 'A' : 'P';
     *p++ = 'M';
-    out.append(buffer, size_t(p - buffer));
+    return p;
 }
 
 int64_t FileTimeToUnix(uint32_t low, uint32_t high)

@@ -21,6 +21,12 @@ std::string FormatDate(int64_t time);
 // The same, appended to `out`.
 void AppendDate(std::string& out, int64_t time);
 
+// The two forms written at `out`, which has room for kMaxFormLength bytes;
+// the end of what was written is returned. For rows built in one buffer.
+constexpr size_t kMaxFormLength = 32;
+char* WriteSize(char* out, int64_t size);
+char* WriteDate(char* out, int64_t time);
+
 // A Windows FILETIME (100 ns since 1601, UTC) as seconds since 1970, by the
 // index.dat rule: high * 2^32 + low in double precision, * 1e-7, minus
 // 11644473600, truncated toward zero. A zero FILETIME gives 0 (no time).
