@@ -260,10 +260,11 @@ struct ChromiumBlockfileCache::RecoveredEntry {
 namespace {
 
 // No real cache holds more entries that are gone; the scan of a hostile
-// one stops there. Keys stored apart are read at most this much in all,
-// and the 256-byte block files looked at at most this many.
+// one stops there. Keys stored apart are read at most this much and this
+// often in all, and the 256-byte block files looked at at most this many.
 constexpr size_t kMaxRecoveredEntries = size_t(1) << 16;
 constexpr uint64_t kMaxKeyBytesApart = uint64_t(16) << 20;
+constexpr size_t kMaxKeysApart = size_t(1) << 14;
 constexpr int kMaxEntryFiles = 8;
 
 std::string RunText(uint32_t address)
@@ -323,11 +324,18 @@ void ForEachUnit(uint32_t address, F&& f)
 void ChromiumBlockfileCache::RecoverEntries(int32_t firstKey, const BlockfileBlockUse& live)
 {
     uint64_t keyBudget = kMaxKeyBytesApart;
-    auto readKeyApart = [this, &keyBudget](const EntryStore& entry) -> std::optional<std::string> {
+    size_t keyReads = 0;
+    auto readKeyApart = [this, &keyBudget, &keyReads](const EntryStore& entry) -> std::optional<std::string> {
         const uint64_t length = uint64_t(std::max<int32_t>(entry.keyLength, 0));
-        if (length > keyBudget)
+        if (length > keyBudget || keyReads >= kMaxKeysApart)
             return std::nullopt;
         keyBudget -= length;
+        ++keyReads;
+        // A separate file is looked up in the folder's listing first: a
+        // name that is not there costs no walk of the path.
+        if (blockfile::AddressFileType(entry.longKey) == blockfile::kExternal &&
+            !separateFiles_->FindRelative(GetFolder(), blockfile::ExternalFileName(entry.longKey)))
+            return std::nullopt;
         return ReadKey(entry);
     };
 

@@ -202,6 +202,14 @@ ChromiumBlockfileWriter Mixed(bool withDeleted)
         auto& unlinked = w.Add("https://www.example.com/unlinked", std::string(30000, 'u'), kPng);
         unlinked.deleted = true;
         unlinked.stillAllocated = true;
+        // Keys in separate files: one unlinked (its key file still there),
+        // one freed (its key file deleted with it: nothing to check the
+        // hash against).
+        auto& huge = w.Add("https://www.example.com/huge?" + std::string(17000, 'h'), "huge", kPng);
+        huge.deleted = true;
+        huge.stillAllocated = true;
+        auto& hugeFreed = w.Add("https://www.example.com/huge-freed?" + std::string(17000, 'h'), "freed", kPng);
+        hugeFreed.deleted = true;
     }
     w.Add("https://www.example.com/logo.png", std::string(5000, 'P'), kPng);
     return w;
@@ -220,6 +228,7 @@ TEST(ChromiumBlockfileRecovery, DeletedEntriesAreRecoveredWithEveryFieldAndTheLi
     EXPECT_EQ(d.cache->GetItemCount(), 3);
     EXPECT_EQ(SortedUrls(d.recovered),
               (std::vector<std::string>{"https://ads.example.org/gone.gif", "https://www.example.com/gone.png",
+                                        "https://www.example.com/huge?" + std::string(17000, 'h'),
                                         "https://www.example.com/long?" + std::string(2000, 'q'),
                                         "https://www.example.com/two?" + std::string(300, 'r'),
                                         "https://www.example.com/unlinked"}));
@@ -255,6 +264,9 @@ TEST(ChromiumBlockfileRecovery, DeletedEntriesAreRecoveredWithEveryFieldAndTheLi
     CCacheItem* longKey = d.Recovered("https://www.example.com/long?" + std::string(2000, 'q'));
     ASSERT_NE(longKey, nullptr);
     EXPECT_EQ(PreparedBody(longKey), "long body");
+    CCacheItem* huge = d.Recovered("https://www.example.com/huge?" + std::string(17000, 'h'));
+    ASSERT_NE(huge, nullptr);
+    EXPECT_EQ(PreparedBody(huge), "huge");
     CCacheItem* two = d.Recovered("https://www.example.com/two?" + std::string(300, 'r'));
     ASSERT_NE(two, nullptr);
     EXPECT_EQ(PreparedBody(two), "two");
