@@ -403,8 +403,8 @@ void ChromiumBlockfileCache::RecoverEntries(int32_t firstKey, const BlockfileBlo
             std::string why;
             const int type = blockfile::AddressFileType(address);
             if (live.Overlaps(address)) {
-                why = AddressText(address) + " now hold" + (type == blockfile::kExternal ? "s" : "") +
-                      " a live entry's data";
+                const bool one = type == blockfile::kExternal || blockfile::BlockCount(address) == 1;
+                why = AddressText(address) + (one ? " now holds" : " now hold") + " a live entry's data";
             } else if (shared(address)) {
                 why = AddressText(address) + " also named by another recovered entry";
             } else if (type == blockfile::kExternal) {
