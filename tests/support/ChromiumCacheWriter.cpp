@@ -44,9 +44,12 @@ void WriteFile(const fs::path& path, std::string_view bytes)
 }
 
 constexpr uint32_t kBlockHeader = 8192;
+// The allocation bitmap's 2028 words, a bit a block.
+constexpr uint32_t kMaxBlocks = 2028 * 32;
 
 // The block files of a cache being written: each type of block fills its
-// own files; a full file (65536 blocks) goes on in a new one.
+// own files; a full file (64896 blocks, as many as the header's bitmap
+// covers) goes on in a new one.
 class BlockFiles {
 public:
     BlockFiles()
@@ -69,7 +72,7 @@ public:
         // A run never crosses a group of four blocks.
         if (file->used % 4 + count > 4)
             file->used += 4 - file->used % 4;
-        if (file->used + count > 65536) {
+        if (file->used + count > kMaxBlocks) {
             uint32_t next = NewFile(type);
             files_[current_[type]].next = next;
             current_[type] = next;
@@ -126,7 +129,7 @@ public:
             file.bytes[11] = char(file.next >> 8);
             Put32(file.bytes, 12, BlockSizeOf(file.type));
             Put32(file.bytes, 16, file.entries);
-            Put32(file.bytes, 20, 65536);
+            Put32(file.bytes, 20, kMaxBlocks);
             WriteFile(dir / ("data_" + std::to_string(file.number)), file.bytes);
         }
     }
