@@ -158,9 +158,9 @@ bool BlockfileBlockUse::AllUsed(uint32_t file, uint32_t first, uint32_t end) con
 
 namespace {
 
-// Blocks of a block file read at once while looking for records, and the
-// most of any one file looked at (its bitmap's reach).
-constexpr uint32_t kChunkBlocks = 1024;
+// Blocks of a block file read at once while looking for records: small,
+// since the file's source keeps a buffer as large as its largest read.
+constexpr uint32_t kChunkBlocks = 128;
 
 } // namespace
 
