@@ -1,5 +1,5 @@
 // The Chromium blockfile decoder over a synthetic cache of 100,000 entries
-// (index, block files chained past their 65536 blocks, separate files for
+// (index, block files chained past their 64896 blocks, separate files for
 // every tenth body): the best of three decodes, reported against the
 // target of half a second.
 //

@@ -5,8 +5,8 @@
 //   then, repeated: u8 number, u32 length, bytes (the separate file
 //   "f_0000NN", a name that stays inside the folder).
 // The folder is decoded as the application does it (messages off), every
-// item's texts are read, and the first items are prepared (extracted and
-// decoded).
+// item's texts are read, the recovered ones with their properties, and the
+// first items are prepared (extracted and decoded).
 #include "FuzzSupport.h"
 
 #include "formats/ChromiumBlockfileCache.h"
@@ -77,6 +77,19 @@ void WriteFuzzSeeds(const std::string& dir)
     ChromiumBlockfileWriter over = Mixed(0x20001);
     over.announcedCount = 1000000;
     WriteSeed(dir, "over-announcing", Frame(over));
+    // Deleted entries: freed, unlinked only, one whose body a later entry
+    // took, one with its key apart.
+    ChromiumBlockfileWriter deleted = Mixed(0x30000);
+    auto& freed = deleted.Add("https://g.example/freed", "freed body", "HTTP/1.1 200 OK");
+    freed.deleted = true;
+    freed.bodyTaken = true;
+    deleted.Add("https://g.example/taker", "taker", "HTTP/1.1 200 OK");
+    auto& unlinked = deleted.Add("https://g.example/unlinked", std::string(5000, 'u'), "HTTP/1.1 200 OK");
+    unlinked.deleted = true;
+    unlinked.stillAllocated = true;
+    auto& apart = deleted.Add("https://g.example/" + std::string(1200, 'a'), "apart", "HTTP/1.1 200 OK");
+    apart.deleted = true;
+    WriteSeed(dir, "deleted", Frame(deleted));
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

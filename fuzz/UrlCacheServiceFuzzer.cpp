@@ -1,8 +1,9 @@
 // libFuzzer harness for the URL-cache service and IECache. The input is
 // written as the index.dat of a "Content.IE5" folder made once; IECache
-// lists it through the service as the application does, every entry of the
-// service's own enumeration is read, and then the first entries are deleted
-// by URL (which rewrites the index in place) and the rest listed again.
+// lists it through the service as the application does (its items and its
+// recovered items read whole), every entry of the service's own enumeration
+// is read, and then the first entries are deleted by URL (which rewrites
+// the index in place) and the rest listed again.
 #include "FuzzSupport.h"
 
 #include "formats/IECache.h"
@@ -80,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     auto service = std::make_shared<oriel::UrlCacheService>(folder);
     oriel::IECache cache(oriel::test::Context(), nullptr, folder, service);
     cache.Decode(nullptr, false);
-    size_t sink = size_t(cache.GetItemCount());
+    size_t sink = TouchCache(cache);
 
     std::vector<std::string> urls;
     oriel::UrlCacheEntryInfo entry;

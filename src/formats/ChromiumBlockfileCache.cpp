@@ -1,6 +1,7 @@
 #include "formats/ChromiumBlockfileCache.h"
 
 #include "app/StringTable.h"
+#include "formats/ChromiumBlockfileRecovery.h"
 #include "formats/ChromiumCacheItems.h"
 #include "model/TextForms.h"
 #include "platform/FileSystem.h"
@@ -133,6 +134,7 @@ int ChromiumBlockfileCache::DoDecode()
     const size_t inFile = (index.size() - blockfile::kIndexHeaderSize) / 4;
     const size_t buckets = std::min<size_t>(header->tableLength, inFile);
     std::unordered_set<uint32_t> seen;
+    BlockfileBlockUse live;
     int32_t recordKey = 0;
     for (size_t bucket = 0; bucket < buckets && !StopRequested(); ++bucket) {
         uint32_t address = *ParseBlockfileBucket(index, uint32_t(bucket));
@@ -146,11 +148,14 @@ int ChromiumBlockfileCache::DoDecode()
             if (!entry)
                 break;
             DecodeEntry(recordKey++, *entry, run);
+            live.MarkEntry(address, *entry);
             if (size_t(recordKey) % kEntriesPerYield == 0)
                 std::this_thread::yield();
             address = entry->next;
         }
     }
+    if (!StopRequested())
+        RecoverEntries(recordKey, live);
     for (size_t i = 0; i < 256; ++i) {
         blockFiles_[i].reset();
         opened_[i] = false;
@@ -162,7 +167,8 @@ int ChromiumBlockfileCache::DoDecode()
     return 0;
 }
 
-void ChromiumBlockfileCache::DecodeEntry(int32_t recordKey, const EntryStore& entry, const ByteReader&)
+void ChromiumBlockfileCache::DecodeEntry(int32_t recordKey, const EntryStore& entry, const ByteReader&,
+                                         const RecoveredEntry* recovered)
 {
     const std::string key = ReadKey(entry);
     const ChromiumKey parts = SplitChromiumKey(key);
@@ -230,6 +236,10 @@ void ChromiumBlockfileCache::DecodeEntry(int32_t recordKey, const EntryStore& en
     if (info && NamesBrotliEncoding(info->headers))
         item->SetContentEncoding(CCacheItem::kEncodingBrotli);
     item->SetLastAccessed(lastUsed);
+    if (recovered) {
+        AddRecoveredEntry(std::move(item), *recovered);
+        return;
+    }
     AddItem(host, std::move(item));
 }
 

@@ -9,7 +9,8 @@
 // the raw headers, stream 1 the body. The chains are followed once each:
 // an address seen before ends the chain, so a cycle never hangs the
 // decoder. An entry whose stream lies in a missing file is listed with its
-// body missing.
+// body missing. Records that no chain reaches but that still stand whole
+// in the blocks of data_1 are recovered items (ChromiumBlockfileRecovery.h).
 #pragma once
 
 #include "formats/ChromiumBlockFile.h"
@@ -21,6 +22,8 @@
 #include <string>
 
 namespace oriel {
+
+class BlockfileBlockUse;
 
 class ChromiumBlockfileCache : public NetscapeCache {
 public:
@@ -42,8 +45,16 @@ private:
     // The bytes at a block address (its run of blocks), or empty when its
     // block file is missing or the address names none.
     ByteReader ReadBlocks(uint32_t address, uint64_t length);
-    void DecodeEntry(int32_t recordKey, const EntryStore& entry, const ByteReader& run);
+    // Lists the entry; with `recovered`, as a recovered item.
+    struct RecoveredEntry;
+    void DecodeEntry(int32_t recordKey, const EntryStore& entry, const ByteReader& run,
+                     const RecoveredEntry* recovered = nullptr);
     std::string ReadKey(const EntryStore& entry);
+    // ChromiumBlockfileRecovery.cpp: the entries no chain reaches, with
+    // record keys from `firstKey` on; `live` holds what the live entries
+    // use.
+    void RecoverEntries(int32_t firstKey, const BlockfileBlockUse& live);
+    void AddRecoveredEntry(std::unique_ptr<CCacheItem> item, const RecoveredEntry& recovered);
 
     uint32_t version_ = 0;
     int32_t entryCount_ = 0;

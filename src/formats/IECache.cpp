@@ -1,5 +1,6 @@
 #include "formats/IECache.h"
 
+#include "formats/IndexDatRecovery.h"
 #include "formats/UrlCacheService.h"
 #include "model/Progress.h"
 #include "model/TextForms.h"
@@ -44,43 +45,44 @@ int64_t IECache::ItemTimeFromFileTime(uint64_t fileTime)
     return seconds < kUnixTimeOf1900 ? 0 : seconds;
 }
 
-int IECache::DoDecode()
+std::optional<std::string> IECache::CacheNameOf(const std::optional<std::string>& localFile) const
 {
-    Trace("Entry - IECache::DoDecode()");
-    UrlCacheService& service = Service();
-    UrlCacheEntryInfo entry;
-    auto handle = service.FindFirstUrlCacheEntry("*.*", entry);
-    if (!handle) {
-        Trace("Exit  - IECache::DoDecode()");
-        return 0;
-    }
-
+    if (!localFile)
+        return std::nullopt;
     // Local file paths are host paths; the cache name is the part below the
     // cache folder, written the Windows way.
     std::string prefix = GetFolder();
     while (prefix.size() > 1 && prefix.back() == '/')
         prefix.pop_back();
     prefix += '/';
+    // An entry whose file lies outside the cache folder (or a cache without
+    // a folder) gets no cache name rather than a mangled one.
+    if (GetFolderLength() == 0 || localFile->size() <= prefix.size() || localFile->compare(0, prefix.size(), prefix) != 0)
+        return std::nullopt;
+    std::string cacheName = localFile->substr(prefix.size());
+    for (char& c : cacheName) {
+        if (c == '/')
+            c = '\\';
+    }
+    return cacheName;
+}
+
+int IECache::DoDecode()
+{
+    Trace("Entry - IECache::DoDecode()");
+    UrlCacheService& service = Service();
+    UrlCacheEntryInfo entry;
+    auto handle = service.FindFirstUrlCacheEntry("*.*", entry);
 
     int32_t recordKey = 0;
     uint32_t entries = 0;
-    bool more = true;
+    bool more = handle != nullptr;
     while (more) {
         bool skip = (entry.cacheEntryType & (COOKIE_CACHE_ENTRY | URLHISTORY_CACHE_ENTRY)) != 0 ||
                     !entry.headerInfo;
         auto parts = skip ? std::nullopt : SplitUrl(entry.sourceUrlName);
         if (parts) {
-            std::optional<std::string> cacheName;
-            // An entry whose file lies outside the cache folder (or a cache
-            // without a folder) gets no cache name rather than a mangled one.
-            if (entry.localFileName && GetFolderLength() > 0 && entry.localFileName->size() > prefix.size() &&
-                entry.localFileName->compare(0, prefix.size(), prefix) == 0) {
-                cacheName = entry.localFileName->substr(prefix.size());
-                for (char& c : *cacheName) {
-                    if (c == '/')
-                        c = '\\';
-                }
-            }
+            std::optional<std::string> cacheName = CacheNameOf(entry.localFileName);
             auto item = std::make_unique<CFileCacheItem>(
                 this, recordKey, entry.sourceUrlName, parts->path,
                 cacheName ? OptText(*cacheName) : std::nullopt, int32_t(entry.sizeLow),
@@ -98,7 +100,25 @@ int IECache::DoDecode()
         if (++entries % 1024 == 0)
             std::this_thread::yield();
     }
-    service.FindCloseUrlCache(std::move(handle));
+    // The records in free blocks of the same index, recovered as the
+    // index.dat decoder recovers them (the index the enumeration walked;
+    // read afresh when it listed nothing), their cache names relative to
+    // this cache's folder as the live items' are.
+    if (!StopRequested()) {
+        std::unique_ptr<IndexDatFile> read;
+        const IndexDatFile* index = handle ? &UrlCacheService::EnumeratedIndex(*handle) : nullptr;
+        if (!index) {
+            read = service.ReadIndex();
+            index = read.get();
+        }
+        if (index) {
+            AddIndexDatRecoveredItems(*this, *index, recordKey, [this, &service, index](const IndexDatFile::UrlRecord& rec) {
+                return CacheNameOf(service.LocalFileOf(*index, rec));
+            });
+        }
+    }
+    if (handle)
+        service.FindCloseUrlCache(std::move(handle));
     Trace("Exit  - IECache::DoDecode()");
     return 0;
 }

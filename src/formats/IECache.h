@@ -1,11 +1,15 @@
 // The Internet Explorer cache of the examined user, listed through the
 // URL-cache service (our stand-in for WinINet) rather than by reading the
 // index file itself. Deleting and emptying go through the same service.
+// The records the service does not list, those Internet Explorer deleted
+// that still stand in free blocks, are recovered items, found in the same
+// index as the index.dat decoder finds them (IndexDatRecovery.h).
 #pragma once
 
 #include "model/Cache.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace oriel {
@@ -30,6 +34,9 @@ public:
     static int64_t ItemTimeFromFileTime(uint64_t fileTime);
 
 private:
+    // A local file's name relative to the cache folder, with backslashes;
+    // none for a file outside it.
+    std::optional<std::string> CacheNameOf(const std::optional<std::string>& localFile) const;
     void TraceDeleted(const char* operation, CCacheItem& item) const;
     UrlCacheService& Service();
 

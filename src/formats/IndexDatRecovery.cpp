@@ -96,7 +96,8 @@ std::vector<IndexDatStaleRecord> FindIndexDatStaleRecords(const IndexDatFile& in
     return found;
 }
 
-int32_t AddIndexDatRecoveredItems(CCache& cache, const IndexDatFile& index, int32_t firstKey)
+int32_t AddIndexDatRecoveredItems(CCache& cache, const IndexDatFile& index, int32_t firstKey,
+                                  const IndexDatCacheName& cacheNameOf)
 {
     int32_t key = firstKey;
     int32_t made = 0;
@@ -108,7 +109,9 @@ int32_t AddIndexDatRecoveredItems(CCache& cache, const IndexDatFile& index, int3
         // The cache name as a live record gives it: sub-folder, backslash,
         // file name.
         std::optional<std::string> cacheName;
-        if (rec.fileName && rec.directoryIndex < dirs.size())
+        if (cacheNameOf)
+            cacheName = cacheNameOf(rec);
+        else if (rec.fileName && rec.directoryIndex < dirs.size())
             cacheName = dirs[rec.directoryIndex].name + '\\' + std::string(*rec.fileName);
         // A whole record without URL or file name (a freed one) is
         // skipped as a live one would be; a cut one is kept for its times

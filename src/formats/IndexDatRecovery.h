@@ -10,6 +10,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace oriel {
@@ -33,9 +36,16 @@ struct IndexDatStaleRecord {
 // file does not use its allocation bitmap (then no block is known free).
 std::vector<IndexDatStaleRecord> FindIndexDatStaleRecords(const IndexDatFile& index, size_t limit = SIZE_MAX);
 
+// The cache name a recovered record's item carries, from the record's
+// sub-folder and file name; none: the item names no file.
+using IndexDatCacheName = std::function<std::optional<std::string>(const IndexDatFile::UrlRecord&)>;
+
 // Files one recovered item in `cache` per stale record of `index` that
 // still has a URL or a cache file name, with record keys from `firstKey`
-// on (after the live records' keys). Returns the number of items made.
-int32_t AddIndexDatRecoveredItems(CCache& cache, const IndexDatFile& index, int32_t firstKey);
+// on (after the live records' keys). The cache name is the sub-folder, a
+// backslash and the file name (a name relative to the index's folder)
+// unless `cacheNameOf` says otherwise. Returns the number of items made.
+int32_t AddIndexDatRecoveredItems(CCache& cache, const IndexDatFile& index, int32_t firstKey,
+                                  const IndexDatCacheName& cacheNameOf = {});
 
 } // namespace oriel

@@ -134,6 +134,8 @@ public:
     {
     }
 
+    const IndexDatFile& File() const { return *file_; }
+
     bool Next(UrlCacheEntryInfo& entry)
     {
         while (auto record = file_->NextRecord(cursor_)) {
@@ -203,7 +205,7 @@ std::string UrlCacheService::IndexFilePath() const
     return platform::ResolvePath(platform::MakePath(folder_, "index.dat"));
 }
 
-UrlCacheService::FindHandle UrlCacheService::FindFirstUrlCacheEntry(std::string_view pattern, UrlCacheEntryInfo& entry)
+std::unique_ptr<IndexDatFile> UrlCacheService::ReadIndex() const
 {
     std::string path = IndexFilePath();
     if (path.empty())
@@ -221,6 +223,25 @@ UrlCacheService::FindHandle UrlCacheService::FindFirstUrlCacheEntry(std::string_
         return nullptr;
     auto file = std::make_unique<IndexDatFile>(std::move(*bytes));
     if (!file->ParseHeader())
+        return nullptr;
+    return file;
+}
+
+const IndexDatFile& UrlCacheService::EnumeratedIndex(const Enumeration& handle)
+{
+    return handle.File();
+}
+
+std::optional<std::string> UrlCacheService::LocalFileOf(const IndexDatFile& index,
+                                                        const IndexDatFile::UrlRecord& record) const
+{
+    return LocalFilePath(folder_, index, record);
+}
+
+UrlCacheService::FindHandle UrlCacheService::FindFirstUrlCacheEntry(std::string_view pattern, UrlCacheEntryInfo& entry)
+{
+    auto file = ReadIndex();
+    if (!file)
         return nullptr;
     FindHandle handle(new Enumeration(folder_, std::move(file), std::string(pattern)));
     if (!handle->Next(entry))

@@ -83,6 +83,16 @@ public:
     bool FindNextUrlCacheEntry(Enumeration& handle, UrlCacheEntryInfo& entry);
     void FindCloseUrlCache(FindHandle handle);
 
+    // Beyond what WinINet offers, for the records it does not list (those
+    // in free blocks, which IECache recovers): the index an enumeration
+    // walks, and the index read afresh (none when it cannot be read or is
+    // no index), as FindFirstUrlCacheEntry reads it.
+    static const IndexDatFile& EnumeratedIndex(const Enumeration& handle);
+    std::unique_ptr<IndexDatFile> ReadIndex() const;
+    // The host path of a record's local file, as an entry's localFileName
+    // gives it; none when the record names no file inside the folder.
+    std::optional<std::string> LocalFileOf(const IndexDatFile& index, const IndexDatFile::UrlRecord& record) const;
+
     // Removes the entry for `url`: deletes its local file, then marks its
     // record free in the index (the record's blocks are overwritten with
     // 0x0BADF00D, their bitmap bits cleared, the allocated-block count and

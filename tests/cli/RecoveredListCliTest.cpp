@@ -1,6 +1,7 @@
 // oriel-cli and the recovered entries: `list` and `export` show only the
 // live items, `list --recovered` only the recovered ones (with
 // "recovered":true in JSON), and `cat --key` reaches a recovered body.
+#include "support/ChromiumCacheWriter.h"
 #include "support/CliCommand.h"
 #include "support/IndexDatWriter.h"
 #include "support/MozillaCacheWriter.h"
@@ -81,6 +82,30 @@ TEST(RecoveredListCliTest, MozillaStaleRecordsAndOrphanBodiesAreListedOnlyWhenAs
     // The body alone keeps an empty URL and its name.
     EXPECT_TRUE(Contains(recovered, "\"url\":\"\",\"server\":null,\"path\":null,\"cacheName\":\"00C0FFEEd01\""))
         << recovered;
+}
+
+TEST(RecoveredListCliTest, ChromiumBlockfileDeletedEntriesAreListedOnlyWhenAskedFor)
+{
+    TempDir dir;
+    ChromiumBlockfileWriter w;
+    w.Add("https://c.example/live", "live body", "HTTP/1.1 200 OK\nContent-Type: text/plain");
+    auto& gone = w.Add("https://c.example/deleted", "deleted body", "HTTP/1.1 200 OK\nContent-Type: text/plain");
+    gone.deleted = true;
+    w.Write(dir.path());
+    const std::string folder = Quote(dir.path());
+
+    const std::string live = Listing("list " + folder);
+    EXPECT_EQ(Lines(live).size(), 1u);
+    EXPECT_FALSE(Contains(live, "deleted"));
+    EXPECT_FALSE(Contains(Listing("export " + folder), "c.example/deleted"));
+    const std::vector<std::string> recovered = Lines(Listing("list --json --recovered " + folder));
+    ASSERT_EQ(recovered.size(), 1u);
+    EXPECT_TRUE(Contains(recovered[0], "\"url\":\"https://c.example/deleted\"")) << recovered[0];
+    EXPECT_TRUE(Contains(recovered[0], ",\"recovered\":true")) << recovered[0];
+    EXPECT_TRUE(Contains(recovered[0], "\"Recovered from\":\"data_1 block ")) << recovered[0];
+    const size_t keyAt = recovered[0].find("\"key\":") + 6;
+    const std::string key = recovered[0].substr(keyAt, recovered[0].find(',', keyAt) - keyAt);
+    EXPECT_EQ(Listing("cat --key " + key + " " + folder), "deleted body");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "formats/UrlCacheService.h"
 #include "model/BrowserProfile.h"
 #include "platform/ContainedPath.h"
+#include "support/CacheContents.h"
 #include "support/IndexDatWriter.h"
 #include "support/TestContext.h"
 #include "support/TestEnvironment.h"
@@ -598,6 +599,124 @@ TEST_F(IECacheTest, DeletingFollowsAnIndexChangedByOthers)
     second.write(dir.path());
     EXPECT_TRUE(service.DeleteUrlCacheEntry("http://a.example/2.gif"));
     EXPECT_EQ(Urls(Enumerate(service)), std::vector<std::string>{"http://a.example/3.gif"});
+}
+
+// The deleted records of a content folder: stale URL, LEAK and REDR
+// records and a URL record cut by a later write, among live ones.
+void AddDeletedRecords(ContentFolder& content)
+{
+    content.add(Entry("http://a.example/live1.gif", "live1.gif"));
+    content.writer.addStaleUrl(Entry("http://a.example/gone.gif", "gone.gif", 1));
+    content.add(Entry("http://a.example/live2.gif", "live2.gif", 1));
+    content.writer.addStaleLeak(Entry("http://b.example/leak.gif", "leak.gif"));
+    content.writer.addStaleRedirect("http://c.example/moved");
+    IndexDatUrl cut = Entry("http://b.example/" + std::string(100, 'c'), "cut.gif");
+    cut.headers += "X-Pad: " + std::string(300, 'p') + "\r\n";
+    content.writer.addCutStaleUrl(cut, 1);
+    content.add(Entry("http://a.example/live3.gif", "live3.gif"));
+}
+
+// What a recovered item shows, for comparing the two readers of index.dat.
+std::string Shown(CCacheItem* item)
+{
+    std::ostringstream out;
+    out << (item->GetURL() ? item->GetURL() : "(null)") << " | "
+        << (item->GetCacheName() ? item->GetCacheName() : "(none)") << " | " << item->GetSize() << " | "
+        << item->GetLastModified() << " | " << item->GetDownloaded() << " | " << item->GetExpires() << " | "
+        << (item->GetHeaders() ? item->GetHeaders() : "(none)") << " | " << item->IsPartial();
+    for (const auto& [label, text] : item->GetProperties())
+        out << " | " << label << ": " << text;
+    return out.str();
+}
+
+std::vector<std::string> ShownRecovered(const CCache& cache)
+{
+    std::vector<std::string> out;
+    for (CCacheItem* item : test::RecoveredItems(cache))
+        out.push_back(Shown(item));
+    return out;
+}
+
+TEST_F(IECacheTest, RecoversTheSameRecordsAsTheIndexDatDecoder)
+{
+    ContentFolder content;
+    AddDeletedRecords(content);
+    content.write(dir.path());
+
+    ClientUrlCache direct(test::Context(), nullptr, dir.path());
+    ASSERT_EQ(direct.Decode(nullptr, false), 0);
+    auto cache = MakeCache(dir.path(), dir.path());
+    ASSERT_EQ(cache->Decode(), 0);
+    EXPECT_EQ(cache->GetItemCount(), 3);
+    EXPECT_EQ(test::RecoveredUrls(*cache),
+              (std::vector<std::string>{"http://a.example/gone.gif", "http://b.example/leak.gif",
+                                        "http://c.example/moved", ""}));
+    EXPECT_EQ(ShownRecovered(*cache), ShownRecovered(direct));
+    for (CCacheItem* item : test::RecoveredItems(*cache)) {
+        EXPECT_TRUE(item->IsRecovered());
+        EXPECT_GE(item->GetRecordKey(), 3);
+    }
+    EXPECT_TRUE(test::RecoveredItems(*cache)[3]->IsPartial());
+    // The recovered record's body, where it still lies.
+    CCacheItem* gone = test::RecoveredItems(*cache)[0];
+    EXPECT_STREQ(gone->GetCacheName(), "EFGH5678\\gone.gif");
+    ASSERT_TRUE(gone->Exists());
+    EXPECT_EQ(ReadWholeFile(gone->GetFilePath()), "body of http://a.example/gone.gif");
+
+    // A cache folder above the content folder: the names are relative to
+    // it, as the live items' are.
+    TempDir tree;
+    const std::string content5 = tree.file("Content.IE5");
+    content.write(content5);
+    auto above = MakeCache(tree.path(), content5);
+    ASSERT_EQ(above->Decode(), 0);
+    ASSERT_EQ(above->GetRecoveredCount(), 4);
+    EXPECT_STREQ(test::RecoveredItems(*above)[0]->GetCacheName(), "Content.IE5\\EFGH5678\\gone.gif");
+    EXPECT_TRUE(test::RecoveredItems(*above)[0]->Exists());
+
+    // An index whose live records are all gone still gives its recovered
+    // ones.
+    ContentFolder onlyDeleted;
+    onlyDeleted.writer.addStaleUrl(Entry("http://a.example/gone.gif", "gone.gif"));
+    TempDir other;
+    onlyDeleted.write(other.path());
+    auto empty = MakeCache(other.path(), other.path());
+    ASSERT_EQ(empty->Decode(), 0);
+    EXPECT_EQ(empty->GetItemCount(), 0);
+    EXPECT_EQ(test::RecoveredUrls(*empty), std::vector<std::string>{"http://a.example/gone.gif"});
+}
+
+TEST_F(IECacheTest, DeletingAndEmptyingLeaveRecoveredEntriesAsTheyAre)
+{
+    ContentFolder content;
+    AddDeletedRecords(content);
+    const std::string index = content.write(dir.path());
+    const size_t goneOffset = content.writer.recordOffset(1);
+    const std::string goneRecord = ReadWholeFile(index).substr(goneOffset, 128);
+    const std::string goneBody = dir.file("EFGH5678/gone.gif");
+    ASSERT_TRUE(fs::exists(goneBody));
+
+    auto cache = MakeCache(dir.path(), dir.path());
+    ASSERT_EQ(cache->Decode(), 0);
+    std::vector<CCacheItem*> selection = test::RecoveredItems(*cache);
+    selection.push_back(FindItem(*cache, "http://a.example/live1.gif"));
+    EXPECT_EQ(cache->DeleteItems(nullptr, selection), 0);
+    EXPECT_FALSE(fs::exists(dir.file("ABCD1234/live1.gif")));
+    EXPECT_TRUE(fs::exists(goneBody));
+    EXPECT_EQ(ReadWholeFile(index).substr(goneOffset, 128), goneRecord);
+
+    ASSERT_EQ(cache->Decode(), 0);
+    EXPECT_EQ(cache->GetItemCount(), 2);
+    // The live record the delete freed is filled, not left to recover.
+    EXPECT_EQ(cache->GetRecoveredCount(), 4);
+    EXPECT_EQ(cache->Empty(nullptr), 0);
+    EXPECT_TRUE(fs::exists(goneBody));
+    EXPECT_EQ(ReadWholeFile(index).substr(goneOffset, 128), goneRecord);
+    ASSERT_EQ(cache->Decode(), 0);
+    EXPECT_EQ(cache->GetItemCount(), 0);
+    EXPECT_EQ(test::RecoveredUrls(*cache),
+              (std::vector<std::string>{"http://a.example/gone.gif", "http://b.example/leak.gif",
+                                        "http://c.example/moved", ""}));
 }
 
 } // namespace

@@ -43,18 +43,13 @@ void WriteFile(const fs::path& path, std::string_view bytes)
         throw std::runtime_error("cannot write " + path.string());
 }
 
-uint32_t KeyHash(std::string_view key)
-{
-    uint32_t h = 2166136261u;
-    for (char c : key)
-        h = (h ^ uint8_t(c)) * 16777619u;
-    return h;
-}
-
 constexpr uint32_t kBlockHeader = 8192;
+// The allocation bitmap's 2028 words, a bit a block.
+constexpr uint32_t kMaxBlocks = 2028 * 32;
 
 // The block files of a cache being written: each type of block fills its
-// own files; a full file (65536 blocks) goes on in a new one.
+// own files; a full file (64896 blocks, as many as the header's bitmap
+// covers) goes on in a new one.
 class BlockFiles {
 public:
     BlockFiles()
@@ -77,7 +72,7 @@ public:
         // A run never crosses a group of four blocks.
         if (file->used % 4 + count > 4)
             file->used += 4 - file->used % 4;
-        if (file->used + count > 65536) {
+        if (file->used + count > kMaxBlocks) {
             uint32_t next = NewFile(type);
             files_[current_[type]].next = next;
             current_[type] = next;
@@ -85,13 +80,35 @@ public:
         }
         const uint32_t start = file->used;
         file->used += count;
-        file->entries += 1;
-        std::string& data = file->bytes;
+        const uint32_t address = 0x80000000u | (type << 28) | ((count - 1) << 24) | (file->number << 16) | start;
+        StoreAt(address, bytes);
+        return address;
+    }
+
+    // Puts `bytes` at `address` (a run that is free) and marks it used.
+    void StoreAt(uint32_t address, std::string_view bytes)
+    {
+        File& file = files_[(address >> 16) & 0xFF];
+        const uint32_t size = BlockSizeOf(file.type);
+        const uint32_t count = ((address >> 24) & 3) + 1;
+        const uint32_t start = address & 0xFFFF;
+        if (bytes.size() > size_t(count) * size)
+            throw std::runtime_error("bytes longer than the run");
+        std::string& data = file.bytes;
         const size_t at = kBlockHeader + size_t(start) * size;
         if (data.size() < at + size_t(count) * size)
             data.resize(at + size_t(count) * size, '\0');
         data.replace(at, bytes.size(), bytes);
-        return 0x80000000u | (type << 28) | ((count - 1) << 24) | (file->number << 16) | start;
+        file.entries += 1;
+        SetBits(file, start, count, true);
+    }
+
+    // Marks the run at `address` free in its file's bitmap; its bytes stay.
+    void Free(uint32_t address)
+    {
+        File& file = files_[(address >> 16) & 0xFF];
+        file.entries -= 1;
+        SetBits(file, address & 0xFFFF, ((address >> 24) & 3) + 1, false);
     }
 
     // Where the record at `address` lies, for writing into it later.
@@ -112,7 +129,7 @@ public:
             file.bytes[11] = char(file.next >> 8);
             Put32(file.bytes, 12, BlockSizeOf(file.type));
             Put32(file.bytes, 16, file.entries);
-            Put32(file.bytes, 20, 65536);
+            Put32(file.bytes, 20, kMaxBlocks);
             WriteFile(dir / ("data_" + std::to_string(file.number)), file.bytes);
         }
     }
@@ -133,6 +150,19 @@ private:
         std::string bytes;
     };
 
+    // The allocation bitmap at header offset 80: bit n % 32 of word n / 32
+    // for block n.
+    static void SetBits(File& file, uint32_t start, uint32_t count, bool used)
+    {
+        for (uint32_t b = start; b < start + count; ++b) {
+            const size_t byte = 80 + b / 8;
+            if (byte >= kBlockHeader)
+                throw std::runtime_error("block past the bitmap");
+            const char bit = char(1 << (b % 8));
+            file.bytes[byte] = used ? char(file.bytes[byte] | bit) : char(file.bytes[byte] & ~bit);
+        }
+    }
+
     uint32_t NewFile(uint32_t type)
     {
         File file;
@@ -148,6 +178,47 @@ private:
 };
 
 } // namespace
+
+uint32_t ChromiumKeyHash(std::string_view key)
+{
+    // Paul Hsieh's SuperFastHash: 16-bit little-endian halves, four bytes a
+    // round, then the one to three bytes left (a lone last byte and the
+    // third of three added as signed chars), then the final mixing.
+    const size_t n = key.size();
+    if (n == 0)
+        return 0;
+    auto byte = [&key](size_t i) { return uint32_t(uint8_t(key[i])); };
+    auto half = [&byte](size_t i) { return byte(i) + (byte(i + 1) << 8); };
+    auto signedByte = [&key](size_t i) { return uint32_t(int64_t(int8_t(key[i])) & 0xFFFFFFFF); };
+    uint32_t h = uint32_t(n);
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        h += half(i);
+        h = (h << 16) ^ (half(i + 2) << 11) ^ h;
+        h += h >> 11;
+    }
+    if (n - i == 3) {
+        h += half(i);
+        h ^= h << 16;
+        h ^= signedByte(i + 2) << 18;
+        h += h >> 11;
+    } else if (n - i == 2) {
+        h += half(i);
+        h ^= h << 11;
+        h += h >> 17;
+    } else if (n - i == 1) {
+        h += signedByte(i);
+        h ^= h << 10;
+        h += h >> 1;
+    }
+    h ^= h << 3;
+    h += h >> 5;
+    h ^= h << 4;
+    h += h >> 17;
+    h ^= h << 25;
+    h += h >> 6;
+    return h;
+}
 
 std::string BrotliBytes(std::string_view data)
 {
@@ -201,7 +272,8 @@ ChromiumBlockfileWriter::Entry& ChromiumBlockfileWriter::Add(std::string key, st
     return entries_.back();
 }
 
-std::vector<std::string> ChromiumBlockfileWriter::Write(const std::string& dirName) const
+std::vector<std::string> ChromiumBlockfileWriter::Write(const std::string& dirName,
+                                                       std::vector<uint32_t>* entryAddresses) const
 {
     const fs::path dir(dirName);
     fs::create_directories(dir);
@@ -209,15 +281,14 @@ std::vector<std::string> ChromiumBlockfileWriter::Write(const std::string& dirNa
     std::vector<uint32_t> table(tableLength, 0);
     std::vector<std::string> separate;
     uint32_t nextExternal = 1;
+    int32_t liveCount = 0;
+    // A deleted entry's body run that the next live body to fit takes.
+    uint32_t takenRun = 0;
 
+    auto typeFor = [](size_t size) -> uint32_t { return size <= 4 * 256 ? 2 : size <= 4 * 1024 ? 3 : size <= 4 * 4096 ? 4 : 0; };
     auto storeStream = [&](std::string_view bytes) -> uint32_t {
-        if (bytes.size() <= 4 * 256)
-            return blocks.Store(2, bytes);
-        if (bytes.size() <= 4 * 1024)
-            return blocks.Store(3, bytes);
-        if (bytes.size() <= 4 * 4096)
-            return blocks.Store(4, bytes);
-        return 0;
+        const uint32_t type = typeFor(bytes.size());
+        return type ? blocks.Store(type, bytes) : 0;
     };
     auto storeApart = [&](std::string_view bytes) -> uint32_t {
         char name[16];
@@ -228,7 +299,9 @@ std::vector<std::string> ChromiumBlockfileWriter::Write(const std::string& dirNa
     };
 
     for (const Entry& e : entries_) {
-        const uint32_t hash = KeyHash(e.key);
+        const uint32_t hash = ChromiumKeyHash(e.key);
+        // Every address the entry uses, freed with it when it is deleted.
+        std::vector<uint32_t> used;
         std::string record(256, '\0');
         Put32(record, 0, hash);
         Put64(record, 24, ChromeTime(e.created));
@@ -238,7 +311,9 @@ std::vector<std::string> ChromiumBlockfileWriter::Write(const std::string& dirNa
         if (apart) {
             std::string key = e.key + '\0';
             uint32_t address = storeStream(key);
-            Put32(record, 36, address ? address : storeApart(key));
+            address = address ? address : storeApart(key);
+            used.push_back(address);
+            Put32(record, 36, address);
         } else {
             record.resize(96);
             record += e.key;
@@ -249,32 +324,70 @@ std::vector<std::string> ChromiumBlockfileWriter::Write(const std::string& dirNa
             std::string info = ChromiumResponseInfo(e.headers, ChromeTime(e.responded - 1), ChromeTime(e.responded));
             Put32(record, 40, uint32_t(info.size()));
             uint32_t address = storeStream(info);
-            Put32(record, 56, address ? address : storeApart(info));
+            address = address ? address : storeApart(info);
+            used.push_back(address);
+            Put32(record, 56, address);
         }
         if (!e.body.empty()) {
             Put32(record, 44, uint32_t(e.body.size()));
-            uint32_t address = e.bodyApart ? 0 : storeStream(e.body);
-            Put32(record, 60, address ? address : storeApart(e.body));
+            uint32_t address = 0;
+            const uint32_t type = typeFor(e.body.size());
+            if (!e.deleted && takenRun && !e.bodyApart && type == ((takenRun >> 28) & 7)) {
+                const uint32_t count =
+                    uint32_t((e.body.size() + BlockFiles::BlockSizeOf(type) - 1) / BlockFiles::BlockSizeOf(type));
+                if (count <= ((takenRun >> 24) & 3) + 1) {
+                    address = (takenRun & ~(3u << 24)) | ((count - 1) << 24);
+                    blocks.StoreAt(address, e.body);
+                    takenRun = 0;
+                }
+            }
+            if (!address)
+                address = e.bodyApart ? 0 : storeStream(e.body);
+            address = address ? address : storeApart(e.body);
+            used.push_back(address);
+            Put32(record, 60, address);
+            if (e.deleted && e.bodyTaken && !e.stillAllocated && (address >> 28 & 7) != 0)
+                takenRun = address;
         }
-        // The chain: a new entry goes at the head of its bucket.
+        // The chain: a new live entry goes at the head of its bucket.
         uint32_t& bucket = table[hash & (tableLength - 1)];
-        Put32(record, 4, bucket);
+        if (!e.deleted)
+            Put32(record, 4, bucket);
         const uint32_t entryAddress = blocks.Store(2, record, blocksNeeded);
+        used.push_back(entryAddress);
+        if (entryAddresses)
+            entryAddresses->push_back(entryAddress);
 
         std::string node(36, '\0');
         Put64(node, 0, ChromeTime(e.modified + 10));
         Put64(node, 8, ChromeTime(e.modified));
         Put32(node, 24, entryAddress);
         const uint32_t nodeAddress = blocks.Store(1, node);
+        used.push_back(nodeAddress);
         Put32(record, 8, nodeAddress);
         std::memcpy(blocks.At(entryAddress) + 8, record.data() + 8, 4);
-        bucket = entryAddress;
+        if (!e.deleted) {
+            bucket = entryAddress;
+            ++liveCount;
+        } else if (!e.stillAllocated) {
+            // Freed: the blocks are free again, the separate files gone.
+            for (uint32_t address : used) {
+                if ((address >> 28 & 7) != 0) {
+                    blocks.Free(address);
+                } else {
+                    char name[16];
+                    std::snprintf(name, sizeof name, "f_%06x", address & 0x0FFFFFFF);
+                    fs::remove(dir / name);
+                    separate.erase(std::remove(separate.begin(), separate.end(), name), separate.end());
+                }
+            }
+        }
     }
 
     std::string index(368, '\0');
     Put32(index, 0, 0xC103CAC3u);
     Put32(index, 4, version);
-    Put32(index, 8, uint32_t(announcedCount ? announcedCount : int32_t(entries_.size())));
+    Put32(index, 8, uint32_t(announcedCount ? announcedCount : liveCount));
     Put32(index, 16, nextExternal - 1);
     Put32(index, 28, tableLength);
     for (uint32_t v : table)
@@ -344,6 +457,14 @@ std::string WriteSyntheticChromiumCache(const std::string& folder, const SynthOp
         e.responded = synth.responded;
         e.created = e.responded - 5;
         e.modified = e.responded + 30;
+        // Deleted entries: freed, every third one only unlinked, and every
+        // fourth one's body blocks taken by a later entry's body.
+        const int deletedEvery = options.deleted > 0 ? std::max(1, options.entries / options.deleted) : 0;
+        if (deletedEvery && i % deletedEvery == deletedEvery / 2) {
+            e.deleted = true;
+            e.stillAllocated = (i / deletedEvery) % 3 == 2;
+            e.bodyTaken = (i / deletedEvery) % 4 == 1;
+        }
     }
     w.Write(folder);
     return (fs::path(folder) / "index").string();

@@ -33,6 +33,16 @@ public:
         std::string headers; // lines separated by '\n'; empty: no stream 0
         bool bodyApart = false; // the body in a separate file whatever its size
         bool keyApart = false;  // the key at its own address whatever its length
+        // A deleted entry: written whole, but in no chain of the index.
+        // Its blocks (record, key, streams, rankings node) are marked free
+        // in the bitmaps unless `stillAllocated` (an entry unlinked but not
+        // yet freed).
+        bool deleted = false;
+        bool stillAllocated = false;
+        // A deleted entry whose body blocks the next live entry's body
+        // that fits in them takes: the record still names the blocks, but
+        // they hold the other entry's bytes.
+        bool bodyTaken = false;
         int64_t created = 1700000000;
         int64_t modified = 1700000100;
         int64_t responded = 1700000050;
@@ -44,8 +54,9 @@ public:
     int32_t announcedCount = 0;
 
     Entry& Add(std::string key, std::string body, std::string headers);
-    // Writes the cache; the separate files' names, in order, are returned.
-    std::vector<std::string> Write(const std::string& dir) const;
+    // Writes the cache; the separate files' names, in order, are returned,
+    // and, when asked, each entry's record address (in Add order).
+    std::vector<std::string> Write(const std::string& dir, std::vector<uint32_t>* entryAddresses = nullptr) const;
     const std::vector<Entry>& Entries() const { return entries_; }
 
 private:
@@ -63,10 +74,16 @@ struct ChromiumSynthEntry {
 };
 ChromiumSynthEntry SyntheticChromiumEntry(int i, const SynthOptions& options);
 
+// Chromium's key hash (SuperFastHash), written here apart from the
+// decoder's so that each checks the other.
+uint32_t ChromiumKeyHash(std::string_view key);
+
 // oriel-synth's "chromium" kind: a blockfile cache of `options.entries`
 // entries on a few hosts, pictures (PNG, GIF, JPEG) among pages and
 // scripts, some bodies gzip- or brotli-encoded, every tenth one in a
-// separate file and some double-keyed. Returns the index file's path.
+// separate file and some double-keyed; with `options.deleted`, about that
+// many of them deleted (freed, some only unlinked, some with their body
+// blocks taken by a later entry). Returns the index file's path.
 std::string WriteSyntheticChromiumCache(const std::string& folder, const SynthOptions& options);
 
 } // namespace oriel::test
