@@ -89,17 +89,19 @@ uint64_t SizeOf(const std::string& path)
 CEmbeddedBodyItem::~CEmbeddedBodyItem()
 {
     RemoveExtractedCopy();
-    if (!privateFolder_.empty()) {
+    if (copy_ && !copy_->privateFolder.empty()) {
         std::error_code ec;
-        fs::remove(privateFolder_, ec);
+        fs::remove(copy_->privateFolder, ec);
     }
 }
 
 void CEmbeddedBodyItem::RemoveExtractedCopy()
 {
-    if (extracted_ && extractedPath_)
-        RemoveExact(*extractedPath_);
-    extracted_ = false;
+    if (!copy_)
+        return;
+    if (copy_->extracted && copy_->path)
+        RemoveExact(*copy_->path);
+    copy_->extracted = false;
 }
 
 int32_t CEmbeddedBodyItem::GetDisplayCacheNameLength()
@@ -110,18 +112,18 @@ int32_t CEmbeddedBodyItem::GetDisplayCacheNameLength()
 
 const char* CEmbeddedBodyItem::GetFilePath()
 {
-    return extractedPath_ ? extractedPath_->c_str() : nullptr;
+    return copy_ && copy_->path ? copy_->path->c_str() : nullptr;
 }
 
 int32_t CEmbeddedBodyItem::GetFilePathLength()
 {
-    return extractedPath_ ? int32_t(extractedPath_->size()) : 0;
+    return copy_ && copy_->path ? int32_t(copy_->path->size()) : 0;
 }
 
 const std::string& CEmbeddedBodyItem::ContainerFilePath()
 {
     if (!containerFilePath_) {
-        containerFilePath_.emplace();
+        containerFilePath_ = std::make_unique<std::string>();
         const std::string name = ContainerFileName();
         if (owner_ && !name.empty())
             *containerFilePath_ = platform::ResolvePath(platform::MakePath(owner_->GetFolder(), name));
@@ -159,23 +161,26 @@ void CEmbeddedBodyItem::BuildExtractedPath()
     std::string path = platform::WorkingCopyPath(name);
     if (path.empty())
         return;
-    privateFolder_ = platform::DirectoryOf(path);
-    extractedPath_ = std::move(path);
+    if (!copy_)
+        copy_ = std::make_unique<WorkingCopy>();
+    copy_->privateFolder = platform::DirectoryOf(path);
+    copy_->path = std::move(path);
 }
 
 bool CEmbeddedBodyItem::ExtractFile()
 {
-    if (!extractedPath_) {
+    if (!copy_ || !copy_->path) {
         Trace("Entry - " + std::string(TraceName()) + "::ExtractFile()");
         Trace("Exit - " + std::string(TraceName()) + "::ExtractFile()");
         return false;
     }
     // Written under a temporary name and renamed when whole: a viewer never
     // sees half a body.
-    const std::string partial = *extractedPath_ + ".part";
+    const std::string target = *copy_->path;
+    const std::string partial = target + ".part";
     if (!ExtractBodyTo(partial))
         return false;
-    if (!platform::CommitNewFile(partial, *extractedPath_)) {
+    if (!platform::CommitNewFile(partial, target)) {
         RemoveExact(partial);
         return false;
     }
@@ -252,20 +257,25 @@ std::optional<platform::FileRange> CEmbeddedBodyItem::BodyRange()
 
 bool CEmbeddedBodyItem::PrepareFile()
 {
-    if (extracted_ && extractedPath_ && IsRegularFile(*extractedPath_))
+    const bool extracted = copy_ && copy_->extracted;
+    if (extracted && copy_->path && IsRegularFile(*copy_->path))
         return true;
-    if (!extracted_)
+    if (!extracted)
         BuildExtractedPath();
-    extracted_ = ExtractFile();
-    return extracted_;
+    const bool made = ExtractFile();
+    if (copy_)
+        copy_->extracted = made;
+    return made;
 }
 
 bool CEmbeddedBodyItem::DeleteCacheFile()
 {
-    if (extracted_ && extractedPath_ && !RemoveExact(*extractedPath_) && IsRegularFile(*extractedPath_))
+    if (!copy_)
+        return true;
+    if (copy_->extracted && copy_->path && !RemoveExact(*copy_->path) && IsRegularFile(*copy_->path))
         return false;
-    extracted_ = false;
-    extractedPath_.reset();
+    copy_->extracted = false;
+    copy_->path.reset();
     return true;
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -72,11 +73,17 @@ private:
     void BuildExtractedPath();
     void RemoveExtractedCopy();
 
-    std::optional<std::string> containerFilePath_;
+    // Found when first asked for.
+    std::unique_ptr<std::string> containerFilePath_;
     bool exists_ = true;
-    std::optional<std::string> extractedPath_;
-    std::string privateFolder_; // the folder this item made for its copy, if any
-    bool extracted_ = false;    // the copy at extractedPath_ is this item's own
+    // Made when the body is first prepared: a listing or an export of many
+    // items never needs one.
+    struct WorkingCopy {
+        std::optional<std::string> path;
+        std::string privateFolder; // the folder this item made for its copy, if any
+        bool extracted = false;    // the copy at `path` is this item's own
+    };
+    std::unique_ptr<WorkingCopy> copy_;
 };
 
 } // namespace oriel
