@@ -44,18 +44,33 @@ private:
     ByteReader ReadBlocks(uint32_t address, uint64_t length);
     void DecodeEntry(int32_t recordKey, const EntryStore& entry, const ByteReader& run);
     std::string ReadKey(const EntryStore& entry);
+    // The same as a view of key_, valid until the next entry's key.
+    std::string_view KeyOf(const EntryStore& entry);
 
     uint32_t version_ = 0;
     int32_t entryCount_ = 0;
     // "data_0", "data_1", ... (a full block file goes on in a later one),
     // opened when first named; a missing or foreign one stays closed.
+    // A small one is read whole at its first run, a large one by range
+    // (CountBlockRead). A view ReadBlocks gives lives until the next
+    // ReadBlocks of the same file.
     const platform::ByteSource* BlockFile(uint32_t number);
-    std::unique_ptr<platform::ByteSource> blockFiles_[256];
-    bool opened_[256] = {};
+    std::string BlockFilePath(uint32_t number) const;
+    void CountBlockRead(uint32_t number);
+    struct BlockFileState {
+        std::unique_ptr<platform::ByteSource> source;
+        bool opened = false;
+        bool whole = false; // read whole, or never to be (decided at the first run)
+    };
+    BlockFileState blockFiles_[256];
+    uint64_t wholeReadBytes_ = 0;
     // The separate files, listed once for the decode (looked up without
     // regard to case).
     std::unique_ptr<platform::FolderIndex> separateFiles_;
     std::string scratch_;
+    // Buffers reused from one entry to the next.
+    std::string key_;
+    ResponseInfo info_;
 };
 
 } // namespace oriel
