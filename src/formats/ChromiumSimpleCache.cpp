@@ -3,6 +3,7 @@
 #include "formats/ChromiumBlockFile.h"
 #include "formats/EntryFolder.h"
 #include "model/TextForms.h"
+#include "platform/ContainedPath.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -115,7 +116,7 @@ ChromiumSimpleItem::ChromiumSimpleItem(CCache* owner, int32_t recordKey, OptText
                                        OptText cacheName, int32_t size, int64_t lastModified, int64_t downloaded,
                                        OptText headers, int64_t offset, int32_t length, ChromiumSimpleDetails details)
     : CChromiumEmbeddedItem(owner, recordKey, url, urlPath, cacheName, size, lastModified, downloaded, 0, headers,
-                            cacheName ? std::string(*cacheName) : std::string(), offset, length)
+                            cacheName ? *cacheName : std::string_view(), offset, length)
     , details_(std::move(details))
 {
     SetSiteKey(details_.siteKey);
@@ -224,7 +225,10 @@ int ChromiumSimpleCache::DoDecode()
     ReadIndex();
     sparse_.clear();
     const auto files = ListEntryFiles(GetFolder());
-    const int folderFd = ::open(GetFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Opened as the listing opened it: a folder link is followed only while
+    // it stays inside the examined tree.
+    platform::UniqueFd folder = platform::OpenContained(GetFolder(), platform::OpenAs::Directory);
+    const int folderFd = folder.Get();
     if (folderFd < 0) {
         Trace("Exit  - ChromiumSimpleCache::DoDecode() no folder");
         return 0;
@@ -284,7 +288,7 @@ int ChromiumSimpleCache::DoDecode()
         }
         std::this_thread::yield();
     }
-    ::close(folderFd);
+    folder.Reset();
     Trace("Read " + std::to_string(key) + " entries");
     Trace("Exit  - ChromiumSimpleCache::DoDecode()");
     return 0;
