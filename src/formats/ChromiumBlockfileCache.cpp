@@ -114,13 +114,24 @@ const platform::ByteSource* ChromiumBlockfileCache::BlockFile(uint32_t number)
     BlockFileState& state = blockFiles_[number];
     if (!state.opened) {
         state.opened = true;
-        // Read by range at first: a file whose blocks are asked for only
-        // here and there (the response infos among the bodies of "data_3")
-        // is never read whole.
-        state.source = platform::FileRange{BlockFilePath(number)}.Open();
+        const std::string path = BlockFilePath(number);
+        state.source = platform::FileRange{path}.Open();
         // A missing block file leaves its entries or streams out.
         if (state.source && !ParseBlockFileHeader(state.source->Read(0, 16)))
             state.source.reset();
+        // A small block file is read whole: the rankings file, read node
+        // by node for every entry, and the few files of a small cache. A
+        // large one is read by range (the chains visit its blocks in no
+        // order, and most of its bytes are bodies the listing does not
+        // read). A file that cannot be read whole is read by range.
+        const uint64_t size = state.source ? state.source->Size() : 0;
+        if (size > 0 && size <= kMaxWholeBlockFile && size <= kWholeReadBudget - wholeReadBytes_) {
+            auto whole = platform::OpenWholeFile(path, kMaxWholeBlockFile);
+            if (whole && ParseBlockFileHeader(whole->Read(0, 16))) {
+                wholeReadBytes_ += std::min<uint64_t>(whole->Size(), kWholeReadBudget - wholeReadBytes_);
+                state.source = std::move(whole);
+            }
+        }
     }
     return state.source.get();
 }
@@ -130,39 +141,17 @@ std::string ChromiumBlockfileCache::BlockFilePath(uint32_t number) const
     return platform::ResolvePath(platform::MakePath(GetFolder(), "data_" + std::to_string(number)));
 }
 
-void ChromiumBlockfileCache::CountBlockRead(uint32_t number)
-{
-    // A small block file is read whole at its first run: the rankings
-    // file, read node by node for every entry, and the few files of a
-    // small cache. A large one is read by range (the chains visit its
-    // blocks in no order, and most of its bytes are bodies the listing
-    // does not read). A file that cannot be read whole is read by range
-    // to the end.
-    BlockFileState& state = blockFiles_[number];
-    if (state.whole || !state.source)
-        return;
-    state.whole = true;
-    const uint64_t size = state.source->Size();
-    if (size > kMaxWholeBlockFile || size > kWholeReadBudget - wholeReadBytes_)
-        return;
-    auto whole = platform::OpenWholeFile(BlockFilePath(number), kMaxWholeBlockFile);
-    if (whole && ParseBlockFileHeader(whole->Read(0, 16))) {
-        wholeReadBytes_ += std::min<uint64_t>(whole->Size(), kWholeReadBudget - wholeReadBytes_);
-        state.source = std::move(whole);
-    }
-}
-
 ByteReader ChromiumBlockfileCache::ReadBlocks(uint32_t address, uint64_t length)
 {
     if (!blockfile::IsInitialized(address))
         return {};
     const int type = blockfile::AddressFileType(address);
     const uint32_t file = blockfile::BlockFileNumber(address);
-    if (type < blockfile::kRankings || type > blockfile::kBlock4K || !BlockFile(file))
+    const platform::ByteSource* source = BlockFile(file);
+    if (type < blockfile::kRankings || type > blockfile::kBlock4K || !source)
         return {};
-    CountBlockRead(file);
     const uint64_t run = uint64_t(blockfile::BlockCount(address)) * blockfile::BlockSize(type);
-    return blockFiles_[file].source->Read(blockfile::BlockOffset(address), size_t(std::min(length, run)));
+    return source->Read(blockfile::BlockOffset(address), size_t(std::min(length, run)));
 }
 
 std::string ChromiumBlockfileCache::ReadKey(const EntryStore& entry)

@@ -51,16 +51,14 @@ private:
     int32_t entryCount_ = 0;
     // "data_0", "data_1", ... (a full block file goes on in a later one),
     // opened when first named; a missing or foreign one stays closed.
-    // A small one is read whole at its first run, a large one by range
-    // (CountBlockRead). A view ReadBlocks gives lives until the next
-    // ReadBlocks of the same file.
+    // A small one is read whole when opened, a large one by range; the
+    // source stays the same for the decode. A view ReadBlocks gives lives
+    // until the next read of the same file.
     const platform::ByteSource* BlockFile(uint32_t number);
     std::string BlockFilePath(uint32_t number) const;
-    void CountBlockRead(uint32_t number);
     struct BlockFileState {
         std::unique_ptr<platform::ByteSource> source;
         bool opened = false;
-        bool whole = false; // read whole, or never to be (decided at the first run)
     };
     BlockFileState blockFiles_[256];
     uint64_t wholeReadBytes_ = 0;
