@@ -54,6 +54,8 @@ std::optional<Cache2Key> ParseCache2Key(std::string_view key)
 std::vector<Cache2Element> ParseCache2Elements(const ByteReader& bytes, bool& cutShort)
 {
     std::vector<Cache2Element> elements;
+    // A response's metadata holds about half a dozen pairs.
+    elements.reserve(8);
     cutShort = false;
     size_t pos = 0;
     while (pos < bytes.size()) {

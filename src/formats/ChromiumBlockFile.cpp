@@ -134,21 +134,32 @@ std::optional<std::string_view> HeaderStringAt(const ByteReader& bytes, size_t o
 
 std::optional<ResponseInfo> ParseResponseInfo(const ByteReader& bytes)
 {
+    ResponseInfo info;
+    if (!ParseResponseInfoInto(bytes, info))
+        return std::nullopt;
+    return info;
+}
+
+bool ParseResponseInfoInto(const ByteReader& bytes, ResponseInfo& info)
+{
     // 0 payload size, 4 flags (the low byte the version), 8 request time,
     // 16 response time, 24 the headers' length and then the headers. Newer
     // writers put more words before the headers; they are looked for in
     // the next few aligned places.
+    info.requestTime = 0;
+    info.responseTime = 0;
+    info.rawHeaders = {};
+    info.headers.clear();
     auto payload = bytes.u32le(0);
     if (!payload || !bytes.has(0, 24))
-        return std::nullopt;
-    ResponseInfo info;
-    info.requestTime = *bytes.u64le(8);
-    info.responseTime = *bytes.u64le(16);
+        return false;
     std::optional<std::string_view> raw;
     for (size_t offset = 24; offset <= 64 && !raw; offset += 4)
         raw = HeaderStringAt(bytes, offset);
     if (!raw)
-        return std::nullopt;
+        return false;
+    info.requestTime = *bytes.u64le(8);
+    info.responseTime = *bytes.u64le(16);
     info.rawHeaders = *raw;
     // NUL after the status line and after each header; two at the end.
     std::string_view rest = *raw;
@@ -163,7 +174,7 @@ std::optional<ResponseInfo> ParseResponseInfo(const ByteReader& bytes)
             break;
         rest.remove_prefix(nul + 1);
     }
-    return info;
+    return true;
 }
 
 bool NamesBrotliEncoding(std::string_view headers)

@@ -124,6 +124,9 @@ struct ResponseInfo {
     std::string headers;
 };
 std::optional<ResponseInfo> ParseResponseInfo(const ByteReader& bytes);
+// The same into `info`, whose buffer is reused from one entry to the next;
+// false (and `info` emptied) when the bytes are no response info.
+bool ParseResponseInfoInto(const ByteReader& bytes, ResponseInfo& info);
 
 // True when the headers (CR LF separated) give "Content-Encoding: br". The
 // items' own header reading leaves br bodies as stored (the older formats

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <thread>
-#include <unordered_set>
+#include <vector>
 
 namespace oriel {
 
@@ -23,6 +23,56 @@ constexpr size_t kEntriesPerYield = 4096;
 constexpr uint64_t kMaxBlockRun = 4 * 4096;
 // Stream 0 (the response info) is read at most this long.
 constexpr uint64_t kMaxResponseInfo = 1 << 20;
+// A block file is read whole up to this size (a full rankings file is
+// 2.3 MiB), and all of them together up to the budget.
+constexpr uint64_t kMaxWholeBlockFile = uint64_t(4) << 20;
+constexpr uint64_t kWholeReadBudget = uint64_t(64) << 20;
+
+// The entry addresses met on the chains: an open-addressed table of
+// 32-bit addresses (0, never an initialised address, marks a free slot),
+// so that 100,000 entries cost no allocation each.
+class AddressSet {
+public:
+    size_t size() const { return count_; }
+
+    // False when `address` was there already.
+    bool insert(uint32_t address)
+    {
+        if ((count_ + 1) * 2 > slots_.size())
+            Grow();
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = Hash(address) & mask;; i = (i + 1) & mask) {
+            if (slots_[i] == address)
+                return false;
+            if (slots_[i] == 0) {
+                slots_[i] = address;
+                ++count_;
+                return true;
+            }
+        }
+    }
+
+private:
+    static size_t Hash(uint32_t address) { return size_t((uint64_t(address) * 0x9E3779B97F4A7C15ull) >> 32); }
+
+    void Grow()
+    {
+        std::vector<uint32_t> old(std::max<size_t>(1024, slots_.size() * 2), 0);
+        old.swap(slots_);
+        const size_t mask = slots_.size() - 1;
+        for (uint32_t address : old) {
+            if (address == 0)
+                continue;
+            size_t i = Hash(address) & mask;
+            while (slots_[i] != 0)
+                i = (i + 1) & mask;
+            slots_[i] = address;
+        }
+    }
+
+    std::vector<uint32_t> slots_;
+    size_t count_ = 0;
+};
 
 std::string Hex(uint32_t value)
 {
@@ -62,18 +112,34 @@ const platform::ByteSource* ChromiumBlockfileCache::BlockFile(uint32_t number)
 {
     if (number >= 256)
         return nullptr;
-    if (!opened_[number]) {
-        opened_[number] = true;
-        std::string path = platform::ResolvePath(platform::MakePath(GetFolder(), "data_" + std::to_string(number)));
-        // The chains visit the blocks in no order of the file: each read
-        // takes just its bytes (a read-ahead buffer would be refilled on
-        // nearly every read).
-        blockFiles_[number] = platform::FileRange{path}.Open();
+    BlockFileState& state = blockFiles_[number];
+    if (!state.opened) {
+        state.opened = true;
+        const std::string path = BlockFilePath(number);
+        state.source = platform::FileRange{path}.Open();
         // A missing block file leaves its entries or streams out.
-        if (blockFiles_[number] && !ParseBlockFileHeader(blockFiles_[number]->Read(0, 16)))
-            blockFiles_[number].reset();
+        if (state.source && !ParseBlockFileHeader(state.source->Read(0, 16)))
+            state.source.reset();
+        // A small block file is read whole: the rankings file, read node
+        // by node for every entry, and the few files of a small cache. A
+        // large one is read by range (the chains visit its blocks in no
+        // order, and most of its bytes are bodies the listing does not
+        // read). A file that cannot be read whole is read by range.
+        const uint64_t size = state.source ? state.source->Size() : 0;
+        if (size > 0 && size <= kMaxWholeBlockFile && size <= kWholeReadBudget - wholeReadBytes_) {
+            auto whole = platform::OpenWholeFile(path, kMaxWholeBlockFile);
+            if (whole && ParseBlockFileHeader(whole->Read(0, 16))) {
+                wholeReadBytes_ += std::min<uint64_t>(whole->Size(), kWholeReadBudget - wholeReadBytes_);
+                state.source = std::move(whole);
+            }
+        }
     }
-    return blockFiles_[number].get();
+    return state.source.get();
+}
+
+std::string ChromiumBlockfileCache::BlockFilePath(uint32_t number) const
+{
+    return platform::ResolvePath(platform::MakePath(GetFolder(), "data_" + std::to_string(number)));
 }
 
 ByteReader ChromiumBlockfileCache::ReadBlocks(uint32_t address, uint64_t length)
@@ -91,21 +157,31 @@ ByteReader ChromiumBlockfileCache::ReadBlocks(uint32_t address, uint64_t length)
 
 std::string ChromiumBlockfileCache::ReadKey(const EntryStore& entry)
 {
-    if (!blockfile::IsInitialized(entry.longKey))
-        return std::string(entry.inlineKey);
+    return std::string(KeyOf(entry));
+}
+
+std::string_view ChromiumBlockfileCache::KeyOf(const EntryStore& entry)
+{
+    if (!blockfile::IsInitialized(entry.longKey)) {
+        key_.assign(entry.inlineKey);
+        return key_;
+    }
+    key_.clear();
     const uint64_t length = uint64_t(std::clamp<int32_t>(entry.keyLength, 0, 1 << 20));
     if (blockfile::AddressFileType(entry.longKey) == blockfile::kExternal) {
         auto path = platform::ResolvePath(platform::MakePath(GetFolder(), blockfile::ExternalFileName(entry.longKey)));
         auto source = platform::FileRange{path, 0, length}.Open();
         if (!source)
-            return {};
+            return key_;
         ByteReader bytes = source->Read(0, size_t(length));
-        auto text = bytes.cstring(0, bytes.size());
-        return text ? std::string(*text) : std::string();
+        if (auto text = bytes.cstring(0, bytes.size()))
+            key_.assign(*text);
+        return key_;
     }
     ByteReader bytes = ReadBlocks(entry.longKey, length);
-    auto text = bytes.cstring(0, bytes.size());
-    return text ? std::string(*text) : std::string();
+    if (auto text = bytes.cstring(0, bytes.size()))
+        key_.assign(*text);
+    return key_;
 }
 
 int ChromiumBlockfileCache::DoDecode()
@@ -133,13 +209,13 @@ int ChromiumBlockfileCache::DoDecode()
     // The table holds at most the buckets the file holds.
     const size_t inFile = (index.size() - blockfile::kIndexHeaderSize) / 4;
     const size_t buckets = std::min<size_t>(header->tableLength, inFile);
-    std::unordered_set<uint32_t> seen;
+    AddressSet seen;
     BlockfileBlockUse live;
     int32_t recordKey = 0;
     for (size_t bucket = 0; bucket < buckets && !StopRequested(); ++bucket) {
         uint32_t address = *ParseBlockfileBucket(index, uint32_t(bucket));
         while (blockfile::IsInitialized(address) && seen.size() < kMaxEntries && !StopRequested()) {
-            if (!seen.insert(address).second)
+            if (!seen.insert(address))
                 break; // a cycle, or two chains joined: each entry once
             if (blockfile::AddressFileType(address) != blockfile::kBlock256)
                 break;
@@ -156,10 +232,9 @@ int ChromiumBlockfileCache::DoDecode()
     }
     if (!StopRequested())
         RecoverEntries(recordKey, live);
-    for (size_t i = 0; i < 256; ++i) {
-        blockFiles_[i].reset();
-        opened_[i] = false;
-    }
+    for (BlockFileState& state : blockFiles_)
+        state = BlockFileState();
+    wholeReadBytes_ = 0;
     separateFiles_.reset();
     std::snprintf(line, sizeof line, "Read %d entries", recordKey);
     Trace(line);
@@ -170,12 +245,12 @@ int ChromiumBlockfileCache::DoDecode()
 void ChromiumBlockfileCache::DecodeEntry(int32_t recordKey, const EntryStore& entry, const ByteReader&,
                                          const RecoveredEntry* recovered)
 {
-    const std::string key = ReadKey(entry);
-    const ChromiumKey parts = SplitChromiumKey(key);
-    const std::string url(parts.url);
+    // Views of the key, which stays in key_ until the next entry's.
+    const ChromiumKey parts = SplitChromiumKey(KeyOf(entry));
+    const std::string_view url = parts.url;
     auto split = SplitUrl(url);
-    const std::string host = split ? std::string(split->host) : std::string();
-    const std::string path = split ? std::string(split->path) : url;
+    const std::string_view host = split ? split->host : std::string_view();
+    const std::string_view path = split ? split->path : url;
 
     int64_t lastModified = 0;
     int64_t lastUsed = 0;
@@ -186,7 +261,7 @@ void ChromiumBlockfileCache::DecodeEntry(int32_t recordKey, const EntryStore& en
     }
 
     // Stream 0: the response info, in a block run or a separate file.
-    std::optional<ResponseInfo> info;
+    bool hasInfo = false;
     const uint32_t infoAddress = entry.dataAddress[0];
     const uint64_t infoLength = uint64_t(std::min<int64_t>(ClampSize(entry.dataSize[0]), kMaxResponseInfo));
     if (blockfile::IsInitialized(infoAddress) && infoLength > 0) {
@@ -195,15 +270,15 @@ void ChromiumBlockfileCache::DecodeEntry(int32_t recordKey, const EntryStore& en
             if (auto source = platform::FileRange{file, 0, infoLength}.Open()) {
                 ByteReader bytes = source->Read(0, size_t(infoLength));
                 scratch_.assign(bytes.size() ? *bytes.bytes(0, bytes.size()) : std::string_view());
-                info = ParseResponseInfo(ByteReader(scratch_));
+                hasInfo = ParseResponseInfoInto(ByteReader(scratch_), info_);
             }
         } else {
-            info = ParseResponseInfo(ReadBlocks(infoAddress, infoLength));
+            hasInfo = ParseResponseInfoInto(ReadBlocks(infoAddress, infoLength), info_);
         }
     }
-    if (info && info->responseTime)
-        downloaded = blockfile::ChromeTimeToUnix(info->responseTime);
-    const OptText headers = info ? OptText(info->headers) : std::nullopt;
+    if (hasInfo && info_.responseTime)
+        downloaded = blockfile::ChromeTimeToUnix(info_.responseTime);
+    const OptText headers = hasInfo ? OptText(info_.headers) : std::nullopt;
 
     // Stream 1: the body.
     const uint32_t body = entry.dataAddress[1];
@@ -233,7 +308,7 @@ void ChromiumBlockfileCache::DecodeEntry(int32_t recordKey, const EntryStore& en
         file->SetSiteKey(parts.siteKey);
         item = std::move(file);
     }
-    if (info && NamesBrotliEncoding(info->headers))
+    if (hasInfo && NamesBrotliEncoding(info_.headers))
         item->SetContentEncoding(CCacheItem::kEncodingBrotli);
     item->SetLastAccessed(lastUsed);
     if (recovered) {

@@ -55,18 +55,31 @@ private:
     // use.
     void RecoverEntries(int32_t firstKey, const BlockfileBlockUse& live);
     void AddRecoveredEntry(std::unique_ptr<CCacheItem> item, const RecoveredEntry& recovered);
+    // The same as a view of key_, valid until the next entry's key.
+    std::string_view KeyOf(const EntryStore& entry);
 
     uint32_t version_ = 0;
     int32_t entryCount_ = 0;
     // "data_0", "data_1", ... (a full block file goes on in a later one),
     // opened when first named; a missing or foreign one stays closed.
+    // A small one is read whole when opened, a large one by range; the
+    // source stays the same for the decode. A view ReadBlocks gives lives
+    // until the next read of the same file.
     const platform::ByteSource* BlockFile(uint32_t number);
-    std::unique_ptr<platform::ByteSource> blockFiles_[256];
-    bool opened_[256] = {};
+    std::string BlockFilePath(uint32_t number) const;
+    struct BlockFileState {
+        std::unique_ptr<platform::ByteSource> source;
+        bool opened = false;
+    };
+    BlockFileState blockFiles_[256];
+    uint64_t wholeReadBytes_ = 0;
     // The separate files, listed once for the decode (looked up without
     // regard to case).
     std::unique_ptr<platform::FolderIndex> separateFiles_;
     std::string scratch_;
+    // Buffers reused from one entry to the next.
+    std::string key_;
+    ResponseInfo info_;
 };
 
 } // namespace oriel

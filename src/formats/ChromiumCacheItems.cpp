@@ -7,13 +7,14 @@ namespace oriel {
 CChromiumEmbeddedItem::CChromiumEmbeddedItem(CCache* owner, int32_t recordKey, OptText url, OptText urlPath,
                                              OptText cacheName, int32_t size, int64_t lastModified,
                                              int64_t downloaded, int64_t expires, OptText headers,
-                                             std::string container, int64_t offset, int32_t length)
+                                             std::string_view container, int64_t offset, int32_t length)
     : CEmbeddedBodyItem(owner, recordKey, url, urlPath, cacheName, size, lastModified, downloaded, expires, headers)
-    , container_(std::move(container))
-    , displayName_("<Internal to " + container_ + ">")
     , offset_(offset)
     , length_(length)
+    , containerLength_(container.size())
 {
+    displayName_.reserve(kDisplayPrefix.size() + container.size() + 1);
+    displayName_.append(kDisplayPrefix).append(container).append(">");
 }
 
 std::optional<CEmbeddedBodyItem::StoredRange> CChromiumEmbeddedItem::StoredBytes() const

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -54,30 +55,36 @@ class CChromiumEmbeddedItem : public CEmbeddedBodyItem {
 public:
     CChromiumEmbeddedItem(CCache* owner, int32_t recordKey, OptText url, OptText urlPath, OptText cacheName,
                           int32_t size, int64_t lastModified, int64_t downloaded, int64_t expires, OptText headers,
-                          std::string container, int64_t offset, int32_t length);
+                          std::string_view container, int64_t offset, int32_t length);
 
     // "<Internal to data_1>".
     const char* GetDisplayCacheName() override { return displayName_.c_str(); }
     const std::string& GetSiteKey() const { return siteKey_; }
     void SetSiteKey(std::string_view key) { siteKey_ = std::string(key); }
-    const std::string& GetContainer() const { return container_; }
+    // "data_1", or the simple-cache entry file: inside the display name.
+    std::string_view GetContainer() const
+    {
+        return std::string_view(displayName_).substr(kDisplayPrefix.size(), containerLength_);
+    }
     int64_t GetDataOffset() const { return offset_; }
     int32_t GetDataLength() const { return length_; }
     void AddFormatProperty(std::string label, std::string text) { properties_.Add(std::move(label), std::move(text)); }
     std::vector<std::pair<std::string, std::string>> GetFormatProperties() const override { return properties_.Get(); }
 
 protected:
-    std::string ContainerFileName() const override { return container_; }
+    std::string ContainerFileName() const override { return std::string(GetContainer()); }
     std::optional<StoredRange> StoredBytes() const override;
     const char* TraceName() const override { return "CChromiumEmbeddedItem"; }
 
 private:
-    std::string container_;
+    static constexpr std::string_view kDisplayPrefix = "<Internal to ";
+    // "<Internal to " container ">": one text holds both.
     std::string displayName_;
     std::string siteKey_;
     ChromiumItemProperties properties_;
     int64_t offset_;
     int32_t length_;
+    size_t containerLength_;
 };
 
 } // namespace oriel

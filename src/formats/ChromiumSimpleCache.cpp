@@ -3,6 +3,7 @@
 #include "formats/ChromiumBlockFile.h"
 #include "formats/EntryFolder.h"
 #include "model/TextForms.h"
+#include "platform/ContainedPath.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -62,23 +63,23 @@ std::vector<std::pair<std::string, SimpleEntryFileName>> ListEntryFiles(const st
     return files;
 }
 
-// The URL and group of a key.
+// The URL and group of a key: views of the key.
 struct KeyParts {
-    std::string url;
-    std::string siteKey;
-    std::string group;
-    std::string path;
+    std::string_view url;
+    std::string_view siteKey;
+    std::string_view group;
+    std::string_view path;
 };
 
 KeyParts SplitKey(std::string_view key)
 {
     const ChromiumKey parts = SplitChromiumKey(key);
     KeyParts out;
-    out.url = std::string(parts.url);
-    out.siteKey = std::string(parts.siteKey);
+    out.url = parts.url;
+    out.siteKey = parts.siteKey;
     if (auto split = SplitUrl(out.url)) {
-        out.group = std::string(split->host);
-        out.path = std::string(split->path);
+        out.group = split->host;
+        out.path = split->path;
     } else {
         // "data:", "chrome:" and the like: listed under their scheme.
         out.group = out.url.substr(0, std::min(out.url.find(':'), out.url.size()));
@@ -115,7 +116,7 @@ ChromiumSimpleItem::ChromiumSimpleItem(CCache* owner, int32_t recordKey, OptText
                                        OptText cacheName, int32_t size, int64_t lastModified, int64_t downloaded,
                                        OptText headers, int64_t offset, int32_t length, ChromiumSimpleDetails details)
     : CChromiumEmbeddedItem(owner, recordKey, url, urlPath, cacheName, size, lastModified, downloaded, 0, headers,
-                            cacheName ? std::string(*cacheName) : std::string(), offset, length)
+                            cacheName ? *cacheName : std::string_view(), offset, length)
     , details_(std::move(details))
 {
     SetSiteKey(details_.siteKey);
@@ -198,14 +199,18 @@ void ChromiumSimpleCache::ReadIndex()
         Trace("The index is not usable; entry files are read without it");
         return;
     }
+    // Sorted by hash, and for one hash by place: a look-up finds the
+    // first record of a hash.
     indexByHash_.reserve(index_->records.size());
     for (size_t i = 0; i < index_->records.size(); ++i)
-        indexByHash_.emplace(index_->records[i].hash, i);
+        indexByHash_.emplace_back(index_->records[i].hash, i);
+    std::sort(indexByHash_.begin(), indexByHash_.end());
 }
 
 void ChromiumSimpleCache::AddDetailsFromIndex(ChromiumSimpleDetails& details) const
 {
-    if (auto found = indexByHash_.find(details.hash); found != indexByHash_.end())
+    auto found = std::lower_bound(indexByHash_.begin(), indexByHash_.end(), std::pair<uint64_t, size_t>(details.hash, 0));
+    if (found != indexByHash_.end() && found->first == details.hash)
         details.lastUsed = index_->records[found->second].lastUsed;
     if (auto sparse = sparse_.find(details.hash); sparse != sparse_.end()) {
         details.hasSparseFile = true;
@@ -220,24 +225,34 @@ int ChromiumSimpleCache::DoDecode()
     ReadIndex();
     sparse_.clear();
     const auto files = ListEntryFiles(GetFolder());
-    const int folderFd = ::open(GetFolder().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Opened as the listing opened it: a folder link is followed only while
+    // it stays inside the examined tree.
+    platform::UniqueFd folder = platform::OpenContained(GetFolder(), platform::OpenAs::Directory);
+    const int folderFd = folder.Get();
     if (folderFd < 0) {
         Trace("Exit  - ChromiumSimpleCache::DoDecode() no folder");
         return 0;
     }
     // The sparse files first, so that each entry finds its own.
-    std::unordered_map<uint64_t, bool> hasEntryFile;
+    // The hashes that have a "_0" file, sorted, each once.
+    std::vector<uint64_t> entryHashes;
+    entryHashes.reserve(files.size());
     for (const auto& [name, parsed] : files) {
         if (parsed.kind == '0')
-            hasEntryFile[parsed.hash] = true;
+            entryHashes.push_back(parsed.hash);
         else if (parsed.kind == 's' && !StopRequested())
             sparse_[parsed.hash] = ReadSparseFile(folderFd, name);
     }
-    size_t total = hasEntryFile.size();
+    std::sort(entryHashes.begin(), entryHashes.end());
+    entryHashes.erase(std::unique(entryHashes.begin(), entryHashes.end()), entryHashes.end());
+    auto hasEntryFile = [&entryHashes](uint64_t hash) {
+        return std::binary_search(entryHashes.begin(), entryHashes.end(), hash);
+    };
+    size_t total = entryHashes.size();
     for (const auto& [hash, sparse] : sparse_)
-        total += hasEntryFile.count(hash) ? 0 : 1;
+        total += hasEntryFile(hash) ? 0 : 1;
     SetProgressTotal(ClampToInt32(total));
-    Trace("Entry files: " + std::to_string(hasEntryFile.size()) + ", sparse files: " + std::to_string(sparse_.size()));
+    Trace("Entry files: " + std::to_string(entryHashes.size()) + ", sparse files: " + std::to_string(sparse_.size()));
 
     // The entry files are read a batch at a time on a few threads (opening
     // and reading 100,000 small files is most of the work, and the kernel
@@ -265,7 +280,7 @@ int ChromiumSimpleCache::DoDecode()
                 const int32_t recordKey = key++;
                 if (read.isEntry)
                     AddEntryItem(recordKey, name, parsed.hash, read);
-            } else if (parsed.kind == 's' && !hasEntryFile.count(parsed.hash)) {
+            } else if (parsed.kind == 's' && !hasEntryFile(parsed.hash)) {
                 auto sparse = sparse_.find(parsed.hash);
                 if (sparse != sparse_.end() && sparse->second.read)
                     DecodeSparseOnly(key++, parsed.hash, sparse->second);
@@ -273,7 +288,7 @@ int ChromiumSimpleCache::DoDecode()
         }
         std::this_thread::yield();
     }
-    ::close(folderFd);
+    folder.Reset();
     Trace("Read " + std::to_string(key) + " entries");
     Trace("Exit  - ChromiumSimpleCache::DoDecode()");
     return 0;
@@ -320,7 +335,7 @@ ChromiumSimpleCache::Sparse ChromiumSimpleCache::ReadSparseFile(int folderFd, co
 void ChromiumSimpleCache::DecodeSparseOnly(int32_t recordKey, uint64_t hash,
                                            const Sparse& sparse)
 {
-    KeyParts parts = SplitKey(sparse.key);
+    const KeyParts parts = SplitKey(sparse.key);
     ChromiumSimpleDetails details;
     details.hash = hash;
     details.siteKey = parts.siteKey;
@@ -409,7 +424,7 @@ void ChromiumSimpleCache::ReadEntryFile(int folderFd, const std::string& name, E
 void ChromiumSimpleCache::AddEntryItem(int32_t recordKey, const std::string& name, uint64_t hash,
                                        const EntryRead& read)
 {
-    KeyParts parts = SplitKey(read.key);
+    const KeyParts parts = SplitKey(read.key);
     ChromiumSimpleDetails details;
     details.hash = hash;
     details.entryVersion = read.version;

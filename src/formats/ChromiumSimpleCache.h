@@ -115,7 +115,8 @@ private:
     void AddDetailsFromIndex(ChromiumSimpleDetails& details) const;
 
     std::optional<SimpleIndex> index_;
-    std::unordered_map<uint64_t, size_t> indexByHash_;
+    // (hash, record) pairs, sorted.
+    std::vector<std::pair<uint64_t, size_t>> indexByHash_;
     std::unordered_map<uint64_t, Sparse> sparse_;
 };
 

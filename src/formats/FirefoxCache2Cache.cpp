@@ -238,7 +238,8 @@ FirefoxCache2Cache::EntryFolder FirefoxCache2Cache::ListEntryFiles(const char* s
 void FirefoxCache2Cache::DecodeEntryFile(int32_t recordKey, const char* subFolder, const std::string& name,
                                          bool deleted, const std::string& block, uint32_t bodySize)
 {
-    const std::string relative = std::string(subFolder) + "/" + name;
+    relative_.assign(subFolder).append("/").append(name);
+    const std::string& relative = relative_;
     auto meta = ParseCache2Metadata(ByteReader(block), bodySize);
     if (!meta)
         return;

@@ -89,6 +89,8 @@ private:
     const Cache2IndexRecord* FindIndexRecord(const std::string& name);
     std::vector<std::pair<std::array<uint8_t, 20>, size_t>> indexByHash_;
     size_t indexCursor_ = 0;
+    // The entry's name below the cache folder, rebuilt for each entry.
+    std::string relative_;
 };
 
 } // namespace oriel

@@ -146,6 +146,51 @@ TEST(ChromiumBlockfileCache, HeadersBodiesAndDoubleKeys)
     EXPECT_EQ(PreparedBody(apart), "apart");
 }
 
+// The rankings file and the block files of a small cache are read whole,
+// those past a few MiB by range: with 6,000 entries whose bodies fill four
+// blocks each, the 256-byte block files pass that size. Either way every
+// entry keeps its own key (inline, at its own address, double-keyed), times,
+// headers and body, including the entries whose key, response info and
+// body are read from a file read by range one after another.
+TEST(ChromiumBlockfileCache, LargeAndSmallBlockFilesGiveEveryEntryItsOwnRecords)
+{
+    for (const int count : {40, 6000}) {
+        SCOPED_TRACE(count);
+        TempDir dir;
+        ChromiumBlockfileWriter w;
+        w.tableLength = 0x400;
+        for (int i = 0; i < count; ++i) {
+            std::string url = "https://h" + std::to_string(i % 13) + ".example/p/" + std::to_string(i);
+            if (i % 5 == 1)
+                url = "1/0/_dk_https://s" + std::to_string(i) + ".example https://s.example " + url;
+            auto& e = w.Add(url, std::string(900 + i % 100, char('a' + i % 26)),
+                            "HTTP/1.1 200 OK\nContent-Type: x/" + std::to_string(i));
+            e.keyApart = i % 7 == 3;
+            e.modified = 1700000000 + i;
+            e.responded = 1690000000 + 2 * i;
+        }
+        w.Write(dir.path());
+        if (count > 1000) {
+            ASSERT_GT(fs::file_size(fs::path(dir.path()) / "data_1"), uint64_t(4) << 20);
+        }
+        Decoded d = Decode(dir.path());
+        ASSERT_EQ(d.result, 0);
+        ASSERT_EQ(d.items.size(), size_t(count));
+        for (int i = 0; i < count; i += (count > 1000 ? 7 : 1)) {
+            const std::string url = "https://h" + std::to_string(i % 13) + ".example/p/" + std::to_string(i);
+            CCacheItem* item = d.Find(url);
+            ASSERT_NE(item, nullptr) << url;
+            EXPECT_EQ(std::string(item->GetHeaders()), "HTTP/1.1 200 OK\r\nContent-Type: x/" + std::to_string(i) + "\r\n");
+            EXPECT_EQ(item->GetLastModified(), 1700000000 + i) << url;
+            EXPECT_EQ(item->GetDownloaded(), 1690000000 + 2 * i) << url;
+            EXPECT_EQ(SiteKey(item), i % 5 == 1 ? "https://s" + std::to_string(i) + ".example https://s.example" : "");
+            if (i % 97 == 0) {
+                EXPECT_EQ(PreparedBody(item), std::string(900 + i % 100, char('a' + i % 26))) << url;
+            }
+        }
+    }
+}
+
 TEST(ChromiumBlockfileCache, GzipBodyIsDecodedOnTheWayOut)
 {
     TempDir dir;
