@@ -3,6 +3,7 @@
 
 #include "model/TextForms.h"
 
+#include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -25,6 +26,15 @@ void AppendTsvField(std::string& out, std::string_view text)
     };
     size_t i = 0;
     while (i < text.size()) {
+        // Plain printable ASCII, nearly all of a URL, goes out a run at a time.
+        size_t plain = i;
+        while (plain < text.size() && static_cast<unsigned char>(text[plain]) - 0x20u < 0x5Fu)
+            ++plain;
+        if (plain > i) {
+            out.append(text.data() + i, plain - i);
+            i = plain;
+            continue;
+        }
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '\t' || c == '\n' || c == '\r') {
             out += ' ';
@@ -204,7 +214,7 @@ int RunList(const Args& args, const AppContext& context)
             AppendTsvField(line, item.GetCacheName());
             line += '\t';
             char size[24];
-            line.append(size, size_t(std::snprintf(size, sizeof size, "%lld", static_cast<long long>(item.GetSize()))));
+            line.append(size, size_t(std::to_chars(size, size + sizeof size, item.GetSize()).ptr - size));
             line += '\t';
             AppendTsvField(line, item.GetContentType());
             line += '\t';

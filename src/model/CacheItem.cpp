@@ -457,7 +457,7 @@ std::optional<std::string> CFileCacheItem::SpelledBodyPath() const
     // names no body: such an index is hostile or corrupt.
     if (!cacheName_ || !owner_ || !platform::IsContainedRelativeName(*cacheName_))
         return std::nullopt;
-    return platform::MakePath(owner_->GetFolder(), std::string(*cacheName_));
+    return platform::MakePath(owner_->GetFolder(), *cacheName_);
 }
 
 const char* CFileCacheItem::GetFilePath()

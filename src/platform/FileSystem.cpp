@@ -350,10 +350,14 @@ bool DeleteExactFile(const std::string& path)
 
 std::string MakePath(const std::string& dir, std::string_view fileName, std::string_view ext)
 {
-    std::string out = dir;
+    std::string out;
+    out.reserve(dir.size() + 1 + fileName.size() + 1 + ext.size());
+    out = dir;
     if (!out.empty() && out.back() != '/' && out.back() != '\\')
         out += '/';
-    out += ToHostSeparators(fileName);
+    const size_t at = out.size();
+    out += fileName;
+    std::replace(out.begin() + std::ptrdiff_t(at), out.end(), '\\', '/');
     if (!ext.empty()) {
         if (ext.front() != '.')
             out += '.';
@@ -370,14 +374,14 @@ bool IsContainedRelativeName(std::string_view name)
         return false;
     if (name.size() >= 2 && name[1] == ':')
         return false;
-    size_t pos = 0;
-    while (pos <= name.size()) {
-        size_t next = name.find_first_of("/\\", pos);
-        if (next == std::string_view::npos)
-            next = name.size();
-        if (name.substr(pos, next - pos) == "..")
+    // One pass over the name: no part between separators may be "..".
+    size_t start = 0;
+    for (size_t i = 0; i <= name.size(); ++i) {
+        if (i < name.size() && name[i] != '/' && name[i] != '\\')
+            continue;
+        if (i - start == 2 && name[start] == '.' && name[start + 1] == '.')
             return false;
-        pos = next + 1;
+        start = i + 1;
     }
     return true;
 }
