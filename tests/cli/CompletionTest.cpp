@@ -64,7 +64,11 @@ TEST_F(CompletionTest, OffersCommandsOptionsAndValues)
         return all;
     };
     const Case cases[] = {
-        {{""}, {"list", "export", "profiles", "users", "cat", "timeline", "report", "--help", "--version"}},
+        {{""}, {"list", "export", "profiles", "users", "cat", "copy", "timeline", "report", "--help", "--version"}},
+        {{"co"}, {"copy"}},
+        {{"copy", "--"}, with({"--to", "--move", "--server", "--names", "--paths", "--server-dirs", "--profile"})},
+        {{"copy", "--names", ""}, {"url", "cache"}},
+        {{"copy", "--server", ""}, {}},
         {{"l"}, {"list"}},
         {{"--v"}, {"--version"}},
         {{"list", "--"}, with({"--json", "--recovered", "--profile"})},
