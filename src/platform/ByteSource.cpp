@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,33 +80,38 @@ public:
             return {};
         const size_t want = size_t(std::min<uint64_t>(length, length_ - offset));
         // Served from the buffer when it holds the bytes asked for.
-        if (bufferValid_ && offset >= bufferOffset_ && offset - bufferOffset_ <= buffer_.size() &&
-            want <= buffer_.size() - size_t(offset - bufferOffset_))
-            return ByteReader(buffer_).sub(size_t(offset - bufferOffset_), want);
+        if (bufferValid_ && offset >= bufferOffset_ && offset - bufferOffset_ <= bufferSize_ &&
+            want <= bufferSize_ - size_t(offset - bufferOffset_))
+            return Buffer().sub(size_t(offset - bufferOffset_), want);
         const size_t chunk = size_t(std::min<uint64_t>(std::max(want, readAhead_), length_ - offset));
         Fill(offset, chunk);
-        return ByteReader(buffer_).sub(0, want);
+        return Buffer().sub(0, want);
     }
 
 private:
     void Fill(uint64_t offset, size_t length) const
     {
         bufferValid_ = false;
-        buffer_.clear();
+        bufferSize_ = 0;
         const uint64_t start = offset_ + offset;
         if (start < offset_ || start > uint64_t(INT64_MAX))
             return;
-        buffer_.resize(length);
+        // Not cleared first: only the bytes the file gave are ever shown.
+        if (capacity_ < length) {
+            storage_.reset();
+            storage_.reset(new char[length]);
+            capacity_ = length;
+        }
         size_t got = 0;
         while (got < length && start + got < uint64_t(INT64_MAX)) {
-            ssize_t n = ::pread(fd_, buffer_.data() + got, length - got, off_t(start + got));
+            ssize_t n = ::pread(fd_, storage_.get() + got, length - got, off_t(start + got));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 break;
             got += size_t(n);
         }
-        buffer_.resize(got);
+        bufferSize_ = got;
         bufferOffset_ = offset;
         bufferValid_ = true;
     }
@@ -115,7 +121,11 @@ private:
     uint64_t length_;
     uint64_t size_;
     size_t readAhead_;
-    mutable std::string buffer_;
+    ByteReader Buffer() const { return ByteReader(storage_.get(), bufferSize_); }
+
+    mutable std::unique_ptr<char[]> storage_;
+    mutable size_t capacity_ = 0;
+    mutable size_t bufferSize_ = 0;
     mutable uint64_t bufferOffset_ = 0;
     mutable bool bufferValid_ = false;
 };
