@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <iterator>
 
 namespace oriel {
 
@@ -157,16 +159,18 @@ void AppendDate(std::string& out, int64_t time)
     out.append(buffer, size_t(WriteDate(buffer, time) - buffer));
 }
 
-char* WriteDate(char* out, int64_t time)
+namespace {
+
+// "d/mm/yyyy " of one day, made by breaking the day number down by hand
+// (civil date from day number).
+struct DayText {
+    int64_t days = -1;
+    uint8_t length = 0;
+    char text[12];
+};
+
+void MakeDayText(DayText& entry, int64_t days)
 {
-    // _gmtime64 accepts 0 up to 23:59:59 on 31 December 3000 UTC.
-    constexpr int64_t kLastSecond = 32535215999;
-    if (time <= 0 || time > kLastSecond)
-        return out;
-    // Broken down by hand (civil date from day number): this runs three
-    // times per item in every listing and export.
-    int64_t days = time / 86400;
-    int secondsOfDay = int(time % 86400);
     int64_t z = days + 719468;
     int64_t era = z / 146097;
     int64_t doe = z - era * 146097;
@@ -176,36 +180,58 @@ char* WriteDate(char* out, int64_t time)
     int day = int(doy - (153 * mp + 2) / 5 + 1);
     int month = int(mp < 10 ? mp + 3 : mp - 9);
     int year = int(yoe + era * 400 + (month <= 2 ? 1 : 0));
-    int hour = secondsOfDay / 3600;
-    int minute = secondsOfDay / 60 % 60;
-    int second = secondsOfDay % 60;
-    int hour12 = hour % 12 == 0 ? 12 : hour % 12;
-
-    // "dd/mm/yyyy hh:mm:ss PM": 22 bytes at most.
-    char* p = out;
-    auto two = [&p](int v) {
-        *p++ = char('0' + v / 10);
-        *p++ = char('0' + v % 10);
-    };
-    auto upToTwo = [&p, &two](int v) {
-        if (v >= 10)
-            two(v);
-        else
-            *p++ = char('0' + v);
-    };
-    upToTwo(day);
+    char* p = entry.text;
+    if (day >= 10)
+        *p++ = char('0' + day / 10);
+    *p++ = char('0' + day % 10);
     *p++ = '/';
-    two(month);
+    *p++ = char('0' + month / 10);
+    *p++ = char('0' + month % 10);
     *p++ = '/';
     *p++ = char('0' + year / 1000);
     *p++ = char('0' + year / 100 % 10);
-    two(year % 100);
+    *p++ = char('0' + year / 10 % 10);
+    *p++ = char('0' + year % 10);
     *p++ = ' ';
-    upToTwo(hour12);
+    entry.days = days;
+    entry.length = uint8_t(p - entry.text);
+}
+
+} // namespace
+
+char* WriteDate(char* out, int64_t time)
+{
+    // _gmtime64 accepts 0 up to 23:59:59 on 31 December 3000 UTC.
+    constexpr int64_t kLastSecond = 32535215999;
+    if (time <= 0 || time > kLastSecond)
+        return out;
+    // This runs three times per item in every listing and export, and the
+    // items of a cache share few days: the day's text is kept per thread in
+    // a small table indexed by the day number.
+    thread_local DayText dayTexts[512];
+    const int64_t days = time / 86400;
+    DayText& entry = dayTexts[size_t(days) % std::size(dayTexts)];
+    if (entry.days != days)
+        MakeDayText(entry, days);
+    const int secondsOfDay = int(time % 86400);
+    const int hour = secondsOfDay / 3600;
+    const int minute = secondsOfDay / 60 % 60;
+    const int second = secondsOfDay % 60;
+    const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
+
+    // "dd/mm/yyyy hh:mm:ss PM": 22 bytes at most.
+    char* p = out;
+    std::memcpy(p, entry.text, entry.length);
+    p += entry.length;
+    if (hour12 >= 10)
+        *p++ = '1';
+    *p++ = char('0' + hour12 % 10);
     *p++ = ':';
-    two(minute);
+    *p++ = char('0' + minute / 10);
+    *p++ = char('0' + minute % 10);
     *p++ = ':';
-    two(second);
+    *p++ = char('0' + second / 10);
+    *p++ = char('0' + second % 10);
     *p++ = ' ';
     *p++ = hour < 12 ? 'A' : 'P';
     *p++ = 'M';

@@ -29,6 +29,28 @@ TEST(TextForms, DatesShowDayAndHourWithoutLeadingZeroInUtc)
         EXPECT_EQ(FormatDate(time), text) << time;
 }
 
+// Days are remembered once made: days that share a slot of that memory
+// (every 512th), a day met again later and the days around a leap day must
+// each still show their own date.
+TEST(TextForms, DatesStayRightWhenDaysRepeatOrShareTheirRememberedSlot)
+{
+    const int64_t day = 86400;
+    const int64_t base = 1709164800; // 29/02/2024 00:00:00
+    const std::pair<int64_t, const char*> cases[] = {
+        {base - day + 5, "28/02/2024 12:00:05 AM"},
+        {base + 3600 * 13, "29/02/2024 1:00:00 PM"},
+        {base + day, "1/03/2024 12:00:00 AM"},
+        {base + 512 * day, "25/07/2025 12:00:00 AM"}, // the slot of 29/02/2024
+        {base + 7, "29/02/2024 12:00:07 AM"},         // back to the first
+        {base + 1024 * day + 59, "19/12/2026 12:00:59 AM"},
+        {base + 512 * day + 3599, "25/07/2025 12:59:59 AM"},
+    };
+    for (int round = 0; round < 2; ++round) {
+        for (auto [time, text] : cases)
+            EXPECT_EQ(FormatDate(time), text) << time;
+    }
+}
+
 TEST(TextForms, UnsetAndOutOfRangeDatesShowEmptyText)
 {
     for (int64_t time : {int64_t(0), int64_t(-1), int64_t(-86400), int64_t(32535216000), INT64_MAX, INT64_MIN})
