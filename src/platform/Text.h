@@ -11,8 +11,22 @@ namespace oriel::platform {
 
 // Equal, or `text` begins with `prefix`, with ASCII letters compared
 // without regard to case; other bytes compare as they are.
-bool EqualsNoCase(std::string_view a, std::string_view b);
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+// Inline: the header parser asks for every line of every item's headers.
+inline bool StartsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        if (lower(text[i]) != lower(prefix[i]))
+            return false;
+    }
+    return true;
+}
+inline bool EqualsNoCase(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && StartsWithNoCase(a, b);
+}
 
 // Every whole UTF-16LE unit of `bytes` as UTF-8 (an odd last byte is
 // dropped).
