@@ -4,7 +4,6 @@
 
 #include "app/StringTable.h"
 #include "formats/ChromiumBlockfileCache.h"
-#include "formats/ChromiumCacheItems.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -449,12 +448,8 @@ void ChromiumBlockfileCache::RecoverEntries(int32_t firstKey, const BlockfileBlo
 
 void ChromiumBlockfileCache::AddRecoveredEntry(std::unique_ptr<CCacheItem> item, const RecoveredEntry& recovered)
 {
-    for (const auto& [label, text] : recovered.properties) {
-        if (auto* embedded = dynamic_cast<CChromiumEmbeddedItem*>(item.get()))
-            embedded->AddFormatProperty(label, text);
-        else if (auto* file = dynamic_cast<CChromiumFileItem*>(item.get()))
-            file->AddFormatProperty(label, text);
-    }
+    for (const auto& [label, text] : recovered.properties)
+        item->AddFormatProperty(label, text);
     item->SetRecovered(recovered.partial);
     AddRecoveredItem(std::move(item));
 }

@@ -7,32 +7,10 @@
 #include "model/CacheItem.h"
 
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace oriel {
-
-// Properties a decoder gives one item beside the common fields (where a
-// recovered entry was found); most items have none, and pay a pointer.
-class ChromiumItemProperties {
-public:
-    void Add(std::string label, std::string text)
-    {
-        if (!list_)
-            list_ = std::make_unique<std::vector<std::pair<std::string, std::string>>>();
-        list_->emplace_back(std::move(label), std::move(text));
-    }
-    std::vector<std::pair<std::string, std::string>> Get() const
-    {
-        return list_ ? *list_ : std::vector<std::pair<std::string, std::string>>();
-    }
-
-private:
-    std::unique_ptr<std::vector<std::pair<std::string, std::string>>> list_;
-};
 
 // The body is a separate file of the cache folder ("f_00002a"); an entry
 // whose file is missing is listed all the same, its body not there.
@@ -41,12 +19,9 @@ public:
     using CFileCacheItem::CFileCacheItem;
     const std::string& GetSiteKey() const { return siteKey_; }
     void SetSiteKey(std::string_view key) { siteKey_ = std::string(key); }
-    void AddFormatProperty(std::string label, std::string text) { properties_.Add(std::move(label), std::move(text)); }
-    std::vector<std::pair<std::string, std::string>> GetFormatProperties() const override { return properties_.Get(); }
 
 private:
     std::string siteKey_;
-    ChromiumItemProperties properties_;
 };
 
 // The body is a byte range of a file of the cache folder: a run of blocks
@@ -68,8 +43,6 @@ public:
     }
     int64_t GetDataOffset() const { return offset_; }
     int32_t GetDataLength() const { return length_; }
-    void AddFormatProperty(std::string label, std::string text) { properties_.Add(std::move(label), std::move(text)); }
-    std::vector<std::pair<std::string, std::string>> GetFormatProperties() const override { return properties_.Get(); }
 
 protected:
     std::string ContainerFileName() const override { return std::string(GetContainer()); }
@@ -81,7 +54,6 @@ private:
     // "<Internal to " container ">": one text holds both.
     std::string displayName_;
     std::string siteKey_;
-    ChromiumItemProperties properties_;
     int64_t offset_;
     int32_t length_;
     size_t containerLength_;

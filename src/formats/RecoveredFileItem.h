@@ -5,25 +5,10 @@
 
 #include "model/CacheItem.h"
 
-#include <string>
-#include <utility>
-#include <vector>
-
 namespace oriel {
 
-class CRecoveredFileItem : public CFileCacheItem {
-public:
-    using CFileCacheItem::CFileCacheItem;
-
-    // "Found at" and the like, shown after the common fields.
-    void AddFormatProperty(std::string label, std::string text)
-    {
-        properties_.emplace_back(std::move(label), std::move(text));
-    }
-    std::vector<std::pair<std::string, std::string>> GetFormatProperties() const override { return properties_; }
-
-private:
-    std::vector<std::pair<std::string, std::string>> properties_;
-};
+// "Found at" and the like are the properties its decoder adds
+// (AddFormatProperty), shown after the common fields.
+using CRecoveredFileItem = CFileCacheItem;
 
 } // namespace oriel

@@ -315,6 +315,16 @@ void CCacheItem::ParseHeaders(std::string_view text)
     }
 }
 
+std::vector<std::pair<std::string, std::string>> CCacheItem::GetFormatProperties() const
+{
+    return extras_ ? extras_->properties : std::vector<std::pair<std::string, std::string>>();
+}
+
+void CCacheItem::AddFormatProperty(std::string label, std::string text)
+{
+    Extra().properties.emplace_back(std::move(label), std::move(text));
+}
+
 std::vector<std::pair<std::string, std::string>> CCacheItem::GetProperties() const
 {
     auto properties = GetFormatProperties();

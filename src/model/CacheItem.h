@@ -111,8 +111,12 @@ public:
     bool IsPartial() const { return recovery_ == Recovery::Partial; }
     void SetRecovered(bool partial) { recovery_ = partial ? Recovery::Partial : Recovery::Whole; }
     // Fields that only this item's format has, as (label, text) pairs in
-    // the order they are shown; none for most formats.
-    virtual std::vector<std::pair<std::string, std::string>> GetFormatProperties() const { return {}; }
+    // the order they are shown; none for most formats. By default those a
+    // decoder added (where a recovered entry was found).
+    virtual std::vector<std::pair<std::string, std::string>> GetFormatProperties() const;
+    // One (label, text) pair more for GetFormatProperties to give; most
+    // items have none and pay nothing for it.
+    void AddFormatProperty(std::string label, std::string text);
     // Why the body counts as missing when that is more than its absence (a
     // link that leads out of the examined tree); empty otherwise.
     const std::string& GetBodyProblem() const;
@@ -212,11 +216,13 @@ protected:
         std::optional<std::string> expires;
     };
     // What few items need, kept apart so that the others do not pay for it:
-    // display texts (rows the window has painted), a body problem, and for
-    // an item without a cache the store of its texts.
+    // display texts (rows the window has painted), a body problem, the
+    // properties a decoder added, and for an item without a cache the
+    // store of its texts.
     struct Extras {
         DisplayTexts texts;
         std::string bodyProblem;
+        std::vector<std::pair<std::string, std::string>> properties;
         std::unique_ptr<ItemArena> arena;
     };
     Extras& Extra();
