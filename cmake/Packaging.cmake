@@ -1,7 +1,7 @@
 # Installation in the standard prefixes and the Debian package (cpack in the
 # build folder makes oriel_VERSION_ARCH.deb).
 #
-# Installed: oriel and oriel-cli, the icon in the hicolor theme, the desktop
+# Installed: oriel and oriel-cli (with oriel-cli's thumbnailer module), the icon in the hicolor theme, the desktop
 # entry, the AppStream metainfo, the manual pages and the bash completion.
 # oriel-synth is not installed: it writes made-up browser caches for tests,
 # and has no place on an examiner's machine, where such files could be
@@ -12,6 +12,9 @@ set(ORIEL_APP_ID org.oriel.Oriel)
 set(ORIEL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
 install(TARGETS oriel oriel-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# oriel-cli's thumbnailer, loaded for a report (found from the folder of
+# oriel-cli: ../LIBDIR/oriel).
+install(TARGETS oriel-thumbnailer LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/oriel)
 install(FILES ${PROJECT_SOURCE_DIR}/res/icons/oriel.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${ORIEL_PACKAGING_DIR}/${ORIEL_APP_ID}.desktop

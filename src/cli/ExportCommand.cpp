@@ -55,7 +55,7 @@ protected:
     int sync() override { return Flush() ? 0 : -1; }
 
 private:
-    static constexpr size_t kSize = 1 << 20;
+    static constexpr size_t kSize = 256 << 10;
     int fd_;
     std::vector<char> buffer_;
     bool ok_ = true;

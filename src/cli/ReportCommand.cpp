@@ -2,7 +2,7 @@
 #include "cli/Cli.h"
 
 #include "app/StringTable.h"
-#include "imaging/ImageThumbnailer.h"
+#include "cli/ThumbnailerModule.h"
 #include "model/Progress.h"
 #include "ops/ReportJob.h"
 
@@ -28,9 +28,13 @@ int RunReport(const Args& args, const AppContext& context)
             {cache.profile->displayName, BrowserName(cache), cache.profile->cache->GetFolder(), cache.profile->cache.get()});
     AddExaminedSystem(request, context);
 
-    ImageThumbnailer thumbnailer;
+    // Without the module the report is still made, without pictures.
+    std::string problem;
+    std::unique_ptr<Thumbnailer> thumbnailer = LoadThumbnailer(problem);
+    if (!thumbnailer)
+        PrintError("warning: the report shows no pictures: " + problem);
     auto progress = MakeTerminalProgress(LoadString(IDS_REPORT_WRITING));
-    ReportJob job(std::move(request), &thumbnailer, progress.get());
+    ReportJob job(std::move(request), thumbnailer.get(), progress.get());
     const bool done = job.Run().Succeeded();
     progress.reset();
     if (!done) {

@@ -63,3 +63,8 @@ std::optional<std::string> ImageThumbnailer::MakeThumbnailPng(std::string_view b
 }
 
 } // namespace oriel
+
+extern "C" __attribute__((visibility("default"))) oriel::Thumbnailer* OrielCreateImageThumbnailer()
+{
+    return new oriel::ImageThumbnailer;
+}

@@ -27,3 +27,6 @@ public:
 };
 
 } // namespace oriel
+
+// The module's entry: a new image thumbnailer, owned by the caller.
+extern "C" __attribute__((visibility("default"))) oriel::Thumbnailer* OrielCreateImageThumbnailer();

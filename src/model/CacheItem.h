@@ -3,6 +3,7 @@
 #pragma once
 
 #include "model/ItemArena.h"
+#include "model/ItemHeap.h"
 #include "platform/LogSink.h"
 #include "platform/RegistryReader.h"
 
@@ -43,6 +44,10 @@ public:
                int64_t lastModified, int64_t downloaded, int64_t expires, OptText headers);
     virtual ~CCacheItem();
     CCacheItem(const CCacheItem&) = delete;
+    // Items of every kind live in the item heap (model/ItemHeap.h); the
+    // size a delete is given is that of the item's own class.
+    static void* operator new(size_t size) { return ItemHeap::Allocate(size); }
+    static void operator delete(void* block, size_t size) noexcept { ItemHeap::Free(block, size); }
     CCacheItem& operator=(const CCacheItem&) = delete;
 
     const char* GetURL() const { return Get(url_); }

@@ -15,10 +15,11 @@ char* ItemArena::Allocate(size_t size)
             reserved_ += size;
             return large_.back().get();
         }
-        blocks_.push_back(std::make_unique_for_overwrite<char[]>(kBlockSize));
-        reserved_ += kBlockSize;
-        next_ = blocks_.back().get();
-        left_ = kBlockSize;
+        const size_t blockSize = reserved_ >= kSmallBlocksUpTo ? kLargeBlockSize : kBlockSize;
+        blocks_.emplace_back(blockSize);
+        reserved_ += blockSize;
+        next_ = blocks_.back().data();
+        left_ = blockSize;
     }
     char* at = next_;
     next_ += size;

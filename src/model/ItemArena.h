@@ -3,6 +3,8 @@
 // lets its items go. Decoders never see it; the item copies what it is given.
 #pragma once
 
+#include "platform/LargeBuffer.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -34,12 +36,16 @@ public:
     size_t ReservedBytes() const;
 
 private:
-    // Large enough that a decode of 100,000 items takes a few hundred
-    // blocks; a text longer than a quarter block gets a block of its own.
+    // Small blocks while the cache is small; once it holds megabytes of
+    // texts, blocks of large pages, so that a decode of 100,000 items takes
+    // a few page faults rather than thousands. A text longer than a quarter
+    // small block gets a block of its own.
     static constexpr size_t kBlockSize = 64 * 1024;
+    static constexpr size_t kLargeBlockSize = platform::LargeBuffer::kMappedFrom;
+    static constexpr size_t kSmallBlocksUpTo = 1 << 20;
 
     mutable std::mutex mutex_;
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<platform::LargeBuffer> blocks_;
     std::vector<std::unique_ptr<char[]>> large_;
     char* next_ = nullptr;
     size_t left_ = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/ContainedPath.h"
 #include "platform/FileSystem.h"
+#include "platform/LargeBuffer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -97,14 +98,13 @@ private:
         if (start < offset_ || start > uint64_t(INT64_MAX))
             return;
         // Not cleared first: only the bytes the file gave are ever shown.
-        if (capacity_ < length) {
-            storage_.reset();
-            storage_.reset(new char[length]);
-            capacity_ = length;
+        if (storage_.size() < length) {
+            storage_ = LargeBuffer();
+            storage_ = LargeBuffer(length);
         }
         size_t got = 0;
         while (got < length && start + got < uint64_t(INT64_MAX)) {
-            ssize_t n = ::pread(fd_, storage_.get() + got, length - got, off_t(start + got));
+            ssize_t n = ::pread(fd_, storage_.data() + got, length - got, off_t(start + got));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -121,10 +121,9 @@ private:
     uint64_t length_;
     uint64_t size_;
     size_t readAhead_;
-    ByteReader Buffer() const { return ByteReader(storage_.get(), bufferSize_); }
+    ByteReader Buffer() const { return ByteReader(storage_.data(), bufferSize_); }
 
-    mutable std::unique_ptr<char[]> storage_;
-    mutable size_t capacity_ = 0;
+    mutable LargeBuffer storage_;
     mutable size_t bufferSize_ = 0;
     mutable uint64_t bufferOffset_ = 0;
     mutable bool bufferValid_ = false;

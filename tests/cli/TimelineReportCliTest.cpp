@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <set>
 
 namespace oriel {
@@ -131,6 +132,46 @@ TEST(ReportCli, WritesThePageIntoTheFolderItNamesAndTellsWhere)
     EXPECT_EQ(RunCommand(Cli("report --to " + Quote(cache + "/r") + " " + Quote(cache)), &stdoutText, &err), 1);
     EXPECT_NE(err.find("will not write into the examined folder"), std::string::npos) << err;
     EXPECT_FALSE(std::filesystem::exists(cache + "/r"));
+}
+
+// oriel-cli loads its thumbnailer only for a report, from beside itself or
+// from the library folder of its prefix; without it the report is still
+// made, without pictures, and says so.
+TEST(ReportCli, FindsTheThumbnailerWhereItIsInstalledAndGoesOnWithoutIt)
+{
+    namespace fs = std::filesystem;
+    TempDir dir;
+    test::SynthOptions options;
+    options.entries = 12;
+    options.images = 4;
+    const std::string cache = dir.file("cache");
+    test::WriteSyntheticIndexDatCache(cache, options);
+    const fs::path prefix = dir.file("prefix");
+    fs::create_directories(prefix / "bin");
+    const fs::path cli = prefix / "bin" / "oriel-cli";
+    fs::copy_file(ORIEL_CLI_PATH, cli);
+    const std::string run = Quote(cli.string()) + " report --to ";
+
+    std::string out, err;
+    ASSERT_EQ(RunCommand(run + Quote(dir.file("bare")) + " " + Quote(cache), &out, &err), 0) << err;
+    EXPECT_NE(err.find("warning: the report shows no pictures: oriel-thumbnailer.so is in neither"), std::string::npos)
+        << err;
+    EXPECT_NE(err.find("12 items, 12 bodies hashed, 0 pictures"), std::string::npos) << err;
+    EXPECT_TRUE(fs::exists(dir.file("bare") + "/index.html"));
+
+    const fs::path modules = prefix / ORIEL_INSTALL_LIBDIR / "oriel";
+    fs::create_directories(modules);
+    fs::copy_file(ORIEL_THUMBNAILER_PATH, modules / "oriel-thumbnailer.so");
+    ASSERT_EQ(RunCommand(run + Quote(dir.file("installed")) + " " + Quote(cache), &out, &err), 0) << err;
+    EXPECT_EQ(err.find("warning"), std::string::npos) << err;
+    EXPECT_NE(err.find("12 items, 12 bodies hashed, 4 pictures"), std::string::npos) << err;
+
+    // A file of that name that is no module is passed over, with the reason.
+    fs::remove(modules / "oriel-thumbnailer.so");
+    { std::ofstream(modules / "oriel-thumbnailer.so") << "not a module"; }
+    ASSERT_EQ(RunCommand(run + Quote(dir.file("broken")) + " " + Quote(cache), &out, &err), 0) << err;
+    EXPECT_NE(err.find("warning: the report shows no pictures: "), std::string::npos) << err;
+    EXPECT_NE(err.find("0 pictures"), std::string::npos) << err;
 }
 
 } // namespace

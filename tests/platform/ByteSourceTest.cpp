@@ -1,6 +1,7 @@
 #include "platform/ByteSource.h"
 
 #include "platform/FileSystem.h"
+#include "platform/LargeBuffer.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -134,6 +135,26 @@ TEST(FileRange, ReadAheadServesTheSameBytesAsExactReads)
     auto inner = FileRange{dir.file("dcache4.url"), 100, 10}.Open(1 << 16);
     EXPECT_EQ(Text(inner->Read(0, 4)), content.substr(100, 4));
     EXPECT_EQ(Text(inner->Read(8, 50)), content.substr(108, 2));
+}
+
+// An index read whole goes into a buffer of its own mapping (large pages):
+// the same bytes, the whole way, whichever buffer came before.
+TEST(FileRange, AFileOfMegabytesReadsWholeIntoItsOwnBuffer)
+{
+    TempDir dir;
+    std::string content(platform::LargeBuffer::kMappedFrom * 2 + 4099, '\0');
+    for (size_t i = 0; i < content.size(); ++i)
+        content[i] = char((i * 131 + i / 4096) & 0xff);
+    test::WriteFile(dir.file("index.dat"), content);
+    auto source = FileRange{dir.file("index.dat"), 0, FileRange::kToEnd}.Open();
+    ASSERT_TRUE(source);
+    EXPECT_EQ(Text(source->Read(5, 10)), content.substr(5, 10));
+    EXPECT_EQ(Text(source->Read(0, content.size())), content);
+    // A larger read after a large one, and a small one served from it.
+    EXPECT_EQ(Text(source->Read(7, content.size())), content.substr(7));
+    EXPECT_EQ(Text(source->Read(content.size() - 3, 10)), content.substr(content.size() - 3));
+    EXPECT_EQ(Text(source->Read(3, platform::LargeBuffer::kMappedFrom + 1)),
+              content.substr(3, platform::LargeBuffer::kMappedFrom + 1));
 }
 
 TEST(FileRange, IsOpenedOnlyWhenAskedAndNeverOnWhatIsNoRegularFile)

@@ -1,0 +1,30 @@
+// Where cache items live: one heap for every item of the process, in size
+// classes, its room taken in chunks (large pages once there are megabytes of
+// items). A decode makes tens of thousands of items of a few sizes and lets
+// them all go together; from the general heap each item cost a page fault
+// per 4 KB and a search of its bins. Freed room goes back to its size class
+// for the next item of that size, not to the system.
+//
+// With AddressSanitizer the items come from the general heap, so that a use
+// after free is still caught.
+#pragma once
+
+#include <cstddef>
+
+namespace oriel {
+
+class ItemHeap {
+public:
+    // Room for an object of `size` bytes, aligned for any item.
+    static void* Allocate(size_t size);
+    // Room Allocate gave for `size` bytes.
+    static void Free(void* block, size_t size) noexcept;
+    // The bytes taken from the system in chunks (for the benchmarks).
+    static size_t ReservedBytes();
+
+    // Objects up to this size are pooled; larger ones use the general heap.
+    static constexpr size_t kLargestPooled = 1024;
+    static constexpr size_t kAlignment = 16;
+};
+
+} // namespace oriel

@@ -1,0 +1,80 @@
+#include "platform/LargeBuffer.h"
+
+#include <cstdint>
+#include <new>
+#include <sys/mman.h>
+#include <utility>
+
+namespace oriel::platform {
+
+namespace {
+constexpr size_t kLargePage = size_t(2) << 20;
+}
+
+LargeBuffer::LargeBuffer(size_t size)
+    : size_(size)
+{
+    if (size < kMappedFrom) {
+        data_ = new char[size ? size : 1];
+        return;
+    }
+    // One large page more than asked, so that an aligned start lies inside;
+    // the slack is handed back at once.
+    const size_t rounded = (size + kLargePage - 1) & ~(kLargePage - 1);
+    if (rounded < size || rounded + kLargePage < rounded)
+        throw std::bad_alloc();
+    void* mapped = ::mmap(nullptr, rounded + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        throw std::bad_alloc();
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(mapped);
+    const uintptr_t aligned = (begin + kLargePage - 1) & ~(kLargePage - 1);
+    if (aligned > begin)
+        ::munmap(mapped, aligned - begin);
+    const uintptr_t end = begin + rounded + kLargePage;
+    if (end > aligned + rounded)
+        ::munmap(reinterpret_cast<void*>(aligned + rounded), end - (aligned + rounded));
+    mapping_ = reinterpret_cast<void*>(aligned);
+    mappedSize_ = rounded;
+    // Only advice: where the kernel gives no large pages, small ones serve.
+    ::madvise(mapping_, mappedSize_, MADV_HUGEPAGE);
+    data_ = static_cast<char*>(mapping_);
+}
+
+LargeBuffer::~LargeBuffer()
+{
+    Release();
+}
+
+LargeBuffer::LargeBuffer(LargeBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr))
+    , size_(std::exchange(other.size_, 0))
+    , mapping_(std::exchange(other.mapping_, nullptr))
+    , mappedSize_(std::exchange(other.mappedSize_, 0))
+{
+}
+
+LargeBuffer& LargeBuffer::operator=(LargeBuffer&& other) noexcept
+{
+    if (this != &other) {
+        Release();
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        mapping_ = std::exchange(other.mapping_, nullptr);
+        mappedSize_ = std::exchange(other.mappedSize_, 0);
+    }
+    return *this;
+}
+
+void LargeBuffer::Release()
+{
+    if (mapping_)
+        ::munmap(mapping_, mappedSize_);
+    else
+        delete[] data_;
+    data_ = nullptr;
+    size_ = 0;
+    mapping_ = nullptr;
+    mappedSize_ = 0;
+}
+
+} // namespace oriel::platform
