@@ -233,6 +233,9 @@ int RunList(const Args& args, const AppContext& context)
             flush();
     };
     CCache& cache = *opened->profile->cache;
+    // Which bodies are there is asked of every item: each folder is looked
+    // at once for the whole listing.
+    const CCache::FolderPass pass(cache);
     if (args.has("recovered")) {
         // Only the entries the cache no longer lists; the live listing
         // never shows them.

@@ -129,6 +129,34 @@ bool IndexDatFile::IsBlockAllocated(size_t offset) const
     return byte && ((*byte >> (*bit % 8)) & 1);
 }
 
+std::optional<size_t> IndexDatFile::NextFreeBlock(size_t offset) const
+{
+    if (!useBitmap_ || offset < kFirstBitmapBlock || (offset - kFirstBitmapBlock) % kBlockSize != 0 ||
+        reader_.size() < kFirstBitmapBlock)
+        return std::nullopt;
+    const size_t bits = std::min((kFirstBitmapBlock - kBitmapOffset) * 8, (reader_.size() - kFirstBitmapBlock) / kBlockSize);
+    size_t bit = (offset - kFirstBitmapBlock) / kBlockSize;
+    auto bytes = reader_.bytes(kBitmapOffset, kFirstBitmapBlock - kBitmapOffset);
+    if (!bytes)
+        return std::nullopt;
+    const auto* bitmap = reinterpret_cast<const unsigned char*>(bytes->data());
+    while (bit < bits) {
+        // Eight bytes of allocated blocks at once.
+        if (bit % 64 == 0 && bit + 64 <= bits) {
+            uint64_t word;
+            std::memcpy(&word, bitmap + bit / 8, sizeof word);
+            if (word == ~uint64_t(0)) {
+                bit += 64;
+                continue;
+            }
+        }
+        if (!((bitmap[bit / 8] >> (bit % 8)) & 1))
+            return kFirstBitmapBlock + bit * kBlockSize;
+        ++bit;
+    }
+    return std::nullopt;
+}
+
 std::optional<IndexDatFile::Record> IndexDatFile::NextRecord(size_t& cursor) const
 {
     while (cursor < reader_.size()) {

@@ -85,6 +85,11 @@ public:
     // The bitmap bit of the block at `offset`; false when the block lies
     // outside the bitmap.
     static std::optional<size_t> BitmapBit(size_t offset);
+    // The first block at or after `offset` (a block's start) that lies
+    // whole inside the file, inside the bitmap, and is marked free there;
+    // none when no such block is left. Runs of allocated blocks are passed
+    // a bitmap word at a time.
+    std::optional<size_t> NextFreeBlock(size_t offset) const;
 
     // The expiry time of a record: in version 5.2 files the field holds a
     // FAT date and time in its lower half and zero in its upper half.

@@ -41,11 +41,12 @@ std::vector<IndexDatStaleRecord> FindIndexDatStaleRecords(const IndexDatFile& in
     };
 
     size_t cursor = IndexDatFile::kFirstBitmapBlock;
-    while (found.size() < limit && file.has(cursor, kBlock)) {
-        const size_t offset = cursor;
-        cursor += kBlock;
-        if (!isFree(offset))
-            continue;
+    while (found.size() < limit) {
+        const std::optional<size_t> next = index.NextFreeBlock(cursor);
+        if (!next || !file.has(*next, kBlock))
+            break;
+        const size_t offset = *next;
+        cursor = offset + kBlock;
         const uint32_t sig = *file.u32le(offset);
         const uint32_t blocks = *file.u32le(offset + 4);
         if (!IsStaleSignature(sig) || blocks == 0)

@@ -210,8 +210,18 @@ bool CCache::ExportCSV(std::ostream& out)
         Trace("Exit  - CCache::ExportCSV() not decoded");
         return false;
     }
+    // Items a few rows ahead are fetched while a row is written, their
+    // texts once the item itself has come in.
+    constexpr int32_t kItemsAhead = 16, kTextsAhead = 8;
     for (const auto& group : groups_) {
-        for (int32_t i = 0; i < group->GetCount(); ++i) {
+        const int32_t count = group->GetCount();
+        for (int32_t i = 0; i < count; ++i) {
+            if (i + kItemsAhead < count)
+                if (const CCacheItem* ahead = group->ItemAt(i + kItemsAhead))
+                    ahead->PrefetchItem();
+            if (i + kTextsAhead < count)
+                if (const CCacheItem* ahead = group->ItemAt(i + kTextsAhead))
+                    ahead->PrefetchTexts();
             if (CCacheItem* item = group->ItemAt(i))
                 item->WriteCSV(out);
         }
@@ -299,11 +309,32 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
         // checks on several threads do not wait for one another's stat.
         entry = &found->second;
     }
+    // Inside a pass, a folder already looked at in it is not looked at again.
     struct stat st {};
-    const int looked = ::stat(entry->resolved.c_str(), &st);
-    const int lookError = errno;
+    int looked = 0;
+    int lookError = 0;
+    bool known = false;
+    {
+        std::lock_guard lock(listingsMutex_);
+        if (folderPass_ && entry->lookedInPass == folderPass_) {
+            st = entry->looked;
+            looked = entry->lookResult;
+            lookError = entry->lookError;
+            known = true;
+        }
+    }
+    if (!known) {
+        looked = ::stat(entry->resolved.c_str(), &st);
+        lookError = errno;
+    }
     std::lock_guard lock(listingsMutex_);
     FolderListing& listing = *entry;
+    if (!known && folderPass_) {
+        listing.lookedInPass = folderPass_;
+        listing.looked = st;
+        listing.lookResult = looked;
+        listing.lookError = lookError;
+    }
     if (looked != 0) {
         // Only a folder that is plainly not there: any other failure is for
         // the file's own check to tell.
@@ -344,6 +375,21 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
     // A name whose hash the folder holds is looked at: a name like it may
     // be there (or the hashes of two names met).
     return !std::binary_search(listing.foldedNames.begin(), listing.foldedNames.end(), name);
+}
+
+CCache::FolderPass::FolderPass(const CCache& cache)
+    : cache_(cache)
+{
+    std::lock_guard lock(cache_.listingsMutex_);
+    if (cache_.folderPassHolders_++ == 0)
+        cache_.folderPass_ = ++cache_.lastFolderPass_;
+}
+
+CCache::FolderPass::~FolderPass()
+{
+    std::lock_guard lock(cache_.listingsMutex_);
+    if (--cache_.folderPassHolders_ == 0)
+        cache_.folderPass_ = 0;
 }
 
 int32_t CCache::GetItemCount() const

@@ -20,6 +20,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace oriel {
 
 class DecodeJob;
@@ -105,6 +107,22 @@ public:
     // looks at the file itself. A listing of 40,000 items whose bodies are
     // gone then costs a few folder reads, not a path walk per item.
     bool IsCertainlyMissing(const std::string& path) const;
+    // While a pass over many items holds one (a listing, the list's check
+    // of which bodies are there), each folder is looked at once, when the
+    // pass first asks about it, instead of once per item: the pass sees
+    // the folders as they were then. Passes may overlap; outside any, every
+    // question looks again.
+    class FolderPass {
+    public:
+        explicit FolderPass(const CCache& cache);
+        ~FolderPass();
+        FolderPass(const FolderPass&) = delete;
+        FolderPass& operator=(const FolderPass&) = delete;
+        bool Of(const CCache& cache) const { return &cache_ == &cache; }
+
+    private:
+        const CCache& cache_;
+    };
     bool IsDecoded() const { return decoded_ && !decoding_; }
     bool IsDecoding() const { return decoding_; }
     void RequestStop()
@@ -205,7 +223,16 @@ private:
         int64_t changedSeconds = 0;
         int64_t changedNanoseconds = 0;
         std::vector<uint64_t> foldedNames; // hashes of the case-folded names, sorted
+        // The folder's last look, kept for the pass it was made in.
+        uint64_t lookedInPass = 0;
+        int lookResult = 0;
+        int lookError = 0;
+        struct stat looked {};
     };
+    // The pass now open (0: none), and how many hold it.
+    mutable uint64_t folderPass_ = 0;
+    mutable uint64_t lastFolderPass_ = 0;
+    mutable int folderPassHolders_ = 0;
     mutable std::mutex listingsMutex_;
     mutable std::unordered_map<std::string, FolderListing> listings_;
     const AppContext& context_;

@@ -1,10 +1,12 @@
 #include "model/ItemExistence.h"
 
+#include "model/Cache.h"
 #include "model/CacheItem.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -27,6 +29,18 @@ unsigned ExistenceCheckThreads(size_t count)
 std::vector<char> CheckItemExistence(const std::vector<CCacheItem*>& items, Progress& progress)
 {
     std::vector<char> present(items.size(), 0);
+    // One look at each folder for the whole check (items of one cache
+    // mostly, so the owner changes seldom).
+    std::vector<std::unique_ptr<CCache::FolderPass>> passes;
+    const CCache* lastOwner = nullptr;
+    for (const CCacheItem* item : items) {
+        const CCache* owner = item ? item->GetOwner() : nullptr;
+        if (!owner || owner == lastOwner)
+            continue;
+        lastOwner = owner;
+        if (std::none_of(passes.begin(), passes.end(), [owner](const auto& pass) { return pass->Of(*owner); }))
+            passes.push_back(std::make_unique<CCache::FolderPass>(*owner));
+    }
     std::atomic<size_t> nextChunk{0};
     std::atomic<size_t> done{0};
     // Checks the next chunk; false when none is left.

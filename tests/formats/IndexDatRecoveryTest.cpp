@@ -262,5 +262,55 @@ TEST_F(IndexDatRecoveryTest, ASecondDecodeListsTheRecoveredItemsOnce)
     EXPECT_EQ(cache_->GetRecoveredCount(), 1);
 }
 
+// The walk to the next free block passes allocated runs a bitmap word at a
+// time: it must stop at exactly the blocks a block-by-block look finds free,
+// from any start, at the file's end and at the bitmap's end.
+TEST(IndexDatFreeBlocks, TheNextFreeBlockIsTheOneABlockByBlockLookFinds)
+{
+    IndexDatWriter w;
+    for (int i = 0; i < 40; ++i)
+        w.addUrl(Page("http://host/" + std::to_string(i)));
+    std::string bytes = w.build();
+    // A file that ends inside a bitmap word, with a bitmap of long full runs,
+    // single free bits and free bits at word edges.
+    bytes.resize(IndexDatFile::kFirstBitmapBlock + 300 * IndexDatFile::kBlockSize + 77);
+    uint32_t seed = 12345;
+    for (size_t i = IndexDatFile::kBitmapOffset; i < IndexDatFile::kFirstBitmapBlock; ++i) {
+        seed = seed * 1103515245 + 12345;
+        const size_t word = (i - IndexDatFile::kBitmapOffset) / 8, byte = (i - IndexDatFile::kBitmapOffset) % 8;
+        unsigned char value = 0xff;                  // full words
+        if (word % 5 == 1 && byte == 0)
+            value = 0xfe;                            // only the word's first block free
+        else if (word % 5 == 2 && byte == 7)
+            value = 0x7f;                            // only its last
+        else if (word % 5 == 3)
+            value = (unsigned char)(seed >> 16);     // any
+        bytes[i] = char(value);
+    }
+    for (bool shortFile : {false, true}) {
+        if (shortFile) { // five blocks, inside the first (otherwise full) word
+            bytes.resize(IndexDatFile::kFirstBitmapBlock + 5 * IndexDatFile::kBlockSize);
+            bytes[IndexDatFile::kBitmapOffset] = char(0xe7);
+        }
+        IndexDatFile index(bytes);
+        ASSERT_TRUE(index.ParseHeader());
+        ASSERT_TRUE(index.UsesBitmap());
+        auto naive = [&](size_t from) -> std::optional<size_t> {
+            for (size_t at = from; at + IndexDatFile::kBlockSize <= bytes.size(); at += IndexDatFile::kBlockSize) {
+                if (IndexDatFile::BitmapBit(at) && !index.IsBlockAllocated(at))
+                    return at;
+            }
+            return std::nullopt;
+        };
+        size_t found = 0;
+        for (size_t from = IndexDatFile::kFirstBitmapBlock; from <= bytes.size() + IndexDatFile::kBlockSize;
+             from += IndexDatFile::kBlockSize) {
+            ASSERT_EQ(index.NextFreeBlock(from), naive(from)) << from;
+            found += naive(from) == from;
+        }
+        EXPECT_GE(found, shortFile ? 2u : 20u);
+    }
+}
+
 } // namespace
 } // namespace oriel::test

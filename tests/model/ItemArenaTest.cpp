@@ -129,5 +129,32 @@ TEST(ItemArena, MissingBodiesAreKnownFromTheirFolderWithoutMissingOneThatIsThere
     EXPECT_TRUE(item("Gone\\a.gif")->Exists());
 }
 
+// A listing asks about every item: inside a pass each folder is looked at
+// once, so the pass answers as the folders were when it first asked, and
+// looks again once no pass is open.
+TEST(ItemArena, InsideAPassEachFolderIsLookedAtOnce)
+{
+    test::TempDir dir;
+    FakeCache cache(dir.path());
+    const std::string body = dir.file("Gone/a.gif");
+    {
+        const CCache::FolderPass pass(cache);
+        EXPECT_TRUE(cache.IsCertainlyMissing(body));
+        std::filesystem::create_directories(dir.file("Gone"));
+        std::ofstream(body) << "z";
+        EXPECT_TRUE(cache.IsCertainlyMissing(body));
+        {
+            const CCache::FolderPass overlapping(cache);
+            EXPECT_TRUE(cache.IsCertainlyMissing(body));
+        }
+        EXPECT_TRUE(cache.IsCertainlyMissing(body)); // the first pass is still open
+    }
+    EXPECT_FALSE(cache.IsCertainlyMissing(body));
+    std::filesystem::remove_all(dir.file("Gone"));
+    // A later pass looks afresh.
+    const CCache::FolderPass later(cache);
+    EXPECT_TRUE(cache.IsCertainlyMissing(body));
+}
+
 } // namespace
 } // namespace oriel
