@@ -13,6 +13,10 @@ namespace oriel {
 namespace {
 // The file's offsets are 32 bits: no index is larger than they reach.
 constexpr uint64_t kMaxIndexSize = UINT32_MAX;
+// The records are read through a window of this size: the walks go from
+// the start of the file to its end.
+constexpr size_t kReadWindow = 256 * 1024;
+constexpr const char* kShortRead = "the file could not be read whole";
 } // namespace
 
 ClientUrlCache::ClientUrlCache(const AppContext& context, BrowserProfile* profile, std::string folder)
@@ -40,7 +44,7 @@ void ClientUrlCache::DoShutdown()
 int ClientUrlCache::OpenDBFile()
 {
     // Nothing is read yet: the header is read and checked first.
-    source_ = givenSource_ ? givenSource_ : platform::FileRange{IndexFilePath()}.Open();
+    source_ = givenSource_ ? givenSource_ : platform::FileRange{IndexFilePath()}.Open(kReadWindow);
     return source_ ? 0 : -1;
 }
 
@@ -64,8 +68,8 @@ int ClientUrlCache::GetHeaderInfo(std::string& reason)
 {
     if (!source_)
         return -1;
-    // The header (up to the first record block) is checked before the file
-    // is read whole: a large file that is no index costs nothing.
+    // The header (up to the first record block) is checked before any
+    // record is read: a large file that is no index costs nothing.
     const uint64_t fileSize = source_->Size();
     if (!ParseIndexDatHeader(source_->Read(0, IndexDatFile::kFirstBitmapBlock)))
         return -1;
@@ -73,13 +77,14 @@ int ClientUrlCache::GetHeaderInfo(std::string& reason)
         reason = "the file is larger than the 4 GiB an index can address (" + std::to_string(fileSize) + " bytes)";
         return -1;
     }
-    // The whole index is read at once: the record walk jumps about it.
-    const ByteReader all = source_->Read(0, size_t(fileSize));
-    if (all.size() != fileSize) {
-        reason = "the file could not be read whole";
+    // The records are read as the walks go, through the source's window:
+    // the walks run from the first record to the end of the file, and the
+    // index is never held whole.
+    index_ = std::make_unique<IndexDatFile>(source_);
+    if (index_->ReadFellShort()) {
+        reason = kShortRead;
         return -1;
     }
-    index_ = std::make_unique<IndexDatFile>(all);
     if (!index_->ParseHeader())
         return -1;
     int64_t total = index_->SumOfFileCounts();
@@ -133,6 +138,14 @@ int ClientUrlCache::DoDecode()
     // Records in free blocks are listed apart, after the live ones.
     if (!StopRequested())
         AddIndexDatRecoveredItems(*this, *index_, recordCount_ + 1);
+    // A file that could not be read to its end is not taken for all the
+    // index holds.
+    if (index_->ReadFellShort()) {
+        ShowInvalidHeader(IndexFilePath(), kShortRead);
+        CloseDBFile();
+        Trace("Exit  - ClientUrlCache::DoDecode() short read");
+        return -1;
+    }
     CloseDBFile();
     Trace("Exit  - ClientUrlCache::DoDecode()");
     return 0;

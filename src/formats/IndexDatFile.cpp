@@ -26,12 +26,43 @@ bool IsRecordSignature(uint32_t sig)
 IndexDatFile::IndexDatFile(std::string bytes)
     : owned_(std::move(bytes))
     , reader_(owned_)
+    , head_(reader_.sub(0, kFirstBitmapBlock))
+    , size_(reader_.size())
 {
 }
 
 IndexDatFile::IndexDatFile(const ByteReader& bytes)
     : reader_(bytes)
+    , head_(reader_.sub(0, kFirstBitmapBlock))
+    , size_(reader_.size())
 {
+}
+
+IndexDatFile::IndexDatFile(std::shared_ptr<const platform::ByteSource> source)
+    : source_(std::move(source))
+{
+    if (!source_)
+        return;
+    size_ = source_->Size();
+    const ByteReader head = source_->Read(0, kFirstBitmapBlock);
+    if (auto bytes = head.bytes(0, head.size()))
+        owned_.assign(*bytes);
+    head_ = ByteReader(owned_);
+    if (owned_.size() < std::min<uint64_t>(size_, kFirstBitmapBlock))
+        readFellShort_ = true;
+}
+
+ByteReader IndexDatFile::Span(size_t offset, size_t length) const
+{
+    if (offset >= size_)
+        return {};
+    const size_t there = size_t(std::min<uint64_t>(length, size_ - offset));
+    if (!source_)
+        return reader_.sub(offset, there);
+    ByteReader read = source_->Read(offset, there);
+    if (read.size() < there)
+        readFellShort_ = true;
+    return read;
 }
 
 std::optional<IndexDatHeader> ParseIndexDatHeader(const ByteReader& file)
@@ -91,7 +122,7 @@ std::optional<IndexDatHashTable> ParseIndexDatHashTable(const ByteReader& table)
 bool IndexDatFile::ParseHeader()
 {
     directories_.clear();
-    auto header = ParseIndexDatHeader(reader_);
+    auto header = ParseIndexDatHeader(head_);
     if (!header)
         return false;
     firstRecord_ = header->firstRecord;
@@ -125,18 +156,19 @@ bool IndexDatFile::IsBlockAllocated(size_t offset) const
     auto bit = BitmapBit(offset);
     if (!bit)
         return true;
-    auto byte = reader_.u8(kBitmapOffset + *bit / 8);
+    auto byte = head_.u8(kBitmapOffset + *bit / 8);
     return byte && ((*byte >> (*bit % 8)) & 1);
 }
 
 std::optional<size_t> IndexDatFile::NextFreeBlock(size_t offset) const
 {
     if (!useBitmap_ || offset < kFirstBitmapBlock || (offset - kFirstBitmapBlock) % kBlockSize != 0 ||
-        reader_.size() < kFirstBitmapBlock)
+        size_ < kFirstBitmapBlock)
         return std::nullopt;
-    const size_t bits = std::min((kFirstBitmapBlock - kBitmapOffset) * 8, (reader_.size() - kFirstBitmapBlock) / kBlockSize);
+    const size_t bits =
+        size_t(std::min<uint64_t>((kFirstBitmapBlock - kBitmapOffset) * 8, (size_ - kFirstBitmapBlock) / kBlockSize));
     size_t bit = (offset - kFirstBitmapBlock) / kBlockSize;
-    auto bytes = reader_.bytes(kBitmapOffset, kFirstBitmapBlock - kBitmapOffset);
+    auto bytes = head_.bytes(kBitmapOffset, kFirstBitmapBlock - kBitmapOffset);
     if (!bytes)
         return std::nullopt;
     const auto* bitmap = reinterpret_cast<const unsigned char*>(bytes->data());
@@ -159,25 +191,31 @@ std::optional<size_t> IndexDatFile::NextFreeBlock(size_t offset) const
 
 std::optional<IndexDatFile::Record> IndexDatFile::NextRecord(size_t& cursor) const
 {
-    while (cursor < reader_.size()) {
+    while (cursor < size_) {
         size_t offset = cursor;
-        auto sig = reader_.u32le(offset);
-        auto blocks = reader_.u32le(offset + 4);
+        const ByteReader head = Span(offset, 8);
+        auto sig = head.u32le(0);
+        auto blocks = head.u32le(4);
         if (!sig || !blocks) {
-            cursor = reader_.size();
+            cursor = size_t(size_);
             return std::nullopt;
         }
         cursor += kBlockSize;
         if (!IsBlockAllocated(offset) || !IsRecordSignature(*sig))
             continue;
         uint64_t length = uint64_t(*blocks) * kBlockSize;
-        if (*blocks == 0 || !reader_.has(offset, length)) {
+        if (*blocks == 0 || length > size_ - offset) {
             ++impossibleBlockCounts_;
             continue;
         }
+        ByteReader bytes = Span(offset, size_t(length));
+        if (bytes.size() != length) { // the file can be read no further
+            cursor = size_t(size_);
+            return std::nullopt;
+        }
         cursor = offset + size_t(length);
         ++recordsFound_;
-        return Record{offset, *sig, reader_.sub(offset, size_t(length))};
+        return Record{offset, *sig, bytes};
     }
     return std::nullopt;
 }

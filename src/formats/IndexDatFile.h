@@ -11,8 +11,10 @@
 #pragma once
 
 #include "platform/ByteReader.h"
+#include "platform/ByteSource.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,6 +62,11 @@ public:
     // outlive it.
     explicit IndexDatFile(std::string bytes);
     explicit IndexDatFile(const ByteReader& bytes);
+    // Over a file read as the walks go: the header and the bitmap (the
+    // first kFirstBitmapBlock bytes) are kept, the records are read through
+    // the source's buffer (a source with read-ahead keeps a small window
+    // of the file, not all of it).
+    explicit IndexDatFile(std::shared_ptr<const platform::ByteSource> source);
 
     // Checks the signature and reads the header; false for an invalid header.
     bool ParseHeader();
@@ -67,7 +74,15 @@ public:
     uint32_t FirstRecordOffset() const { return firstRecord_; }
     const std::vector<Directory>& Directories() const { return directories_; }
     int64_t SumOfFileCounts() const;
-    const ByteReader& Bytes() const { return reader_; }
+    // The file's size, and its bytes [offset, offset + length), cut at the
+    // end of the file or where a read fell short. Over a source, the view
+    // lasts until the next Span.
+    uint64_t Size() const { return size_; }
+    ByteReader Span(size_t offset, size_t length) const;
+    // True once a read of bytes inside the file gave fewer than asked
+    // (a file that shrank, or a read error): what the walks found is then
+    // not all the file holds.
+    bool ReadFellShort() const { return readFellShort_; }
     bool UsesBitmap() const { return useBitmap_; }
 
     // The next live record at or after `cursor`, which moves past it. Steps,
@@ -97,7 +112,11 @@ public:
 
 private:
     std::string owned_;
-    ByteReader reader_;
+    ByteReader reader_; // the whole file, unless read through source_
+    std::shared_ptr<const platform::ByteSource> source_;
+    ByteReader head_;   // header, directory table and bitmap
+    uint64_t size_ = 0;
+    mutable bool readFellShort_ = false;
     uint32_t firstRecord_ = 0;
     std::vector<Directory> directories_;
     bool useBitmap_ = false;

@@ -28,12 +28,15 @@ bool StartsOtherContent(uint32_t word)
 
 } // namespace
 
-std::vector<IndexDatStaleRecord> FindIndexDatStaleRecords(const IndexDatFile& index, size_t limit)
+size_t ForEachIndexDatStaleRecord(const IndexDatFile& index, const std::function<void(const IndexDatStaleRecord&)>& each,
+                                  size_t limit)
 {
-    std::vector<IndexDatStaleRecord> found;
+    size_t found = 0;
     if (!index.UsesBitmap())
         return found;
-    const ByteReader& file = index.Bytes();
+    // Whole blocks inside the file; a word of one.
+    auto hasBlock = [&index](size_t at) { return at <= index.Size() && kBlock <= index.Size() - at; };
+    auto wordAt = [&index](size_t at) { return index.Span(at, 4).u32le(0); };
     // Only blocks the bitmap covers and marks free: a block outside it is
     // never known to be free.
     auto isFree = [&index](size_t offset) {
@@ -41,14 +44,17 @@ std::vector<IndexDatStaleRecord> FindIndexDatStaleRecords(const IndexDatFile& in
     };
 
     size_t cursor = IndexDatFile::kFirstBitmapBlock;
-    while (found.size() < limit) {
+    while (found < limit) {
         const std::optional<size_t> next = index.NextFreeBlock(cursor);
-        if (!next || !file.has(*next, kBlock))
+        if (!next || !hasBlock(*next))
             break;
         const size_t offset = *next;
         cursor = offset + kBlock;
-        const uint32_t sig = *file.u32le(offset);
-        const uint32_t blocks = *file.u32le(offset + 4);
+        const ByteReader first = index.Span(offset, kBlock);
+        if (first.size() != kBlock)
+            break; // the file can be read no further
+        const uint32_t sig = *first.u32le(0);
+        const uint32_t blocks = *first.u32le(4);
         if (!IsStaleSignature(sig) || blocks == 0)
             continue;
 
@@ -57,7 +63,10 @@ std::vector<IndexDatStaleRecord> FindIndexDatStaleRecords(const IndexDatFile& in
         uint32_t kept = 1;
         while (kept < blocks) {
             const size_t at = offset + size_t(kept) * kBlock;
-            if (!file.has(at, kBlock) || !isFree(at) || StartsOtherContent(*file.u32le(at)))
+            if (!hasBlock(at) || !isFree(at))
+                break;
+            const std::optional<uint32_t> word = wordAt(at);
+            if (!word || StartsOtherContent(*word))
                 break;
             ++kept;
         }
@@ -67,7 +76,10 @@ std::vector<IndexDatStaleRecord> FindIndexDatStaleRecords(const IndexDatFile& in
         stale.declaredBlocks = blocks;
         stale.keptLength = size_t(kept) * kBlock;
         stale.partial = kept < blocks;
-        const ByteReader record = file.sub(offset, stale.keptLength);
+        // Read again whole: the views below last until the next read.
+        const ByteReader record = index.Span(offset, stale.keptLength);
+        if (record.size() != stale.keptLength)
+            break;
 
         // A text counts only if it ends inside what is left of the record;
         // in a whole record it may run to the record's end, as in a live one.
@@ -89,11 +101,19 @@ std::vector<IndexDatStaleRecord> FindIndexDatStaleRecords(const IndexDatFile& in
             stale.fields.fileName = text(*record.u32le(60));
             stale.fields.headers = text(*record.u32le(68));
         }
-        found.push_back(stale);
+        each(stale);
+        ++found;
         // What follows the part left is looked at afresh: it may be the
         // start of the record that cut this one.
         cursor = offset + stale.keptLength;
     }
+    return found;
+}
+
+std::vector<IndexDatStaleRecord> FindIndexDatStaleRecords(const IndexDatFile& index, size_t limit)
+{
+    std::vector<IndexDatStaleRecord> found;
+    ForEachIndexDatStaleRecord(index, [&found](const IndexDatStaleRecord& stale) { found.push_back(stale); }, limit);
     return found;
 }
 
@@ -103,9 +123,10 @@ int32_t AddIndexDatRecoveredItems(CCache& cache, const IndexDatFile& index, int3
     int32_t key = firstKey;
     int32_t made = 0;
     const auto& dirs = index.Directories();
-    for (const IndexDatStaleRecord& stale : FindIndexDatStaleRecords(index)) {
+    // Each item is made while its record's texts are in view.
+    ForEachIndexDatStaleRecord(index, [&](const IndexDatStaleRecord& stale) {
         if (cache.StopRequested())
-            break;
+            return;
         const IndexDatFile::UrlRecord& rec = stale.fields;
         // The cache name as a live record gives it: sub-folder, backslash,
         // file name.
@@ -118,7 +139,7 @@ int32_t AddIndexDatRecoveredItems(CCache& cache, const IndexDatFile& index, int3
         // skipped as a live one would be; a cut one is kept for its times
         // and size, which still say that an entry was there.
         if (!rec.url && !cacheName && (!stale.partial || stale.signature == IndexDatFile::kSigRedr))
-            continue;
+            return;
         // A URL without "//" (a history entry's "Visited: ...") is kept as
         // it stands: recovered items are not grouped by server.
         std::optional<UrlParts> parts = rec.url ? SplitUrl(*rec.url) : std::nullopt;
@@ -149,7 +170,7 @@ int32_t AddIndexDatRecoveredItems(CCache& cache, const IndexDatFile& index, int3
         cache.AddRecoveredItem(std::move(item));
         ++key;
         ++made;
-    }
+    });
     return made;
 }
 

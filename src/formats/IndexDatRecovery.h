@@ -32,9 +32,16 @@ struct IndexDatStaleRecord {
 };
 
 // Every stale record in the free blocks of `index` (whose header has been
-// parsed), in file order, at most `limit` of them. Returns nothing when the
-// file does not use its allocation bitmap (then no block is known free).
+// parsed), in file order, at most `limit` of them; the texts are views of
+// the file's bytes, for an index over bytes held whole. Returns nothing
+// when the file does not use its allocation bitmap (then no block is known
+// free).
 std::vector<IndexDatStaleRecord> FindIndexDatStaleRecords(const IndexDatFile& index, size_t limit = SIZE_MAX);
+// The same walk, handing each record to `each` while its texts are in view
+// (over a file read as the walk goes, a view lasts until the next read);
+// returns how many there were.
+size_t ForEachIndexDatStaleRecord(const IndexDatFile& index, const std::function<void(const IndexDatStaleRecord&)>& each,
+                                  size_t limit = SIZE_MAX);
 
 // The cache name a recovered record's item carries, from the record's
 // sub-folder and file name; none: the item names no file.
