@@ -1,14 +1,41 @@
 #include "platform/LargeBuffer.h"
 
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <new>
 #include <sys/mman.h>
+#include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace oriel::platform {
 
 namespace {
 constexpr size_t kLargePage = size_t(2) << 20;
+// The mappings now held, for ResidentBytes.
+std::mutex g_mappingsMutex;
+std::map<void*, size_t>& Mappings()
+{
+    static auto* mappings = new std::map<void*, size_t>;
+    return *mappings;
+}
+} // namespace
+
+size_t LargeBuffer::ResidentBytes()
+{
+    const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    std::vector<unsigned char> pages;
+    size_t resident = 0;
+    std::lock_guard lock(g_mappingsMutex);
+    for (const auto& [at, size] : Mappings()) {
+        pages.assign((size + page - 1) / page, 0);
+        if (::mincore(at, size, pages.data()) != 0)
+            continue;
+        for (unsigned char p : pages)
+            resident += (p & 1) ? page : 0;
+    }
+    return resident;
 }
 
 LargeBuffer::LargeBuffer(size_t size)
@@ -35,6 +62,10 @@ LargeBuffer::LargeBuffer(size_t size)
         ::munmap(reinterpret_cast<void*>(aligned + rounded), end - (aligned + rounded));
     mapping_ = reinterpret_cast<void*>(aligned);
     mappedSize_ = rounded;
+    {
+        std::lock_guard lock(g_mappingsMutex);
+        Mappings()[mapping_] = mappedSize_;
+    }
     // Only advice: where the kernel gives no large pages, small ones serve.
     ::madvise(mapping_, mappedSize_, MADV_HUGEPAGE);
     data_ = static_cast<char*>(mapping_);
@@ -67,8 +98,13 @@ LargeBuffer& LargeBuffer::operator=(LargeBuffer&& other) noexcept
 
 void LargeBuffer::Release()
 {
-    if (mapping_)
+    if (mapping_) {
+        {
+            std::lock_guard lock(g_mappingsMutex);
+            Mappings().erase(mapping_);
+        }
         ::munmap(mapping_, mappedSize_);
+    }
     else
         delete[] data_;
     data_ = nullptr;

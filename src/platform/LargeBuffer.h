@@ -24,6 +24,10 @@ public:
     // From this size up the buffer is a mapping of its own, aligned to
     // large pages; below it, plain heap.
     static constexpr size_t kMappedFrom = size_t(4) << 20;
+    // The bytes of all mappings now held that are in memory (pages touched,
+    // a whole large page where the kernel gave one): what the general heap
+    // does not count, for the benchmarks.
+    static size_t ResidentBytes();
 
 private:
     void Release();
