@@ -50,6 +50,12 @@ for page in oriel oriel-cli; do
     if [ -s "$tmp/man.err" ]; then cat "$tmp/man.err"; exit 1; fi
 done
 [ -f /usr/share/bash-completion/completions/oriel-cli ]
+# The report's thumbnailer is a module of its own: installed, and found.
+[ -f /usr/lib/oriel/oriel-thumbnailer.so ]
+"$build"/tests/support/oriel-synth index-dat "$tmp/pictures" --entries 6 --images 3 >/dev/null
+/usr/bin/oriel-cli report --to "$tmp/report" "$tmp/pictures" >/dev/null 2>"$tmp/report.err"
+cat "$tmp/report.err"
+grep -q "6 items, 6 bodies hashed, 3 pictures" "$tmp/report.err"
 [ -f /usr/share/icons/hicolor/scalable/apps/oriel.svg ]
 
 echo "== package: remove"

@@ -41,6 +41,12 @@ public:
         std::lock_guard lock(mutex_);
         if (FreeBlock* block = free_[cls]) {
             free_[cls] = block->next;
+            // The room freed items leave is cold and scattered (a cache's
+            // items go together): the block after this one is asked for now,
+            // while this item is being made, so the next item does not wait
+            // for it.
+            if (block->next)
+                __builtin_prefetch(block->next, 1);
             return block;
         }
         const size_t rounded = (cls + 1) * ItemHeap::kAlignment;
