@@ -374,6 +374,9 @@ bool IsContainedRelativeName(std::string_view name)
         return false;
     if (name.size() >= 2 && name[1] == ':')
         return false;
+    // Most names hold no ".." at all: one search settles them.
+    if (name.find("..") == std::string_view::npos)
+        return true;
     // One pass over the name: no part between separators may be "..".
     size_t start = 0;
     for (size_t i = 0; i <= name.size(); ++i) {
