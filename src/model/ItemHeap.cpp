@@ -115,7 +115,7 @@ void ItemHeap::Free(void* block, size_t size) noexcept
     if (!block)
         return;
     if (!ORIEL_ITEM_HEAP_POOLED || size > kLargestPooled) {
-        ::operator delete(block, size);
+        ::operator delete(block);
         return;
     }
     ThePool().Free(block, size);
