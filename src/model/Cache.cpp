@@ -288,21 +288,41 @@ bool CCache::HasCacheName(std::string_view name) const
     return cacheNames_.find(name) != cacheNames_.end();
 }
 
+namespace {
+
+// The hash of a name's folded form, the same for the names a listing holds
+// and the names asked about. Plain ASCII names (nearly all) are folded in
+// a buffer kept per thread, without an allocation each.
+uint64_t FoldedNameHash(std::string_view name)
+{
+    thread_local std::string folded;
+    if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        folded.assign(name);
+        for (char& c : folded)
+            c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+    } else {
+        folded = platform::FoldCase(name);
+    }
+    return std::hash<std::string_view>{}(folded);
+}
+
+} // namespace
+
 bool CCache::IsCertainlyMissing(const std::string& path) const
 {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos || slash == 0)
         return false;
-    const std::string folder = path.substr(0, slash);
-    const uint64_t name = std::hash<std::string>{}(platform::FoldCase(std::string_view(path).substr(slash + 1)));
+    const std::string_view folder = std::string_view(path).substr(0, slash);
+    const uint64_t name = FoldedNameHash(std::string_view(path).substr(slash + 1));
     FolderListing* entry = nullptr;
     {
         std::lock_guard lock(listingsMutex_);
         auto found = listings_.find(folder);
         if (found == listings_.end()) {
             FolderListing listing;
-            listing.resolved = platform::ResolvePath(folder);
-            found = listings_.emplace(folder, std::move(listing)).first;
+            listing.resolved = platform::ResolvePath(std::string(folder));
+            found = listings_.emplace(std::string(folder), std::move(listing)).first;
         }
         // Entries stay put until DoShutdown, and their resolved path does
         // not change: the folder is looked at without the lock, so that
@@ -363,7 +383,7 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
             if (DIR* dir = ::fdopendir(fd.Get())) {
                 fd.Release();
                 while (const dirent* entry = ::readdir(dir))
-                    listing.foldedNames.push_back(std::hash<std::string>{}(platform::FoldCase(entry->d_name)));
+                    listing.foldedNames.push_back(FoldedNameHash(entry->d_name));
                 ::closedir(dir);
                 std::sort(listing.foldedNames.begin(), listing.foldedNames.end());
                 listing.usable = true;

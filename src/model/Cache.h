@@ -234,7 +234,7 @@ private:
     mutable uint64_t lastFolderPass_ = 0;
     mutable int folderPassHolders_ = 0;
     mutable std::mutex listingsMutex_;
-    mutable std::unordered_map<std::string, FolderListing> listings_;
+    mutable std::unordered_map<std::string, FolderListing, TextHash, std::equal_to<>> listings_;
     const AppContext& context_;
     std::string folder_;
     // The folder is a container of the files read from it while the cache
