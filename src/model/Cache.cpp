@@ -316,6 +316,10 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
     const std::string_view folder = std::string_view(path).substr(0, slash);
     const uint64_t name = FoldedNameHash(std::string_view(path).substr(slash + 1));
     FolderListing* entry = nullptr;
+    struct stat st {};
+    int looked = 0;
+    int lookError = 0;
+    bool known = false;
     {
         std::lock_guard lock(listingsMutex_);
         auto found = listings_.find(folder);
@@ -328,14 +332,8 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
         // not change: the folder is looked at without the lock, so that
         // checks on several threads do not wait for one another's stat.
         entry = &found->second;
-    }
-    // Inside a pass, a folder already looked at in it is not looked at again.
-    struct stat st {};
-    int looked = 0;
-    int lookError = 0;
-    bool known = false;
-    {
-        std::lock_guard lock(listingsMutex_);
+        // Inside a pass, a folder already looked at in it is not looked at
+        // again.
         if (folderPass_ && entry->lookedInPass == folderPass_) {
             st = entry->looked;
             looked = entry->lookResult;
