@@ -68,25 +68,23 @@ int ClientUrlCache::GetHeaderInfo(std::string& reason)
 {
     if (!source_)
         return -1;
-    // The header (up to the first record block) is checked before any
-    // record is read: a large file that is no index costs nothing.
+    // Only the header (up to the first record block) is read here, and
+    // checked before any record is: a large file that is no index costs
+    // nothing. The records are read as the walks go, through the source's
+    // window: the walks run from the first record to the end of the file,
+    // and the index is never held whole.
     const uint64_t fileSize = source_->Size();
-    if (!ParseIndexDatHeader(source_->Read(0, IndexDatFile::kFirstBitmapBlock)))
+    index_ = std::make_unique<IndexDatFile>(source_);
+    if (!index_->ParseHeader())
         return -1;
     if (fileSize > kMaxIndexSize) {
         reason = "the file is larger than the 4 GiB an index can address (" + std::to_string(fileSize) + " bytes)";
         return -1;
     }
-    // The records are read as the walks go, through the source's window:
-    // the walks run from the first record to the end of the file, and the
-    // index is never held whole.
-    index_ = std::make_unique<IndexDatFile>(source_);
     if (index_->ReadFellShort()) {
         reason = kShortRead;
         return -1;
     }
-    if (!index_->ParseHeader())
-        return -1;
     int64_t total = index_->SumOfFileCounts();
     Trace("     - Found " + std::to_string(int32_t(total)) + " items");
     SetProgressTotal(int32_t(std::clamp<int64_t>(total, 0, INT32_MAX)));
