@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -163,11 +162,5 @@ int main(int argc, char** argv)
     // Answers the unsupported-version question yes for the whole decode.
     if (args.has("ignore-unsupported"))
         app.Options().ignoreUnsupported = 1;
-    const int status = command->run(args, app.Context());
-    // The caches and their items are not taken apart one by one (for a
-    // large cache that was a tenth of the run): the process ends here and
-    // its memory goes with it. What must happen at the end still does: the
-    // private temporary folder goes, and open streams (output, the trace
-    // log) are flushed and closed.
-    std::exit(status);
+    return command->run(args, app.Context());
 }
