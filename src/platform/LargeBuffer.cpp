@@ -60,15 +60,14 @@ LargeBuffer::LargeBuffer(size_t size)
     const uintptr_t end = begin + rounded + kLargePage;
     if (end > aligned + rounded)
         ::munmap(reinterpret_cast<void*>(aligned + rounded), end - (aligned + rounded));
-    mapping_ = reinterpret_cast<void*>(aligned);
+    data_ = reinterpret_cast<char*>(aligned);
     mappedSize_ = rounded;
     {
         std::lock_guard lock(g_mappingsMutex);
-        Mappings()[mapping_] = mappedSize_;
+        Mappings()[data_] = mappedSize_;
     }
     // Only advice: where the kernel gives no large pages, small ones serve.
-    ::madvise(mapping_, mappedSize_, MADV_HUGEPAGE);
-    data_ = static_cast<char*>(mapping_);
+    ::madvise(data_, mappedSize_, MADV_HUGEPAGE);
 }
 
 LargeBuffer::~LargeBuffer()
@@ -79,7 +78,6 @@ LargeBuffer::~LargeBuffer()
 LargeBuffer::LargeBuffer(LargeBuffer&& other) noexcept
     : data_(std::exchange(other.data_, nullptr))
     , size_(std::exchange(other.size_, 0))
-    , mapping_(std::exchange(other.mapping_, nullptr))
     , mappedSize_(std::exchange(other.mappedSize_, 0))
 {
 }
@@ -90,7 +88,6 @@ LargeBuffer& LargeBuffer::operator=(LargeBuffer&& other) noexcept
         Release();
         data_ = std::exchange(other.data_, nullptr);
         size_ = std::exchange(other.size_, 0);
-        mapping_ = std::exchange(other.mapping_, nullptr);
         mappedSize_ = std::exchange(other.mappedSize_, 0);
     }
     return *this;
@@ -98,18 +95,17 @@ LargeBuffer& LargeBuffer::operator=(LargeBuffer&& other) noexcept
 
 void LargeBuffer::Release()
 {
-    if (mapping_) {
+    if (mappedSize_) {
         {
             std::lock_guard lock(g_mappingsMutex);
-            Mappings().erase(mapping_);
+            Mappings().erase(data_);
         }
-        ::munmap(mapping_, mappedSize_);
-    }
-    else
+        ::munmap(data_, mappedSize_);
+    } else {
         delete[] data_;
+    }
     data_ = nullptr;
     size_ = 0;
-    mapping_ = nullptr;
     mappedSize_ = 0;
 }
 

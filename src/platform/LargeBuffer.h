@@ -1,7 +1,8 @@
-// Room for bytes about to be read, not cleared first. A buffer of many
-// megabytes (an index read whole) is mapped on its own and asks the kernel
-// for large pages: filling it then costs a handful of page faults instead of
-// one per 4 KB page, which for a 10 MB index was as much time as parsing it.
+// Room for bytes about to be written, not cleared first. A buffer of many
+// megabytes (a chunk of items or of their texts, a large read) is mapped on
+// its own and asks the kernel for large pages: filling it then costs a
+// handful of page faults instead of one per 4 KB page, which for a 10 MB
+// index was as much time as parsing it.
 #pragma once
 
 #include <cstddef>
@@ -34,8 +35,7 @@ private:
 
     char* data_ = nullptr;
     size_t size_ = 0;
-    // The mapping, when there is one (it may start before data_).
-    void* mapping_ = nullptr;
+    // The length of data_'s mapping; 0: data_ is plain heap.
     size_t mappedSize_ = 0;
 };
 
