@@ -45,8 +45,9 @@ size_t ForEachIndexDatStaleRecord(const IndexDatFile& index, const std::function
 
     size_t cursor = IndexDatFile::kFirstBitmapBlock;
     while (found < limit) {
+        // A whole block inside the file, free in the bitmap.
         const std::optional<size_t> next = index.NextFreeBlock(cursor);
-        if (!next || !hasBlock(*next))
+        if (!next)
             break;
         const size_t offset = *next;
         cursor = offset + kBlock;
