@@ -104,14 +104,22 @@ TEST(TimelineCli, ArgumentsAreChecked)
                                         "size,content_type,recovered,source_file\r");
 }
 
+// An index.dat cache in `dir`/cache of `entries` items, `images` of them
+// with picture bodies; its folder.
+std::string WriteImageCache(const TempDir& dir, int entries, int images)
+{
+    test::SynthOptions options;
+    options.entries = entries;
+    options.images = images;
+    const std::string cache = dir.file("cache");
+    test::WriteSyntheticIndexDatCache(cache, options);
+    return cache;
+}
+
 TEST(ReportCli, WritesThePageIntoTheFolderItNamesAndTellsWhere)
 {
     TempDir dir;
-    test::SynthOptions options;
-    options.entries = 30;
-    options.images = 10;
-    const std::string cache = dir.file("cache");
-    test::WriteSyntheticIndexDatCache(cache, options);
+    const std::string cache = WriteImageCache(dir, 30, 10);
     const std::string out = dir.file("report");
     std::string stdoutText, err;
     ASSERT_EQ(RunCommand(Cli("report --to " + Quote(out) + " " + Quote(cache)), &stdoutText, &err), 0) << err;
@@ -141,11 +149,7 @@ TEST(ReportCli, FindsTheThumbnailerWhereItIsInstalledAndGoesOnWithoutIt)
 {
     namespace fs = std::filesystem;
     TempDir dir;
-    test::SynthOptions options;
-    options.entries = 12;
-    options.images = 4;
-    const std::string cache = dir.file("cache");
-    test::WriteSyntheticIndexDatCache(cache, options);
+    const std::string cache = WriteImageCache(dir, 12, 4);
     const fs::path prefix = dir.file("prefix");
     fs::create_directories(prefix / "bin");
     const fs::path cli = prefix / "bin" / "oriel-cli";
