@@ -100,34 +100,31 @@ ItemText CCacheItem::Copy(OptText t)
 {
     if (!t)
         return {};
-    return ItemText(Arena().Copy(*t), t->size());
+    return Arena().Copy(*t);
 }
 
 void CCacheItem::CopyTexts(OptText url, OptText urlPath, OptText cacheName, OptText contentType, OptText headers)
 {
     // The URL path is most often the URL's tail: then it is a view of it.
-    const bool pathInUrl = url && urlPath && url->ends_with(*urlPath);
+    const bool pathInUrl = url && urlPath && ItemText::FitsView(urlPath->size()) && url->ends_with(*urlPath);
     size_t total = 0;
     for (const OptText& t : {url, cacheName, contentType, headers})
-        total += t ? t->size() + 1 : 0;
+        total += t ? ItemText::RoomFor(t->size()) : 0;
     if (urlPath && !pathInUrl)
-        total += urlPath->size() + 1;
+        total += ItemText::RoomFor(urlPath->size());
     if (total == 0)
         return;
     char* at = Arena().Allocate(total);
     auto place = [&at](const OptText& t) -> ItemText {
         if (!t)
             return {};
-        char* text = at;
-        if (!t->empty())
-            std::memcpy(text, t->data(), t->size());
-        text[t->size()] = '\0';
-        at += t->size() + 1;
-        return ItemText(text, t->size());
+        ItemText text = ItemText::Place(at, *t);
+        at += ItemText::RoomFor(t->size());
+        return text;
     };
     url_ = place(url);
     if (pathInUrl)
-        urlPath_ = ItemText(url_.c_str() + (url->size() - urlPath->size()), urlPath->size());
+        urlPath_ = ItemText::View(url_.c_str() + (url->size() - urlPath->size()), urlPath->size());
     else
         urlPath_ = place(urlPath);
     cacheName_ = place(cacheName);
@@ -137,8 +134,8 @@ void CCacheItem::CopyTexts(OptText url, OptText urlPath, OptText cacheName, OptT
 
 void CCacheItem::SetURLPath(std::string_view text)
 {
-    if (url_ && url_.View().ends_with(text))
-        urlPath_ = ItemText(url_.c_str() + (url_.size() - text.size()), text.size());
+    if (url_ && ItemText::FitsView(text.size()) && url_.View().ends_with(text))
+        urlPath_ = ItemText::View(url_.c_str() + (url_.size() - text.size()), text.size());
     else
         urlPath_ = Copy(text);
 }
@@ -173,8 +170,12 @@ const std::string& CCacheItem::GetSizeText()
 const std::string& CCacheItem::GetLastModifiedText()
 {
     DisplayTexts& texts = Texts();
-    if (!texts.lastModified)
-        texts.lastModified = FormatDate(lastModified_);
+    if (!texts.lastModified) {
+        if (const auto stored = StoredLastModifiedText())
+            texts.lastModified = std::string(*stored);
+        else
+            texts.lastModified = FormatDate(lastModified_);
+    }
     return *texts.lastModified;
 }
 
@@ -182,16 +183,17 @@ void CCacheItem::AppendLastModifiedText(std::string& out) const
 {
     if (const DisplayTexts* kept = KeptTexts(); kept && kept->lastModified)
         out += *kept->lastModified;
+    else if (const auto stored = StoredLastModifiedText())
+        out += *stored;
     else
         AppendDate(out, lastModified_);
 }
 
 int64_t CCacheItem::GetLastModifiedSortTime()
 {
-    const DisplayTexts* kept = KeptTexts();
-    if (lastModified_ != 0 || !kept || !kept->lastModified)
-        return lastModified_;
-    return ParseHttpDate(*kept->lastModified).value_or(0);
+    if (const auto stored = StoredLastModifiedText())
+        return ParseHttpDate(*stored).value_or(0);
+    return lastModified_;
 }
 
 const std::string& CCacheItem::GetDownloadedText()
@@ -234,8 +236,10 @@ void CCacheItem::SetLastModifiedText(OptText text)
 {
     if (!text)
         return;
-    lastModified_ = 0;
-    Texts().lastModified = std::string(*text);
+    new (&lastModifiedText_) ItemText(Copy(*text));
+    lastModifiedIsText_ = true;
+    if (extras_)
+        extras_->texts.lastModified.reset();
 }
 
 void CCacheItem::SetSharedHeaders(std::shared_ptr<const std::string> headers)
@@ -245,8 +249,7 @@ void CCacheItem::SetSharedHeaders(std::shared_ptr<const std::string> headers)
     if (!headers)
         return;
     // The arena keeps the shared text alive as long as the item's own texts.
-    headers_ = ItemText(headers->c_str(), headers->size());
-    Arena().Keep(headers);
+    headers_ = Arena().Share(std::move(headers));
     ParseHeaders(*headers_);
 }
 

@@ -75,7 +75,7 @@ public:
     // The size field's 32 bits, unsigned: a 4 GB field is 4294967295.
     int64_t GetSize() const { return size_; }
     const std::string& GetSizeText();
-    int64_t GetLastModified() const { return lastModified_; }
+    int64_t GetLastModified() const { return lastModifiedIsText_ ? 0 : lastModified_; }
     // The time to sort the last-modified dates by: the time, or for a date
     // kept only as text the time that text denotes (an HTTP date); 0 when
     // there is neither.
@@ -216,8 +216,21 @@ protected:
     uint32_t size_ = 0;
     bool bodyCut_ = false;
     bool headersShared_ = false;
+    bool lastModifiedIsText_ = false;
 
-    int64_t lastModified_ = 0;
+    // A format that keeps the last-modified date only as text (an HTTP
+    // date) has its text here instead of a time: a date text per item in
+    // the display texts would cost a few hundred bytes an item.
+    union {
+        int64_t lastModified_ = 0;
+        ItemText lastModifiedText_; // when lastModifiedIsText_
+    };
+    std::optional<std::string_view> StoredLastModifiedText() const
+    {
+        if (!lastModifiedIsText_)
+            return std::nullopt;
+        return *lastModifiedText_;
+    }
     int64_t downloaded_ = 0;
     int64_t expires_ = 0;
     int64_t lastAccessed_ = 0;

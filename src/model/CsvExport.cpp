@@ -41,10 +41,12 @@ bool CCacheItem::WriteCSV(std::ostream& out)
     static const DisplayTexts kNone;
     const DisplayTexts& texts = kept ? *kept : kNone;
     auto length = [](const std::optional<std::string>& text) { return text ? text->size() : kMaxFormLength; };
+    const std::optional<std::string_view> lastModifiedText =
+        texts.lastModified ? std::optional<std::string_view>(*texts.lastModified) : StoredLastModifiedText();
     // Room for every field at its longest, then written in place.
     const size_t room = size_t(GetURLLength()) + size_t(GetCacheNameLength()) + size_t(Length(contentType_)) +
-                        length(texts.size) + length(texts.lastModified) + length(texts.downloaded) +
-                        length(texts.expires) + 32;
+                        length(texts.size) + (lastModifiedText ? lastModifiedText->size() : kMaxFormLength) +
+                        length(texts.downloaded) + length(texts.expires) + 32;
     if (row.size() < room)
         row.resize(room);
     char* p = row.data();
@@ -59,7 +61,7 @@ bool CCacheItem::WriteCSV(std::ostream& out)
             put(s, std::strlen(s));
         *p++ = '"';
     };
-    auto quotedDate = [&](const std::optional<std::string>& text, int64_t time) {
+    auto quotedDate = [&](const std::optional<std::string_view>& text, int64_t time) {
         *p++ = '"';
         if (text)
             put(text->data(), text->size());
@@ -79,11 +81,14 @@ bool CCacheItem::WriteCSV(std::ostream& out)
     if (GetContentType())
         quoted(GetContentType());
     *p++ = ',';
-    quotedDate(texts.lastModified, lastModified_);
+    auto keptText = [](const std::optional<std::string>& text) {
+        return text ? std::optional<std::string_view>(*text) : std::nullopt;
+    };
+    quotedDate(lastModifiedText, lastModified_);
     *p++ = ',';
-    quotedDate(texts.downloaded, downloaded_);
+    quotedDate(keptText(texts.downloaded), downloaded_);
     *p++ = ',';
-    quotedDate(texts.expires, expires_);
+    quotedDate(keptText(texts.expires), expires_);
     put(",\n", 2);
     out.write(row.data(), std::streamsize(p - row.data()));
     return true;

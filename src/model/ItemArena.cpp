@@ -1,12 +1,15 @@
 #include "model/ItemArena.h"
 
-#include <cstring>
-
 namespace oriel {
 
 char* ItemArena::Allocate(size_t size)
 {
     std::lock_guard lock(mutex_);
+    return AllocateLocked(size);
+}
+
+char* ItemArena::AllocateLocked(size_t size)
+{
     if (size > left_) {
         if (size > kBlockSize / 4) {
             // A long text (a large header block) in a block of its own, so
@@ -27,13 +30,9 @@ char* ItemArena::Allocate(size_t size)
     return at;
 }
 
-const char* ItemArena::Copy(std::string_view text)
+ItemText ItemArena::Copy(std::string_view text)
 {
-    char* at = Allocate(text.size() + 1);
-    if (!text.empty())
-        std::memcpy(at, text.data(), text.size());
-    at[text.size()] = '\0';
-    return at;
+    return ItemText::Place(Allocate(ItemText::RoomFor(text.size())), text);
 }
 
 void ItemArena::Keep(std::shared_ptr<const void> block)
@@ -41,6 +40,29 @@ void ItemArena::Keep(std::shared_ptr<const void> block)
     if (!block)
         return;
     std::lock_guard lock(mutex_);
+    KeepLocked(std::move(block));
+}
+
+ItemText ItemArena::Share(std::shared_ptr<const std::string> block)
+{
+    if (!block)
+        return {};
+    std::lock_guard lock(mutex_);
+    if (ItemText::FitsView(block->size())) {
+        const ItemText view = ItemText::View(block->c_str(), block->size());
+        KeepLocked(std::move(block));
+        return view;
+    }
+    auto [at, added] = longShared_.try_emplace(block.get());
+    if (added) {
+        at->second = ItemText::Place(AllocateLocked(ItemText::RoomFor(block->size())), *block);
+        KeepLocked(std::move(block));
+    }
+    return at->second;
+}
+
+void ItemArena::KeepLocked(std::shared_ptr<const void> block)
+{
     // Items that share a block come one after another: keep it once.
     if (!kept_.empty() && kept_.back() == block)
         return;
@@ -56,6 +78,7 @@ void ItemArena::Clear()
     large_.shrink_to_fit();
     kept_.clear();
     kept_.shrink_to_fit();
+    longShared_.clear();
     next_ = nullptr;
     left_ = 0;
     reserved_ = 0;

@@ -5,14 +5,96 @@
 
 #include "platform/LargeBuffer.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace oriel {
+
+// A text an item holds: a view of NUL-terminated bytes (in the owner's
+// arena or in a block the arena keeps), or none.
+//
+// Eight bytes, not sixteen: an item holds five texts and a cache may hold
+// hundreds of thousands of items. Where user-space addresses fit in 48 bits
+// (x86-64 and AArch64 give no higher address unless asked), the address
+// takes the low 48 bits and the length the high 16. A text of kLongFrom
+// bytes or more keeps its length in the four bytes just before it: only a
+// text laid out by Place has them, so a view of a longer text is no
+// ItemText (FitsView says so, and the item copies it instead).
+class ItemText {
+public:
+    static constexpr size_t kLongFrom = 0xFFFF;
+
+    ItemText() = default;
+    // The room Place needs for a text of `size` bytes.
+    static constexpr size_t RoomFor(size_t size) { return (size >= kLongFrom ? sizeof(uint32_t) : 0) + size + 1; }
+    // Lays `text` out at `room` (RoomFor(text.size()) bytes), NUL after it.
+    static ItemText Place(char* room, std::string_view text)
+    {
+        if (text.size() >= kLongFrom) {
+            const uint32_t size = uint32_t(text.size());
+            std::memcpy(room, &size, sizeof size);
+            room += sizeof size;
+        }
+        if (!text.empty())
+            std::memcpy(room, text.data(), text.size());
+        room[text.size()] = '\0';
+        return ItemText(room, text.size());
+    }
+    // True when `size` bytes that someone else laid out (a tail of another
+    // text, a shared block) can be held as a view.
+    static constexpr bool FitsView(size_t size) { return size < kLongFrom; }
+    // A view of `size` NUL-terminated bytes at `data`; FitsView(size).
+    static ItemText View(const char* data, size_t size) { return ItemText(data, size); }
+
+    explicit operator bool() const { return has_value(); }
+    bool has_value() const { return c_str() != nullptr; }
+    // The text; only when there is one.
+    std::string_view operator*() const { return {c_str(), size_t(size())}; }
+    std::string_view View() const { return has_value() ? **this : std::string_view(); }
+    void reset() { *this = ItemText(); }
+
+#if defined(__x86_64__) || defined(__aarch64__)
+    const char* c_str() const { return reinterpret_cast<const char*>(bits_ & kAddressMask); }
+    int32_t size() const
+    {
+        const uint64_t length = bits_ >> kLengthShift;
+        if (length != kLongFrom)
+            return int32_t(length);
+        uint32_t size;
+        std::memcpy(&size, c_str() - sizeof size, sizeof size);
+        return int32_t(size);
+    }
+
+private:
+    static constexpr int kLengthShift = 48;
+    static constexpr uint64_t kAddressMask = (uint64_t(1) << kLengthShift) - 1;
+    ItemText(const char* data, size_t size)
+        : bits_(reinterpret_cast<uintptr_t>(data) | (uint64_t(std::min(size, kLongFrom)) << kLengthShift))
+    {
+    }
+    uint64_t bits_ = 0;
+#else
+    const char* c_str() const { return data_; }
+    int32_t size() const { return int32_t(size_); }
+
+private:
+    ItemText(const char* data, size_t size)
+        : data_(data)
+        , size_(uint32_t(size))
+    {
+    }
+    const char* data_ = nullptr;
+    uint32_t size_ = 0;
+#endif
+};
 
 class ItemArena {
 public:
@@ -26,10 +108,14 @@ public:
     // its texts in one call.
     char* Allocate(size_t size);
     // A copy of `text` with a NUL after it.
-    const char* Copy(std::string_view text);
+    ItemText Copy(std::string_view text);
     // Keeps `block` alive until Clear: texts that items view inside a block
     // several of them share.
     void Keep(std::shared_ptr<const void> block);
+    // A text several items share, kept until Clear and viewed by each: the
+    // block itself, or for a block too long for a view one copy of it,
+    // made once however many items ask.
+    ItemText Share(std::shared_ptr<const std::string> block);
     // Lets every text go. Only when no item that viewed them is left.
     void Clear();
     // The bytes taken from the system (blocks, not what was asked for).
@@ -44,6 +130,9 @@ private:
     static constexpr size_t kLargeBlockSize = platform::LargeBuffer::kMappedFrom;
     static constexpr size_t kSmallBlocksUpTo = 1 << 20;
 
+    char* AllocateLocked(size_t size);
+    void KeepLocked(std::shared_ptr<const void> block);
+
     mutable std::mutex mutex_;
     std::vector<platform::LargeBuffer> blocks_;
     std::vector<std::unique_ptr<char[]>> large_;
@@ -51,34 +140,9 @@ private:
     size_t left_ = 0;
     size_t reserved_ = 0;
     std::vector<std::shared_ptr<const void>> kept_;
-};
-
-// A text an item holds: a view of NUL-terminated bytes (in the owner's
-// arena or in a block the arena keeps), or none.
-class ItemText {
-public:
-    ItemText() = default;
-    ItemText(const char* data, size_t size)
-        : data_(data)
-        , size_(uint32_t(size))
-    {
-    }
-    explicit operator bool() const { return data_ != nullptr; }
-    bool has_value() const { return data_ != nullptr; }
-    // The text; only when there is one.
-    std::string_view operator*() const { return {data_, size_}; }
-    std::string_view View() const { return data_ ? std::string_view(data_, size_) : std::string_view(); }
-    const char* c_str() const { return data_; }
-    int32_t size() const { return int32_t(size_); }
-    void reset()
-    {
-        data_ = nullptr;
-        size_ = 0;
-    }
-
-private:
-    const char* data_ = nullptr;
-    uint32_t size_ = 0;
+    // The copies of shared blocks too long for a view, by block (each kept,
+    // so that no other block can take its address).
+    std::unordered_map<const std::string*, ItemText> longShared_;
 };
 
 } // namespace oriel

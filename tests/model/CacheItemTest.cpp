@@ -97,6 +97,29 @@ TEST(CacheItemTexts, SizeAndDateTextsFollowSetters)
     EXPECT_EQ(item.GetLastModifiedText(), "Tue, 02 Jan 2007");
 }
 
+// A date kept only as text is what every reader of the date gets: the
+// list's text, the export's field, the time to sort by; a text of any
+// length.
+TEST(CacheItemTexts, ALastModifiedTextStandsInForTheTime)
+{
+    for (const std::string& text : {std::string("Mon, 01 Jun 2009 12:00:00 GMT"), std::string(200000, 'd')}) {
+        FakeCache cache("/some/cache");
+        auto item = std::make_unique<CFileCacheItem>(&cache, 1, "http://a/b", "/b", "N\\b", std::nullopt, 1, 0, 0, 0);
+        CFileCacheItem& kept = *item;
+        cache.AddItem("a", std::move(item));
+        kept.SetLastModifiedText(text);
+        EXPECT_EQ(kept.GetLastModified(), 0);
+        std::string appended = "<";
+        kept.AppendLastModifiedText(appended);
+        EXPECT_EQ(appended, "<" + text);
+        std::ostringstream row;
+        kept.WriteCSV(row);
+        EXPECT_EQ(row.str(), "\"http://a/b\",\"N\\b\",\"1\",,\"" + text + "\",\"\",\"\",\n");
+        EXPECT_EQ(kept.GetLastModifiedSortTime(), text.size() < 100 ? 1243857600 : 0);
+        EXPECT_EQ(kept.GetLastModifiedText(), text);
+    }
+}
+
 TEST(CacheItemTexts, NullStringsStayNull)
 {
     CFileCacheItem item(nullptr, 3);

@@ -24,7 +24,7 @@ TEST(ItemArena, CopiesStayWholeAndTerminatedAcrossBlocksAndThreads)
     ItemArena arena;
     // Four threads at once, as decoders that build items in parallel
     // batches do; texts of every length, some longer than a block's quarter.
-    std::vector<std::vector<std::pair<const char*, std::string>>> made(4);
+    std::vector<std::vector<std::pair<ItemText, std::string>>> made(4);
     std::vector<std::thread> threads;
     for (size_t t = 0; t < made.size(); ++t) {
         threads.emplace_back([&arena, &made, t] {
@@ -37,8 +37,10 @@ TEST(ItemArena, CopiesStayWholeAndTerminatedAcrossBlocksAndThreads)
     for (std::thread& thread : threads)
         thread.join();
     for (const auto& list : made) {
-        for (const auto& [copy, text] : list)
-            ASSERT_EQ(std::string(copy), text); // the NUL ends each copy exactly
+        for (const auto& [copy, text] : list) {
+            ASSERT_EQ(std::string(copy.c_str()), text); // the NUL ends each copy exactly
+            ASSERT_EQ(*copy, text);
+        }
     }
     EXPECT_GT(arena.ReservedBytes(), size_t(4 * 3000 * 150));
     arena.Clear();
@@ -80,6 +82,40 @@ TEST(ItemArena, AnItemWithoutACacheKeepsItsOwnTexts)
     EXPECT_EQ(item->GetSize(), 12);
     EXPECT_STREQ(item->GetCacheName(), "N\\p[1]");
     EXPECT_STREQ(item->GetHeaders(), "HTTP/1.1 200 OK\r\nContent-Type: text/html; q\r\nContent-Length: 12\r\n\r\n");
+}
+
+// Texts at and past the length an item's text holds inline keep their
+// exact length, NULs inside included, and a long tail of the URL or a long
+// shared header block is copied rather than viewed.
+TEST(ItemArena, LongTextsKeepTheirExactLength)
+{
+    FakeCache cache("/some/cache");
+    for (size_t length : {size_t(ItemText::kLongFrom) - 1, size_t(ItemText::kLongFrom),
+                          size_t(ItemText::kLongFrom) + 1, size_t(300000)}) {
+        SCOPED_TRACE(length);
+        std::string path(length, 'p');
+        path[0] = '/';
+        path[length / 2] = '\0';
+        const std::string url = "http://a" + path;
+        std::string type(length, 't');
+        std::string name(length, 'n');
+        auto item = std::make_unique<CFileCacheItem>(&cache, 1, url, path, name, type, 0, 0, 0, 0);
+        EXPECT_EQ(item->GetURLLength(), int32_t(url.size()));
+        EXPECT_EQ(std::string_view(item->GetURL(), size_t(item->GetURLLength())), url);
+        EXPECT_EQ(item->GetURLPathLength(), int32_t(length));
+        EXPECT_EQ(std::string_view(item->GetURLPath(), size_t(item->GetURLPathLength())), path);
+        EXPECT_EQ(item->GetURLPath() == item->GetURL() + 8, ItemText::FitsView(length));
+        EXPECT_EQ(item->GetCacheNameLength(), int32_t(length));
+        EXPECT_EQ(item->GetContentType(), type);
+
+        auto shared = std::make_shared<const std::string>(std::string(length, 'h'));
+        item->SetSharedHeaders(shared);
+        EXPECT_EQ(item->GetHeaders(), *shared);
+        EXPECT_EQ(item->GetHeaders() == shared->c_str(), ItemText::FitsView(length));
+        item->SetURLPath(std::string_view(url).substr(8));
+        EXPECT_EQ(std::string_view(item->GetURLPath(), size_t(item->GetURLPathLength())), path);
+        cache.AddItem("a", std::move(item));
+    }
 }
 
 // A folder whose time of change lies `seconds` back.
