@@ -73,9 +73,10 @@ private:
     void BuildExtractedPath();
     void RemoveExtractedCopy();
 
+    // First, to fill what the base leaves of its last eight bytes.
+    bool exists_ = true;
     // Found when first asked for.
     std::unique_ptr<std::string> containerFilePath_;
-    bool exists_ = true;
     // Made when the body is first prepared: a listing or an export of many
     // items never needs one.
     struct WorkingCopy {

@@ -11,8 +11,8 @@ CInternalCacheItem::CInternalCacheItem(CCache* owner, int32_t recordKey, OptText
                                        int64_t expires, OptText headers, int32_t blockFile, int64_t dataOffset,
                                        int32_t dataLength)
     : CEmbeddedBodyItem(owner, recordKey, url, urlPath, cacheName, size, lastModified, downloaded, expires, headers)
-    , blockFile_(blockFile)
     , dataOffset_(dataOffset)
+    , blockFile_(blockFile)
     , dataLength_(dataLength)
 {
 }

@@ -34,8 +34,8 @@ protected:
     const char* TraceName() const override { return "CInternalCacheItem"; }
 
 private:
-    int32_t blockFile_;
     int64_t dataOffset_;
+    int32_t blockFile_;
     int32_t dataLength_;
 };
 

@@ -61,11 +61,11 @@ CCacheItem::CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText ur
                        OptText contentType, int32_t size, int64_t lastModified, int64_t downloaded,
                        int64_t expires)
     : owner_(owner)
-    , recordKey_(recordKey)
-    , size_(uint32_t(size))
     , lastModified_(lastModified)
     , downloaded_(downloaded)
     , expires_(expires)
+    , recordKey_(recordKey)
+    , size_(uint32_t(size))
 {
     CopyTexts(url, urlPath, cacheName, contentType, std::nullopt);
 }
@@ -73,11 +73,11 @@ CCacheItem::CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText ur
 CCacheItem::CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText urlPath, OptText cacheName,
                        int32_t size, int64_t lastModified, int64_t downloaded, int64_t expires, OptText headers)
     : owner_(owner)
-    , recordKey_(recordKey)
-    , size_(uint32_t(size))
     , lastModified_(lastModified)
     , downloaded_(downloaded)
     , expires_(expires)
+    , recordKey_(recordKey)
+    , size_(uint32_t(size))
 {
     CopyTexts(url, urlPath, cacheName, std::nullopt, headers);
     if (headers_)
@@ -439,7 +439,7 @@ int32_t CCacheItem::GetTypeIcon(TypeIconSource& icons)
 
 CFileCacheItem::~CFileCacheItem()
 {
-    if (deleteOnDestroy_ && HasFilePath())
+    if (DeletesOnDestroy() && HasFilePath())
         RemoveWorkingCopy(*paths_->file);
 }
 
@@ -535,9 +535,9 @@ bool CFileCacheItem::PrepareFile()
 {
     if (!Exists())
         return false;
-    if (prepared_)
+    if (PathsOf().prepared)
         return true;
-    prepared_ = true;
+    paths_->prepared = true;
 
     // Working copies go to the private temp folder, never beside the body,
     // and are written under a temporary name, renamed when complete.
@@ -551,7 +551,7 @@ bool CFileCacheItem::PrepareFile()
         if (Decompress(body, partial) == 0) {
             if (platform::CommitNewFile(partial, working)) {
                 paths_->file = working;
-                deleteOnDestroy_ = true;
+                paths_->deleteOnDestroy = true;
             } else {
                 platform::DeleteExactFile(partial);
             }
@@ -564,7 +564,7 @@ bool CFileCacheItem::PrepareFile()
     std::string copy = platform::WorkingCopyPath(bodyName + ext);
     if (!copy.empty() && platform::CopyFile(body, copy)) {
         paths_->file = copy;
-        deleteOnDestroy_ = true;
+        paths_->deleteOnDestroy = true;
     }
     return true;
 }
@@ -573,10 +573,10 @@ bool CFileCacheItem::DeleteCacheFile()
 {
     if (!GetFilePath())
         return false;
-    if (deleteOnDestroy_ && paths_->file != paths_->body) {
+    if (paths_->deleteOnDestroy && paths_->file != paths_->body) {
         RemoveWorkingCopy(*paths_->file);
         paths_->file = paths_->body;
-        deleteOnDestroy_ = false;
+        paths_->deleteOnDestroy = false;
     }
     return platform::DeleteFile(*paths_->body);
 }

@@ -119,11 +119,11 @@ public:
     // still standing: a record in blocks marked free, a body no record
     // names, an entry the browser doomed or can no longer reach. Such items
     // are kept apart from the live ones (CCache::AddRecoveredItem).
-    bool IsRecovered() const { return recovery_ != Recovery::Live; }
+    bool IsRecovered() const { return Recovery(recovery_) != Recovery::Live; }
     // True for a recovered record that later writes cut short: only the
     // fields that lie wholly inside what is left are set.
-    bool IsPartial() const { return recovery_ == Recovery::Partial; }
-    void SetRecovered(bool partial) { recovery_ = partial ? Recovery::Partial : Recovery::Whole; }
+    bool IsPartial() const { return Recovery(recovery_) == Recovery::Partial; }
+    void SetRecovered(bool partial) { recovery_ = uint8_t(partial ? Recovery::Partial : Recovery::Whole); }
     // Fields that only this item's format has, as (label, text) pairs in
     // the order they are shown; none for most formats. By default those a
     // decoder added (where a recovered entry was found).
@@ -140,7 +140,8 @@ public:
 
     int32_t GetRecordKey() const { return recordKey_; }
     int32_t GetContentEncoding() const { return contentEncoding_; }
-    void SetContentEncoding(int32_t encoding) { contentEncoding_ = encoding; }
+    // One of the kEncoding values.
+    void SetContentEncoding(int32_t encoding) { contentEncoding_ = int8_t(encoding); }
     CCache* GetOwner() const { return owner_; }
 
     // Setters for fields that are still empty.
@@ -205,19 +206,15 @@ protected:
     // The examined system's registry (an empty one without a cache).
     std::shared_ptr<const platform::RegistryReader> Registry() const;
 
+    // The pointers and eight-byte fields first, the small ones last, so
+    // that a derived item's own small fields fill what is left of the last
+    // eight bytes: an item of a plain file is 120 bytes.
     CCache* owner_;
-    int32_t recordKey_;
-    int32_t contentEncoding_ = kEncodingNone;
     ItemText url_;
     ItemText urlPath_;
     ItemText cacheName_;
     ItemText headers_;
     ItemText contentType_;
-    uint32_t size_ = 0;
-    bool bodyCut_ = false;
-    bool headersShared_ = false;
-    bool lastModifiedIsText_ = false;
-
     // A format that keeps the last-modified date only as text (an HTTP
     // date) has its text here instead of a time: a date text per item in
     // the display texts would cost a few hundred bytes an item.
@@ -261,11 +258,20 @@ protected:
             extras_->texts.size.reset();
     }
     std::unique_ptr<Extras> extras_;
-    // Last, so that a derived item's small fields fill the padding after them.
+    int32_t recordKey_;
+    uint32_t size_ = 0;
     int32_t typeIcon_ = -1;
+    int8_t contentEncoding_ = kEncodingNone;
+    bool bodyCut_ = false; // written when a body is prepared, apart from the bits below
+    // Set while the item is made, before another thread can see it: they
+    // share one byte.
+    bool headersShared_ : 1 = false;
+    bool lastModifiedIsText_ : 1 = false;
     enum class Recovery : uint8_t { Live, Whole, Partial };
-    Recovery recovery_ = Recovery::Live;
+    uint8_t recovery_ : 2 = uint8_t(Recovery::Live);
 };
+
+static_assert(alignof(CCacheItem) <= ItemHeap::kAlignment, "the item heap's room is too loosely aligned");
 
 // An item whose body is a plain file inside the cache folder.
 class CFileCacheItem : public CCacheItem {
@@ -279,11 +285,11 @@ public:
     bool PrepareFile() override;
     bool DeleteCacheFile() override;
 
-    bool IsPrepared() const { return prepared_; }
+    bool IsPrepared() const { return paths_ && paths_->prepared; }
     // The body inside the cache folder (never a working copy); none until
     // GetFilePath or Exists has looked it up.
     const std::optional<std::string>& GetBodyPath() const;
-    bool DeletesOnDestroy() const { return deleteOnDestroy_; }
+    bool DeletesOnDestroy() const { return paths_ && paths_->deleteOnDestroy; }
 
 protected:
     // The body's path inside the cache folder as the cache name spells it
@@ -292,14 +298,15 @@ protected:
     std::optional<std::string> SpelledBodyPath() const;
     static void RemoveWorkingCopy(const std::string& copy);
 
-    bool prepared_ = false;
-    bool deleteOnDestroy_ = false;
     bool exists_ = true;
     struct Paths {
         std::optional<std::string> file;
         // The body itself, kept apart from a working copy that replaced it
         // in `file`, so that deleting the item removes the body, not the copy.
         std::optional<std::string> body;
+        // Preparing settles the paths first, so what it did is kept here.
+        bool prepared = false;
+        bool deleteOnDestroy = false; // `file` is a working copy of this item's own
     };
     // Made when a path is first settled: an export or a listing of missing
     // bodies never needs one.

@@ -24,7 +24,9 @@ public:
 
     // Objects up to this size are pooled; larger ones use the general heap.
     static constexpr size_t kLargestPooled = 1024;
-    static constexpr size_t kAlignment = 16;
+    // Sizes are rounded to this, and room is aligned to it: items hold
+    // pointers and 64-bit numbers, nothing that asks for more.
+    static constexpr size_t kAlignment = 8;
 };
 
 } // namespace oriel
