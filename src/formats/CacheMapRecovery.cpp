@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <set>
-#include <utility>
 
 namespace oriel {
 
@@ -48,28 +47,17 @@ std::optional<uint32_t> Hex(std::string_view digits)
 std::vector<CacheMapRecord> FindStaleCacheMapRecords(const ByteReader& map, const CacheMapHeader& header, bool swapped,
                                                      const std::vector<CacheMapRecord>& live, size_t limit)
 {
-    // A record's four words in two numbers.
-    using Words = std::pair<uint64_t, uint64_t>;
-    using Place = uint64_t;
-    auto words = [](const CacheMapRecord& r) {
-        return Words(uint64_t(r.hashNumber) << 32 | r.evictionRank, uint64_t(r.dataLocation) << 32 | r.metaLocation);
-    };
-    // Each live record came from one slot: that slot is passed over once.
-    // Sorted vectors, not node-based sets: a hostile map may hold millions
-    // of live records.
-    std::vector<Words> taken;
-    std::vector<Place> liveMetadata;
-    taken.reserve(live.size());
+    // The slots the live reading took need no matching of their own: such
+    // a slot names its live record's metadata, and a slot naming live
+    // metadata is passed over below in any case. Sorted vectors, not
+    // node-based sets: a hostile map may hold millions of live records.
+    std::vector<uint64_t> liveMetadata;
     liveMetadata.reserve(live.size());
-    for (const CacheMapRecord& r : live) {
-        taken.push_back(words(r));
+    for (const CacheMapRecord& r : live)
         liveMetadata.push_back(MetadataPlace(r));
-    }
-    std::sort(taken.begin(), taken.end());
     std::sort(liveMetadata.begin(), liveMetadata.end());
-    std::vector<bool> used(taken.size(), false);
     std::vector<CacheMapRecord> stale;
-    std::set<Place> staleMetadata; // at most `limit`
+    std::set<uint64_t> staleMetadata; // at most `limit`
     for (size_t off = header.size; stale.size() < limit; off += cachemap::kRecordSize) {
         auto slot = ParseCacheMapRecord(map, off);
         if (!slot)
@@ -79,17 +67,9 @@ std::vector<CacheMapRecord> FindStaleCacheMapRecords(const ByteReader& map, cons
             r = {Swap32(r.hashNumber), Swap32(r.evictionRank), Swap32(r.dataLocation), Swap32(r.metaLocation)};
         if (!LooksReal(r.dataLocation) || !LooksReal(r.metaLocation))
             continue;
-        const Words w = words(r);
-        auto found = std::lower_bound(taken.begin(), taken.end(), w);
-        while (found != taken.end() && *found == w && used[size_t(found - taken.begin())])
-            ++found;
-        if (found != taken.end() && *found == w) {
-            used[size_t(found - taken.begin())] = true;
-            continue;
-        }
         // A slot naming live metadata is a leftover copy; two stale slots
         // naming the same metadata are one entry.
-        const Place place = MetadataPlace(r);
+        const uint64_t place = MetadataPlace(r);
         if (std::binary_search(liveMetadata.begin(), liveMetadata.end(), place) || !staleMetadata.insert(place).second)
             continue;
         stale.push_back(r);

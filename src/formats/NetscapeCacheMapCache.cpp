@@ -5,6 +5,7 @@
 #include "model/TextForms.h"
 #include "platform/ByteSource.h"
 #include "platform/FileSystem.h"
+#include "platform/NearbyRangeReader.h"
 
 #include <algorithm>
 #include <charconv>
@@ -184,10 +185,21 @@ int NetscapeCacheMapCache::GetCacheMapMetadata()
     keys.clear();
     keys.shrink_to_fit();
 
+    MadeAhead made = MakeBlockFileItems(shared);
     std::string scratch;
     for (size_t i = 0; i < records_.size() && !StopRequested(); ++i) {
         const CacheMapRecord& record = records_[i];
-        if (decodable(record)) {
+        if (i < made.done.size() && made.done[i]) {
+            // Added here, in map order, as DecodeRecord would have: the
+            // groups, their order and the budget's charges stay the same.
+            // The group is the host of the item's copy of the URL, which
+            // MakeItem took it from.
+            if (std::unique_ptr<CCacheItem>& item = made.items[i]) {
+                const char* url = item->GetURL();
+                auto parts = url ? SplitUrl(std::string_view(url, size_t(item->GetURLLength()))) : std::nullopt;
+                AddItem(parts ? parts->host : std::string_view(), std::move(item));
+            }
+        } else if (decodable(record)) {
             auto found = shared.empty() ? shared.end() : shared.find(MetadataKey(record));
             DecodeRecord(int32_t(i), record, scratch, found == shared.end() ? nullptr : &found->second);
         }
@@ -197,6 +209,76 @@ int NetscapeCacheMapCache::GetCacheMapMetadata()
             std::this_thread::yield();
     }
     return 0;
+}
+
+NetscapeCacheMapCache::MadeAhead
+NetscapeCacheMapCache::MakeBlockFileItems(const std::unordered_map<uint64_t, SharedMetadata>& shared)
+{
+    // Each such record as one number, sorted: block file, start block,
+    // then the record's index (below 2^24, as the record count is).
+    static_assert(kMaxRecords <= size_t(1) << 24);
+    std::vector<uint64_t> order;
+    order.reserve(records_.size());
+    for (size_t i = 0; i < records_.size(); ++i) {
+        const CacheMapRecord& r = records_[i];
+        const int selector = cachemap::FileSelector(r.metaLocation);
+        if (!cachemap::IsInitialized(r.dataLocation) || !cachemap::IsInitialized(r.metaLocation) || selector == 0)
+            continue;
+        if (!shared.empty() && shared.count(MetadataKey(r)))
+            continue;
+        order.push_back(uint64_t(selector) << 48 | uint64_t(cachemap::StartBlock(r.metaLocation)) << 24 | i);
+    }
+    std::sort(order.begin(), order.end());
+
+    MadeAhead made;
+    if (order.empty())
+        return made;
+    made.items.resize(records_.size());
+    made.done.resize(records_.size(), false);
+    // The items made here are held before AddItem charges them: no more
+    // of them than the budget would take. The records past that are left
+    // to the map-order pass, which stops where the budget ends.
+    const uint64_t budget = DecodeBudgetLeft();
+    uint64_t held = 0;
+    std::vector<platform::NearbyRangeReader::Range> ranges;
+    size_t madeCount = 0;
+    for (size_t first = 0; first < order.size();) {
+        const int selector = int(order[first] >> 48);
+        size_t last = first;
+        ranges.clear();
+        for (; last < order.size() && int(order[last] >> 48) == selector; ++last) {
+            const CacheMapRecord& r = records_[size_t(order[last] & 0xFFFFFF)];
+            // Block n of a block file starts after its 4096-byte bitmap.
+            const uint32_t blockSize = cachemap::BlockSize(selector);
+            ranges.push_back({cachemap::kBlockFileHeaderSize + uint64_t(cachemap::StartBlock(r.metaLocation)) * blockSize,
+                              size_t(cachemap::BlockCount(r.metaLocation) * blockSize)});
+        }
+        platform::NearbyRangeReader reader(*blockFiles_[selector - 1], ranges);
+        for (size_t k = 0; k < ranges.size(); ++k) {
+            if (StopRequested())
+                return made;
+            const size_t index = size_t(order[first + k] & 0xFFFFFF);
+            const ByteReader bytes = reader.Read(k);
+            std::unique_ptr<CCacheItem> item;
+            if (bytes.size() != 0) {
+                if (auto meta = ParseCacheMapMetadata(bytes)) {
+                    std::string_view host;
+                    item = MakeItem(int32_t(index), records_[index], *meta, nullptr, host);
+                    if (item) {
+                        held += item->HeldBytes() + host.size();
+                        if (held > budget)
+                            return made;
+                    }
+                }
+            }
+            made.items[index] = std::move(item);
+            made.done[index] = true;
+            if (++madeCount % kRecordsPerYield == 0)
+                std::this_thread::yield();
+        }
+        first = last;
+    }
+    return made;
 }
 
 std::optional<ByteReader> NetscapeCacheMapCache::ReadMetadata(const CacheMapRecord& record, std::string& scratch)
@@ -258,14 +340,31 @@ void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord
     }
     if (!meta)
         return;
-    auto parts = SplitUrl(meta->url);
-    if (!parts)
+    std::string_view host;
+    std::unique_ptr<CCacheItem> item = MakeItem(recordKey, record, *meta, shared, host);
+    if (!item)
         return;
+    if (recovered) {
+        item->SetRecovered(false);
+        AddRecoveredItem(std::move(item));
+        return;
+    }
+    AddItem(host, std::move(item));
+}
+
+std::unique_ptr<CCacheItem> NetscapeCacheMapCache::MakeItem(int32_t recordKey, const CacheMapRecord& record,
+                                                            const CacheMapMetadata& meta,
+                                                            const SharedMetadata* shared, std::string_view& host)
+{
+    auto parts = SplitUrl(meta.url);
+    if (!parts)
+        return nullptr;
+    host = parts->host;
     // Shared headers are given to the item after its construction, as one
     // block; others are copied by the constructor.
-    const OptText headers = meta->headers && !shared ? OptText(*meta->headers) : std::nullopt;
+    const OptText headers = meta.headers && !shared ? OptText(*meta.headers) : std::nullopt;
     // The 32-bit field as it stands: items keep sizes as 32 unsigned bits.
-    const int32_t size = int32_t(meta->dataSize);
+    const int32_t size = int32_t(meta.dataSize);
 
     const uint32_t location = record.dataLocation;
     const int selector = cachemap::FileSelector(location);
@@ -274,8 +373,8 @@ void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord
         const uint32_t blockSize = cachemap::BlockSize(selector);
         const int64_t offset = cachemap::kBlockFileHeaderSize + int64_t(cachemap::StartBlock(location)) * blockSize;
         const int32_t length = int32_t(cachemap::BlockCount(location) * blockSize);
-        item = std::make_unique<CInternalCacheItem>(this, recordKey, meta->url, parts->path, Hex(record.hashNumber),
-                                                    size, meta->lastModified, meta->lastFetched, meta->expires,
+        item = std::make_unique<CInternalCacheItem>(this, recordKey, meta.url, parts->path, Hex(record.hashNumber),
+                                                    size, meta.lastModified, meta.lastFetched, meta.expires,
                                                     headers, selector, offset, length);
     } else {
         // The separate data file: the flat name, else the Firefox 4 nested
@@ -286,18 +385,13 @@ void NetscapeCacheMapCache::DecodeRecord(int32_t recordKey, const CacheMapRecord
         auto name = separateFiles_->FindRelative(folder, flat);
         if (!name)
             name = separateFiles_->FindRelative(folder, cachemap::NestedFileName(record.hashNumber, 'd', generation));
-        item = std::make_unique<CFileCacheItem>(this, recordKey, meta->url, parts->path, name ? *name : flat, size,
-                                                meta->lastModified, meta->lastFetched, meta->expires, headers);
+        item = std::make_unique<CFileCacheItem>(this, recordKey, meta.url, parts->path, name ? *name : flat, size,
+                                                meta.lastModified, meta.lastFetched, meta.expires, headers);
     }
     if (shared && shared->headers)
         item->SetSharedHeaders(shared->headers);
-    item->SetLastAccessed(meta->lastFetched);
-    if (recovered) {
-        item->SetRecovered(false);
-        AddRecoveredItem(std::move(item));
-        return;
-    }
-    AddItem(parts->host, std::move(item));
+    item->SetLastAccessed(meta.lastFetched);
+    return item;
 }
 
 } // namespace oriel

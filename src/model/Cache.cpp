@@ -241,6 +241,11 @@ bool CCache::ChargeDecodeBytes(uint64_t bytes)
     return false;
 }
 
+uint64_t CCache::DecodeBudgetLeft() const
+{
+    return budgetSpent_ ? 0 : decodeBudget_ - std::min(decodeCharged_, decodeBudget_);
+}
+
 void CCache::AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> item)
 {
     if (!item || !ChargeDecodeBytes(item->HeldBytes() + groupName.size()))

@@ -178,6 +178,9 @@ protected:
     // items share) against the budget; false once it is spent, and then
     // the decode is stopped.
     bool ChargeDecodeBytes(uint64_t bytes);
+    // The bytes the budget still takes: what a decoder may hold in items it
+    // makes ahead of adding them; 0 once the budget is spent.
+    uint64_t DecodeBudgetLeft() const;
 
     Progress* progress_ = nullptr;
     bool showMessages_ = true;

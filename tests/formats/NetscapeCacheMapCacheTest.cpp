@@ -684,3 +684,130 @@ TEST(ParseCacheMapMetadata, RejectsCutHeadersKeysWithoutColonAndVersionsOutOfRan
 
 } // namespace
 } // namespace oriel
+
+namespace oriel {
+namespace {
+
+// Many entries in every block file with metadata of one to four blocks,
+// some of it in separate files, some records sharing metadata, and the
+// block files cut short: _CACHE_002_ inside its blocks and _CACHE_003_
+// inside one entry's metadata.
+MozillaCacheWriter::Image ReadAheadCache(MozillaCacheWriter& w, Format format)
+{
+    w.SetFormat(format).SetLayout(Layout::Nested);
+    for (int i = 0; i < 900; ++i) {
+        auto& e = w.Add("http://h" + std::to_string(i % 13) + ".example/" + std::to_string(i), std::string(size_t(i % 5) * 700, 'b'),
+                        "text/plain");
+        e.responseHead += "X-Pad: " + std::string(size_t(i * 37 % 3000), 'p') + "\r\n";
+        e.lastModified = 1500000000 + i;
+        e.metaFile = i % 17 == 5 ? 0 : 1 + i % 3;
+    }
+    w.Build();
+    // Records 100 to 109 name record 99's metadata.
+    for (size_t i = 100; i < 110; ++i)
+        w.Entries()[i].metaLocationWord = w.Entries()[99].metaLocation;
+    MozillaCacheWriter::Image image = w.Build();
+    image.blocks[1].resize(image.blocks[1].size() * 2 / 3);
+    image.blocks[2].resize(image.blocks[2].size() / 2 + 3000);
+    return image;
+}
+
+TEST(NetscapeCacheMapCache, MetadataReadAheadInBlockOrderGivesWhatEachRecordsOwnReadGives)
+{
+    for (Format format : {Format::RecordArray, Format::Buckets}) {
+        SCOPED_TRACE(format == Format::Buckets ? "buckets" : "record array");
+        TempDir dir;
+        MozillaCacheWriter w;
+        const MozillaCacheWriter::Image image = ReadAheadCache(w, format);
+        MozillaCacheWriter::WriteImage(image, dir.path());
+        Decoded d = Decode(dir.path());
+        ASSERT_EQ(d.result, 0);
+        const auto& records = d.cache->GetRecords();
+        ASSERT_EQ(records.size(), 900u);
+
+        // Each record's metadata read alone, straight from the block file
+        // as written, and parsed: what its item must show.
+        std::map<int32_t, CCacheItem*> byKey;
+        for (CCacheItem* item : d.items)
+            byKey[item->GetRecordKey()] = item;
+        size_t checked = 0, missing = 0;
+        for (size_t key = 0; key < records.size(); ++key) {
+            const uint32_t location = records[key].metaLocation;
+            const int selector = cachemap::FileSelector(location);
+            if (selector == 0)
+                continue;
+            const std::string& file = image.blocks[selector - 1];
+            const size_t blockSize = cachemap::BlockSize(selector);
+            const size_t offset = 4096 + size_t(cachemap::StartBlock(location)) * blockSize;
+            const std::string bytes =
+                offset < file.size() ? file.substr(offset, cachemap::BlockCount(location) * blockSize) : "";
+            auto meta = bytes.empty() ? std::nullopt : ParseCacheMapMetadata(std::string_view(bytes));
+            auto found = byKey.find(int32_t(key));
+            if (!meta) {
+                EXPECT_EQ(found, byKey.end()) << key;
+                ++missing;
+                continue;
+            }
+            ASSERT_NE(found, byKey.end()) << key;
+            CCacheItem* item = found->second;
+            EXPECT_EQ(std::string(item->GetURL()), std::string(meta->url)) << key;
+            EXPECT_EQ(item->GetLastModified(), meta->lastModified) << key;
+            EXPECT_EQ(item->GetDownloaded(), meta->lastFetched) << key;
+            EXPECT_EQ(item->GetExpires(), meta->expires) << key;
+            EXPECT_EQ(item->GetSize(), int64_t(meta->dataSize)) << key;
+            ASSERT_TRUE(meta->headers.has_value()) << key;
+            ASSERT_NE(item->GetHeaders(), nullptr) << key;
+            EXPECT_EQ(std::string(item->GetHeaders()), std::string(*meta->headers)) << key;
+            ++checked;
+        }
+        // The cut files lose some entries, the rest are all there.
+        EXPECT_GT(checked, 600u);
+        EXPECT_GT(missing, 50u);
+
+        // Items go to their groups in map order: the groups in the order
+        // their first records come, each group's records rising.
+        std::vector<std::string> groupOrder;
+        for (size_t key = 0; key < records.size(); ++key) {
+            auto found = byKey.find(int32_t(key));
+            if (found == byKey.end())
+                continue;
+            const std::string url = found->second->GetURL();
+            const std::string host = url.substr(7, url.find('/', 7) - 7);
+            if (std::find(groupOrder.begin(), groupOrder.end(), host) == groupOrder.end())
+                groupOrder.push_back(host);
+        }
+        ASSERT_EQ(d.cache->GetGroupCount(), int32_t(groupOrder.size()));
+        for (int32_t g = 0; g < d.cache->GetGroupCount(); ++g) {
+            const CNamedCacheItemArray& group = *d.cache->GetGroup(g);
+            int32_t previous = -1;
+            for (int32_t i = 0; i < group.GetCount(); ++i) {
+                const std::string url = group.ItemAt(i)->GetURL();
+                EXPECT_EQ(url.substr(7, url.find('/', 7) - 7), groupOrder[size_t(g)]);
+                EXPECT_GT(group.ItemAt(i)->GetRecordKey(), previous);
+                previous = group.ItemAt(i)->GetRecordKey();
+            }
+        }
+    }
+}
+
+TEST(NetscapeCacheMapCache, ADecodePastItsBudgetStopsAlsoWhenItsMetadataIsReadAhead)
+{
+    // No record shares its metadata here: every item is made ahead.
+    TempDir dir;
+    MozillaCacheWriter w;
+    for (int i = 0; i < 3000; ++i)
+        w.Add("http://budget.example/" + std::to_string(i), "b", "text/plain").metaFile = 1 + i % 3;
+    w.Write(dir.path());
+    MessageCapture capture;
+    auto cache = std::make_unique<NetscapeCacheMapCache>(test::Context(), nullptr, dir.path());
+    cache->SetDecodeBudget(256 * 1024);
+    EXPECT_EQ(cache->Decode(nullptr, true), -1);
+    EXPECT_EQ(cache->GetItemCount(), 0);
+    ASSERT_EQ(capture->messages.size(), 1u);
+    cache->SetDecodeBudget(CCache::kDefaultDecodeBudget);
+    EXPECT_EQ(cache->Decode(nullptr, true), 0);
+    EXPECT_EQ(cache->GetItemCount(), 3000);
+}
+
+} // namespace
+} // namespace oriel
