@@ -1,6 +1,7 @@
 #include "DecodeTiming.h"
 
 #include "model/Cache.h"
+#include "model/ItemHeap.h"
 #include "platform/LargeBuffer.h"
 
 #include <algorithm>
@@ -84,10 +85,15 @@ int TimeDecode(const std::string& name, const std::string& label, int entries,
         std::unique_ptr<CCache> cache = makeCache();
         const int64_t before = g_heapBytes.load();
         g_heapPeak = before;
-        // Items and texts of large caches live in mappings of their own,
-        // which the counted heap does not see: their pages in memory are
-        // added. They only grow during a decode, so at its peak too.
+        // Items and texts live in slices of large pages, and large read
+        // buffers in mappings of their own, which the counted heap does not
+        // see: the items' room (their size classes), the texts' slices and
+        // the buffers' pages in memory are added. They only grow during a
+        // decode, so at its peak too. Room reused after an earlier decode
+        // is counted like new room; the last large page the slices are cut
+        // from, partly used, is the process's (at most 2 MB), not counted.
         const int64_t mappedBefore = int64_t(oriel::platform::LargeBuffer::ResidentBytes());
+        const int64_t itemsBefore = int64_t(ItemHeap::InUseBytes());
         auto start = std::chrono::steady_clock::now();
         std::clock_t cpuStart = std::clock();
         int result = cache->Decode(nullptr, false);
@@ -100,7 +106,9 @@ int TimeDecode(const std::string& name, const std::string& label, int entries,
         items = cache->GetItemCount() + cache->GetRecoveredCount();
         best = std::min(best, seconds);
         if (round == 0 && items > 0) {
-            const int64_t mapped = int64_t(oriel::platform::LargeBuffer::ResidentBytes()) - mappedBefore;
+            const int64_t mapped = int64_t(oriel::platform::LargeBuffer::ResidentBytes()) - mappedBefore +
+                                   int64_t(ItemHeap::InUseBytes()) - itemsBefore +
+                                   int64_t(cache->GetItemArena().SliceBytes());
             peakPerItem = (g_heapPeak.load() - before + mapped) / items;
             heldPerItem = (g_heapBytes.load() - before + mapped) / items;
             textPerItem = TextBytes(*cache) / items;

@@ -64,10 +64,10 @@ CCache::~CCache()
 void CCache::DoShutdown()
 {
     Trace("Entry - CCache::DoShutdown()");
+    groupIndex_.clear(); // it views the groups' names
     groups_.clear();
     groups_.shrink_to_fit();
     recovered_ = std::make_unique<CNamedCacheItemArray>(std::nullopt);
-    groupIndex_.clear();
     lastGroupName_ = {};
     lastGroup_ = 0;
     // After the items, which view their texts in it.
@@ -265,7 +265,7 @@ void CCache::AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> ite
     }
     groups_.push_back(std::make_unique<CNamedCacheItemArray>(groupName));
     groups_.back()->Add(std::move(item));
-    auto added = groupIndex_.emplace(std::string(groupName), groups_.size() - 1).first;
+    auto added = groupIndex_.emplace(groups_.back()->GetNameView(), groups_.size() - 1).first;
     lastGroupName_ = added->first;
     lastGroup_ = added->second;
 }

@@ -32,8 +32,11 @@ struct BrowserProfile;
 class CNamedCacheItemArray {
 public:
     explicit CNamedCacheItemArray(OptText name);
+    // Not for a group a cache holds: its group table views the name.
     void SetName(OptText name);
     const char* GetName() const { return name_ ? name_->c_str() : nullptr; }
+    // The whole name (NULs too); empty when none.
+    std::string_view GetNameView() const { return name_ ? std::string_view(*name_) : std::string_view(); }
     int32_t GetCount() const { return int32_t(items_.size()); }
     CCacheItem* ItemAt(int32_t index) const;
     void Add(std::unique_ptr<CCacheItem> item);
@@ -207,7 +210,10 @@ private:
         using is_transparent = void;
         size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
     };
-    std::unordered_map<std::string, size_t, TextHash, std::equal_to<>> groupIndex_;
+    // Keyed by a view of each group's own name: a group stays put (it is
+    // held by pointer) and keeps its name, and a cache of many servers does
+    // not keep every name twice.
+    std::unordered_map<std::string_view, size_t, TextHash> groupIndex_;
     // The group the last item went to: decoders meet the records of one
     // server one after another more often than not, and then the table is
     // not asked.

@@ -1,6 +1,13 @@
 #include "model/ItemArena.h"
 
+#include <algorithm>
+
 namespace oriel {
+
+ItemArena::~ItemArena()
+{
+    Clear();
+}
 
 char* ItemArena::Allocate(size_t size)
 {
@@ -18,11 +25,13 @@ char* ItemArena::AllocateLocked(size_t size)
             reserved_ += size;
             return large_.back().get();
         }
-        const size_t blockSize = reserved_ >= kSmallBlocksUpTo ? kLargeBlockSize : kBlockSize;
-        blocks_.emplace_back(blockSize);
-        reserved_ += blockSize;
-        next_ = blocks_.back().data();
-        left_ = blockSize;
+        // Room in the list first, so that a slice once taken is never lost.
+        if (blocks_.size() == blocks_.capacity())
+            blocks_.reserve(std::max<size_t>(16, 2 * blocks_.capacity()));
+        blocks_.push_back(platform::LargePageSlices::Take());
+        reserved_ += kBlockSize;
+        next_ = blocks_.back();
+        left_ = kBlockSize;
     }
     char* at = next_;
     next_ += size;
@@ -72,6 +81,8 @@ void ItemArena::KeepLocked(std::shared_ptr<const void> block)
 void ItemArena::Clear()
 {
     std::lock_guard lock(mutex_);
+    for (char* block : blocks_)
+        platform::LargePageSlices::Give(block);
     blocks_.clear();
     blocks_.shrink_to_fit();
     large_.clear();
@@ -82,6 +93,12 @@ void ItemArena::Clear()
     next_ = nullptr;
     left_ = 0;
     reserved_ = 0;
+}
+
+size_t ItemArena::SliceBytes() const
+{
+    std::lock_guard lock(mutex_);
+    return blocks_.size() * kBlockSize;
 }
 
 size_t ItemArena::ReservedBytes() const

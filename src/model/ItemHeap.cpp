@@ -5,7 +5,6 @@
 #include <array>
 #include <mutex>
 #include <new>
-#include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define ORIEL_ITEM_HEAP_POOLED 0
@@ -23,11 +22,9 @@ namespace oriel {
 namespace {
 
 constexpr size_t kClasses = ItemHeap::kLargestPooled / ItemHeap::kAlignment;
-// The first chunks are small, so that a process with a few items stays
-// small; from a few megabytes on, chunks of large pages.
-constexpr size_t kSmallChunk = 64 * 1024;
-constexpr size_t kSmallChunks = 8;
-constexpr size_t kLargeChunk = platform::LargeBuffer::kMappedFrom;
+// Chunks are slices of the process's stream of large pages, which the
+// texts of the items share.
+constexpr size_t kChunk = platform::LargePageSlices::kSliceSize;
 
 struct FreeBlock {
     FreeBlock* next;
@@ -47,6 +44,7 @@ public:
             // for it.
             if (block->next)
                 __builtin_prefetch(block->next, 1);
+            inUse_ += (cls + 1) * ItemHeap::kAlignment;
             return block;
         }
         const size_t rounded = (cls + 1) * ItemHeap::kAlignment;
@@ -55,6 +53,7 @@ public:
         void* at = next_;
         next_ += rounded;
         left_ -= rounded;
+        inUse_ += rounded;
         return at;
     }
 
@@ -65,6 +64,13 @@ public:
         auto* freed = static_cast<FreeBlock*>(block);
         freed->next = free_[cls];
         free_[cls] = freed;
+        inUse_ -= (cls + 1) * ItemHeap::kAlignment;
+    }
+
+    size_t InUse()
+    {
+        std::lock_guard lock(mutex_);
+        return inUse_;
     }
 
     size_t Reserved()
@@ -79,19 +85,17 @@ private:
     // The end of the current chunk is dropped: less than one item's room.
     void NewChunk()
     {
-        const size_t size = chunks_.size() < kSmallChunks ? kSmallChunk : kLargeChunk;
-        chunks_.emplace_back(size);
-        next_ = chunks_.back().data();
-        left_ = size;
-        reserved_ += size;
+        next_ = platform::LargePageSlices::Take();
+        left_ = kChunk;
+        reserved_ += kChunk;
     }
 
     std::mutex mutex_;
     std::array<FreeBlock*, kClasses> free_{};
-    std::vector<platform::LargeBuffer> chunks_;
     char* next_ = nullptr;
     size_t left_ = 0;
     size_t reserved_ = 0;
+    size_t inUse_ = 0;
 };
 
 // Never destroyed: items of statics may outlive any other static.
@@ -119,6 +123,11 @@ void ItemHeap::Free(void* block, size_t size) noexcept
         return;
     }
     ThePool().Free(block, size);
+}
+
+size_t ItemHeap::InUseBytes()
+{
+    return ORIEL_ITEM_HEAP_POOLED ? ThePool().InUse() : 0;
 }
 
 size_t ItemHeap::ReservedBytes()

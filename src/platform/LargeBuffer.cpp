@@ -22,6 +22,110 @@ std::map<void*, size_t>& Mappings()
 }
 } // namespace
 
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ORIEL_SLICES_MAPPED 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORIEL_SLICES_MAPPED 0
+#endif
+#endif
+#ifndef ORIEL_SLICES_MAPPED
+#define ORIEL_SLICES_MAPPED 1
+#endif
+
+// Address room reserved at a time for slices; pages are only used once a
+// slice in them is written.
+constexpr size_t kSliceRegion = size_t(32) << 20;
+
+class SliceStream {
+public:
+    char* Take()
+    {
+        std::lock_guard lock(mutex_);
+        if (!given_.empty()) {
+            char* slice = given_.back();
+            given_.pop_back();
+            return slice;
+        }
+        if (left_ < LargePageSlices::kSliceSize)
+            Reserve();
+        char* slice = next_;
+        next_ += LargePageSlices::kSliceSize;
+        left_ -= LargePageSlices::kSliceSize;
+        return slice;
+    }
+
+    void Give(char* slice) noexcept
+    {
+        std::lock_guard lock(mutex_);
+        // Never fails for want of room: room for every slice ever taken is
+        // kept ahead (see Reserve).
+        given_.push_back(slice);
+    }
+
+private:
+    void Reserve()
+    {
+        // Room in the list of given-back slices for every slice there will
+        // be, now, so that Give never allocates.
+        given_.reserve(taken_ + kSliceRegion / LargePageSlices::kSliceSize);
+        void* mapped = ::mmap(nullptr, kSliceRegion + kLargePage, PROT_READ | PROT_WRITE,
+                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (mapped == MAP_FAILED)
+            throw std::bad_alloc();
+        const uintptr_t begin = reinterpret_cast<uintptr_t>(mapped);
+        const uintptr_t aligned = (begin + kLargePage - 1) & ~(kLargePage - 1);
+        if (aligned > begin)
+            ::munmap(mapped, aligned - begin);
+        const uintptr_t end = begin + kSliceRegion + kLargePage;
+        if (end > aligned + kSliceRegion)
+            ::munmap(reinterpret_cast<void*>(aligned + kSliceRegion), end - (aligned + kSliceRegion));
+        char* region = reinterpret_cast<char*>(aligned);
+        // Only advice: where the kernel gives no large pages, small ones
+        // serve. The process's first 2 MB stay small pages.
+        const size_t small = taken_ == 0 ? kLargePage : 0;
+        ::madvise(region + small, kSliceRegion - small, MADV_HUGEPAGE);
+        taken_ += kSliceRegion / LargePageSlices::kSliceSize;
+        next_ = region;
+        left_ = kSliceRegion;
+    }
+
+    std::mutex mutex_;
+    char* next_ = nullptr;
+    size_t left_ = 0;
+    size_t taken_ = 0; // slices in the regions reserved so far
+    std::vector<char*> given_;
+};
+
+// Never destroyed: slices of statics' items may outlive any other static.
+SliceStream& TheSliceStream()
+{
+    static auto* stream = new SliceStream;
+    return *stream;
+}
+
+} // namespace
+
+char* LargePageSlices::Take()
+{
+    if (!ORIEL_SLICES_MAPPED)
+        return static_cast<char*>(::operator new(kSliceSize));
+    return TheSliceStream().Take();
+}
+
+void LargePageSlices::Give(char* slice) noexcept
+{
+    if (!slice)
+        return;
+    if (!ORIEL_SLICES_MAPPED) {
+        ::operator delete(slice);
+        return;
+    }
+    TheSliceStream().Give(slice);
+}
+
 size_t LargeBuffer::ResidentBytes()
 {
     const size_t page = size_t(::sysconf(_SC_PAGESIZE));
