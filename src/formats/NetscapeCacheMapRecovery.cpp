@@ -34,11 +34,15 @@ bool IsHexName(const std::string& name, size_t length)
 
 // The separate files of the folder, flat ("0A1B2C3Dd01") and nested
 // ("0/A1/B2C3Dd01"), as relative names spelled as on disk; plain files
-// only (a link may lead out of the examined tree).
-std::vector<std::string> ListSeparateFiles(const std::string& folder)
+// only (a link may lead out of the examined tree). Each folder is opened
+// inside the container and its listing taken from `folders`, which the
+// decode's name lookups have mostly listed already.
+std::vector<std::string> ListSeparateFiles(platform::FolderIndex& folders, const std::string& folder)
 {
+    const platform::FolderEntries none;
+    auto listing = [&](const std::string& dir) { return folders.ListContained(dir); };
     std::vector<std::string> names;
-    auto top = platform::ListFolder(folder);
+    auto top = listing(folder);
     if (!top)
         return names;
     for (const platform::FolderEntry& entry : *top) {
@@ -47,13 +51,13 @@ std::vector<std::string> ListSeparateFiles(const std::string& folder)
         if (entry.isRegular && ParseCacheMapSeparateName(entry.name)) {
             names.push_back(entry.name);
         } else if (entry.isDirectory && IsHexName(entry.name, 1)) {
-            auto middle = platform::ListFolder(platform::MakePath(folder, entry.name));
-            for (const platform::FolderEntry& sub : middle ? *middle : std::vector<platform::FolderEntry>()) {
+            auto middle = listing(platform::MakePath(folder, entry.name));
+            for (const platform::FolderEntry& sub : middle ? *middle : none) {
                 if (!sub.isDirectory || !IsHexName(sub.name, 2))
                     continue;
                 const std::string prefix = entry.name + "/" + sub.name + "/";
-                auto files = platform::ListFolder(platform::MakePath(folder, entry.name + "/" + sub.name));
-                for (const platform::FolderEntry& file : files ? *files : std::vector<platform::FolderEntry>()) {
+                auto files = listing(platform::MakePath(folder, entry.name + "/" + sub.name));
+                for (const platform::FolderEntry& file : files ? *files : none) {
                     if (names.size() >= kMaxOrphanFiles)
                         break;
                     if (file.isRegular && ParseCacheMapSeparateName(prefix + file.name))
@@ -114,7 +118,7 @@ void NetscapeCacheMapCache::RecoverOrphanFiles(int32_t firstKey, const std::vect
     };
     std::map<std::pair<uint32_t, uint32_t>, Pair> orphans;
     const std::string& folder = GetFolder();
-    for (const std::string& file : ListSeparateFiles(folder)) {
+    for (const std::string& file : ListSeparateFiles(*separateFiles_, folder)) {
         auto parsed = ParseCacheMapSeparateName(file);
         if (std::binary_search(named.begin(), named.end(), id(parsed->hashNumber, parsed->kind, parsed->generation)))
             continue;

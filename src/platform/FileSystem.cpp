@@ -59,13 +59,99 @@ void AdviseLargePages(char* data, size_t size)
 
 } // namespace
 
+namespace {
+
+// The entries of an open folder in the order it gives them; closes `dir`.
+FolderEntries ReadEntries(DIR* dir)
+{
+    FolderEntries entries;
+    while (struct dirent* d = ::readdir(dir)) {
+        if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0)
+            continue;
+        FolderEntry entry;
+        entry.name = d->d_name;
+        unsigned char type = d->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+                type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
+        }
+        entry.isLink = type == DT_LNK;
+        entry.isDirectory = type == DT_DIR;
+        entry.isRegular = type == DT_REG;
+        entries.push_back(std::move(entry));
+    }
+    ::closedir(dir);
+    return entries;
+}
+
+bool ByName(const FolderEntry& a, const FolderEntry& b)
+{
+    return a.name < b.name;
+}
+
+// Which folder a listing was made of, and when it last changed then: a
+// contained open that finds the same folder, unchanged, may use the listing.
+struct FolderIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    struct timespec modified {};
+
+    static FolderIdentity Of(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_mtim}; }
+    bool operator==(const FolderIdentity& other) const
+    {
+        return device == other.device && inode == other.inode && modified.tv_sec == other.modified.tv_sec &&
+               modified.tv_nsec == other.modified.tv_nsec;
+    }
+};
+
+} // namespace
+
 struct FolderIndex::State {
     struct Listing {
         fs::file_time_type mtime;
-        std::unordered_map<std::string, std::string> names;
+        // Empty when the folder could not be opened.
+        std::optional<FolderIdentity> identity;
+        std::shared_ptr<const FolderEntries> entries; // sorted by name
+        // Folded name to its entry: the first spelling the folder gave.
+        std::unordered_map<std::string, size_t> names;
     };
     std::mutex mutex;
     std::unordered_map<std::string, Listing> folders;
+
+    // Lists `dir` as the host resolves it (the index serves lookups of
+    // names; what is read is opened inside its container apart).
+    static Listing List(const std::string& dir, fs::file_time_type mtime)
+    {
+        Listing listing;
+        listing.mtime = mtime;
+        FolderEntries listed;
+        if (DIR* d = ::opendir(dir.c_str())) {
+            struct stat st {};
+            if (::fstat(::dirfd(d), &st) == 0)
+                listing.identity = FolderIdentity::Of(st);
+            listed = ReadEntries(d);
+        }
+        // Sorted for walks; the folded names keep the folder's own order,
+        // so that the first spelling listed wins when a case-sensitive
+        // folder holds two.
+        std::vector<size_t> order(listed.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return ByName(listed[a], listed[b]); });
+        std::vector<size_t> position(listed.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            position[order[i]] = i;
+        listing.names.reserve(listed.size());
+        for (size_t i = 0; i < listed.size(); ++i)
+            listing.names.emplace(FoldCase(listed[i].name), position[i]);
+        FolderEntries sorted;
+        sorted.reserve(listed.size());
+        for (size_t i : order)
+            sorted.push_back(std::move(listed[i]));
+        listing.entries = std::make_shared<const FolderEntries>(std::move(sorted));
+        return listing;
+    }
 };
 
 FolderIndex::FolderIndex(Revalidate revalidate, size_t maxFolders)
@@ -92,19 +178,33 @@ std::optional<std::string> FolderIndex::Find(const std::string& dir, std::string
     if (it == folders.end() || (revalidate_ == Revalidate::OnEachLookup && it->second.mtime != mtime)) {
         if (folders.size() > maxFolders_)
             folders.clear();
-        State::Listing listing;
-        listing.mtime = mtime;
-        for (fs::directory_iterator d(dir, ec), end; !ec && d != end; d.increment(ec)) {
-            std::string entry = d->path().filename().string();
-            // First spelling wins when a case-sensitive folder holds two.
-            listing.names.emplace(FoldCase(entry), entry);
-        }
-        it = folders.insert_or_assign(dir, std::move(listing)).first;
+        it = folders.insert_or_assign(dir, State::List(dir, mtime)).first;
     }
     auto hit = it->second.names.find(FoldCase(name));
     if (hit == it->second.names.end())
         return std::nullopt;
-    return hit->second;
+    return (*it->second.entries)[hit->second].name;
+}
+
+std::shared_ptr<const FolderEntries> FolderIndex::ListContained(const std::string& dir)
+{
+    UniqueFd fd = OpenContained(dir, OpenAs::Directory);
+    if (!fd)
+        return nullptr;
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) == 0) {
+        std::lock_guard lock(state_->mutex);
+        auto it = state_->folders.find(dir);
+        if (it != state_->folders.end() && it->second.identity == FolderIdentity::Of(st))
+            return it->second.entries;
+    }
+    DIR* d = ::fdopendir(fd.Get());
+    if (!d)
+        return nullptr;
+    fd.Release();
+    FolderEntries entries = ReadEntries(d);
+    std::sort(entries.begin(), entries.end(), ByName);
+    return std::make_shared<const FolderEntries>(std::move(entries));
 }
 
 std::optional<std::string> FolderIndex::FindRelative(const std::string& folder, std::string_view relative)
@@ -618,25 +718,8 @@ std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path, std:
     if (!dir)
         return std::nullopt;
     fd.Release();
-    std::vector<FolderEntry> entries;
-    while (struct dirent* d = ::readdir(dir)) {
-        if (std::strcmp(d->d_name, ".") == 0 || std::strcmp(d->d_name, "..") == 0)
-            continue;
-        FolderEntry entry;
-        entry.name = d->d_name;
-        unsigned char type = d->d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat st {};
-            if (::fstatat(::dirfd(dir), d->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0)
-                type = S_ISLNK(st.st_mode) ? DT_LNK : S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
-        }
-        entry.isLink = type == DT_LNK;
-        entry.isDirectory = type == DT_DIR;
-        entry.isRegular = type == DT_REG;
-        entries.push_back(std::move(entry));
-    }
-    ::closedir(dir);
-    std::sort(entries.begin(), entries.end(), [](const FolderEntry& a, const FolderEntry& b) { return a.name < b.name; });
+    FolderEntries entries = ReadEntries(dir);
+    std::sort(entries.begin(), entries.end(), ByName);
     return entries;
 }
 

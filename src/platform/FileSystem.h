@@ -35,6 +35,17 @@ std::string ToHostSeparators(std::string_view windowsName);
 // itself when nothing matches.
 std::string ResolvePath(const std::string& path);
 
+// One entry of a folder listing.
+struct FolderEntry {
+    std::string name;
+    bool isLink = false;
+    bool isDirectory = false; // as listed: a link is neither
+    bool isRegular = false;
+};
+
+// The entries of a folder listing, sorted by name.
+using FolderEntries = std::vector<FolderEntry>;
+
 // Folder listings keyed by folded name, so that looking up many names of
 // one folder without regard to case lists that folder once. ResolvePath
 // keeps one for the process, revalidated by each folder's modification
@@ -59,6 +70,12 @@ public:
     // `folder`, each component looked up in turn: the relative name as
     // spelled on disk, or empty when a component is not there.
     std::optional<std::string> FindRelative(const std::string& folder, std::string_view relative);
+    // The entries of `dir` as ListFolder gives them (the folder opened as
+    // every examined file is), taken from this index's listing when that
+    // listing is of the very folder the contained open finds, so that a
+    // walk over folders already looked up in does not list them again;
+    // listed now otherwise. Null when the folder cannot be opened.
+    std::shared_ptr<const FolderEntries> ListContained(const std::string& dir);
 
 private:
     struct State;
@@ -167,13 +184,6 @@ std::string WorkingCopyPath(const std::string& fileName);
 std::optional<std::string> ReadFile(const std::string& path, uint64_t maxBytes = UINT64_MAX,
                                     std::string* problem = nullptr);
 
-// One entry of a folder listing.
-struct FolderEntry {
-    std::string name;
-    bool isLink = false;
-    bool isDirectory = false; // as listed: a link is neither
-    bool isRegular = false;
-};
 // The entries of a folder (opened as every examined file is), sorted by
 // name; empty optional when it cannot be listed.
 std::optional<std::vector<FolderEntry>> ListFolder(const std::string& path, std::string* problem = nullptr);

@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/ContainedPath.h"
+
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -180,6 +182,79 @@ TEST(FolderIndex, KeepsItsListingsUnlessToldToRevalidate)
     std::filesystem::last_write_time(dir.path(), listed + std::chrono::seconds(5));
     EXPECT_FALSE(once.Find(dir.path(), "new"));
     EXPECT_EQ(revalidated.Find(dir.path(), "new"), "NEW");
+}
+
+// What ListContained gives must be what ListFolder gives: every entry, with
+// its type as listed, in name order, whether or not Find listed it first.
+void ExpectSameAsListFolder(FolderIndex& index, const std::string& dir)
+{
+    auto shared = index.ListContained(dir);
+    auto fresh = ListFolder(dir);
+    ASSERT_TRUE(shared);
+    ASSERT_TRUE(fresh);
+    ASSERT_EQ(shared->size(), fresh->size());
+    for (size_t i = 0; i < fresh->size(); ++i) {
+        EXPECT_EQ((*shared)[i].name, (*fresh)[i].name);
+        EXPECT_EQ((*shared)[i].isRegular, (*fresh)[i].isRegular) << (*fresh)[i].name;
+        EXPECT_EQ((*shared)[i].isDirectory, (*fresh)[i].isDirectory) << (*fresh)[i].name;
+        EXPECT_EQ((*shared)[i].isLink, (*fresh)[i].isLink) << (*fresh)[i].name;
+    }
+}
+
+TEST(FolderIndex, ListsAFolderItLookedUpInAsListFolderDoes)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("c/zz"), "x");
+    test::WriteFile(dir.file("B"), "x");
+    test::WriteFile(dir.file("a"), "x");
+    std::filesystem::create_directory(dir.file("0A1B2C3Dd01")); // a folder named like a body
+    std::filesystem::create_symlink("a", dir.file("link"));
+    auto registration = RegisterContainer(dir.path());
+    FolderIndex index;
+    EXPECT_EQ(index.Find(dir.path(), "0a1b2c3dd01"), "0A1B2C3Dd01");
+    EXPECT_EQ(index.Find(dir.path(), "b"), "B");
+    ExpectSameAsListFolder(index, dir.path());
+    auto listed = index.ListContained(dir.path());
+    ASSERT_EQ(listed->size(), 5u);
+    EXPECT_EQ((*listed)[0].name, "0A1B2C3Dd01");
+    EXPECT_TRUE((*listed)[0].isDirectory);
+    EXPECT_FALSE((*listed)[0].isRegular);
+    EXPECT_EQ((*listed)[4].name, "link");
+    EXPECT_TRUE((*listed)[4].isLink);
+    EXPECT_FALSE((*listed)[4].isRegular);
+    // A folder the index has not listed is listed all the same.
+    ExpectSameAsListFolder(index, dir.file("c"));
+    EXPECT_FALSE(index.ListContained(dir.file("missing")));
+}
+
+TEST(FolderIndex, ListsAFolderAgainWhenItChangedSinceItsListing)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("Old"), "x");
+    FolderIndex index;
+    EXPECT_FALSE(index.Find(dir.path(), "new"));
+    test::WriteFile(dir.file("NEW"), "x");
+    const auto listed = std::filesystem::last_write_time(dir.path());
+    std::filesystem::last_write_time(dir.path(), listed + std::chrono::seconds(5));
+    auto entries = index.ListContained(dir.path());
+    ASSERT_TRUE(entries);
+    ASSERT_EQ(entries->size(), 2u);
+    EXPECT_EQ((*entries)[0].name, "NEW");
+}
+
+TEST(FolderIndex, NeverListsThroughALinkThatLeadsOutOfTheContainer)
+{
+    TempDir dir;
+    test::WriteFile(dir.file("outside/0A1B2C3Dd01"), "secret");
+    std::filesystem::create_directory(dir.file("cache"));
+    std::filesystem::create_symlink(dir.file("outside"), dir.file("cache/0"));
+    auto registration = RegisterContainer(dir.file("cache"));
+    FolderIndex index;
+    // The name lookup lists what the host finds there...
+    EXPECT_EQ(index.FindRelative(dir.file("cache"), "0/0a1b2c3dd01"), "0/0A1B2C3Dd01");
+    // ...but a walk of the folder is never given that listing.
+    EXPECT_FALSE(index.ListContained(dir.file("cache/0")));
+    EXPECT_FALSE(ListFolder(dir.file("cache/0")));
 }
 
 } // namespace
