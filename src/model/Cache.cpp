@@ -70,10 +70,10 @@ void CCache::DoShutdown()
     recovered_ = std::make_unique<CNamedCacheItemArray>(std::nullopt);
     lastGroupName_ = {};
     lastGroup_ = 0;
-    // After the items, which view their texts in it.
-    arena_.Clear();
     cacheNames_.clear();
     cacheNamesBuilt_ = false;
+    // After the items and the names, which view their texts in it.
+    arena_.Clear();
     {
         std::lock_guard lock(listingsMutex_);
         listings_.clear();

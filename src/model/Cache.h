@@ -220,8 +220,9 @@ private:
     std::string_view lastGroupName_;
     size_t lastGroup_ = 0;
     // Built on the first HasCacheName, then kept up to date: decoders that
-    // never ask do not pay for it.
-    mutable std::unordered_set<std::string, TextHash, std::equal_to<>> cacheNames_;
+    // never ask do not pay for it. Views of the items' own texts, which the
+    // arena keeps until the cache lets its items go.
+    mutable std::unordered_set<std::string_view, TextHash> cacheNames_;
     mutable bool cacheNamesBuilt_ = false;
     // Folder path -> what a listing of it found (IsCertainlyMissing); a
     // folder whose time of change moved is listed again.
