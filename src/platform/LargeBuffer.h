@@ -1,8 +1,7 @@
 // Room for bytes about to be written, not cleared first. A buffer of many
-// megabytes (a chunk of items or of their texts, a large read) is mapped on
-// its own and asks the kernel for large pages: filling it then costs a
-// handful of page faults instead of one per 4 KB page, which for a 10 MB
-// index was as much time as parsing it.
+// megabytes (a large read) is mapped on its own and asks the kernel for
+// large pages: filling it then costs a handful of page faults instead of one
+// per 4 KB page, which for a 10 MB index was as much time as parsing it.
 #pragma once
 
 #include <cstddef>
