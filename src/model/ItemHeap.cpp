@@ -1,21 +1,11 @@
 #include "model/ItemHeap.h"
 
+#include "platform/AddressSanitizer.h"
 #include "platform/LargeBuffer.h"
 
 #include <array>
 #include <mutex>
 #include <new>
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ORIEL_ITEM_HEAP_POOLED 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ORIEL_ITEM_HEAP_POOLED 0
-#endif
-#endif
-#ifndef ORIEL_ITEM_HEAP_POOLED
-#define ORIEL_ITEM_HEAP_POOLED 1
-#endif
 
 namespace oriel {
 
@@ -109,7 +99,7 @@ Pool& ThePool()
 
 void* ItemHeap::Allocate(size_t size)
 {
-    if (!ORIEL_ITEM_HEAP_POOLED || size > kLargestPooled)
+    if (ORIEL_ADDRESS_SANITIZER || size > kLargestPooled)
         return ::operator new(size);
     return ThePool().Allocate(size);
 }
@@ -118,7 +108,7 @@ void ItemHeap::Free(void* block, size_t size) noexcept
 {
     if (!block)
         return;
-    if (!ORIEL_ITEM_HEAP_POOLED || size > kLargestPooled) {
+    if (ORIEL_ADDRESS_SANITIZER || size > kLargestPooled) {
         ::operator delete(block);
         return;
     }
@@ -127,12 +117,12 @@ void ItemHeap::Free(void* block, size_t size) noexcept
 
 size_t ItemHeap::InUseBytes()
 {
-    return ORIEL_ITEM_HEAP_POOLED ? ThePool().InUse() : 0;
+    return !ORIEL_ADDRESS_SANITIZER ? ThePool().InUse() : 0;
 }
 
 size_t ItemHeap::ReservedBytes()
 {
-    return ORIEL_ITEM_HEAP_POOLED ? ThePool().Reserved() : 0;
+    return !ORIEL_ADDRESS_SANITIZER ? ThePool().Reserved() : 0;
 }
 
 } // namespace oriel

@@ -1,5 +1,7 @@
 #include "platform/LargeBuffer.h"
 
+#include "platform/AddressSanitizer.h"
+
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -20,20 +22,25 @@ std::map<void*, size_t>& Mappings()
     static auto* mappings = new std::map<void*, size_t>;
     return *mappings;
 }
-} // namespace
 
-namespace {
-
-#if defined(__SANITIZE_ADDRESS__)
-#define ORIEL_SLICES_MAPPED 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define ORIEL_SLICES_MAPPED 0
-#endif
-#endif
-#ifndef ORIEL_SLICES_MAPPED
-#define ORIEL_SLICES_MAPPED 1
-#endif
+// `size` bytes (whole large pages) of fresh memory that start on a large
+// page: one large page more is mapped, so that an aligned start lies
+// inside, and the slack on either side is handed back at once.
+char* MapOnLargePages(size_t size, int flags)
+{
+    void* mapped = ::mmap(nullptr, size + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | flags,
+                          -1, 0);
+    if (mapped == MAP_FAILED)
+        throw std::bad_alloc();
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(mapped);
+    const uintptr_t aligned = (begin + kLargePage - 1) & ~(kLargePage - 1);
+    if (aligned > begin)
+        ::munmap(mapped, aligned - begin);
+    const uintptr_t end = begin + size + kLargePage;
+    if (end > aligned + size)
+        ::munmap(reinterpret_cast<void*>(aligned + size), end - (aligned + size));
+    return reinterpret_cast<char*>(aligned);
+}
 
 // Address room reserved at a time for slices; pages are only used once a
 // slice in them is written.
@@ -71,18 +78,7 @@ private:
         // Room in the list of given-back slices for every slice there will
         // be, now, so that Give never allocates.
         given_.reserve(taken_ + kSliceRegion / LargePageSlices::kSliceSize);
-        void* mapped = ::mmap(nullptr, kSliceRegion + kLargePage, PROT_READ | PROT_WRITE,
-                              MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (mapped == MAP_FAILED)
-            throw std::bad_alloc();
-        const uintptr_t begin = reinterpret_cast<uintptr_t>(mapped);
-        const uintptr_t aligned = (begin + kLargePage - 1) & ~(kLargePage - 1);
-        if (aligned > begin)
-            ::munmap(mapped, aligned - begin);
-        const uintptr_t end = begin + kSliceRegion + kLargePage;
-        if (end > aligned + kSliceRegion)
-            ::munmap(reinterpret_cast<void*>(aligned + kSliceRegion), end - (aligned + kSliceRegion));
-        char* region = reinterpret_cast<char*>(aligned);
+        char* region = MapOnLargePages(kSliceRegion, MAP_NORESERVE);
         // Only advice: where the kernel gives no large pages, small ones
         // serve. The process's first 2 MB stay small pages.
         const size_t small = taken_ == 0 ? kLargePage : 0;
@@ -110,7 +106,7 @@ SliceStream& TheSliceStream()
 
 char* LargePageSlices::Take()
 {
-    if (!ORIEL_SLICES_MAPPED)
+    if (ORIEL_ADDRESS_SANITIZER)
         return static_cast<char*>(::operator new(kSliceSize));
     return TheSliceStream().Take();
 }
@@ -119,7 +115,7 @@ void LargePageSlices::Give(char* slice) noexcept
 {
     if (!slice)
         return;
-    if (!ORIEL_SLICES_MAPPED) {
+    if (ORIEL_ADDRESS_SANITIZER) {
         ::operator delete(slice);
         return;
     }
@@ -149,22 +145,10 @@ LargeBuffer::LargeBuffer(size_t size)
         data_ = new char[size ? size : 1];
         return;
     }
-    // One large page more than asked, so that an aligned start lies inside;
-    // the slack is handed back at once.
     const size_t rounded = (size + kLargePage - 1) & ~(kLargePage - 1);
     if (rounded < size || rounded + kLargePage < rounded)
         throw std::bad_alloc();
-    void* mapped = ::mmap(nullptr, rounded + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (mapped == MAP_FAILED)
-        throw std::bad_alloc();
-    const uintptr_t begin = reinterpret_cast<uintptr_t>(mapped);
-    const uintptr_t aligned = (begin + kLargePage - 1) & ~(kLargePage - 1);
-    if (aligned > begin)
-        ::munmap(mapped, aligned - begin);
-    const uintptr_t end = begin + rounded + kLargePage;
-    if (end > aligned + rounded)
-        ::munmap(reinterpret_cast<void*>(aligned + rounded), end - (aligned + rounded));
-    data_ = reinterpret_cast<char*>(aligned);
+    data_ = MapOnLargePages(rounded, 0);
     mappedSize_ = rounded;
     {
         std::lock_guard lock(g_mappingsMutex);

@@ -1,6 +1,7 @@
 #include "model/ItemHeap.h"
 
 #include "model/CacheItem.h"
+#include "platform/AddressSanitizer.h"
 
 #include <gtest/gtest.h>
 
@@ -68,7 +69,7 @@ public:
 
 TEST(ItemHeap, AnItemDeletedThroughTheBaseGoesBackToTheRoomOfItsOwnKind)
 {
-#if defined(__SANITIZE_ADDRESS__)
+#if ORIEL_ADDRESS_SANITIZER
     GTEST_SKIP() << "items use the general heap under AddressSanitizer";
 #endif
     auto makeAll = [] {

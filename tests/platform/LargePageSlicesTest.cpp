@@ -1,5 +1,7 @@
 #include "platform/LargeBuffer.h"
 
+#include "platform/AddressSanitizer.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -80,7 +82,7 @@ TEST(LargePageSlices, SlicesNeverOverlapAndComeBackForReuse)
     std::vector<char*> again;
     for (size_t i = 0; i < all.size(); ++i)
         again.push_back(LargePageSlices::Take());
-#if !defined(__SANITIZE_ADDRESS__)
+#if !ORIEL_ADDRESS_SANITIZER
     for (char* slice : again)
         EXPECT_TRUE(given.count(slice)) << "new room while given-back room was left";
 #endif
