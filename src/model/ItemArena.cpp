@@ -44,14 +44,6 @@ ItemText ItemArena::Copy(std::string_view text)
     return ItemText::Place(Allocate(ItemText::RoomFor(text.size())), text);
 }
 
-void ItemArena::Keep(std::shared_ptr<const void> block)
-{
-    if (!block)
-        return;
-    std::lock_guard lock(mutex_);
-    KeepLocked(std::move(block));
-}
-
 ItemText ItemArena::Share(std::shared_ptr<const std::string> block)
 {
     if (!block)

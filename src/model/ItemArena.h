@@ -110,9 +110,6 @@ public:
     char* Allocate(size_t size);
     // A copy of `text` with a NUL after it.
     ItemText Copy(std::string_view text);
-    // Keeps `block` alive until Clear: texts that items view inside a block
-    // several of them share.
-    void Keep(std::shared_ptr<const void> block);
     // A text several items share, kept until Clear and viewed by each: the
     // block itself, or for a block too long for a view one copy of it,
     // made once however many items ask.
@@ -133,6 +130,7 @@ private:
     static constexpr size_t kBlockSize = platform::LargePageSlices::kSliceSize;
 
     char* AllocateLocked(size_t size);
+    // Keeps `block` alive until Clear (a block that items view).
     void KeepLocked(std::shared_ptr<const void> block);
 
     mutable std::mutex mutex_;
