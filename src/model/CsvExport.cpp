@@ -40,13 +40,19 @@ bool CCacheItem::WriteCSV(std::ostream& out)
     const DisplayTexts* kept = KeptTexts();
     static const DisplayTexts kNone;
     const DisplayTexts& texts = kept ? *kept : kNone;
-    auto length = [](const std::optional<std::string>& text) { return text ? text->size() : kMaxFormLength; };
-    const std::optional<std::string_view> lastModifiedText =
-        texts.lastModified ? std::optional<std::string_view>(*texts.lastModified) : StoredLastModifiedText();
+    // The texts the window made or a format gave; the others are formatted
+    // in place.
+    using Kept = std::optional<std::string_view>;
+    auto asView = [](const std::optional<std::string>& text) { return text ? Kept(*text) : std::nullopt; };
+    const Kept sizeText = asView(texts.size);
+    const Kept lastModifiedText = texts.lastModified ? asView(texts.lastModified) : StoredLastModifiedText();
+    const Kept downloadedText = asView(texts.downloaded);
+    const Kept expiresText = asView(texts.expires);
+    auto length = [](const Kept& text) { return text ? text->size() : kMaxFormLength; };
     // Room for every field at its longest, then written in place.
     const size_t room = size_t(GetURLLength()) + size_t(GetCacheNameLength()) + size_t(Length(contentType_)) +
-                        length(texts.size) + (lastModifiedText ? lastModifiedText->size() : kMaxFormLength) +
-                        length(texts.downloaded) + length(texts.expires) + 32;
+                        length(sizeText) + length(lastModifiedText) + length(downloadedText) +
+                        length(expiresText) + 32;
     if (row.size() < room)
         row.resize(room);
     char* p = row.data();
@@ -61,7 +67,7 @@ bool CCacheItem::WriteCSV(std::ostream& out)
             put(s, std::strlen(s));
         *p++ = '"';
     };
-    auto quotedDate = [&](const std::optional<std::string_view>& text, int64_t time) {
+    auto quotedDate = [&](const Kept& text, int64_t time) {
         *p++ = '"';
         if (text)
             put(text->data(), text->size());
@@ -73,22 +79,19 @@ bool CCacheItem::WriteCSV(std::ostream& out)
     *p++ = ',';
     quoted(GetCacheName());
     put(",\"", 2);
-    if (texts.size)
-        put(texts.size->data(), texts.size->size());
+    if (sizeText)
+        put(sizeText->data(), sizeText->size());
     else
         p = WriteSize(p, size_);
     put("\",", 2);
     if (GetContentType())
         quoted(GetContentType());
     *p++ = ',';
-    auto keptText = [](const std::optional<std::string>& text) {
-        return text ? std::optional<std::string_view>(*text) : std::nullopt;
-    };
     quotedDate(lastModifiedText, lastModified_);
     *p++ = ',';
-    quotedDate(keptText(texts.downloaded), downloaded_);
+    quotedDate(downloadedText, downloaded_);
     *p++ = ',';
-    quotedDate(keptText(texts.expires), expires_);
+    quotedDate(expiresText, expires_);
     put(",\n", 2);
     out.write(row.data(), std::streamsize(p - row.data()));
     return true;

@@ -25,6 +25,7 @@ public:
     void* Allocate(size_t size)
     {
         const size_t cls = ClassOf(size);
+        const size_t rounded = RoomOf(cls);
         std::lock_guard lock(mutex_);
         if (FreeBlock* block = free_[cls]) {
             free_[cls] = block->next;
@@ -34,10 +35,9 @@ public:
             // for it.
             if (block->next)
                 __builtin_prefetch(block->next, 1);
-            inUse_ += (cls + 1) * ItemHeap::kAlignment;
+            inUse_ += rounded;
             return block;
         }
-        const size_t rounded = (cls + 1) * ItemHeap::kAlignment;
         if (rounded > left_)
             NewChunk();
         void* at = next_;
@@ -54,7 +54,7 @@ public:
         auto* freed = static_cast<FreeBlock*>(block);
         freed->next = free_[cls];
         free_[cls] = freed;
-        inUse_ -= (cls + 1) * ItemHeap::kAlignment;
+        inUse_ -= RoomOf(cls);
     }
 
     size_t InUse()
@@ -71,6 +71,7 @@ public:
 
 private:
     static size_t ClassOf(size_t size) { return (size ? size - 1 : 0) / ItemHeap::kAlignment; }
+    static size_t RoomOf(size_t cls) { return (cls + 1) * ItemHeap::kAlignment; }
 
     // The end of the current chunk is dropped: less than one item's room.
     void NewChunk()
