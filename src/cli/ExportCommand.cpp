@@ -3,6 +3,7 @@
 
 #include "model/CsvExport.h"
 #include "ops/ExportJob.h"
+#include "platform/CopyBytes.h"
 
 #include <cerrno>
 #include <iostream>
@@ -53,6 +54,15 @@ protected:
         return traits_type::not_eof(c);
     }
     int sync() override { return Flush() ? 0 : -1; }
+    // A row goes into the buffer by plain copies (see CopyBytes).
+    std::streamsize xsputn(const char* s, std::streamsize n) override
+    {
+        if (n > epptr() - pptr())
+            return std::streambuf::xsputn(s, n);
+        platform::CopyBytes(pptr(), s, size_t(n));
+        pbump(int(n));
+        return n;
+    }
 
 private:
     static constexpr size_t kSize = 256 << 10;

@@ -3,6 +3,7 @@
 #include "app/StringTable.h"
 #include "formats/IndexDatRecovery.h"
 #include "model/TextForms.h"
+#include "platform/CopyBytes.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -177,10 +178,15 @@ int ClientUrlCache::ParseUrlRecord(const ByteReader& bytes)
     OptText cacheName;
     const auto& dirs = index_->Directories();
     if (rec.directoryIndex < dirs.size() && rec.fileName) {
-        cacheNameBuffer_.assign(dirs[rec.directoryIndex].name);
-        cacheNameBuffer_ += '\\';
-        cacheNameBuffer_ += *rec.fileName;
-        cacheName = cacheNameBuffer_;
+        const std::string& dir = dirs[rec.directoryIndex].name;
+        const size_t length = dir.size() + 1 + rec.fileName->size();
+        if (cacheNameBuffer_.size() < length)
+            cacheNameBuffer_.resize(length);
+        char* at = cacheNameBuffer_.data();
+        platform::CopyBytes(at, dir.data(), dir.size());
+        at[dir.size()] = '\\';
+        platform::CopyBytes(at + dir.size() + 1, rec.fileName->data(), rec.fileName->size());
+        cacheName = std::string_view(at, length);
     }
 
     auto item = std::make_unique<CFileCacheItem>(

@@ -44,7 +44,7 @@ private:
     std::shared_ptr<const platform::ByteSource> source_;
     std::unique_ptr<IndexDatFile> index_;
     int32_t recordCount_ = 0;
-    std::string cacheNameBuffer_;
+    std::string cacheNameBuffer_; // only its first bytes are the name
 };
 
 } // namespace oriel

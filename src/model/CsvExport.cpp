@@ -4,6 +4,7 @@
 #include "model/Cache.h"
 #include "model/CacheItem.h"
 #include "model/TextForms.h"
+#include "platform/CopyBytes.h"
 
 #include <cstring>
 #include <optional>
@@ -57,7 +58,7 @@ bool CCacheItem::WriteCSV(std::ostream& out)
         row.resize(room);
     char* p = row.data();
     auto put = [&p](const char* s, size_t n) {
-        std::memcpy(p, s, n);
+        platform::CopyBytes(p, s, n);
         p += n;
     };
     // A text ends at its first NUL, as the C string it is read as.

@@ -3,6 +3,7 @@
 // lets its items go. Decoders never see it; the item copies what it is given.
 #pragma once
 
+#include "platform/CopyBytes.h"
 #include "platform/LargeBuffer.h"
 
 #include <algorithm>
@@ -43,8 +44,7 @@ public:
             std::memcpy(room, &size, sizeof size);
             room += sizeof size;
         }
-        if (!text.empty())
-            std::memcpy(room, text.data(), text.size());
+        platform::CopyBytes(room, text.data(), text.size());
         room[text.size()] = '\0';
         return ItemText(room, text.size());
     }

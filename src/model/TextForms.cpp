@@ -221,7 +221,10 @@ char* WriteDate(char* out, int64_t time)
 
     // "dd/mm/yyyy hh:mm:ss PM": 22 bytes at most.
     char* p = out;
-    std::memcpy(p, entry.text, entry.length);
+    // The whole text field at once, as fixed-size moves: the output has the
+    // room (kMaxFormLength) and what lies past the day's length is
+    // overwritten next.
+    std::memcpy(p, entry.text, sizeof entry.text);
     p += entry.length;
     if (hour12 >= 10)
         *p++ = '1';
