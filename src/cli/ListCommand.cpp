@@ -2,11 +2,13 @@
 #include "cli/Cli.h"
 
 #include "model/TextForms.h"
+#include "platform/CopyBytes.h"
 
 #include <charconv>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 namespace oriel::cli {
 
@@ -15,14 +17,17 @@ namespace {
 // Tabs and line breaks inside a field would split the line: they become
 // blanks. Other control characters (ESC would reach the terminal and drive
 // it), DEL, the C1 controls and bytes that are not UTF-8 are written as
-// \xHH escapes; valid UTF-8 passes through.
-void AppendTsvField(std::string& out, std::string_view text)
+// \xHH escapes; valid UTF-8 passes through. Written at `p`, which has room
+// for kTsvRoomPerByte bytes per byte of `text`; returns the end.
+constexpr size_t kTsvRoomPerByte = 4;
+char* WriteTsvField(char* p, std::string_view text)
 {
     static const char* hex = "0123456789abcdef";
-    auto escape = [&out](unsigned char c) {
-        out += "\\x";
-        out += hex[c >> 4];
-        out += hex[c & 15];
+    auto escape = [&p](unsigned char c) {
+        *p++ = '\\';
+        *p++ = 'x';
+        *p++ = hex[c >> 4];
+        *p++ = hex[c & 15];
     };
     size_t i = 0;
     while (i < text.size()) {
@@ -31,19 +36,20 @@ void AppendTsvField(std::string& out, std::string_view text)
         while (plain < text.size() && static_cast<unsigned char>(text[plain]) - 0x20u < 0x5Fu)
             ++plain;
         if (plain > i) {
-            out.append(text.data() + i, plain - i);
+            platform::CopyBytes(p, text.data() + i, plain - i);
+            p += plain - i;
             i = plain;
             continue;
         }
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '\t' || c == '\n' || c == '\r') {
-            out += ' ';
+            *p++ = ' ';
             ++i;
         } else if (c < 0x20 || c == 0x7F) {
             escape(c);
             ++i;
         } else if (c < 0x80) {
-            out += char(c);
+            *p++ = char(c);
             ++i;
         } else {
             size_t len = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
@@ -54,7 +60,8 @@ void AppendTsvField(std::string& out, std::string_view text)
             if (valid && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)
                 valid = false;
             if (valid) {
-                out.append(text.substr(i, len));
+                platform::CopyBytes(p, text.data() + i, len);
+                p += len;
                 i += len;
             } else {
                 escape(c);
@@ -62,13 +69,48 @@ void AppendTsvField(std::string& out, std::string_view text)
             }
         }
     }
+    return p;
 }
 
-void AppendTsvField(std::string& out, const char* text)
-{
-    if (text)
-        AppendTsvField(out, std::string_view(text));
-}
+// Standard output filled in place and written in large writes.
+class OutputBuffer {
+public:
+    static constexpr size_t kFlushAt = 256 * 1024;
+    OutputBuffer()
+        : data_(kFlushAt)
+    {
+    }
+    // Room for `size` more bytes, past what is already filled.
+    char* Room(size_t size)
+    {
+        if (data_.size() - used_ < size) {
+            Flush();
+            if (data_.size() < size)
+                data_.resize(size);
+        }
+        return data_.data() + used_;
+    }
+    // What was written from Room up to `end` is kept.
+    void Filled(const char* end) { used_ = size_t(end - data_.data()); }
+    void Put(std::string_view text)
+    {
+        char* at = Room(text.size());
+        platform::CopyBytes(at, text.data(), text.size());
+        Filled(at + text.size());
+    }
+    void Flush()
+    {
+        if (used_ > 0 && std::fwrite(data_.data(), 1, used_, stdout) != used_)
+            written_ = false;
+        used_ = 0;
+    }
+    bool Written() const { return written_; }
+
+private:
+    std::vector<char> data_;
+    size_t used_ = 0;
+    bool written_ = true;
+};
 
 void AppendJsonString(std::string& out, std::string_view s)
 {
@@ -154,23 +196,17 @@ int RunList(const Args& args, const AppContext& context)
     if (!opened)
         return kExitFailure;
     const bool json = args.has("json");
-    // The lines go out in large writes; `line` is the buffer being filled.
-    constexpr size_t kFlushAt = 256 * 1024;
-    std::string out;
-    out.reserve(kFlushAt + 4096);
-    bool written = true;
-    auto flush = [&out, &written] {
-        if (!out.empty() && std::fwrite(out.data(), 1, out.size(), stdout) != out.size())
-            written = false;
-        out.clear();
-    };
-    std::string& line = out;
+    // The lines go out in large writes. A JSON line is built in `line`
+    // first; a tab-separated one straight into the output.
+    OutputBuffer out;
+    std::string line;
     std::string scratch;
     // `server` is the item's group, or for a recovered item (which has
     // none) the host of its URL.
     auto write = [&](const char* server, CCacheItem& item) {
         bool exists = item.Exists();
         if (json) {
+            line.clear();
             line += "{\"key\":" + std::to_string(item.GetRecordKey());
             AppendJsonText(line, "url", item.GetURL());
             AppendJsonText(line, "server", server);
@@ -208,29 +244,39 @@ int RunList(const Args& args, const AppContext& context)
                 line += '}';
             }
             line += "}\n";
+            out.Put(line);
         } else {
-            AppendTsvField(line, item.GetURL());
-            line += '\t';
-            AppendTsvField(line, item.GetCacheName());
-            line += '\t';
-            char size[24];
-            line.append(size, size_t(std::to_chars(size, size + sizeof size, item.GetSize()).ptr - size));
-            line += '\t';
-            AppendTsvField(line, item.GetContentType());
-            line += '\t';
-            scratch.clear();
-            item.AppendLastModifiedText(scratch);
-            AppendTsvField(line, scratch);
-            line += '\t';
+            auto text = [](const char* t) { return t ? std::string_view(t) : std::string_view(); };
+            const std::string_view url = text(item.GetURL());
+            const std::string_view cacheName = text(item.GetCacheName());
+            const std::string_view type = text(item.GetContentType());
+            const std::optional<std::string_view> lastModified = item.HeldLastModifiedText();
+            // Every field at its longest: escaped texts, a size, three
+            // dates, the tabs and the last column.
+            const size_t room =
+                kTsvRoomPerByte * (url.size() + cacheName.size() + type.size() + lastModified.value_or("").size()) +
+                24 + 3 * kMaxFormLength + 16;
+            char* const start = out.Room(room);
+            char* p = WriteTsvField(start, url);
+            *p++ = '\t';
+            p = WriteTsvField(p, cacheName);
+            *p++ = '\t';
+            p = std::to_chars(p, p + 24, item.GetSize()).ptr;
+            *p++ = '\t';
+            p = WriteTsvField(p, type);
+            *p++ = '\t';
+            // A formatted date needs no escapes.
+            p = lastModified ? WriteTsvField(p, *lastModified) : WriteDate(p, item.GetLastModified());
+            *p++ = '\t';
             // The texts GetDownloadedText and GetExpiresText give, made
             // without being kept.
-            AppendDate(line, item.GetDownloaded());
-            line += '\t';
-            AppendDate(line, item.GetExpires());
-            line += exists ? "\tyes\n" : "\tno\n";
+            p = WriteDate(p, item.GetDownloaded());
+            *p++ = '\t';
+            p = WriteDate(p, item.GetExpires());
+            const std::string_view last = exists ? "\tyes\n" : "\tno\n";
+            platform::CopyBytes(p, last.data(), last.size());
+            out.Filled(p + last.size());
         }
-        if (out.size() >= kFlushAt)
-            flush();
     };
     CCache& cache = *opened->profile->cache;
     // Which bodies are there is asked of every item: each folder is looked
@@ -251,8 +297,8 @@ int RunList(const Args& args, const AppContext& context)
     } else {
         ForEachItem(cache, [&](const CNamedCacheItemArray& group, CCacheItem& item) { write(group.GetName(), item); });
     }
-    flush();
-    return std::fflush(stdout) == 0 && written ? kExitOk : kExitFailure;
+    out.Flush();
+    return std::fflush(stdout) == 0 && out.Written() ? kExitOk : kExitFailure;
 }
 
 } // namespace oriel::cli

@@ -302,9 +302,11 @@ uint64_t FoldedNameHash(std::string_view name)
 {
     thread_local std::string folded;
     if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-        folded.assign(name);
-        for (char& c : folded)
-            c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+        folded.resize(name.size());
+        for (size_t i = 0; i < name.size(); ++i) {
+            const char c = name[i];
+            folded[i] = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+        }
     } else {
         folded = platform::FoldCase(name);
     }
@@ -319,7 +321,6 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
     if (slash == std::string::npos || slash == 0)
         return false;
     const std::string_view folder = std::string_view(path).substr(0, slash);
-    const uint64_t name = FoldedNameHash(std::string_view(path).substr(slash + 1));
     FolderListing* entry = nullptr;
     struct stat st {};
     int looked = 0;
@@ -397,6 +398,7 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
         return false;
     // A name whose hash the folder holds is looked at: a name like it may
     // be there (or the hashes of two names met).
+    const uint64_t name = FoldedNameHash(std::string_view(path).substr(slash + 1));
     return !std::binary_search(listing.foldedNames.begin(), listing.foldedNames.end(), name);
 }
 

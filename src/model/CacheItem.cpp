@@ -179,12 +179,17 @@ const std::string& CCacheItem::GetLastModifiedText()
     return *texts.lastModified;
 }
 
-void CCacheItem::AppendLastModifiedText(std::string& out) const
+std::optional<std::string_view> CCacheItem::HeldLastModifiedText() const
 {
     if (const DisplayTexts* kept = KeptTexts(); kept && kept->lastModified)
-        out += *kept->lastModified;
-    else if (const auto stored = StoredLastModifiedText())
-        out += *stored;
+        return *kept->lastModified;
+    return StoredLastModifiedText();
+}
+
+void CCacheItem::AppendLastModifiedText(std::string& out) const
+{
+    if (const auto held = HeldLastModifiedText())
+        out += *held;
     else
         AppendDate(out, lastModified_);
 }
@@ -466,11 +471,20 @@ void CFileCacheItem::RemoveWorkingCopy(const std::string& copy)
 
 std::optional<std::string> CFileCacheItem::SpelledBodyPath() const
 {
+    std::string path;
+    if (!SpellBodyPathIn(path))
+        return std::nullopt;
+    return path;
+}
+
+bool CFileCacheItem::SpellBodyPathIn(std::string& out) const
+{
     // A cache name that would leave the cache folder ("..", absolute)
     // names no body: such an index is hostile or corrupt.
     if (!cacheName_ || !owner_ || !platform::IsContainedRelativeName(*cacheName_))
-        return std::nullopt;
-    return platform::MakePath(owner_->GetFolder(), *cacheName_);
+        return false;
+    platform::MakePathIn(out, owner_->GetFolder(), *cacheName_);
+    return true;
 }
 
 const char* CFileCacheItem::GetFilePath()
@@ -496,8 +510,11 @@ bool CFileCacheItem::Exists()
     if (!exists_)
         return false;
     std::optional<platform::FileAttributes> attributes;
-    if (std::optional<std::string> spelled = HasFilePath() ? std::nullopt : SpelledBodyPath()) {
-        if (owner_ && owner_->IsCertainlyMissing(*spelled)) {
+    // The list asks this of every item: the path is spelled in a buffer
+    // kept between calls, and most often only the folder listing is asked.
+    thread_local std::string spelled;
+    if (!HasFilePath() && SpellBodyPathIn(spelled)) {
+        if (owner_ && owner_->IsCertainlyMissing(spelled)) {
             exists_ = false;
             return false;
         }
@@ -505,7 +522,7 @@ bool CFileCacheItem::Exists()
         // it exists as spelled (the list checks every item it shows).
         std::string resolved;
         std::string problem;
-        attributes = platform::GetFileAttributes(*spelled, resolved, &problem);
+        attributes = platform::GetFileAttributes(spelled, resolved, &problem);
         // The path of a body that is not there is not kept: GetFilePath
         // would find the same one again, and a listing of many missing
         // bodies then costs no memory.

@@ -84,6 +84,10 @@ public:
     // The text GetLastModifiedText gives, appended to `out` without being
     // kept (an export or a listing touches every item once).
     void AppendLastModifiedText(std::string& out) const;
+    // That text when the item holds it as text (made by the window, or the
+    // only form the format gave); none when it is the date of
+    // GetLastModified, formatted.
+    std::optional<std::string_view> HeldLastModifiedText() const;
     int64_t GetDownloaded() const { return downloaded_; }
     const std::string& GetDownloadedText();
     int64_t GetExpires() const { return expires_; }
@@ -296,6 +300,8 @@ protected:
     // (not yet looked up without regard to case); none when the name is
     // missing or would leave the folder.
     std::optional<std::string> SpelledBodyPath() const;
+    // The same path spelled in `out` (its room reused); false for none.
+    bool SpellBodyPathIn(std::string& out) const;
     static void RemoveWorkingCopy(const std::string& copy);
 
     bool exists_ = true;

@@ -46,7 +46,7 @@ bool CCacheItem::WriteCSV(std::ostream& out)
     using Kept = std::optional<std::string_view>;
     auto asView = [](const std::optional<std::string>& text) { return text ? Kept(*text) : std::nullopt; };
     const Kept sizeText = asView(texts.size);
-    const Kept lastModifiedText = texts.lastModified ? asView(texts.lastModified) : StoredLastModifiedText();
+    const Kept lastModifiedText = HeldLastModifiedText();
     const Kept downloadedText = asView(texts.downloaded);
     const Kept expiresText = asView(texts.expires);
     auto length = [](const Kept& text) { return text ? text->size() : kMaxFormLength; };

@@ -2,6 +2,7 @@
 
 #include "platform/CaseFold.h"
 #include "platform/ContainedPath.h"
+#include "platform/CopyBytes.h"
 
 #include <atomic>
 #include <csignal>
@@ -464,6 +465,19 @@ std::string MakePath(const std::string& dir, std::string_view fileName, std::str
         out += ext;
     }
     return out;
+}
+
+void MakePathIn(std::string& out, std::string_view dir, std::string_view fileName)
+{
+    const bool separator = !dir.empty() && dir.back() != '/' && dir.back() != '\\';
+    const size_t at = dir.size() + (separator ? 1 : 0);
+    out.resize(at + fileName.size());
+    char* p = out.data();
+    CopyBytes(p, dir.data(), dir.size());
+    if (separator)
+        p[dir.size()] = '/';
+    CopyBytes(p + at, fileName.data(), fileName.size());
+    std::replace(p + at, p + out.size(), '\\', '/');
 }
 
 bool IsContainedRelativeName(std::string_view name)

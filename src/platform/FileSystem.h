@@ -149,6 +149,9 @@ bool FolderReadOnly(const std::string& path);
 // adding a separator only where the folder lacks one; `ext` is appended
 // as given ("" for none, ".gif" or "gif").
 std::string MakePath(const std::string& dir, std::string_view fileName, std::string_view ext = {});
+// The same path (no `ext`) made in `out`, whose room is reused: for checks
+// that spell a path per item.
+void MakePathIn(std::string& out, std::string_view dir, std::string_view fileName);
 
 // True when `name` is a relative name that stays inside its folder: not
 // absolute, no drive letter, no ".." component.

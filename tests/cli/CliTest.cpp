@@ -150,6 +150,32 @@ TEST(CliOutput, TabSeparatedFieldsEscapeControlCharactersAndSizesAreUnsigned32Bi
     EXPECT_NE(out.find("\"size\":4294967295,"), std::string::npos) << out;
 }
 
+// A line longer than the output buffer once escaped (each control byte
+// takes four), between two short ones: every line comes out whole and in
+// order.
+TEST(CliOutput, ALineLongerThanTheOutputBufferComesOutWhole)
+{
+    TempDir dir;
+    test::IndexDatWriter w;
+    w.addDirectory("ABCD1234");
+    const std::string controls(80000, '\x01');
+    for (const std::string& tail : {std::string("first"), "long" + controls, std::string("last")}) {
+        test::IndexDatUrl u;
+        u.url = "http://h/" + tail;
+        u.fileName = "f.htm";
+        u.size = 1;
+        w.addUrl(u);
+    }
+    w.writeCache(dir.path(), false);
+    std::string out, err;
+    ASSERT_EQ(test::RunCommand(Cli("list " + test::Quote(dir.path())), &out, &err), 0) << err;
+    std::string escaped;
+    for (size_t i = 0; i < controls.size(); ++i)
+        escaped += "\\x01";
+    auto line = [](const std::string& url) { return url + "\tABCD1234\\f.htm\t1\t\t\t\t\tno\n"; };
+    EXPECT_EQ(out, line("http://h/first") + line("http://h/long" + escaped) + line("http://h/last"));
+}
+
 TEST(CliOutput, AnUnreadableIndexSaysPermissionDeniedNamingTheFile)
 {
     TempDir dir;
