@@ -163,10 +163,11 @@ OpenedCache::~OpenedCache()
     left->push_back(std::move(kept));
 }
 
-bool DecodeProfile(BrowserProfile& profile)
+bool DecodeProfile(BrowserProfile& profile, ItemHeaders headers)
 {
     if (!profile.cache)
         return false;
+    profile.cache->SetKeepsHeaders(headers == ItemHeaders::Kept);
     std::unique_ptr<TerminalProgress> progress;
     if (::isatty(STDERR_FILENO))
         progress = std::make_unique<TerminalProgress>(LoadString(IDS_DECODING));
@@ -174,7 +175,7 @@ bool DecodeProfile(BrowserProfile& profile)
     return job.Run().Succeeded();
 }
 
-std::optional<OpenedCache> OpenAndDecode(const std::string& folder, const AppContext& context)
+std::optional<OpenedCache> OpenAndDecode(const std::string& folder, const AppContext& context, ItemHeaders headers)
 {
     OpenedCache opened;
     opened.profile = std::make_unique<BrowserProfile>();
@@ -188,7 +189,7 @@ std::optional<OpenedCache> OpenAndDecode(const std::string& folder, const AppCon
         return std::nullopt;
     }
     opened.formatName = format->name;
-    if (!DecodeProfile(*opened.profile))
+    if (!DecodeProfile(*opened.profile, headers))
         return std::nullopt; // the decoder has said why
     return opened;
 }

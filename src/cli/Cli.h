@@ -82,14 +82,20 @@ struct OpenedCache {
 // Recognises the folder's cache format and decodes it, with a progress line
 // on stderr when stderr is a terminal. Prints the reason and returns empty
 // when the folder holds no recognised cache or its index is invalid.
-std::optional<OpenedCache> OpenAndDecode(const std::string& folder, const AppContext& context);
+//
+// A command that never shows the items' stored HTTP headers decodes with
+// ItemHeaders::NotKept: they are read for the fields they give and then
+// let go, which saves the memory (and the copy) of them.
+enum class ItemHeaders { Kept, NotKept };
+std::optional<OpenedCache> OpenAndDecode(const std::string& folder, const AppContext& context,
+                                         ItemHeaders headers = ItemHeaders::Kept);
 
 // A "LABEL n/m" line redrawn on stderr when stderr is a terminal; null
 // otherwise.
 std::unique_ptr<Progress> MakeTerminalProgress(const std::string& label);
 
 // Decodes an existing profile's cache (for commands that pick a profile).
-bool DecodeProfile(BrowserProfile& profile);
+bool DecodeProfile(BrowserProfile& profile, ItemHeaders headers = ItemHeaders::Kept);
 
 // Calls `visit` for every item of the cache, group by group, in order.
 template <typename Visit>
@@ -123,7 +129,8 @@ int PrepareSystem(const Command& command, const Args& args, CCacheApp& app);
 // After the start-up: the display mode, and a failure for a missing user.
 int FinishSystem(const Args& args, CCacheApp& app);
 // The cache of FOLDER, or of the profile that --profile N|NAME picks, decoded.
-std::optional<OpenedCache> OpenFromArgs(const Args& args, const AppContext& context);
+std::optional<OpenedCache> OpenFromArgs(const Args& args, const AppContext& context,
+                                        ItemHeaders headers = ItemHeaders::Kept);
 // The caches of FOLDER, of --profile N|NAME, or with --all of every profile
 // of the examined system that has a cache (each cache folder once),
 // decoded. A cache that cannot be opened or decoded is told on stderr and

@@ -75,7 +75,8 @@ private:
 
 int RunExport(const Args& args, const AppContext& context)
 {
-    auto opened = OpenFromArgs(args, context);
+    // The CSV shows no stored headers.
+    auto opened = OpenFromArgs(args, context, ItemHeaders::NotKept);
     if (!opened)
         return kExitFailure;
     const BrowserProfile& profile = *opened->profile;

@@ -192,10 +192,11 @@ void AppendJsonTime(std::string& out, const char* key, int64_t t)
 
 int RunList(const Args& args, const AppContext& context)
 {
-    auto opened = OpenFromArgs(args, context);
+    const bool json = args.has("json");
+    // Only the JSON lines show the stored headers.
+    auto opened = OpenFromArgs(args, context, json ? ItemHeaders::Kept : ItemHeaders::NotKept);
     if (!opened)
         return kExitFailure;
-    const bool json = args.has("json");
     // The lines go out in large writes. A JSON line is built in `line`
     // first; a tab-separated one straight into the output.
     OutputBuffer out;

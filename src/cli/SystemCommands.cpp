@@ -142,13 +142,13 @@ BrowserProfile* FindProfile(CBrowserSettings& document, const std::string& wante
 
 // Decodes the chosen profile's cache and hands it over; empty, with the
 // reason printed, when it has none or the decode fails.
-std::optional<OpenedCache> TakeProfile(BrowserProfile& chosen)
+std::optional<OpenedCache> TakeProfile(BrowserProfile& chosen, ItemHeaders headers)
 {
     if (!chosen.cache) {
         PrintError(std::string(LoadString(IDS_DB_NOT_FOUND)) + chosen.cacheFolder);
         return std::nullopt;
     }
-    if (!DecodeProfile(chosen))
+    if (!DecodeProfile(chosen, headers))
         return std::nullopt; // the decoder has said why
 
     OpenedCache opened;
@@ -165,11 +165,11 @@ std::optional<OpenedCache> TakeProfile(BrowserProfile& chosen)
 
 } // namespace
 
-std::optional<OpenedCache> OpenFromArgs(const Args& args, const AppContext& context)
+std::optional<OpenedCache> OpenFromArgs(const Args& args, const AppContext& context, ItemHeaders headers)
 {
     auto wanted = args.value("profile");
     if (!wanted)
-        return OpenAndDecode(args.positional().at(0), context);
+        return OpenAndDecode(args.positional().at(0), context, headers);
 
     auto document = MakeDocument(context);
     BrowserProfile* chosen = FindProfile(*document, *wanted);
@@ -177,7 +177,7 @@ std::optional<OpenedCache> OpenFromArgs(const Args& args, const AppContext& cont
         PrintError("no profile '" + *wanted + "' (oriel-cli profiles lists them)");
         return std::nullopt;
     }
-    auto opened = TakeProfile(*chosen);
+    auto opened = TakeProfile(*chosen, headers);
     if (opened)
         opened->document = std::move(document);
     return opened;
@@ -206,7 +206,7 @@ std::vector<OpenedCache> OpenSelectionFromArgs(const Args& args, const AppContex
         if (std::find(seen.begin(), seen.end(), folder) != seen.end())
             continue;
         seen.push_back(folder);
-        if (auto opened = TakeProfile(profile)) {
+        if (auto opened = TakeProfile(profile, ItemHeaders::Kept)) {
             opened->sharedDocument = document;
             out.push_back(std::move(*opened));
         } else {

@@ -98,6 +98,12 @@ public:
     void AddRecoveredItem(std::unique_ptr<CCacheItem> item);
     // Where this cache's items keep their texts; let go with the items.
     ItemArena& GetItemArena() { return arena_; }
+    // Whether the items of the next decode keep their stored HTTP headers.
+    // A caller that never shows them (an export, a plain listing) decodes
+    // without: the headers are still read for the type, length and encoding
+    // they give, but not kept (some 80 bytes an item).
+    void SetKeepsHeaders(bool keep) { keepsHeaders_ = keep; }
+    bool KeepsHeaders() const { return keepsHeaders_; }
     // The recovered items of the last decode (an unnamed group).
     const CNamedCacheItemArray& GetRecoveredItems() const { return *recovered_; }
     int32_t GetRecoveredCount() const { return recovered_->GetCount(); }
@@ -200,6 +206,7 @@ private:
 
     // Declared before the groups, so that it outlives their items.
     ItemArena arena_;
+    bool keepsHeaders_ = true;
     std::vector<std::unique_ptr<CNamedCacheItemArray>> groups_;
     std::unique_ptr<CNamedCacheItemArray> recovered_ = std::make_unique<CNamedCacheItemArray>(std::nullopt);
     // Beside the ordered groups: group name -> index, and every cache name,

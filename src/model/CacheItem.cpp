@@ -79,9 +79,9 @@ CCacheItem::CCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText ur
     , recordKey_(recordKey)
     , size_(uint32_t(size))
 {
-    CopyTexts(url, urlPath, cacheName, std::nullopt, headers);
-    if (headers_)
-        ParseHeaders(*headers_);
+    CopyTexts(url, urlPath, cacheName, std::nullopt, KeepsHeaders() ? headers : std::nullopt);
+    if (headers)
+        ParseHeaders(*headers);
 }
 
 CCacheItem::~CCacheItem() = default;
@@ -250,12 +250,28 @@ void CCacheItem::SetLastModifiedText(OptText text)
 void CCacheItem::SetSharedHeaders(std::shared_ptr<const std::string> headers)
 {
     headers_.reset();
-    headersShared_ = headers != nullptr;
+    headersShared_ = false;
     if (!headers)
         return;
+    if (!KeepsHeaders()) {
+        ParseHeaders(*headers);
+        return;
+    }
     // The arena keeps the shared text alive as long as the item's own texts.
+    headersShared_ = true;
     headers_ = Arena().Share(std::move(headers));
     ParseHeaders(*headers_);
+}
+
+void CCacheItem::SetHeaders(std::string_view text)
+{
+    headers_ = KeepsHeaders() ? Copy(text) : ItemText();
+    headersShared_ = false;
+}
+
+bool CCacheItem::KeepsHeaders() const
+{
+    return !owner_ || owner_->KeepsHeaders();
 }
 
 size_t CCacheItem::HeldBytes() const

@@ -153,11 +153,8 @@ public:
     void SetURLPath(std::string_view text);
     void SetCacheName(std::string_view text) { cacheName_ = Copy(text); }
     void SetContentType(std::string_view text) { contentType_ = Copy(text); }
-    void SetHeaders(std::string_view text)
-    {
-        headers_ = Copy(text);
-        headersShared_ = false;
-    }
+    // Kept unless the owner decodes without headers (CCache::SetKeepsHeaders).
+    void SetHeaders(std::string_view text);
     // Headers that several items share (records that name one metadata
     // block): the text is kept once, not copied per item; parsed as
     // ParseHeaders does.
@@ -195,6 +192,8 @@ protected:
     ItemArena& Arena();
     // A copy of `t` in the arena.
     ItemText Copy(OptText t);
+    // False when the owner decodes without keeping headers.
+    bool KeepsHeaders() const;
     // The texts a constructor is given, copied in one piece; a URL path that
     // ends the URL is a view of the URL's copy.
     void CopyTexts(OptText url, OptText urlPath, OptText cacheName, OptText contentType, OptText headers);

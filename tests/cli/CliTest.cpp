@@ -63,6 +63,10 @@ TEST_F(CliTest, JsonListKeepsRawValuesAndEscapes)
         << first;
     EXPECT_NE(first.find("\"lastModified\":null"), std::string::npos) << first;
     EXPECT_NE(first.find("\"exists\":true"), std::string::npos);
+    // The plain listing and the export decode without headers; the JSON
+    // lines show them.
+    EXPECT_NE(first.find("\"headers\":\"HTTP/1.1 200 OK\\u000d\\u000aContent-Type: image/gif"), std::string::npos)
+        << first;
     EXPECT_NE(second.find("\"url\":\"http://other.org/\\\"quoted\\\"\\u0009page\""), std::string::npos) << second;
     EXPECT_NE(second.find("\"exists\":false"), std::string::npos);
 }

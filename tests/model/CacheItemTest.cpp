@@ -146,6 +146,29 @@ protected:
     }
 };
 
+// A cache decoded for a caller that never shows headers keeps none, own or
+// shared, yet takes the type, length and encoding from them as before.
+TEST_F(FileCacheItemTest, ACacheThatKeepsNoHeadersStillTakesTheirFields)
+{
+    const std::string headers = "HTTP/1.1 200 OK\r\nContent-Type: text/css\r\nContent-Length: 77\r\n"
+                                "Content-Encoding: gzip\r\n";
+    for (const bool keep : {true, false}) {
+        cache.SetKeepsHeaders(keep);
+        auto own = ItemWithHeaders(&cache, 0, headers);
+        auto shared = Item("/s", "s");
+        shared->SetSharedHeaders(std::make_shared<const std::string>(headers));
+        for (CCacheItem* item : {static_cast<CCacheItem*>(own.get()), static_cast<CCacheItem*>(shared.get())}) {
+            EXPECT_STREQ(item->GetContentType(), "text/css") << keep;
+            EXPECT_EQ(item->GetSize(), 77) << keep;
+            EXPECT_EQ(item->GetContentEncoding(), 1) << keep;
+            if (keep)
+                EXPECT_STREQ(item->GetHeaders(), headers.c_str());
+            else
+                EXPECT_EQ(item->GetHeaders(), nullptr);
+        }
+    }
+}
+
 // Working copies go to the private temp folder, never beside the body:
 // the cache folder is left exactly as it was.
 TEST_F(FileCacheItemTest, BodyWithoutExtensionIsCopiedWithTheUrlsExtensionAndTheCopyDeletedWithTheItem)
