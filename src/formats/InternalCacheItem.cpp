@@ -11,15 +11,23 @@ CInternalCacheItem::CInternalCacheItem(CCache* owner, int32_t recordKey, OptText
                                        int64_t expires, OptText headers, int32_t blockFile, int64_t dataOffset,
                                        int32_t dataLength)
     : CEmbeddedBodyItem(owner, recordKey, url, urlPath, cacheName, size, lastModified, downloaded, expires, headers)
-    , dataOffset_(dataOffset)
-    , blockFile_(blockFile)
-    , dataLength_(dataLength)
 {
+    const bool fits = dataOffset >= 0 && uint64_t(dataOffset) < kOffsetMask && dataLength >= 0 &&
+                      dataLength < (int32_t(1) << kLengthBits) && blockFile >= 0 && blockFile < 16;
+    if (fits)
+        place_ = uint64_t(blockFile) << (kOffsetBits + kLengthBits) | uint64_t(dataLength) << kOffsetBits |
+                 uint64_t(dataOffset);
+}
+
+int64_t CInternalCacheItem::GetDataOffset() const
+{
+    const uint64_t offset = place_ & kOffsetMask;
+    return offset == kOffsetMask ? -1 : int64_t(offset);
 }
 
 const char* CInternalCacheItem::GetDisplayCacheName()
 {
-    switch (blockFile_) {
+    switch (GetBlockFile()) {
     case 1:
         return LoadString(IDS_INTERNAL_CACHE_001);
     case 2:
@@ -33,18 +41,20 @@ const char* CInternalCacheItem::GetDisplayCacheName()
 
 std::string CInternalCacheItem::ContainerFileName() const
 {
-    if (blockFile_ < 1 || blockFile_ > 3)
+    const int32_t blockFile = GetBlockFile();
+    if (blockFile < 1 || blockFile > 3)
         return {};
-    return "_CACHE_00" + std::to_string(blockFile_) + "_";
+    return "_CACHE_00" + std::to_string(blockFile) + "_";
 }
 
 std::optional<CEmbeddedBodyItem::StoredRange> CInternalCacheItem::StoredBytes() const
 {
-    if (dataOffset_ < 0)
+    const int64_t offset = GetDataOffset();
+    if (offset < 0)
         return std::nullopt;
     // The body is at most its run of blocks: a larger size in the metadata
     // would read the next entries' bytes.
-    return StoredRange{dataOffset_, size_t(std::clamp<int64_t>(size_, 0, std::max<int32_t>(dataLength_, 0)))};
+    return StoredRange{offset, size_t(std::clamp<int64_t>(size_, 0, GetDataLength()))};
 }
 
 } // namespace oriel

@@ -15,6 +15,8 @@ class CInternalCacheItem : public CEmbeddedBodyItem {
 public:
     // The constructor with headers, plus where the data lies: block file
     // 1 to 3, the byte offset in it, and the length of its run of blocks.
+    // A place no block file has (an offset from 2^40 bytes, a run from
+    // 1 MiB, a block file past 15) is kept as none: no stored bytes.
     CInternalCacheItem(CCache* owner, int32_t recordKey, OptText url, OptText urlPath, OptText cacheName,
                        int32_t size, int64_t lastModified, int64_t downloaded, int64_t expires, OptText headers,
                        int32_t blockFile, int64_t dataOffset, int32_t dataLength);
@@ -22,9 +24,10 @@ public:
     // "<Internal to _CACHE_00N_>".
     const char* GetDisplayCacheName() override;
 
-    int32_t GetBlockFile() const { return blockFile_; }
-    int64_t GetDataOffset() const { return dataOffset_; }
-    int32_t GetDataLength() const { return dataLength_; }
+    int32_t GetBlockFile() const { return int32_t(place_ >> (kOffsetBits + kLengthBits)); }
+    // -1 for none.
+    int64_t GetDataOffset() const;
+    int32_t GetDataLength() const { return int32_t(place_ >> kOffsetBits & ((uint64_t(1) << kLengthBits) - 1)); }
     // Host path of the block file that holds the data.
     const std::string& GetBlockFilePath() { return ContainerFilePath(); }
 
@@ -34,9 +37,14 @@ protected:
     const char* TraceName() const override { return "CInternalCacheItem"; }
 
 private:
-    int64_t dataOffset_;
-    int32_t blockFile_;
-    int32_t dataLength_;
+    // Block file, run length and offset in one word: a map holds up to
+    // hundreds of thousands of these items. A block file is under 2^37
+    // bytes (2^24 blocks of at most 4096 bytes) and a run at most four
+    // blocks.
+    static constexpr int kOffsetBits = 40;
+    static constexpr int kLengthBits = 20;
+    static constexpr uint64_t kOffsetMask = (uint64_t(1) << kOffsetBits) - 1;
+    uint64_t place_ = kOffsetMask; // the offset's all-ones is none
 };
 
 } // namespace oriel

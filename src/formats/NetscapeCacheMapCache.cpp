@@ -242,11 +242,15 @@ NetscapeCacheMapCache::MakeBlockFileItems(const std::unordered_map<uint64_t, Sha
     uint64_t held = 0;
     std::vector<platform::NearbyRangeReader::Range> ranges;
     size_t madeCount = 0;
+    // The ranges of one block file are read a few thousand at a time: that
+    // many sorted ranges already join into long reads, and the list of them
+    // stays small beside the items.
+    constexpr size_t kRangesPerReader = 4096;
     for (size_t first = 0; first < order.size();) {
         const int selector = int(order[first] >> 48);
         size_t last = first;
         ranges.clear();
-        for (; last < order.size() && int(order[last] >> 48) == selector; ++last) {
+        for (; last < order.size() && last - first < kRangesPerReader && int(order[last] >> 48) == selector; ++last) {
             const CacheMapRecord& r = records_[size_t(order[last] & 0xFFFFFF)];
             // Block n of a block file starts after its 4096-byte bitmap.
             const uint32_t blockSize = cachemap::BlockSize(selector);

@@ -120,6 +120,24 @@ TEST(CInternalCacheItem, ExtractsItsBodyToThePrivateFolderUnderItsHashAndTypeExt
     EXPECT_EQ(ReadWholeFile(dir.file("_CACHE_002_")), block);
 }
 
+// The place is kept in one word: the largest a map can name comes back as
+// given (the last block of a 4096-byte block file, a four-block run), and
+// a place past what the word holds is none, never a wrapped offset.
+TEST(CInternalCacheItem, ThePlaceOfItsBytesComesBackWholeOrAsNone)
+{
+    const int64_t lastBlock = 4096 + ((int64_t(1) << 24) - 1) * 4096;
+    CInternalCacheItem far(nullptr, 1, "http://h/a", "/a", "A", 10, 0, 0, 0, std::nullopt, 3, lastBlock, 16384);
+    EXPECT_EQ(far.GetBlockFile(), 3);
+    EXPECT_EQ(far.GetDataOffset(), lastBlock);
+    EXPECT_EQ(far.GetDataLength(), 16384);
+    const std::pair<int64_t, int32_t> outside[] = {{int64_t(1) << 40, 1024}, {-5, 1024}, {4096, 1 << 20}, {4096, -1}};
+    for (const auto& [offset, length] : outside) {
+        CInternalCacheItem none(nullptr, 1, "http://h/b", "/b", "B", 10, 0, 0, 0, std::nullopt, 1, offset, length);
+        EXPECT_EQ(none.GetDataOffset(), -1) << offset << " " << length;
+        EXPECT_EQ(none.GetDataLength(), 0) << offset << " " << length;
+    }
+}
+
 TEST(CInternalCacheItem, DataOffsetAndLengthComeFromTheLocationAndTheSizeFromTheMetadata)
 {
     TempDir dir;
