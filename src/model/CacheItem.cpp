@@ -107,8 +107,11 @@ void CCacheItem::CopyTexts(OptText url, OptText urlPath, OptText cacheName, OptT
 {
     // The URL path is most often the URL's tail: then it is a view of it.
     const bool pathInUrl = url && urlPath && ItemText::FitsView(urlPath->size()) && url->ends_with(*urlPath);
+    // A content type is one of few that many items share.
+    if (contentType)
+        contentType_ = Arena().Common(*contentType);
     size_t total = 0;
-    for (const OptText& t : {url, cacheName, contentType, headers})
+    for (const OptText& t : {url, cacheName, headers})
         total += t ? ItemText::RoomFor(t->size()) : 0;
     if (urlPath && !pathInUrl)
         total += ItemText::RoomFor(urlPath->size());
@@ -128,7 +131,6 @@ void CCacheItem::CopyTexts(OptText url, OptText urlPath, OptText cacheName, OptT
     else
         urlPath_ = place(urlPath);
     cacheName_ = place(cacheName);
-    contentType_ = place(contentType);
     headers_ = place(headers);
 }
 
@@ -319,7 +321,7 @@ void CCacheItem::ParseHeaders(std::string_view text)
                 std::string_view value = line.substr(14);
                 if (size_t semi = value.find(';'); semi != std::string_view::npos)
                     value = value.substr(0, semi);
-                contentType_ = Copy(value);
+                contentType_ = Arena().Common(value);
                 haveType = true;
             }
         } else if (!haveEncoding && platform::StartsWithNoCase(line, "content-enc")) {

@@ -62,6 +62,19 @@ ItemText ItemArena::Share(std::shared_ptr<const std::string> block)
     return at->second;
 }
 
+ItemText ItemArena::Common(std::string_view text)
+{
+    if (text.size() > kCommonLongest)
+        return Copy(text);
+    std::lock_guard lock(mutex_);
+    if (auto found = common_.find(text); found != common_.end())
+        return found->second;
+    const ItemText copy = ItemText::Place(AllocateLocked(ItemText::RoomFor(text.size())), text);
+    if (common_.size() < kCommonTexts)
+        common_.emplace(*copy, copy);
+    return copy;
+}
+
 void ItemArena::KeepLocked(std::shared_ptr<const void> block)
 {
     // Items that share a block come one after another: keep it once.
@@ -82,6 +95,7 @@ void ItemArena::Clear()
     kept_.clear();
     kept_.shrink_to_fit();
     longShared_.clear();
+    common_.clear();
     next_ = nullptr;
     left_ = 0;
     reserved_ = 0;

@@ -114,6 +114,13 @@ public:
     // block itself, or for a block too long for a view one copy of it,
     // made once however many items ask.
     ItemText Share(std::shared_ptr<const std::string> block);
+    // A short text that many items hold alike (a content type): copied
+    // once, and viewed by every item that asks for the same bytes. Up to
+    // kCommonTexts different texts are held so; past them (a hostile index
+    // may give each item its own type), and for longer texts, a copy.
+    ItemText Common(std::string_view text);
+    static constexpr size_t kCommonTexts = 256;
+    static constexpr size_t kCommonLongest = 64;
     // Lets every text go. Only when no item that viewed them is left.
     void Clear();
     // The bytes taken from the system (blocks, not what was asked for).
@@ -143,6 +150,8 @@ private:
     // The copies of shared blocks too long for a view, by block (each kept,
     // so that no other block can take its address).
     std::unordered_map<const std::string*, ItemText> longShared_;
+    // The common texts, keyed by a view of their own copy.
+    std::unordered_map<std::string_view, ItemText> common_;
 };
 
 } // namespace oriel

@@ -47,6 +47,43 @@ TEST(ItemArena, CopiesStayWholeAndTerminatedAcrossBlocksAndThreads)
     EXPECT_EQ(arena.ReservedBytes(), 0u);
 }
 
+// Content types are held once per arena, whatever text the caller's
+// bytes came from; past the table's size, and for long texts, each caller
+// still gets its own exact copy. Items see the same.
+TEST(ItemArena, CommonTextsAreHeldOnceAndStayExact)
+{
+    ItemArena arena;
+    std::string a = "text/html", b = "text/html";
+    const ItemText first = arena.Common(a);
+    a = "XXXX/XXXX"; // the caller's bytes change: the copy does not
+    EXPECT_EQ(arena.Common(b).c_str(), first.c_str());
+    EXPECT_STREQ(first.c_str(), "text/html");
+    EXPECT_NE(arena.Common("image/gif").c_str(), first.c_str());
+
+    std::vector<std::pair<ItemText, std::string>> many;
+    for (size_t i = 0; i < ItemArena::kCommonTexts + 50; ++i) {
+        const std::string type = "type/" + std::to_string(i);
+        many.emplace_back(arena.Common(type), type);
+    }
+    for (const auto& [copy, text] : many) {
+        ASSERT_EQ(*copy, text);
+        ASSERT_EQ(*arena.Common(text), text);
+    }
+    const std::string longType(ItemArena::kCommonLongest + 1, 'l');
+    EXPECT_NE(arena.Common(longType).c_str(), arena.Common(longType).c_str());
+    EXPECT_EQ(*arena.Common(longType), longType);
+
+    FakeCache cache("/nowhere");
+    CFileCacheItem one(&cache, 1, "http://h/1", "/1", std::nullopt, "image/png", 0, 0, 0, 0);
+    CFileCacheItem two(&cache, 2, "http://h/2", "/2", std::nullopt, 0, 0, 0, 0,
+                       "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n");
+    EXPECT_EQ(one.GetContentType(), two.GetContentType());
+    EXPECT_STREQ(two.GetContentType(), "image/png");
+    arena.Clear();
+    EXPECT_EQ(arena.ReservedBytes(), 0u);
+    EXPECT_STREQ(arena.Common("text/html").c_str(), "text/html"); // made again after Clear
+}
+
 TEST(ItemArena, AnItemsTextsLiveInItsCacheUntilTheItemsGo)
 {
     FakeCache cache("/some/cache");
