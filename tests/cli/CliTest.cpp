@@ -154,6 +154,38 @@ TEST(CliOutput, TabSeparatedFieldsEscapeControlCharactersAndSizesAreUnsigned32Bi
     EXPECT_NE(out.find("\"size\":4294967295,"), std::string::npos) << out;
 }
 
+// Plain runs are found a word at a time: a byte to escape, or the DEL and
+// the C1 range just past printable ASCII, is found at every place in and
+// across the eight-byte words, and the printable bytes on either side pass
+// as they are.
+TEST(CliOutput, EveryPlaceOfAByteToEscapeIsFoundInAPlainRun)
+{
+    TempDir dir;
+    test::IndexDatWriter w;
+    w.addDirectory("ABCD1234");
+    const std::string plain = "abcdefghijklmnopqrstuvw~ "; // 25 printable bytes, '~' (0x7E) the last one
+    struct Odd {
+        char byte;
+        const char* shown;
+    };
+    const Odd odds[] = {{'\x1f', "\\x1f"}, {'\x7f', "\\x7f"}, {'\x80', "\\x80"}};
+    std::string expected;
+    for (const Odd& odd : odds) {
+        for (size_t at = 0; at <= plain.size(); ++at) {
+            test::IndexDatUrl u;
+            u.url = "http://h/" + plain.substr(0, at) + odd.byte + plain.substr(at);
+            u.fileName = "f.htm";
+            u.size = 1;
+            w.addUrl(u);
+            expected += "http://h/" + plain.substr(0, at) + odd.shown + plain.substr(at) + "\tABCD1234\\f.htm\t1\t\t\t\t\tno\n";
+        }
+    }
+    w.writeCache(dir.path(), false);
+    std::string out, err;
+    ASSERT_EQ(test::RunCommand(Cli("list " + test::Quote(dir.path())), &out, &err), 0) << err;
+    EXPECT_EQ(out, expected);
+}
+
 // A line longer than the output buffer once escaped (each control byte
 // takes four), between two short ones: every line comes out whole and in
 // order.
