@@ -126,6 +126,12 @@ bool IndexDatFile::ParseHeader()
     if (!header)
         return false;
     firstRecord_ = header->firstRecord;
+    // The candidates' blocks must be the bitmap's: a first record off its
+    // grid leaves the walk for freed records to look for itself.
+    walkedTo_ = firstRecord_ >= kFirstBitmapBlock && (firstRecord_ - kFirstBitmapBlock) % kBlockSize == 0 ? firstRecord_
+                                                                                                           : SIZE_MAX;
+    staleCandidates_.clear();
+    candidatesDropped_ = false;
     directories_ = std::move(header->directories);
     useBitmap_ = header->usesBitmap;
     return true;
@@ -191,33 +197,78 @@ std::optional<size_t> IndexDatFile::NextFreeBlock(size_t offset) const
 
 std::optional<IndexDatFile::Record> IndexDatFile::NextRecord(size_t& cursor) const
 {
+    // The stale candidates are noted only along one unbroken walk.
+    bool noting = walkedTo_ == cursor;
+    if (!noting)
+        walkedTo_ = SIZE_MAX;
+    auto stop = [&] {
+        cursor = size_t(size_);
+        walkedTo_ = SIZE_MAX;
+        return std::nullopt;
+    };
     while (cursor < size_) {
         size_t offset = cursor;
         const ByteReader head = Span(offset, 8);
         auto sig = head.u32le(0);
         auto blocks = head.u32le(4);
-        if (!sig || !blocks) {
-            cursor = size_t(size_);
-            return std::nullopt;
-        }
+        if (!sig || !blocks)
+            return stop();
         cursor += kBlockSize;
-        if (!IsBlockAllocated(offset) || !IsRecordSignature(*sig))
+        if (!IsBlockAllocated(offset) || !IsRecordSignature(*sig)) {
+            if (noting)
+                NoteIfStaleCandidate(offset, head);
             continue;
+        }
         uint64_t length = uint64_t(*blocks) * kBlockSize;
         if (*blocks == 0 || length > size_ - offset) {
             ++impossibleBlockCounts_;
             continue;
         }
         ByteReader bytes = Span(offset, size_t(length));
-        if (bytes.size() != length) { // the file can be read no further
-            cursor = size_t(size_);
-            return std::nullopt;
+        if (bytes.size() != length) // the file can be read no further
+            return stop();
+        // A block inside the record that the bitmap marks free (a damaged
+        // bitmap) is one the walk for freed records looks at too.
+        if (noting) {
+            for (size_t at = kBlockSize; at < length; at += kBlockSize)
+                NoteIfStaleCandidate(offset + at, bytes.sub(at, 8));
         }
         cursor = offset + size_t(length);
+        if (noting)
+            walkedTo_ = cursor;
         ++recordsFound_;
         return Record{offset, *sig, bytes};
     }
+    if (noting)
+        walkedTo_ = cursor;
     return std::nullopt;
+}
+
+void IndexDatFile::NoteIfStaleCandidate(size_t offset, const ByteReader& block) const
+{
+    // As NextFreeBlock gives them: whole inside the file, inside the
+    // bitmap and free there.
+    if (candidatesDropped_ || !useBitmap_ || offset > size_ || size_ - offset < kBlockSize || !BitmapBit(offset) ||
+        IsBlockAllocated(offset))
+        return;
+    const auto sig = block.u32le(0);
+    const auto blocks = block.u32le(4);
+    if (!sig || !blocks || !IsStaleSignature(*sig) || *blocks == 0)
+        return;
+    // A file of freed records past any real count is left to the walk.
+    constexpr size_t kMaxCandidates = size_t(1) << 20;
+    if (staleCandidates_.size() >= kMaxCandidates) {
+        candidatesDropped_ = true;
+        staleCandidates_.clear();
+        staleCandidates_.shrink_to_fit();
+        return;
+    }
+    staleCandidates_.push_back(uint32_t(offset));
+}
+
+const std::vector<uint32_t>* IndexDatFile::StaleCandidates() const
+{
+    return !candidatesDropped_ && walkedTo_ != SIZE_MAX && walkedTo_ >= size_ ? &staleCandidates_ : nullptr;
 }
 
 IndexDatFile::UrlRecord ParseIndexDatUrlRecord(const ByteReader& r)

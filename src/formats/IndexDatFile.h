@@ -96,6 +96,17 @@ public:
     size_t RecordsFound() const { return recordsFound_; }
     size_t ImpossibleBlockCounts() const { return impossibleBlockCounts_; }
 
+    // A record signature that a freed record may still carry.
+    static bool IsStaleSignature(uint32_t sig) { return sig == kSigUrl || sig == kSigLeak || sig == kSigRedr; }
+    // The blocks at or after the first record that NextFreeBlock would
+    // give and that start with a stale signature and a block count other
+    // than 0, in file order, as NextRecord met them: so the walk for freed
+    // records reads only those, not the whole file again. Only when
+    // NextRecord walked from the first record to the end of the file, one
+    // call after another, and the records lie on the bitmap's block grid;
+    // none otherwise.
+    const std::vector<uint32_t>* StaleCandidates() const;
+
     bool IsBlockAllocated(size_t offset) const;
     // The bitmap bit of the block at `offset`; false when the block lies
     // outside the bitmap.
@@ -122,6 +133,14 @@ private:
     bool useBitmap_ = false;
     mutable size_t recordsFound_ = 0;
     mutable size_t impossibleBlockCounts_ = 0;
+    // Notes a block NextRecord met if it is a stale candidate.
+    void NoteIfStaleCandidate(size_t offset, const ByteReader& block) const;
+    // How far NextRecord has walked, one call after another, from the
+    // first record; SIZE_MAX once a call started elsewhere or a read failed
+    // (the list is then no use).
+    mutable size_t walkedTo_ = SIZE_MAX;
+    mutable std::vector<uint32_t> staleCandidates_;
+    mutable bool candidatesDropped_ = false; // too many to hold
 };
 
 // The file header: where the records begin, the cache directories, and

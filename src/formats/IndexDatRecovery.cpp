@@ -16,7 +16,7 @@ constexpr size_t kRedirectUrlOffset = 16;
 
 bool IsStaleSignature(uint32_t sig)
 {
-    return sig == IndexDatFile::kSigUrl || sig == IndexDatFile::kSigLeak || sig == IndexDatFile::kSigRedr;
+    return IndexDatFile::IsStaleSignature(sig);
 }
 
 // A block that starts another record, or that Internet Explorer filled when
@@ -43,10 +43,27 @@ size_t ForEachIndexDatStaleRecord(const IndexDatFile& index, const std::function
         return IndexDatFile::BitmapBit(offset).has_value() && !index.IsBlockAllocated(offset);
     };
 
+    // The blocks to look at, in file order: every free one; or, where the
+    // live walk met them already, the free ones before the first record
+    // and then those it noted. The index is then not read whole again.
+    const std::vector<uint32_t>* candidates = index.StaleCandidates();
+    size_t nextCandidate = 0;
+    auto nextBlock = [&](size_t from) -> std::optional<size_t> {
+        if (!candidates)
+            return index.NextFreeBlock(from);
+        if (from < index.FirstRecordOffset()) {
+            const std::optional<size_t> free = index.NextFreeBlock(from);
+            if (free && *free < index.FirstRecordOffset())
+                return free;
+        }
+        if (nextCandidate < candidates->size())
+            return size_t((*candidates)[nextCandidate++]);
+        return std::nullopt;
+    };
     size_t cursor = IndexDatFile::kFirstBitmapBlock;
     while (found < limit) {
         // A whole block inside the file, free in the bitmap.
-        const std::optional<size_t> next = index.NextFreeBlock(cursor);
+        const std::optional<size_t> next = nextBlock(cursor);
         if (!next)
             break;
         const size_t offset = *next;
