@@ -1,5 +1,6 @@
 // oriel-cli list [--json] [--recovered] FOLDER
 #include "cli/Cli.h"
+#include "cli/LargeWriteBuffer.h"
 
 #include "model/TextForms.h"
 #include "platform/CopyBytes.h"
@@ -10,7 +11,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
-#include <vector>
+#include <unistd.h>
 
 namespace oriel::cli {
 
@@ -85,46 +86,6 @@ char* WriteTsvField(char* p, std::string_view text)
     }
     return p;
 }
-
-// Standard output filled in place and written in large writes.
-class OutputBuffer {
-public:
-    static constexpr size_t kFlushAt = 256 * 1024;
-    OutputBuffer()
-        : data_(kFlushAt)
-    {
-    }
-    // Room for `size` more bytes, past what is already filled.
-    char* Room(size_t size)
-    {
-        if (data_.size() - used_ < size) {
-            Flush();
-            if (data_.size() < size)
-                data_.resize(size);
-        }
-        return data_.data() + used_;
-    }
-    // What was written from Room up to `end` is kept.
-    void Filled(const char* end) { used_ = size_t(end - data_.data()); }
-    void Put(std::string_view text)
-    {
-        char* at = Room(text.size());
-        platform::CopyBytes(at, text.data(), text.size());
-        Filled(at + text.size());
-    }
-    void Flush()
-    {
-        if (used_ > 0 && std::fwrite(data_.data(), 1, used_, stdout) != used_)
-            written_ = false;
-        used_ = 0;
-    }
-    bool Written() const { return written_; }
-
-private:
-    std::vector<char> data_;
-    size_t used_ = 0;
-    bool written_ = true;
-};
 
 void AppendJsonString(std::string& out, std::string_view s)
 {
@@ -213,7 +174,8 @@ int RunList(const Args& args, const AppContext& context)
         return kExitFailure;
     // The lines go out in large writes. A JSON line is built in `line`
     // first; a tab-separated one straight into the output.
-    OutputBuffer out;
+    std::fflush(stdout);
+    LargeWriteBuffer out(STDOUT_FILENO);
     std::string line;
     std::string scratch;
     // `server` is the item's group, or for a recovered item (which has
@@ -259,7 +221,7 @@ int RunList(const Args& args, const AppContext& context)
                 line += '}';
             }
             line += "}\n";
-            out.Put(line);
+            out.sputn(line.data(), std::streamsize(line.size()));
         } else {
             auto text = [](const char* t) { return t ? std::string_view(t) : std::string_view(); };
             const std::string_view url = text(item.GetURL());
@@ -312,8 +274,7 @@ int RunList(const Args& args, const AppContext& context)
     } else {
         ForEachItem(cache, [&](const CNamedCacheItemArray& group, CCacheItem& item) { write(group.GetName(), item); });
     }
-    out.Flush();
-    return std::fflush(stdout) == 0 && out.Written() ? kExitOk : kExitFailure;
+    return out.Flush() ? kExitOk : kExitFailure;
 }
 
 } // namespace oriel::cli
