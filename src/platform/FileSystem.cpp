@@ -453,12 +453,7 @@ std::string MakePath(const std::string& dir, std::string_view fileName, std::str
 {
     std::string out;
     out.reserve(dir.size() + 1 + fileName.size() + 1 + ext.size());
-    out = dir;
-    if (!out.empty() && out.back() != '/' && out.back() != '\\')
-        out += '/';
-    const size_t at = out.size();
-    out += fileName;
-    std::replace(out.begin() + std::ptrdiff_t(at), out.end(), '\\', '/');
+    MakePathIn(out, dir, fileName);
     if (!ext.empty()) {
         if (ext.front() != '.')
             out += '.';
