@@ -255,14 +255,12 @@ void CCacheItem::SetSharedHeaders(std::shared_ptr<const std::string> headers)
     headersShared_ = false;
     if (!headers)
         return;
-    if (!KeepsHeaders()) {
-        ParseHeaders(*headers);
+    ParseHeaders(*headers);
+    if (!KeepsHeaders())
         return;
-    }
     // The arena keeps the shared text alive as long as the item's own texts.
     headersShared_ = true;
     headers_ = Arena().Share(std::move(headers));
-    ParseHeaders(*headers_);
 }
 
 void CCacheItem::SetHeaders(std::string_view text)
