@@ -14,16 +14,11 @@ constexpr size_t kBlock = IndexDatFile::kBlockSize;
 // A REDR record: signature, block count, two words, then the URL at 16.
 constexpr size_t kRedirectUrlOffset = 16;
 
-bool IsStaleSignature(uint32_t sig)
-{
-    return IndexDatFile::IsStaleSignature(sig);
-}
-
 // A block that starts another record, or that Internet Explorer filled when
 // it freed it, no longer belongs to the record before it.
 bool StartsOtherContent(uint32_t word)
 {
-    return IsStaleSignature(word) || word == IndexDatFile::kSigHash || word == IndexDatFile::kFreed;
+    return IndexDatFile::IsStaleSignature(word) || word == IndexDatFile::kSigHash || word == IndexDatFile::kFreed;
 }
 
 } // namespace
@@ -73,7 +68,7 @@ size_t ForEachIndexDatStaleRecord(const IndexDatFile& index, const std::function
             break; // the file can be read no further
         const uint32_t sig = *first.u32le(0);
         const uint32_t blocks = *first.u32le(4);
-        if (!IsStaleSignature(sig) || blocks == 0)
+        if (!IndexDatFile::IsStaleSignature(sig) || blocks == 0)
             continue;
 
         // The record stands as far as its blocks are whole, still free and
