@@ -4,10 +4,16 @@
 #include "formats/IndexDatRecovery.h"
 #include "model/TextForms.h"
 #include "platform/CopyBytes.h"
+#include "platform/Cores.h"
 #include "platform/FileSystem.h"
 
+#include "model/ItemArena.h"
+#include "model/ItemHeap.h"
+
 #include <algorithm>
+#include <atomic>
 #include <thread>
+#include <deque>
 
 namespace oriel {
 
@@ -16,9 +22,150 @@ namespace {
 constexpr uint64_t kMaxIndexSize = UINT32_MAX;
 // The records are read through a window of this size: the walks go from
 // the start of the file to its end.
-constexpr size_t kReadWindow = 256 * 1024;
+constexpr size_t kReadWindow = 128 * 1024;
 constexpr const char* kShortRead = "the file could not be read whole";
+// How far past the middle the later part of a split walk looks for a
+// record to begin at; an index with nothing there is walked whole.
+constexpr size_t kLaterStartWithin = 1 << 20;
+
+struct MadeItem {
+    std::unique_ptr<CFileCacheItem> item;
+    std::string_view host; // a view into the record
+};
+
+// The item of a URL or LEAK record; none for a freed record or one whose
+// URL has no host. The cache name is composed in `nameBuffer`, kept
+// between records.
+MadeItem MakeUrlItem(CCache* cache, const IndexDatFile& index, const ByteReader& bytes, int32_t key,
+                     std::string& nameBuffer)
+{
+    IndexDatFile::UrlRecord rec = ParseIndexDatUrlRecord(bytes);
+    if (rec.freed || !rec.url)
+        return {};
+    auto parts = SplitUrl(*rec.url);
+    if (!parts)
+        return {};
+
+    OptText cacheName;
+    const auto& dirs = index.Directories();
+    if (rec.directoryIndex < dirs.size() && rec.fileName) {
+        const std::string& dir = dirs[rec.directoryIndex].name;
+        const size_t length = dir.size() + 1 + rec.fileName->size();
+        if (nameBuffer.size() < length)
+            nameBuffer.resize(length);
+        char* at = nameBuffer.data();
+        platform::CopyBytes(at, dir.data(), dir.size());
+        at[dir.size()] = '\\';
+        platform::CopyBytes(at + dir.size() + 1, rec.fileName->data(), rec.fileName->size());
+        cacheName = std::string_view(at, length);
+    }
+
+    auto item = std::make_unique<CFileCacheItem>(
+        cache, key, *rec.url, parts->path, cacheName, int32_t(rec.size),
+        FileTimeToUnix(rec.lastModifiedLow, rec.lastModifiedHigh),
+        FileTimeToUnix(rec.lastAccessLow, rec.lastAccessHigh),
+        IndexDatFile::ExpiryTime(rec.expiresLow, rec.expiresHigh), rec.headers);
+    // The record's last-access time, shown as the download date, is also
+    // when the browser last used the entry.
+    item->SetLastAccessed(FileTimeToUnix(rec.lastAccessLow, rec.lastAccessHigh));
+    return {std::move(item), parts->host};
+}
+
 } // namespace
+
+// The later part of a walk split in two: from a record start past the
+// middle of the index to its end, on a thread of its own, through a second
+// reader of the same open file. Its items wait, numbered from 1, until the
+// first part's walk has come to where this one began; only then is it
+// known that one walk would have met the same records, and how many came
+// before them.
+class ClientUrlCache::LaterPart {
+public:
+
+    LaterPart(ClientUrlCache& cache, std::unique_ptr<IndexDatFile> index, size_t start, uint64_t budget)
+        : cache_(cache)
+        , index_(std::move(index))
+        , start_(start)
+        , budget_(budget)
+        , thread_([this, starter = platform::CurrentCore()] {
+            platform::AvoidCore(starter);
+            Walk();
+        })
+    {
+    }
+    ~LaterPart() { Finish(); }
+    LaterPart(const LaterPart&) = delete;
+    LaterPart& operator=(const LaterPart&) = delete;
+
+    size_t Start() const { return start_; }
+    // Waits for the walk; `drop` asks it to end first.
+    void Finish(bool drop = true)
+    {
+        if (drop)
+            dropped_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    // After Finish: whether the walk went to the end of the file.
+    bool Complete() const { return complete_; }
+    const IndexDatFile& Index() const { return *index_; }
+    int32_t UrlRecords() const { return urlRecords_; }
+    std::deque<std::unique_ptr<CFileCacheItem>>& Items() { return items_; }
+
+private:
+    void Walk()
+    {
+        // Items and texts are made here and on the first part's thread at
+        // once: each thread takes room of its own.
+        ItemHeap::Lane heapLane;
+        ItemArena::Lane textLane(cache_.GetItemArena());
+        std::string nameBuffer;
+        uint64_t held = 0;
+        try {
+            size_t cursor = start_;
+            int records = 0;
+            while (!dropped_ && !cache_.StopRequested()) {
+                if (++records % 1024 == 0)
+                    std::this_thread::yield();
+                auto record = index_->NextRecord(cursor);
+                if (!record) {
+                    complete_ = true;
+                    // Its reader's buffer is let go now, not when the
+                    // first part is done.
+                    index_->CloseSource();
+                    return;
+                }
+                if (record->signature != IndexDatFile::kSigUrl && record->signature != IndexDatFile::kSigLeak)
+                    continue;
+                ++urlRecords_;
+                MadeItem made = MakeUrlItem(&cache_, *index_, record->bytes, urlRecords_, nameBuffer);
+                if (!made.item)
+                    continue;
+                // Past what the decode may hold, the first part walks on
+                // itself and meets the budget as one walk does.
+                held += made.item->HeldBytes() + made.host.size();
+                if (held > budget_)
+                    return;
+                items_.push_back(std::move(made.item));
+            }
+        } catch (...) {
+            // Left to the first part's walk, which meets the same want of
+            // memory as one walk would.
+        }
+    }
+
+    ClientUrlCache& cache_;
+    std::unique_ptr<IndexDatFile> index_;
+    size_t start_;
+    uint64_t budget_;
+    // In blocks, not one array: no copy of it all as it grows, and the
+    // blocks go as the items are filed.
+    std::deque<std::unique_ptr<CFileCacheItem>> items_;
+    int32_t urlRecords_ = 0;
+    bool complete_ = false;
+    std::atomic<bool> dropped_{false};
+    std::thread thread_; // last: it starts once every other member is set
+};
 
 ClientUrlCache::ClientUrlCache(const AppContext& context, BrowserProfile* profile, std::string folder)
     : CCache(context, profile, std::move(folder))
@@ -113,17 +260,21 @@ int ClientUrlCache::DoDecode()
 
     recordCount_ = 0;
     int64_t offset = index_->FirstRecordOffset();
-    int records = 0;
-    while (offset >= 0 && !StopRequested()) {
-        // Let other threads run now and then; yielding on every record
-        // gives the core away tens of thousands of times on a busy machine.
-        if (++records % 1024 == 0)
-            std::this_thread::yield();
-        bool decodedUrl = false;
-        offset = ReadRecord(offset, decodedUrl);
-        if (decodedUrl)
-            ProgressSetPos(recordCount_);
+    if (std::unique_ptr<LaterPart> later = StartLaterPart()) {
+        // Both parts make items at once, each with room of its own.
+        bool taken = false;
+        {
+            ItemHeap::Lane heapLane;
+            ItemArena::Lane textLane(GetItemArena());
+            offset = WalkRecords(offset, later->Start());
+            later->Finish(offset != int64_t(later->Start()) || StopRequested());
+        }
+        taken = TakeLaterPart(*later, offset);
+        later.reset();
+        if (taken)
+            offset = -1;
     }
+    WalkRecords(offset, SIZE_MAX);
     // Records that are all there but none of which can be read: the index
     // is damaged, not empty.
     if (!StopRequested() && index_->RecordsFound() == 0 && index_->ImpossibleBlockCounts() > 0) {
@@ -150,13 +301,71 @@ int ClientUrlCache::DoDecode()
     return 0;
 }
 
-int64_t ClientUrlCache::ReadRecord(int64_t offset, bool& decodedUrl)
+int64_t ClientUrlCache::WalkRecords(int64_t offset, size_t end)
+{
+    int records = 0;
+    while (offset >= 0 && uint64_t(offset) < end && !StopRequested()) {
+        // Let other threads run now and then; yielding on every record
+        // gives the core away tens of thousands of times on a busy machine.
+        if (++records % 1024 == 0)
+            std::this_thread::yield();
+        bool decodedUrl = false;
+        offset = ReadRecord(offset, decodedUrl, end);
+        if (decodedUrl)
+            ProgressSetPos(recordCount_);
+    }
+    return offset;
+}
+
+std::unique_ptr<ClientUrlCache::LaterPart> ClientUrlCache::StartLaterPart()
+{
+    const uint64_t size = index_->Size();
+    const size_t first = index_->FirstRecordOffset();
+    if (size < splitWalkFrom_ || size <= first || platform::UsableCores() < 2)
+        return nullptr;
+    std::shared_ptr<const platform::ByteSource> twin = source_ ? source_->Twin() : nullptr;
+    if (!twin)
+        return nullptr;
+    // The later part begins at a record start on the first part's block
+    // grid, so that the first part's walk can come to it exactly.
+    const size_t middle = first + size_t((size - first) / 2 / IndexDatFile::kBlockSize * IndexDatFile::kBlockSize);
+    const auto start = index_->LaterWalker(twin, middle)->NextRecordStart(middle, middle + kLaterStartWithin);
+    if (!start || *start <= first)
+        return nullptr;
+    Trace("     - The records from offset " + std::to_string(*start) + " on are walked on a second thread");
+    return std::make_unique<LaterPart>(*this, index_->LaterWalker(std::move(twin), *start), *start,
+                                       DecodeBudgetLeft());
+}
+
+bool ClientUrlCache::TakeLaterPart(LaterPart& later, int64_t reached)
+{
+    if (reached != int64_t(later.Start()) || !later.Complete() || StopRequested()) {
+        if (!StopRequested())
+            Trace("     - The second thread's walk is dropped: the first one ended at " + std::to_string(reached));
+        return false;
+    }
+    Trace("     - The second thread's " + std::to_string(later.Items().size()) + " items follow");
+    index_->TakeLaterWalk(later.Index(), later.Start());
+    for (auto& items = later.Items(); !items.empty(); items.pop_front()) {
+        std::unique_ptr<CFileCacheItem>& item = items.front();
+        item->SetRecordKey(recordCount_ + item->GetRecordKey());
+        // The item's URL is the record's, copied: its host is the one the
+        // record gave.
+        const auto parts = SplitUrl({item->GetURL(), size_t(item->GetURLLength())});
+        AddItem(parts ? parts->host : std::string_view(), std::move(item));
+    }
+    recordCount_ += later.UrlRecords();
+    ProgressSetPos(recordCount_);
+    return true;
+}
+
+int64_t ClientUrlCache::ReadRecord(int64_t offset, bool& decodedUrl, size_t end)
 {
     decodedUrl = false;
     size_t cursor = size_t(offset);
-    auto record = index_->NextRecord(cursor);
+    auto record = index_->NextRecord(cursor, end);
     if (!record)
-        return -1;
+        return cursor >= end && cursor < index_->Size() ? int64_t(cursor) : -1;
     if (record->signature == IndexDatFile::kSigUrl || record->signature == IndexDatFile::kSigLeak) {
         ++recordCount_;
         ParseUrlRecord(record->bytes);
@@ -167,37 +376,9 @@ int64_t ClientUrlCache::ReadRecord(int64_t offset, bool& decodedUrl)
 
 int ClientUrlCache::ParseUrlRecord(const ByteReader& bytes)
 {
-    IndexDatFile::UrlRecord rec = ParseIndexDatUrlRecord(bytes);
-    if (rec.freed || !rec.url)
-        return 0;
-    auto parts = SplitUrl(*rec.url);
-    if (!parts)
-        return 0;
-
-    // The cache name is composed in a buffer kept between records.
-    OptText cacheName;
-    const auto& dirs = index_->Directories();
-    if (rec.directoryIndex < dirs.size() && rec.fileName) {
-        const std::string& dir = dirs[rec.directoryIndex].name;
-        const size_t length = dir.size() + 1 + rec.fileName->size();
-        if (cacheNameBuffer_.size() < length)
-            cacheNameBuffer_.resize(length);
-        char* at = cacheNameBuffer_.data();
-        platform::CopyBytes(at, dir.data(), dir.size());
-        at[dir.size()] = '\\';
-        platform::CopyBytes(at + dir.size() + 1, rec.fileName->data(), rec.fileName->size());
-        cacheName = std::string_view(at, length);
-    }
-
-    auto item = std::make_unique<CFileCacheItem>(
-        this, recordCount_, *rec.url, parts->path, cacheName, int32_t(rec.size),
-        FileTimeToUnix(rec.lastModifiedLow, rec.lastModifiedHigh),
-        FileTimeToUnix(rec.lastAccessLow, rec.lastAccessHigh),
-        IndexDatFile::ExpiryTime(rec.expiresLow, rec.expiresHigh), rec.headers);
-    // The record's last-access time, shown as the download date, is also
-    // when the browser last used the entry.
-    item->SetLastAccessed(FileTimeToUnix(rec.lastAccessLow, rec.lastAccessHigh));
-    AddItem(parts->host, std::move(item));
+    MadeItem made = MakeUrlItem(this, *index_, bytes, recordCount_, cacheNameBuffer_);
+    if (made.item)
+        AddItem(made.host, std::move(made.item));
     return 0;
 }
 

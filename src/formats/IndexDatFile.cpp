@@ -15,6 +15,10 @@ constexpr size_t kDirectoryCountOffset = 72;
 constexpr size_t kDirectoryTableOffset = 76;
 constexpr size_t kDirectoryEntrySize = 12;
 
+// Freed records noted past this many are a hostile file's, not a real
+// cache's: the walk for them then looks at every free block itself.
+constexpr size_t kMaxCandidates = size_t(1) << 20;
+
 bool IsRecordSignature(uint32_t sig)
 {
     return sig == IndexDatFile::kSigUrl || sig == IndexDatFile::kSigLeak || sig == IndexDatFile::kSigRedr ||
@@ -195,7 +199,7 @@ std::optional<size_t> IndexDatFile::NextFreeBlock(size_t offset) const
     return std::nullopt;
 }
 
-std::optional<IndexDatFile::Record> IndexDatFile::NextRecord(size_t& cursor) const
+std::optional<IndexDatFile::Record> IndexDatFile::NextRecord(size_t& cursor, size_t end) const
 {
     // The stale candidates are noted only along one unbroken walk.
     bool noting = walkedTo_ == cursor;
@@ -206,7 +210,8 @@ std::optional<IndexDatFile::Record> IndexDatFile::NextRecord(size_t& cursor) con
         walkedTo_ = SIZE_MAX;
         return std::nullopt;
     };
-    while (cursor < size_) {
+    const uint64_t last = std::min<uint64_t>(size_, end);
+    while (cursor < last) {
         size_t offset = cursor;
         const ByteReader head = Span(offset, 8);
         auto sig = head.u32le(0);
@@ -256,7 +261,6 @@ void IndexDatFile::NoteIfStaleCandidate(size_t offset, const ByteReader& block) 
     if (!sig || !blocks || !IsStaleSignature(*sig) || *blocks == 0)
         return;
     // A file of freed records past any real count is left to the walk.
-    constexpr size_t kMaxCandidates = size_t(1) << 20;
     if (staleCandidates_.size() >= kMaxCandidates) {
         candidatesDropped_ = true;
         staleCandidates_.clear();
@@ -264,6 +268,63 @@ void IndexDatFile::NoteIfStaleCandidate(size_t offset, const ByteReader& block) 
         return;
     }
     staleCandidates_.push_back(uint32_t(offset));
+}
+
+std::optional<size_t> IndexDatFile::NextRecordStart(size_t from, size_t end) const
+{
+    const uint64_t last = std::min<uint64_t>(size_, end);
+    for (size_t offset = from; offset < last; offset += kBlockSize) {
+        const ByteReader head = Span(offset, 8);
+        auto sig = head.u32le(0);
+        auto blocks = head.u32le(4);
+        if (!sig || !blocks)
+            return std::nullopt;
+        if (IsBlockAllocated(offset) && IsRecordSignature(*sig) && *blocks != 0 &&
+            uint64_t(*blocks) * kBlockSize <= size_ - offset)
+            return offset;
+    }
+    return std::nullopt;
+}
+
+std::unique_ptr<IndexDatFile> IndexDatFile::LaterWalker(std::shared_ptr<const platform::ByteSource> source,
+                                                        size_t start) const
+{
+    std::unique_ptr<IndexDatFile> later(new IndexDatFile(*this, std::move(source)));
+    // Blocks are noted from `start` only where this walker notes them.
+    later->walkedTo_ = walkedTo_ != SIZE_MAX ? start : SIZE_MAX;
+    return later;
+}
+
+IndexDatFile::IndexDatFile(const IndexDatFile& header, std::shared_ptr<const platform::ByteSource> source)
+    : owned_(header.head_.bytes(0, header.head_.size()).value_or(std::string_view()))
+    , reader_(header.source_ ? ByteReader() : header.reader_)
+    , source_(std::move(source))
+    , head_(owned_)
+    , size_(header.size_)
+    , firstRecord_(header.firstRecord_)
+    , directories_(header.directories_)
+    , useBitmap_(header.useBitmap_)
+{
+}
+
+void IndexDatFile::TakeLaterWalk(const IndexDatFile& later, size_t start)
+{
+    recordsFound_ += later.recordsFound_;
+    impossibleBlockCounts_ += later.impossibleBlockCounts_;
+    readFellShort_ = readFellShort_ || later.readFellShort_;
+    if (walkedTo_ != start)
+        return;
+    walkedTo_ = later.walkedTo_;
+    if (candidatesDropped_)
+        return;
+    // One walk would have dropped them all past the same count.
+    if (later.candidatesDropped_ || staleCandidates_.size() + later.staleCandidates_.size() > kMaxCandidates) {
+        candidatesDropped_ = true;
+        staleCandidates_.clear();
+        staleCandidates_.shrink_to_fit();
+        return;
+    }
+    staleCandidates_.insert(staleCandidates_.end(), later.staleCandidates_.begin(), later.staleCandidates_.end());
 }
 
 const std::vector<uint32_t>* IndexDatFile::StaleCandidates() const

@@ -14,6 +14,7 @@
 #include "platform/ByteSource.h"
 
 #include <cstdint>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -88,8 +89,27 @@ public:
     // The next live record at or after `cursor`, which moves past it. Steps,
     // 128 bytes at a time, over blocks the bitmap marks free, free and
     // unrecognised signatures, and records whose block count is 0 or that
-    // run past the end of the file. Empty at the end of the file.
-    std::optional<Record> NextRecord(size_t& cursor) const;
+    // run past the end of the file. Empty at the end of the file, and when
+    // the steps reach `end` (the cursor is then `end`): a walk in parts
+    // stops where the next part began.
+    std::optional<Record> NextRecord(size_t& cursor, size_t end = SIZE_MAX) const;
+
+    // The first block at or after `from` and before `end`, stepping a block
+    // at a time, that NextRecord would take for a record's start; none when
+    // there is none. Counts and notes nothing.
+    std::optional<size_t> NextRecordStart(size_t from, size_t end) const;
+
+    // A second walker over the same file from `start` on, read through
+    // `source` (a second reader of the same bytes), with this one's header:
+    // the later part of a walk split in two. Its counts and noted blocks
+    // are its own until TakeLaterWalk.
+    std::unique_ptr<IndexDatFile> LaterWalker(std::shared_ptr<const platform::ByteSource> source, size_t start) const;
+    // Lets the source go, once the walks over it are done; what they met
+    // stays.
+    void CloseSource() { source_.reset(); }
+    // Takes in what `later` met, as if this walker had gone on from `start`
+    // itself: for a walk that reached `start` exactly, where `later` began.
+    void TakeLaterWalk(const IndexDatFile& later, size_t start);
     // What the walks so far met: records returned, and blocks that carry a
     // record signature but a block count of 0 or one that runs past the end
     // of the file (all of them, in a damaged index, and none returned).
@@ -122,6 +142,9 @@ public:
     static int64_t ExpiryTime(uint32_t low, uint32_t high);
 
 private:
+    // The header of `header`, its records read through `source`.
+    IndexDatFile(const IndexDatFile& header, std::shared_ptr<const platform::ByteSource> source);
+
     std::string owned_;
     ByteReader reader_; // the whole file, unless read through source_
     std::shared_ptr<const platform::ByteSource> source_;

@@ -143,6 +143,9 @@ public:
     std::vector<std::pair<std::string, std::string>> GetProperties() const;
 
     int32_t GetRecordKey() const { return recordKey_; }
+    // For a decoder that makes items ahead, on another thread, and numbers
+    // them once it knows how many records came before.
+    void SetRecordKey(int32_t key) { recordKey_ = key; }
     int32_t GetContentEncoding() const { return contentEncoding_; }
     // One of the kEncoding values.
     void SetContentEncoding(int32_t encoding) { contentEncoding_ = int8_t(encoding); }

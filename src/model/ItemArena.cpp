@@ -9,8 +9,20 @@ ItemArena::~ItemArena()
     Clear();
 }
 
+namespace {
+thread_local ItemArena::Lane* tCurrentLane = nullptr;
+} // namespace
+
+ItemArena::Lane* ItemArena::CurrentLane()
+{
+    Lane* lane = tCurrentLane;
+    return lane && &lane->arena_ == this ? lane : nullptr;
+}
+
 char* ItemArena::Allocate(size_t size)
 {
+    if (Lane* lane = CurrentLane())
+        return lane->Allocate(size);
     std::lock_guard lock(mutex_);
     return AllocateLocked(size);
 }
@@ -18,25 +30,83 @@ char* ItemArena::Allocate(size_t size)
 char* ItemArena::AllocateLocked(size_t size)
 {
     if (size > left_) {
-        if (size > kBlockSize / 4) {
-            // A long text (a large header block) in a block of its own, so
-            // that the rest of the current block is not wasted.
-            large_.push_back(std::make_unique_for_overwrite<char[]>(size));
-            reserved_ += size;
-            return large_.back().get();
-        }
-        // Room in the list first, so that a slice once taken is never lost.
-        if (blocks_.size() == blocks_.capacity())
-            blocks_.reserve(std::max<size_t>(16, 2 * blocks_.capacity()));
-        blocks_.push_back(platform::LargePageSlices::Take());
-        reserved_ += kBlockSize;
-        next_ = blocks_.back();
+        if (size > kBlockSize / 4)
+            return AllocateLargeLocked(size);
+        next_ = TakeBlockLocked();
         left_ = kBlockSize;
     }
     char* at = next_;
     next_ += size;
     left_ -= size;
     return at;
+}
+
+char* ItemArena::AllocateLargeLocked(size_t size)
+{
+    // A long text (a large header block) in a block of its own, so that the
+    // rest of the current block is not wasted.
+    large_.push_back(std::make_unique_for_overwrite<char[]>(size));
+    reserved_ += size;
+    return large_.back().get();
+}
+
+char* ItemArena::TakeBlockLocked()
+{
+    // Room in the list first, so that a slice once taken is never lost.
+    if (blocks_.size() == blocks_.capacity())
+        blocks_.reserve(std::max<size_t>(16, 2 * blocks_.capacity()));
+    blocks_.push_back(platform::LargePageSlices::Take());
+    reserved_ += kBlockSize;
+    return blocks_.back();
+}
+
+ItemArena::Lane::Lane(ItemArena& arena)
+    : arena_(arena)
+    , outer_(tCurrentLane)
+{
+    tCurrentLane = this;
+    // The lane goes on in the arena's current block, and hands back what
+    // is left of its own when it closes: lanes leave no room unused.
+    std::lock_guard lock(arena_.mutex_);
+    std::swap(next_, arena_.next_);
+    std::swap(left_, arena_.left_);
+}
+
+ItemArena::Lane::~Lane()
+{
+    tCurrentLane = outer_;
+    std::lock_guard lock(arena_.mutex_);
+    if (left_ > arena_.left_) {
+        arena_.next_ = next_;
+        arena_.left_ = left_;
+    }
+}
+
+char* ItemArena::Lane::Allocate(size_t size)
+{
+    if (size > left_) {
+        std::lock_guard lock(arena_.mutex_);
+        if (size > kBlockSize / 4)
+            return arena_.AllocateLargeLocked(size);
+        next_ = arena_.TakeBlockLocked();
+        left_ = kBlockSize;
+    }
+    char* at = next_;
+    next_ += size;
+    left_ -= size;
+    return at;
+}
+
+ItemText ItemArena::Lane::Common(std::string_view text)
+{
+    if (auto found = common_.find(text); found != common_.end())
+        return found->second;
+    // The arena's own table decides which texts are held once; the lane
+    // keeps what it was given, as many texts as the arena's table holds.
+    const ItemText held = arena_.CommonInTable(text);
+    if (common_.size() < kCommonTexts)
+        common_.emplace(*held, held);
+    return held;
 }
 
 ItemText ItemArena::Copy(std::string_view text)
@@ -66,6 +136,13 @@ ItemText ItemArena::Common(std::string_view text)
 {
     if (text.size() > kCommonLongest)
         return Copy(text);
+    if (Lane* lane = CurrentLane())
+        return lane->Common(text);
+    return CommonInTable(text);
+}
+
+ItemText ItemArena::CommonInTable(std::string_view text)
+{
     std::lock_guard lock(mutex_);
     if (auto found = common_.find(text); found != common_.end())
         return found->second;

@@ -121,8 +121,34 @@ public:
     ItemText Common(std::string_view text);
     static constexpr size_t kCommonTexts = 256;
     static constexpr size_t kCommonLongest = 64;
-    // Lets every text go. Only when no item that viewed them is left.
+    // Lets every text go. Only when no item that viewed them is left, and
+    // no lane over the arena is open.
     void Clear();
+
+    // While a lane over an arena is open on a thread, that thread's texts
+    // in the arena take their room from a block of the lane's own, and its
+    // common texts are first looked up in the lane's own table, all without
+    // the arena's lock: for a decode that makes its items on two threads at
+    // once. The rest of the lane's block stays unused until Clear.
+    class Lane {
+    public:
+        explicit Lane(ItemArena& arena);
+        ~Lane();
+        Lane(const Lane&) = delete;
+        Lane& operator=(const Lane&) = delete;
+
+    private:
+        friend class ItemArena;
+        char* Allocate(size_t size);
+        ItemText Common(std::string_view text);
+
+        ItemArena& arena_;
+        Lane* outer_;
+        char* next_ = nullptr;
+        size_t left_ = 0;
+        // Views of the arena's copies, by the text.
+        std::unordered_map<std::string_view, ItemText> common_;
+    };
     // The bytes taken from the system (blocks, not what was asked for).
     size_t ReservedBytes() const;
     // Of those, the bytes in slices of large pages (the rest is general
@@ -137,6 +163,14 @@ private:
     static constexpr size_t kBlockSize = platform::LargePageSlices::kSliceSize;
 
     char* AllocateLocked(size_t size);
+    // A text longer than a quarter block, in a block of its own.
+    char* AllocateLargeLocked(size_t size);
+    // A new block, kept until Clear.
+    char* TakeBlockLocked();
+    // Common, through the arena's table under its lock.
+    ItemText CommonInTable(std::string_view text);
+    // The lane open on this thread over this arena, if any.
+    Lane* CurrentLane();
     // Keeps `block` alive until Clear (a block that items view).
     void KeepLocked(std::shared_ptr<const void> block);
 

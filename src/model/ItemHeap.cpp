@@ -4,8 +4,11 @@
 #include "platform/LargeBuffer.h"
 
 #include <array>
+#include <atomic>
 #include <mutex>
 #include <new>
+#include <utility>
+#include <vector>
 
 namespace oriel {
 
@@ -29,6 +32,7 @@ public:
         std::lock_guard lock(mutex_);
         if (FreeBlock* block = free_[cls]) {
             free_[cls] = block->next;
+            freeBlocks_.store(freeBlocks_.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
             // The room freed items leave is cold and scattered (a cache's
             // items go together): the block after this one is asked for now,
             // while this item is being made, so the next item does not wait
@@ -39,12 +43,38 @@ public:
             return block;
         }
         if (rounded > left_)
-            NewChunk();
+            std::tie(next_, left_) = TakeChunkLocked();
         void* at = next_;
         next_ += rounded;
         left_ -= rounded;
         inUse_ += rounded;
         return at;
+    }
+
+    // Without the lock while nothing freed waits for reuse: the count of
+    // freed blocks is then only read, and its cache line stays shared.
+    void* AllocateInLane(size_t size, char*& next, size_t& left, size_t& inUse)
+    {
+        if (freeBlocks_.load(std::memory_order_relaxed) != 0)
+            return Allocate(size);
+        const size_t rounded = RoomOf(ClassOf(size));
+        if (rounded > left) {
+            std::lock_guard lock(mutex_);
+            std::tie(next, left) = TakeChunkLocked();
+        }
+        void* at = next;
+        next += rounded;
+        left -= rounded;
+        inUse += rounded;
+        return at;
+    }
+
+    void CloseLane(char* next, size_t left, size_t inUse)
+    {
+        std::lock_guard lock(mutex_);
+        inUse_ += inUse;
+        if (left >= kMinTail)
+            tails_.emplace_back(next, left);
     }
 
     void Free(void* block, size_t size) noexcept
@@ -54,6 +84,7 @@ public:
         auto* freed = static_cast<FreeBlock*>(block);
         freed->next = free_[cls];
         free_[cls] = freed;
+        freeBlocks_.store(freeBlocks_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
         inUse_ -= RoomOf(cls);
     }
 
@@ -74,15 +105,26 @@ private:
     static size_t RoomOf(size_t cls) { return (cls + 1) * ItemHeap::kAlignment; }
 
     // The end of the current chunk is dropped: less than one item's room.
-    void NewChunk()
+    // What closed lanes left is used before a new slice.
+    std::pair<char*, size_t> TakeChunkLocked()
     {
-        next_ = platform::LargePageSlices::Take();
-        left_ = kChunk;
+        if (!tails_.empty()) {
+            const auto tail = tails_.back();
+            tails_.pop_back();
+            return tail;
+        }
         reserved_ += kChunk;
+        return {platform::LargePageSlices::Take(), kChunk};
     }
+    // A lane's rest smaller than this is dropped, as a chunk's end is.
+    static constexpr size_t kMinTail = 4096;
 
     std::mutex mutex_;
     std::array<FreeBlock*, kClasses> free_{};
+    // How many blocks the free lists hold; written under the lock, read by
+    // lanes without it (on a line of its own, away from the lock's).
+    alignas(64) std::atomic<size_t> freeBlocks_{0};
+    std::vector<std::pair<char*, size_t>> tails_;
     char* next_ = nullptr;
     size_t left_ = 0;
     size_t reserved_ = 0;
@@ -98,11 +140,30 @@ Pool& ThePool()
 
 } // namespace
 
+namespace {
+thread_local ItemHeap::Lane* tCurrentLane = nullptr;
+} // namespace
+
 void* ItemHeap::Allocate(size_t size)
 {
     if (ORIEL_ADDRESS_SANITIZER || size > kLargestPooled)
         return ::operator new(size);
+    if (Lane* lane = tCurrentLane)
+        return ThePool().AllocateInLane(size, lane->next_, lane->left_, lane->inUse_);
     return ThePool().Allocate(size);
+}
+
+ItemHeap::Lane::Lane()
+    : outer_(tCurrentLane)
+{
+    tCurrentLane = this;
+}
+
+ItemHeap::Lane::~Lane()
+{
+    tCurrentLane = outer_;
+    if (!ORIEL_ADDRESS_SANITIZER && (next_ || inUse_))
+        ThePool().CloseLane(next_, left_, inUse_);
 }
 
 void ItemHeap::Free(void* block, size_t size) noexcept

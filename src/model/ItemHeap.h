@@ -30,6 +30,28 @@ public:
     // Sizes are rounded to this, and room is aligned to it: items hold
     // pointers and 64-bit numbers, nothing that asks for more.
     static constexpr size_t kAlignment = 8;
+
+    // While a lane is open on a thread, the items that thread makes take
+    // their room from a chunk of the lane's own, without the heap's lock,
+    // as long as the heap holds no freed room to reuse first. For a decode
+    // that makes its items on two threads at once: taking one lock for
+    // every item would pass the lock between the cores tens of thousands of
+    // times. Lanes nest; the innermost is used. What is left of the lane's
+    // chunk when it closes is kept for the next chunk anyone takes.
+    class Lane {
+    public:
+        Lane();
+        ~Lane();
+        Lane(const Lane&) = delete;
+        Lane& operator=(const Lane&) = delete;
+
+    private:
+        friend class ItemHeap;
+        Lane* outer_;
+        char* next_ = nullptr;
+        size_t left_ = 0;
+        size_t inUse_ = 0; // added to the heap's count when the lane closes
+    };
 };
 
 } // namespace oriel

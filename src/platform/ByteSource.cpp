@@ -74,6 +74,14 @@ public:
 
     uint64_t Size() const override { return size_; }
 
+    std::unique_ptr<ByteSource> Twin() const override
+    {
+        const int fd = ::fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+        if (fd < 0)
+            return nullptr;
+        return std::make_unique<FileRangeSource>(fd, offset_, length_, size_, readAhead_);
+    }
+
     // A read that meets the end of the file keeps what was there.
     ByteReader Read(uint64_t offset, size_t length) const override
     {

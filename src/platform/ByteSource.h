@@ -30,6 +30,13 @@ public:
 
     // Every byte of the source (see Read).
     ByteReader ReadAll() const;
+
+    // A second source over the same bytes, which another thread may read
+    // while this one is read, and which lives no longer than this one. For
+    // a file: the same open file with a buffer of its own, so that its
+    // bytes are this source's (a path opened again might name another
+    // file by then). Null where no such source can be made.
+    virtual std::unique_ptr<ByteSource> Twin() const { return nullptr; }
 };
 
 // Bytes in memory: either a view of bytes that the caller keeps alive (a
@@ -43,6 +50,7 @@ public:
 
     uint64_t Size() const override { return view_.size(); }
     ByteReader Read(uint64_t offset, size_t length) const override;
+    std::unique_ptr<ByteSource> Twin() const override { return View(view_); }
     // All bytes, without a copy.
     std::string_view Bytes() const { return view_; }
 

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -82,6 +83,56 @@ TEST(ItemArena, CommonTextsAreHeldOnceAndStayExact)
     arena.Clear();
     EXPECT_EQ(arena.ReservedBytes(), 0u);
     EXPECT_STREQ(arena.Common("text/html").c_str(), "text/html"); // made again after Clear
+}
+
+// Lanes on two threads copy texts into one arena at once: every copy stays
+// exact, a common text is still held once for both, and a lane goes on in
+// the arena's block and hands back the rest of its own.
+TEST(ItemArena, LanesCopyApartShareCommonTextsAndLeaveNoRoomUnused)
+{
+    ItemArena arena;
+    const ItemText before = arena.Copy("first");
+    std::vector<std::vector<std::pair<ItemText, std::string>>> made(2);
+    std::vector<ItemText> types(2);
+    auto copy = [&](size_t t) {
+        ItemArena::Lane lane(arena);
+        types[t] = arena.Common("text/html");
+        for (int i = 0; i < 4000; ++i) {
+            std::string text(size_t(i % 9 == 0 ? 17000 + i : i % 200), char('a' + (i + int(t)) % 26));
+            made[t].emplace_back(arena.Copy(text), text);
+            ASSERT_EQ(arena.Common("text/html").c_str(), types[t].c_str());
+        }
+    };
+    std::thread other(copy, 1);
+    copy(0);
+    other.join();
+    EXPECT_EQ(types[0].c_str(), types[1].c_str());
+    EXPECT_EQ(arena.Common("text/html").c_str(), types[0].c_str());
+    std::vector<std::pair<const char*, size_t>> spans;
+    for (const auto& list : made) {
+        for (const auto& [text, expected] : list) {
+            ASSERT_EQ(std::string(text.c_str()), expected);
+            spans.emplace_back(text.c_str(), expected.size() + 1);
+        }
+    }
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 1; i < spans.size(); ++i)
+        ASSERT_LE(spans[i - 1].first + spans[i - 1].second, spans[i].first);
+
+    // A lane that copies a little takes no block of its own: it goes on
+    // after what the arena had, and the arena goes on after it.
+    const size_t reserved = arena.ReservedBytes();
+    const ItemText last = arena.Copy("x");
+    ItemText inLane;
+    {
+        ItemArena::Lane lane(arena);
+        inLane = arena.Copy("y");
+    }
+    const ItemText after = arena.Copy("z");
+    EXPECT_EQ(inLane.c_str(), last.c_str() + 2);
+    EXPECT_EQ(after.c_str(), inLane.c_str() + 2);
+    EXPECT_EQ(arena.ReservedBytes(), reserved);
+    EXPECT_STREQ(before.c_str(), "first");
 }
 
 TEST(ItemArena, AnItemsTextsLiveInItsCacheUntilTheItemsGo)
