@@ -76,7 +76,7 @@ protected:
     }
 
 private:
-    static constexpr size_t kSize = 256 << 10;
+    static constexpr size_t kSize = 128 << 10;
     int fd_;
     std::vector<char> buffer_;
     bool ok_ = true;

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
-#include <deque>
+#include <vector>
 
 namespace oriel {
 
@@ -81,17 +81,17 @@ MadeItem MakeUrlItem(CCache* cache, const IndexDatFile& index, const ByteReader&
 // before them.
 class ClientUrlCache::LaterPart {
 public:
-
     LaterPart(ClientUrlCache& cache, std::unique_ptr<IndexDatFile> index, size_t start, uint64_t budget)
         : cache_(cache)
         , index_(std::move(index))
         , start_(start)
         , budget_(budget)
-        , thread_([this, starter = platform::CurrentCore()] {
+    {
+        items_.reserve(size_t((index_->Size() - start) / IndexDatFile::kBlockSize));
+        thread_ = std::thread([this, starter = platform::CurrentCore()] {
             platform::AvoidCore(starter);
             Walk();
-        })
-    {
+        });
     }
     ~LaterPart() { Finish(); }
     LaterPart(const LaterPart&) = delete;
@@ -110,7 +110,7 @@ public:
     bool Complete() const { return complete_; }
     const IndexDatFile& Index() const { return *index_; }
     int32_t UrlRecords() const { return urlRecords_; }
-    std::deque<std::unique_ptr<CFileCacheItem>>& Items() { return items_; }
+    std::vector<std::unique_ptr<CFileCacheItem>>& Items() { return items_; }
 
 private:
     void Walk()
@@ -158,13 +158,15 @@ private:
     std::unique_ptr<IndexDatFile> index_;
     size_t start_;
     uint64_t budget_;
-    // In blocks, not one array: no copy of it all as it grows, and the
-    // blocks go as the items are filed.
-    std::deque<std::unique_ptr<CFileCacheItem>> items_;
+    // Room for as many items as the blocks walked could hold, taken at
+    // once: the array is never copied as it grows, only the part filled
+    // is ever touched, and it is one block that goes back to the system
+    // when the items have been filed.
+    std::vector<std::unique_ptr<CFileCacheItem>> items_;
     int32_t urlRecords_ = 0;
     bool complete_ = false;
     std::atomic<bool> dropped_{false};
-    std::thread thread_; // last: it starts once every other member is set
+    std::thread thread_;
 };
 
 ClientUrlCache::ClientUrlCache(const AppContext& context, BrowserProfile* profile, std::string folder)
@@ -332,9 +334,15 @@ std::unique_ptr<ClientUrlCache::LaterPart> ClientUrlCache::StartLaterPart()
     const auto start = index_->LaterWalker(twin, middle)->NextRecordStart(middle, middle + kLaterStartWithin);
     if (!start || *start <= first)
         return nullptr;
-    Trace("     - The records from offset " + std::to_string(*start) + " on are walked on a second thread");
-    return std::make_unique<LaterPart>(*this, index_->LaterWalker(std::move(twin), *start), *start,
-                                       DecodeBudgetLeft());
+    try {
+        auto later = std::make_unique<LaterPart>(*this, index_->LaterWalker(std::move(twin), *start), *start,
+                                                 DecodeBudgetLeft());
+        Trace("     - The records from offset " + std::to_string(*start) + " on are walked on a second thread");
+        return later;
+    } catch (const std::exception&) {
+        // No room for its items, or no thread: one walk does it all.
+        return nullptr;
+    }
 }
 
 bool ClientUrlCache::TakeLaterPart(LaterPart& later, int64_t reached)
@@ -346,14 +354,24 @@ bool ClientUrlCache::TakeLaterPart(LaterPart& later, int64_t reached)
     }
     Trace("     - The second thread's " + std::to_string(later.Items().size()) + " items follow");
     index_->TakeLaterWalk(later.Index(), later.Start());
-    for (auto& items = later.Items(); !items.empty(); items.pop_front()) {
-        std::unique_ptr<CFileCacheItem>& item = items.front();
+    // The items were made on the other core: the ones a few ahead are
+    // fetched while one is filed, their texts once the item has come in.
+    constexpr size_t kItemsAhead = 16, kTextsAhead = 8;
+    auto& items = later.Items();
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (i + kItemsAhead < items.size())
+            items[i + kItemsAhead]->PrefetchItem();
+        if (i + kTextsAhead < items.size())
+            items[i + kTextsAhead]->PrefetchTexts();
+        std::unique_ptr<CFileCacheItem>& item = items[i];
         item->SetRecordKey(recordCount_ + item->GetRecordKey());
         // The item's URL is the record's, copied: its host is the one the
         // record gave.
         const auto parts = SplitUrl({item->GetURL(), size_t(item->GetURLLength())});
         AddItem(parts ? parts->host : std::string_view(), std::move(item));
     }
+    items.clear();
+    items.shrink_to_fit();
     recordCount_ += later.UrlRecords();
     ProgressSetPos(recordCount_);
     return true;

@@ -1,8 +1,11 @@
 #include "model/Cache.h"
 
+#include "model/RowsOnTwoThreads.h"
+
 #include "app/StringTable.h"
 #include "model/DecodeJob.h"
 #include "model/Progress.h"
+#include "model/RowsOnTwoThreads.h"
 #include "platform/CaseFold.h"
 #include "platform/FileSystem.h"
 
@@ -203,6 +206,26 @@ int CCache::DeleteItems(OwnerWindow owner, Progress* progress, std::span<CCacheI
     return DeleteItems(owner, items);
 }
 
+namespace {
+
+// The CSV row of item `i` of `group` (of `count` items).
+void WriteCsvRow(const CNamedCacheItemArray& group, int32_t i, int32_t count, std::ostream& out)
+{
+    // Items a few rows ahead are fetched while a row is written, their
+    // texts once the item itself has come in.
+    constexpr int32_t kItemsAhead = 16, kTextsAhead = 8;
+    if (i + kItemsAhead < count)
+        if (const CCacheItem* ahead = group.ItemAt(i + kItemsAhead))
+            ahead->PrefetchItem();
+    if (i + kTextsAhead < count)
+        if (const CCacheItem* ahead = group.ItemAt(i + kTextsAhead))
+            ahead->PrefetchTexts();
+    if (CCacheItem* item = group.ItemAt(i))
+        item->WriteCSV(out);
+}
+
+} // namespace
+
 bool CCache::ExportCSV(std::ostream& out)
 {
     Trace("Entry  - CCache::ExportCSV()");
@@ -210,22 +233,30 @@ bool CCache::ExportCSV(std::ostream& out)
         Trace("Exit  - CCache::ExportCSV() not decoded");
         return false;
     }
-    // Items a few rows ahead are fetched while a row is written, their
-    // texts once the item itself has come in.
-    constexpr int32_t kItemsAhead = 16, kTextsAhead = 8;
-    for (const auto& group : groups_) {
-        const int32_t count = group->GetCount();
-        for (int32_t i = 0; i < count; ++i) {
-            if (i + kItemsAhead < count)
-                if (const CCacheItem* ahead = group->ItemAt(i + kItemsAhead))
-                    ahead->PrefetchItem();
-            if (i + kTextsAhead < count)
-                if (const CCacheItem* ahead = group->ItemAt(i + kTextsAhead))
-                    ahead->PrefetchTexts();
-            if (CCacheItem* item = group->ItemAt(i))
-                item->WriteCSV(out);
+    // The rows are made in runs on two threads, and written in order. An
+    // item's place is its group's first row plus its place in the group.
+    std::vector<size_t> groupStarts(groups_.size() + 1, 0);
+    for (size_t g = 0; g < groups_.size(); ++g)
+        groupStarts[g + 1] = groupStarts[g] + size_t(groups_[g]->GetCount());
+    const size_t rows = groupStarts.back();
+    constexpr size_t kRowsPerRun = 128;
+    auto makeRun = [&](size_t run, RowRun& into) {
+        std::ostream rowsOut(&into);
+        const size_t first = run * kRowsPerRun, end = std::min(rows, first + kRowsPerRun);
+        size_t g = size_t(std::upper_bound(groupStarts.begin(), groupStarts.end(), first) - groupStarts.begin()) - 1;
+        for (size_t row = first; row < end; ++g) {
+            const CNamedCacheItemArray& group = *groups_[g];
+            const auto count = int32_t(groupStarts[g + 1] - groupStarts[g]);
+            auto i = int32_t(row - groupStarts[g]);
+            const auto last = int32_t(std::min(end - groupStarts[g], size_t(count)));
+            for (; i < last; ++i, ++row)
+                WriteCsvRow(group, i, count, rowsOut);
         }
-    }
+    };
+    MakeRowsOnTwoThreads((rows + kRowsPerRun - 1) / kRowsPerRun, makeRun, [&out](std::string_view text) {
+        out.write(text.data(), std::streamsize(text.size()));
+        return bool(out);
+    });
     Trace("Exit  - CCache::ExportCSV()");
     return true;
 }

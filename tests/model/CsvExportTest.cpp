@@ -47,6 +47,33 @@ TEST(CsvExport, RowsFollowTheHeader)
                              "\"http://h/b\",\"X\\b\",\"5\",,\"\",\"\",\"\",\n");
 }
 
+// Rows are made in runs on two threads: the export of many items in groups
+// large and of one item is every item's row in group order.
+TEST(CsvExport, ManyRowsComeOutInGroupAndItemOrder)
+{
+    test::FakeCache cache("C:\\cache");
+    cache.decode = [](test::FakeCache& c) {
+        for (int i = 0; i < 3000; ++i) {
+            const std::string host = "h" + std::to_string(i % 13 == 0 ? i : i % 5);
+            const std::string path = "/" + std::to_string(i);
+            c.AddItem(host, std::make_unique<CFileCacheItem>(&c, i, "http://" + host + path, path, "X\\" + path,
+                                                             "text/plain", i, 0, 1167609600 + i * 3600, 0));
+        }
+        return 0;
+    };
+    ASSERT_EQ(cache.Decode(), 0);
+    std::ostringstream rows;
+    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
+        const CNamedCacheItemArray& group = *cache.GetGroup(g);
+        for (int32_t i = 0; i < group.GetCount(); ++i)
+            group.ItemAt(i)->WriteCSV(rows);
+    }
+    std::ostringstream out;
+    EXPECT_TRUE(cache.ExportCSV(out));
+    EXPECT_EQ(out.str(), rows.str());
+    EXPECT_GT(out.str().size(), 3000u * 60);
+}
+
 TEST(CsvExport, AnUndecodedCacheGivesTheHeaderOnly)
 {
     test::FakeCache cache;
