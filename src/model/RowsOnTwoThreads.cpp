@@ -11,13 +11,15 @@ namespace oriel {
 namespace {
 
 constexpr size_t kFirstRoom = 32 * 1024;
+// Runs made and not yet written, at most: the helper is never further
+// ahead of the writing than this.
+constexpr size_t kSlots = 4;
+// In a slot's `made`: the run could not be made.
+constexpr size_t kFailedRun = SIZE_MAX;
 
-enum : int { kFree, kMade, kFailed };
-
-// A run the helper makes and the calling thread writes.
 struct Slot {
     RowRun run;
-    std::atomic<int> state{kFree};
+    std::atomic<size_t> made{0}; // the run it holds, plus 1; 0: none yet
 };
 
 void Pause()
@@ -29,20 +31,20 @@ void Pause()
 #endif
 }
 
-// Waits until `state` is no longer `from`, and returns it. It spins a
-// little first: the other thread is making a run about as long as this
-// one's, and going to sleep and being woken costs more than that wait.
-int WaitWhile(const std::atomic<int>& state, int from)
+// Waits until `value` is no longer `from`, and returns it. It spins a
+// little first: the other thread is making a run, and going to sleep and
+// being woken costs more than that wait.
+size_t WaitWhile(const std::atomic<size_t>& value, size_t from)
 {
     for (int spin = 0; spin < 8192; ++spin) {
-        const int now = state.load(std::memory_order_acquire);
+        const size_t now = value.load(std::memory_order_acquire);
         if (now != from)
             return now;
         Pause();
     }
     for (;;) {
-        state.wait(from, std::memory_order_acquire);
-        const int now = state.load(std::memory_order_acquire);
+        value.wait(from, std::memory_order_acquire);
+        const size_t now = value.load(std::memory_order_acquire);
         if (now != from)
             return now;
     }
@@ -88,8 +90,8 @@ std::streamsize RowRun::xsputn(const char* s, std::streamsize n)
 void MakeRowsOnTwoThreads(size_t runs, const std::function<void(size_t run, RowRun& into)>& make,
                           const std::function<bool(std::string_view text)>& write)
 {
-    RowRun own;
     if (runs < 2 || platform::UsableCores() < 2) {
+        RowRun own;
         for (size_t run = 0; run < runs; ++run) {
             own.Clear();
             make(run, own);
@@ -99,62 +101,80 @@ void MakeRowsOnTwoThreads(size_t runs, const std::function<void(size_t run, RowR
         return;
     }
 
-    Slot slots[2];
+    // Runs are taken in order by whichever thread is free: the calling
+    // thread also writes, so when writing is slow (a file on a busy disk)
+    // the helper makes more of them. Run r goes into slot r % kSlots once
+    // run r - kSlots has been written.
+    Slot slots[kSlots];
+    std::atomic<size_t> nextRun{0};
+    std::atomic<size_t> written{0};
     std::atomic<bool> stop{false};
+    std::atomic<bool> failed{false};
     std::exception_ptr failure;
     std::thread helper([&, starter = platform::CurrentCore()] {
         platform::AvoidCore(starter);
-        for (size_t j = 0, run = 1; run < runs; ++j, run += 2) {
-            Slot& slot = slots[j % 2];
-            WaitWhile(slot.state, kMade);
+        for (;;) {
+            const size_t run = nextRun.fetch_add(1);
+            if (run >= runs)
+                return;
+            for (size_t now = written.load(std::memory_order_acquire); now + kSlots <= run;)
+                now = WaitWhile(written, now);
             if (stop.load(std::memory_order_acquire))
                 return;
+            Slot& slot = slots[run % kSlots];
             try {
                 slot.run.Clear();
                 make(run, slot.run);
             } catch (...) {
                 failure = std::current_exception();
-                slot.state.store(kFailed, std::memory_order_release);
-                slot.state.notify_one();
+                failed.store(true, std::memory_order_release);
+                slot.made.store(kFailedRun, std::memory_order_release);
+                slot.made.notify_one();
                 return;
             }
-            slot.state.store(kMade, std::memory_order_release);
-            slot.state.notify_one();
+            slot.made.store(run + 1, std::memory_order_release);
+            slot.made.notify_one();
         }
     });
-    // Whatever ends the loop, the helper is told to stop and waited for.
+    // Whatever ends the loop, the helper is told to stop, woken if it
+    // waits for room, and waited for.
     struct Ending {
-        Slot* slots;
         std::atomic<bool>& stop;
+        std::atomic<size_t>& written;
         std::thread& helper;
         ~Ending()
         {
             stop.store(true, std::memory_order_release);
-            for (int i = 0; i < 2; ++i) {
-                slots[i].state.store(kFree, std::memory_order_release);
-                slots[i].state.notify_one();
-            }
+            written.store(SIZE_MAX - kSlots, std::memory_order_release);
+            written.notify_all();
             helper.join();
         }
     };
     {
-        Ending ending{slots, stop, helper};
-        for (size_t run = 0; run < runs; ++run) {
-            if (run % 2 == 0) {
-                own.Clear();
-                make(run, own);
-                if (!write(own.Text()))
+        Ending ending{stop, written, helper};
+        for (size_t done = 0; done < runs;) {
+            Slot& slot = slots[done % kSlots];
+            const size_t made = slot.made.load(std::memory_order_acquire);
+            if (made == done + 1) {
+                const bool ok = write(slot.run.Text());
+                written.store(++done, std::memory_order_release);
+                written.notify_one();
+                if (!ok)
                     break;
                 continue;
             }
-            Slot& slot = slots[(run / 2) % 2];
-            if (WaitWhile(slot.state, kFree) == kFailed)
+            if (failed.load(std::memory_order_acquire))
                 break;
-            const bool written = write(slot.run.Text());
-            slot.state.store(kFree, std::memory_order_release);
-            slot.state.notify_one();
-            if (!written)
-                break;
+            // The next run nobody has taken, made here if its slot is free.
+            size_t next = nextRun.load(std::memory_order_acquire);
+            if (next < runs && next < done + kSlots && nextRun.compare_exchange_strong(next, next + 1)) {
+                Slot& free = slots[next % kSlots];
+                free.run.Clear();
+                make(next, free.run);
+                free.made.store(next + 1, std::memory_order_release);
+                continue;
+            }
+            WaitWhile(slot.made, made);
         }
     }
     if (failure)
