@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace oriel {
@@ -31,6 +32,7 @@ constexpr size_t kLaterStartWithin = 1 << 20;
 struct MadeItem {
     std::unique_ptr<CFileCacheItem> item;
     std::string_view host; // a view into the record
+    size_t hostInUrl = 0;  // where the host begins in the URL
 };
 
 // The item of a URL or LEAK record; none for a freed record or one whose
@@ -68,7 +70,7 @@ MadeItem MakeUrlItem(CCache* cache, const IndexDatFile& index, const ByteReader&
     // The record's last-access time, shown as the download date, is also
     // when the browser last used the entry.
     item->SetLastAccessed(FileTimeToUnix(rec.lastAccessLow, rec.lastAccessHigh));
-    return {std::move(item), parts->host};
+    return {std::move(item), parts->host, size_t(parts->host.data() - rec.url->data())};
 }
 
 } // namespace
@@ -87,7 +89,9 @@ public:
         , start_(start)
         , budget_(budget)
     {
-        items_.reserve(size_t((index_->Size() - start) / IndexDatFile::kBlockSize));
+        const auto blocks = size_t((index_->Size() - start) / IndexDatFile::kBlockSize);
+        items_.reserve(blocks);
+        hostOf_.reserve(blocks);
         thread_ = std::thread([this, starter = platform::CurrentCore()] {
             platform::AvoidCore(starter);
             Walk();
@@ -110,7 +114,19 @@ public:
     bool Complete() const { return complete_; }
     const IndexDatFile& Index() const { return *index_; }
     int32_t UrlRecords() const { return urlRecords_; }
-    std::vector<std::unique_ptr<CFileCacheItem>>& Items() { return items_; }
+    // The items in record order, each with the index of its server in
+    // Hosts (servers in the order their first items came), and what
+    // AddItem charges for them all.
+    std::vector<std::unique_ptr<CCacheItem>>& Items() { return items_; }
+    const std::vector<uint32_t>& HostOf() const { return hostOf_; }
+    const std::vector<std::string_view>& Hosts() const { return hosts_; }
+    uint64_t Charge() const { return held_; }
+    // Lets the items' list go (their room goes back to the system).
+    void ForgetItems()
+    {
+        std::vector<std::unique_ptr<CCacheItem>>().swap(items_);
+        std::vector<uint32_t>().swap(hostOf_);
+    }
 
 private:
     void Walk()
@@ -120,7 +136,9 @@ private:
         ItemHeap::Lane heapLane;
         ItemArena::Lane textLane(cache_.GetItemArena());
         std::string nameBuffer;
-        uint64_t held = 0;
+        // The servers met so far, by a view of the host in their first
+        // item's URL.
+        std::unordered_map<std::string_view, uint32_t> hostIndex;
         try {
             size_t cursor = start_;
             int records = 0;
@@ -143,9 +161,14 @@ private:
                     continue;
                 // Past what the decode may hold, the first part walks on
                 // itself and meets the budget as one walk does.
-                held += made.item->HeldBytes() + made.host.size();
-                if (held > budget_)
+                held_ += made.item->HeldBytes() + made.host.size();
+                if (held_ > budget_)
                     return;
+                const std::string_view host(made.item->GetURL() + made.hostInUrl, made.host.size());
+                const auto [at, added] = hostIndex.try_emplace(host, uint32_t(hosts_.size()));
+                if (added)
+                    hosts_.push_back(host);
+                hostOf_.push_back(at->second);
                 items_.push_back(std::move(made.item));
             }
         } catch (...) {
@@ -162,7 +185,10 @@ private:
     // once: the array is never copied as it grows, only the part filled
     // is ever touched, and it is one block that goes back to the system
     // when the items have been filed.
-    std::vector<std::unique_ptr<CFileCacheItem>> items_;
+    std::vector<std::unique_ptr<CCacheItem>> items_;
+    std::vector<uint32_t> hostOf_;
+    std::vector<std::string_view> hosts_;
+    uint64_t held_ = 0;
     int32_t urlRecords_ = 0;
     bool complete_ = false;
     std::atomic<bool> dropped_{false};
@@ -354,24 +380,16 @@ bool ClientUrlCache::TakeLaterPart(LaterPart& later, int64_t reached)
     }
     Trace("     - The second thread's " + std::to_string(later.Items().size()) + " items follow");
     index_->TakeLaterWalk(later.Index(), later.Start());
-    // The items were made on the other core: the ones a few ahead are
-    // fetched while one is filed, their texts once the item has come in.
-    constexpr size_t kItemsAhead = 16, kTextsAhead = 8;
     auto& items = later.Items();
-    for (size_t i = 0; i < items.size(); ++i) {
-        if (i + kItemsAhead < items.size())
-            items[i + kItemsAhead]->PrefetchItem();
-        if (i + kTextsAhead < items.size())
-            items[i + kTextsAhead]->PrefetchTexts();
-        std::unique_ptr<CFileCacheItem>& item = items[i];
+    for (const auto& item : items)
         item->SetRecordKey(recordCount_ + item->GetRecordKey());
-        // The item's URL is the record's, copied: its host is the one the
-        // record gave.
-        const auto parts = SplitUrl({item->GetURL(), size_t(item->GetURLLength())});
-        AddItem(parts ? parts->host : std::string_view(), std::move(item));
+    // All at once when the budget takes them all, as it mostly does;
+    // otherwise one by one, so that it runs out where one walk's would.
+    if (!AddItemsMadeAhead(later.Hosts(), later.HostOf(), items, later.Charge())) {
+        for (size_t i = 0; i < items.size(); ++i)
+            AddItem(later.Hosts()[later.HostOf()[i]], std::move(items[i]));
     }
-    items.clear();
-    items.shrink_to_fit();
+    later.ForgetItems();
     recordCount_ += later.UrlRecords();
     ProgressSetPos(recordCount_);
     return true;

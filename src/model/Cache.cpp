@@ -281,24 +281,48 @@ void CCache::AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> ite
 {
     if (!item || !ChargeDecodeBytes(item->HeldBytes() + groupName.size()))
         return;
+    FileItem(GroupNamed(groupName), std::move(item));
+}
+
+bool CCache::AddItemsMadeAhead(std::span<const std::string_view> groupNames, std::span<const uint32_t> groupOf,
+                               std::span<std::unique_ptr<CCacheItem>> items, uint64_t charge)
+{
+    // Each item's charge fits where their sum does.
+    if (charge > DecodeBudgetLeft() || groupOf.size() != items.size())
+        return false;
+    decodeCharged_ += charge;
+    // The groups not there yet are made in the order their first items
+    // come, as AddItem makes them.
+    std::vector<CNamedCacheItemArray*> groups;
+    groups.reserve(groupNames.size());
+    for (std::string_view name : groupNames)
+        groups.push_back(&GroupNamed(name));
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i] && groupOf[i] < groups.size())
+            FileItem(*groups[groupOf[i]], std::move(items[i]));
+    }
+    return true;
+}
+
+CNamedCacheItemArray& CCache::GroupNamed(std::string_view groupName)
+{
+    if (lastGroupName_.data() && lastGroupName_ == groupName)
+        return *groups_[lastGroup_];
+    auto found = groupIndex_.find(groupName);
+    if (found == groupIndex_.end()) {
+        groups_.push_back(std::make_unique<CNamedCacheItemArray>(groupName));
+        found = groupIndex_.emplace(groups_.back()->GetNameView(), groups_.size() - 1).first;
+    }
+    lastGroupName_ = found->first;
+    lastGroup_ = found->second;
+    return *groups_[lastGroup_];
+}
+
+void CCache::FileItem(CNamedCacheItemArray& group, std::unique_ptr<CCacheItem> item)
+{
     if (const char* cacheName = item->GetCacheName(); cacheName && cacheNamesBuilt_)
         cacheNames_.emplace(cacheName, size_t(item->GetCacheNameLength()));
-    if (lastGroupName_.data() && lastGroupName_ == groupName) {
-        groups_[lastGroup_]->Add(std::move(item));
-        return;
-    }
-    auto found = groupIndex_.find(groupName);
-    if (found != groupIndex_.end()) {
-        groups_[found->second]->Add(std::move(item));
-        lastGroupName_ = found->first;
-        lastGroup_ = found->second;
-        return;
-    }
-    groups_.push_back(std::make_unique<CNamedCacheItemArray>(groupName));
-    groups_.back()->Add(std::move(item));
-    auto added = groupIndex_.emplace(groups_.back()->GetNameView(), groups_.size() - 1).first;
-    lastGroupName_ = added->first;
-    lastGroup_ = added->second;
+    group.Add(std::move(item));
 }
 
 void CCache::AddRecoveredItem(std::unique_ptr<CCacheItem> item)

@@ -91,6 +91,14 @@ public:
     // item past the decode's budget is dropped, and the decode stops and
     // fails with a message.
     void AddItem(std::string_view groupName, std::unique_ptr<CCacheItem> item);
+    // Files items a decoder made ahead (on another thread), in order, item
+    // i under groupNames[groupOf[i]], with `charge` the sum of what AddItem
+    // would charge for them: the same as AddItem for each, when the budget
+    // takes them all. False, with nothing filed, when it does not (the
+    // caller then adds them one by one, and the budget stops the decode
+    // where it would).
+    bool AddItemsMadeAhead(std::span<const std::string_view> groupNames, std::span<const uint32_t> groupOf,
+                           std::span<std::unique_ptr<CCacheItem>> items, uint64_t charge);
     // Files a recovered item (CCacheItem::IsRecovered) in the one list of
     // recovered items, apart from the groups: item counts, the CSV export
     // and HasCacheName see only the live items. Charged to the budget as
@@ -221,6 +229,9 @@ private:
     // held by pointer) and keeps its name, and a cache of many servers does
     // not keep every name twice.
     std::unordered_map<std::string_view, size_t, TextHash> groupIndex_;
+    // The group of that name, made at the end if there is none.
+    CNamedCacheItemArray& GroupNamed(std::string_view groupName);
+    void FileItem(CNamedCacheItemArray& group, std::unique_ptr<CCacheItem> item);
     // The group the last item went to: decoders meet the records of one
     // server one after another more often than not, and then the table is
     // not asked.
