@@ -233,30 +233,20 @@ bool CCache::ExportCSV(std::ostream& out)
         Trace("Exit  - CCache::ExportCSV() not decoded");
         return false;
     }
-    // The rows are made in runs on two threads, and written in order. An
-    // item's place is its group's first row plus its place in the group.
-    std::vector<size_t> groupStarts(groups_.size() + 1, 0);
-    for (size_t g = 0; g < groups_.size(); ++g)
-        groupStarts[g + 1] = groupStarts[g] + size_t(groups_[g]->GetCount());
-    const size_t rows = groupStarts.back();
-    constexpr size_t kRowsPerRun = 128;
-    auto makeRun = [&](size_t run, RowRun& into) {
-        std::ostream rowsOut(&into);
-        const size_t first = run * kRowsPerRun, end = std::min(rows, first + kRowsPerRun);
-        size_t g = size_t(std::upper_bound(groupStarts.begin(), groupStarts.end(), first) - groupStarts.begin()) - 1;
-        for (size_t row = first; row < end; ++g) {
-            const CNamedCacheItemArray& group = *groups_[g];
-            const auto count = int32_t(groupStarts[g + 1] - groupStarts[g]);
-            auto i = int32_t(row - groupStarts[g]);
-            const auto last = int32_t(std::min(end - groupStarts[g], size_t(count)));
-            for (; i < last; ++i, ++row)
+    // The rows are made in runs on two threads, and written in order.
+    const ItemRows rows(*this);
+    MakeRowsOnTwoThreads(
+        rows.Runs(),
+        [&rows](size_t run, RowRun& into) {
+            std::ostream rowsOut(&into);
+            rows.ForRowsOf(run, [&rowsOut](const CNamedCacheItemArray& group, int32_t i, int32_t count) {
                 WriteCsvRow(group, i, count, rowsOut);
-        }
-    };
-    MakeRowsOnTwoThreads((rows + kRowsPerRun - 1) / kRowsPerRun, makeRun, [&out](std::string_view text) {
-        out.write(text.data(), std::streamsize(text.size()));
-        return bool(out);
-    });
+            });
+        },
+        [&out](std::string_view text) {
+            out.write(text.data(), std::streamsize(text.size()));
+            return bool(out);
+        });
     Trace("Exit  - CCache::ExportCSV()");
     return true;
 }

@@ -1,6 +1,9 @@
 #include "model/RowsOnTwoThreads.h"
 
+#include "model/Cache.h"
 #include "platform/Cores.h"
+
+#include <algorithm>
 
 #include <atomic>
 #include <exception>
@@ -179,6 +182,30 @@ void MakeRowsOnTwoThreads(size_t runs, const std::function<void(size_t run, RowR
     }
     if (failure)
         std::rethrow_exception(failure);
+}
+
+ItemRows::ItemRows(const CCache& cache)
+    : cache_(cache)
+    , groupStarts_(size_t(cache.GetGroupCount()) + 1, 0)
+{
+    for (int32_t g = 0; g < cache.GetGroupCount(); ++g)
+        groupStarts_[size_t(g) + 1] = groupStarts_[size_t(g)] + size_t(cache.GetGroup(g)->GetCount());
+}
+
+void ItemRows::ForRowsOf(
+    size_t run, const std::function<void(const CNamedCacheItemArray& group, int32_t i, int32_t count)>& row) const
+{
+    const size_t first = run * kRowsPerRun, end = std::min(groupStarts_.back(), first + kRowsPerRun);
+    // The last group that starts at or before the run's first row (a group
+    // of no items starts where the next one does).
+    auto g = size_t(std::upper_bound(groupStarts_.begin(), groupStarts_.end(), first) - groupStarts_.begin()) - 1;
+    for (size_t at = first; at < end; ++g) {
+        const CNamedCacheItemArray& group = *cache_.GetGroup(int32_t(g));
+        const auto count = int32_t(groupStarts_[g + 1] - groupStarts_[g]);
+        const auto last = int32_t(std::min(end - groupStarts_[g], size_t(count)));
+        for (auto i = int32_t(at - groupStarts_[g]); i < last; ++i, ++at)
+            row(group, i, count);
+    }
 }
 
 } // namespace oriel
