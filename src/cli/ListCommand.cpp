@@ -2,6 +2,7 @@
 #include "cli/Cli.h"
 #include "cli/LargeWriteBuffer.h"
 
+#include "model/RowsOnTwoThreads.h"
 #include "model/TextForms.h"
 #include "platform/CopyBytes.h"
 
@@ -163,6 +164,43 @@ void AppendJsonTime(std::string& out, const char* key, int64_t t)
     }
 }
 
+// The tab-separated line of an item, written in place into `out` (the
+// output, or a run of lines made on another thread).
+template <class Out>
+void WriteTsvLine(Out& out, CCacheItem& item, bool exists)
+{
+    auto text = [](const char* t) { return t ? std::string_view(t) : std::string_view(); };
+    const std::string_view url = text(item.GetURL());
+    const std::string_view cacheName = text(item.GetCacheName());
+    const std::string_view type = text(item.GetContentType());
+    const std::optional<std::string_view> lastModified = item.HeldLastModifiedText();
+    // Every field at its longest: escaped texts, a size, three
+    // dates, the tabs and the last column.
+    const size_t room =
+        kTsvRoomPerByte * (url.size() + cacheName.size() + type.size() + lastModified.value_or("").size()) +
+        24 + 3 * kMaxFormLength + 16;
+    char* const start = out.Room(room);
+    char* p = WriteTsvField(start, url);
+    *p++ = '\t';
+    p = WriteTsvField(p, cacheName);
+    *p++ = '\t';
+    p = std::to_chars(p, p + 24, item.GetSize()).ptr;
+    *p++ = '\t';
+    p = WriteTsvField(p, type);
+    *p++ = '\t';
+    // A formatted date needs no escapes.
+    p = lastModified ? WriteTsvField(p, *lastModified) : WriteDate(p, item.GetLastModified());
+    *p++ = '\t';
+    // The texts GetDownloadedText and GetExpiresText give, made
+    // without being kept.
+    p = WriteDate(p, item.GetDownloaded());
+    *p++ = '\t';
+    p = WriteDate(p, item.GetExpires());
+    const std::string_view last = exists ? "\tyes\n" : "\tno\n";
+    platform::CopyBytes(p, last.data(), last.size());
+    out.Filled(p + last.size());
+}
+
 } // namespace
 
 int RunList(const Args& args, const AppContext& context)
@@ -223,36 +261,7 @@ int RunList(const Args& args, const AppContext& context)
             line += "}\n";
             out.sputn(line.data(), std::streamsize(line.size()));
         } else {
-            auto text = [](const char* t) { return t ? std::string_view(t) : std::string_view(); };
-            const std::string_view url = text(item.GetURL());
-            const std::string_view cacheName = text(item.GetCacheName());
-            const std::string_view type = text(item.GetContentType());
-            const std::optional<std::string_view> lastModified = item.HeldLastModifiedText();
-            // Every field at its longest: escaped texts, a size, three
-            // dates, the tabs and the last column.
-            const size_t room =
-                kTsvRoomPerByte * (url.size() + cacheName.size() + type.size() + lastModified.value_or("").size()) +
-                24 + 3 * kMaxFormLength + 16;
-            char* const start = out.Room(room);
-            char* p = WriteTsvField(start, url);
-            *p++ = '\t';
-            p = WriteTsvField(p, cacheName);
-            *p++ = '\t';
-            p = std::to_chars(p, p + 24, item.GetSize()).ptr;
-            *p++ = '\t';
-            p = WriteTsvField(p, type);
-            *p++ = '\t';
-            // A formatted date needs no escapes.
-            p = lastModified ? WriteTsvField(p, *lastModified) : WriteDate(p, item.GetLastModified());
-            *p++ = '\t';
-            // The texts GetDownloadedText and GetExpiresText give, made
-            // without being kept.
-            p = WriteDate(p, item.GetDownloaded());
-            *p++ = '\t';
-            p = WriteDate(p, item.GetExpires());
-            const std::string_view last = exists ? "\tyes\n" : "\tno\n";
-            platform::CopyBytes(p, last.data(), last.size());
-            out.Filled(p + last.size());
+            WriteTsvLine(out, item, exists);
         }
     };
     CCache& cache = *opened->profile->cache;
@@ -271,8 +280,23 @@ int RunList(const Args& args, const AppContext& context)
             const std::string host = parts ? std::string(parts->host) : std::string();
             write(parts ? host.c_str() : nullptr, *item);
         }
-    } else {
+    } else if (json) {
         ForEachItem(cache, [&](const CNamedCacheItemArray& group, CCacheItem& item) { write(group.GetName(), item); });
+    } else {
+        // The lines are made in runs on two threads, and written in order.
+        const ItemRows rows(cache);
+        MakeRowsOnTwoThreads(
+            rows.Runs(),
+            [&rows](size_t run, RowRun& into) {
+                rows.ForRowsOf(run, [&into](const CNamedCacheItemArray& group, int32_t i, int32_t) {
+                    if (CCacheItem* item = group.ItemAt(i))
+                        WriteTsvLine(into, *item, item->Exists());
+                });
+            },
+            [&out](std::string_view text) {
+                out.sputn(text.data(), std::streamsize(text.size()));
+                return true;
+            });
     }
     return out.Flush() ? kExitOk : kExitFailure;
 }

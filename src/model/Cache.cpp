@@ -80,6 +80,10 @@ void CCache::DoShutdown()
     {
         std::lock_guard lock(listingsMutex_);
         listings_.clear();
+        // What threads remember of the listings let go is for a pass that
+        // has ended.
+        if (folderPass_.load(std::memory_order_relaxed) != 0)
+            folderPass_.store(NewFolderPass(), std::memory_order_release);
     }
     decoded_ = false;
     stop_ = false;
@@ -358,7 +362,36 @@ uint64_t FoldedNameHash(std::string_view name)
     return std::hash<std::string_view>{}(folded);
 }
 
+// What a thread has learned inside a pass about the folders it asked
+// about. In a pass a folder is looked at once and its listing does not
+// change after, so the thread's next asks about the same folders (a
+// listing asks about every item, spread over a cache's few folders) take
+// no lock.
+struct KnownFolders {
+    enum class Answer { Missing, NotCertain, ByName };
+    struct Known {
+        Answer answer = Answer::NotCertain;
+        const std::vector<uint64_t>* names = nullptr; // the listing's, for ByName
+    };
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+    // A cache has a few folders; one that names more is asked about afresh.
+    static constexpr size_t kMostFolders = 256;
+    uint64_t pass = 0;
+    std::unordered_map<std::string, Known, Hash, std::equal_to<>> folders;
+};
+thread_local KnownFolders tKnownFolders;
+
+std::atomic<uint64_t> lastFolderPass{0};
+
 } // namespace
+
+uint64_t CCache::NewFolderPass()
+{
+    return lastFolderPass.fetch_add(1, std::memory_order_relaxed) + 1;
+}
 
 bool CCache::IsCertainlyMissing(const std::string& path) const
 {
@@ -366,6 +399,28 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
     if (slash == std::string::npos || slash == 0)
         return false;
     const std::string_view folder = std::string_view(path).substr(0, slash);
+    using Answer = KnownFolders::Answer;
+    KnownFolders& memo = tKnownFolders;
+    if (const uint64_t pass = folderPass_.load(std::memory_order_acquire); pass != 0) {
+        if (memo.pass != pass) {
+            memo.folders.clear();
+            memo.pass = pass;
+        }
+        if (auto found = memo.folders.find(folder); found != memo.folders.end()) {
+            if (found->second.answer != Answer::ByName)
+                return found->second.answer == Answer::Missing;
+            const uint64_t name = FoldedNameHash(std::string_view(path).substr(slash + 1));
+            return !std::binary_search(found->second.names->begin(), found->second.names->end(), name);
+        }
+    }
+    // Kept for this thread's next asks, inside a pass (under the lock).
+    auto remember = [&](Answer answer, const std::vector<uint64_t>* names = nullptr) {
+        if (const uint64_t pass = folderPass_.load(std::memory_order_relaxed); pass != 0 && pass == memo.pass) {
+            if (memo.folders.size() >= KnownFolders::kMostFolders)
+                memo.folders.clear();
+            memo.folders.insert_or_assign(std::string(folder), KnownFolders::Known{answer, names});
+        }
+    };
     FolderListing* entry = nullptr;
     struct stat st {};
     int looked = 0;
@@ -385,7 +440,7 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
         entry = &found->second;
         // Inside a pass, a folder already looked at in it is not looked at
         // again.
-        if (folderPass_ && entry->lookedInPass == folderPass_) {
+        if (const uint64_t pass = folderPass_.load(std::memory_order_relaxed); pass && entry->lookedInPass == pass) {
             st = entry->looked;
             looked = entry->lookResult;
             lookError = entry->lookError;
@@ -398,11 +453,19 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
     }
     std::lock_guard lock(listingsMutex_);
     FolderListing& listing = *entry;
-    if (!known && folderPass_) {
-        listing.lookedInPass = folderPass_;
-        listing.looked = st;
-        listing.lookResult = looked;
-        listing.lookError = lookError;
+    if (const uint64_t pass = folderPass_.load(std::memory_order_relaxed); !known && pass) {
+        if (listing.lookedInPass == pass) {
+            // Another thread looked first in this pass: its look holds for
+            // every thread, so that the listing is made once in the pass.
+            st = listing.looked;
+            looked = listing.lookResult;
+            lookError = listing.lookError;
+        } else {
+            listing.lookedInPass = pass;
+            listing.looked = st;
+            listing.lookResult = looked;
+            listing.lookError = lookError;
+        }
     }
     if (looked != 0) {
         // Only a folder that is plainly not there: any other failure is for
@@ -410,6 +473,7 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
         listing.missing = lookError == ENOENT;
         listing.usable = listing.missing;
         listing.foldedNames.clear();
+        remember(listing.missing ? Answer::Missing : Answer::NotCertain);
         return listing.missing;
     }
     // A folder changed in the last moments may change again within the
@@ -417,8 +481,10 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
     // by name instead.
     timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    if (now.tv_sec - st.st_mtim.tv_sec < 2)
+    if (now.tv_sec - st.st_mtim.tv_sec < 2) {
+        remember(Answer::NotCertain);
         return false;
+    }
     if (!listing.usable || listing.missing || st.st_mtim.tv_sec != listing.changedSeconds ||
         st.st_mtim.tv_nsec != listing.changedNanoseconds) {
         listing.usable = false;
@@ -439,8 +505,11 @@ bool CCache::IsCertainlyMissing(const std::string& path) const
             }
         }
     }
-    if (!listing.usable)
+    if (!listing.usable) {
+        remember(Answer::NotCertain);
         return false;
+    }
+    remember(Answer::ByName, &listing.foldedNames);
     // A name whose hash the folder holds is looked at: a name like it may
     // be there (or the hashes of two names met).
     const uint64_t name = FoldedNameHash(std::string_view(path).substr(slash + 1));
@@ -452,14 +521,14 @@ CCache::FolderPass::FolderPass(const CCache& cache)
 {
     std::lock_guard lock(cache_.listingsMutex_);
     if (cache_.folderPassHolders_++ == 0)
-        cache_.folderPass_ = ++cache_.lastFolderPass_;
+        cache_.folderPass_.store(NewFolderPass(), std::memory_order_release);
 }
 
 CCache::FolderPass::~FolderPass()
 {
     std::lock_guard lock(cache_.listingsMutex_);
     if (--cache_.folderPassHolders_ == 0)
-        cache_.folderPass_ = 0;
+        cache_.folderPass_.store(0, std::memory_order_release);
 }
 
 int32_t CCache::GetItemCount() const

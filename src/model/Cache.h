@@ -128,7 +128,8 @@ public:
     // of which bodies are there), each folder is looked at once, when the
     // pass first asks about it, instead of once per item: the pass sees
     // the folders as they were then. Passes may overlap; outside any, every
-    // question looks again.
+    // question looks again. The questions a pass covers, on any thread,
+    // are answered before it closes.
     class FolderPass {
     public:
         explicit FolderPass(const CCache& cache);
@@ -257,9 +258,12 @@ private:
         int lookError = 0;
         struct stat looked {};
     };
-    // The pass now open (0: none), and how many hold it.
-    mutable uint64_t folderPass_ = 0;
-    mutable uint64_t lastFolderPass_ = 0;
+    // The pass now open (0: none), and how many hold it. A pass's number
+    // is the process's, never given twice, so that what a thread remembers
+    // of a pass is never taken for another pass or another cache's
+    // (IsCertainlyMissing).
+    mutable std::atomic<uint64_t> folderPass_{0};
+    static uint64_t NewFolderPass();
     mutable int folderPassHolders_ = 0;
     mutable std::mutex listingsMutex_;
     mutable std::unordered_map<std::string, FolderListing, TextHash, std::equal_to<>> listings_;

@@ -20,7 +20,9 @@ constexpr size_t kSlots = 4;
 // In a slot's `made`: the run could not be made.
 constexpr size_t kFailedRun = SIZE_MAX;
 
-struct Slot {
+// Each on cache lines of its own: a run's stream pointers move with every
+// row written, and two threads write two slots at once.
+struct alignas(64) Slot {
     RowRun run;
     std::atomic<size_t> made{0}; // the run it holds, plus 1; 0: none yet
 };
@@ -109,8 +111,8 @@ void MakeRowsOnTwoThreads(size_t runs, const std::function<void(size_t run, RowR
     // the helper makes more of them. Run r goes into slot r % kSlots once
     // run r - kSlots has been written.
     Slot slots[kSlots];
-    std::atomic<size_t> nextRun{0};
-    std::atomic<size_t> written{0};
+    alignas(64) std::atomic<size_t> nextRun{0};
+    alignas(64) std::atomic<size_t> written{0};
     std::atomic<bool> stop{false};
     std::atomic<bool> failed{false};
     std::exception_ptr failure;

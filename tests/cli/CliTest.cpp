@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <ctime>
 #include <unistd.h>
 
 namespace oriel {
@@ -210,6 +212,54 @@ TEST(CliOutput, ALineLongerThanTheOutputBufferComesOutWhole)
         escaped += "\\x01";
     auto line = [](const std::string& url) { return url + "\tABCD1234\\f.htm\t1\t\t\t\t\tno\n"; };
     EXPECT_EQ(out, line("http://h/first") + line("http://h/long" + escaped) + line("http://h/last"));
+}
+
+// Many items over a few folders, every third body gone: the lines, made in
+// runs on two threads, come in item order, each saying whether its body is
+// there. The JSON lines (made on one thread) agree.
+TEST(CliOutput, ManyLinesComeInOrderAndKnowWhichBodiesAreThere)
+{
+    TempDir dir;
+    test::IndexDatWriter w;
+    for (const char* folder : {"ABCD1234", "EFGH5678", "IJKL9012", "MNOP3456"})
+        w.addDirectory(folder);
+    constexpr int kItems = 1500;
+    for (int i = 0; i < kItems; ++i) {
+        test::IndexDatUrl u;
+        u.url = "http://host" + std::to_string(i % 3) + "/" + std::to_string(i);
+        u.fileName = "f" + std::to_string(i) + ".htm";
+        u.directory = uint8_t(i % 4);
+        u.body = "x";
+        w.addUrl(u);
+    }
+    w.writeCache(dir.path(), true);
+    const char* folders[] = {"ABCD1234", "EFGH5678", "IJKL9012", "MNOP3456"};
+    for (int i = 0; i < kItems; i += 3)
+        std::remove(dir.file(std::string(folders[i % 4]) + "/f" + std::to_string(i) + ".htm").c_str());
+    // Folders unchanged for a minute are answered from their listings.
+    for (const char* folder : folders) {
+        timespec times[2] {};
+        ::clock_gettime(CLOCK_REALTIME, &times[0]);
+        times[0].tv_sec -= 60;
+        times[1] = times[0];
+        ASSERT_EQ(::utimensat(AT_FDCWD, dir.file(folder).c_str(), times, 0), 0);
+    }
+    std::string out, err;
+    ASSERT_EQ(test::RunCommand(Cli("list " + test::Quote(dir.path())), &out, &err), 0) << err;
+    std::string expected;
+    for (int host = 0; host < 3; ++host) {
+        for (int i = host; i < kItems; i += 3)
+            expected += "http://host" + std::to_string(host) + "/" + std::to_string(i) + "	" + folders[i % 4] + "\\f" +
+                        std::to_string(i) + ".htm	1					" + (i % 3 == 0 ? "no" : "yes") + "\n";
+    }
+    EXPECT_EQ(out, expected);
+    std::string json;
+    ASSERT_EQ(test::RunCommand(Cli("list --json " + test::Quote(dir.path())), &json, &err), 0) << err;
+    size_t present = 0, absent = 0;
+    for (size_t at = json.find("\"exists\":"); at != std::string::npos; at = json.find("\"exists\":", at + 1))
+        ++(json.compare(at + 9, 4, "true") == 0 ? present : absent);
+    EXPECT_EQ(absent, size_t(kItems / 3));
+    EXPECT_EQ(present, size_t(kItems - kItems / 3));
 }
 
 TEST(CliOutput, AnUnreadableIndexSaysPermissionDeniedNamingTheFile)

@@ -280,5 +280,67 @@ TEST(ItemArena, InsideAPassEachFolderIsLookedAtOnce)
     EXPECT_TRUE(cache.IsCertainlyMissing(body));
 }
 
+// Threads that ask about the items of a few folders inside one pass get
+// the answers one thread gets, and a later pass, or a cache made where an
+// earlier one was, does not take what a thread learned in an earlier pass.
+TEST(ItemArena, ThreadsInsideAPassAnswerAsOneThreadDoes)
+{
+    test::TempDir dir;
+    std::vector<std::string> paths;
+    for (int f = 0; f < 4; ++f) {
+        const std::string folder = dir.file("F" + std::to_string(f));
+        std::filesystem::create_directories(folder);
+        for (int i = 0; i < 300; ++i) {
+            if (i % 3 == f % 3)
+                std::ofstream(folder + "/b" + std::to_string(i) + ".gif") << "x";
+            paths.push_back(folder + "/B" + std::to_string(i) + ".GIF");
+        }
+        Age(folder, 60);
+    }
+    paths.insert(paths.begin(), dir.file("Gone/a.gif"));
+    // On the calling thread and `helpers` more, each asking about every
+    // path in turn (the calling thread keeps what it learned between
+    // passes).
+    auto answers = [&paths](const CCache& cache, int helpers) {
+        std::vector<char> missing(paths.size());
+        const CCache::FolderPass pass(cache);
+        const auto threads = size_t(helpers + 1);
+        auto ask = [&](size_t t) {
+            for (size_t i = t; i < paths.size(); i += threads)
+                missing[i] = cache.IsCertainlyMissing(paths[i]);
+        };
+        std::vector<std::thread> running;
+        for (size_t t = 1; t < threads; ++t)
+            running.emplace_back(ask, t);
+        ask(0);
+        for (std::thread& thread : running)
+            thread.join();
+        return missing;
+    };
+    std::vector<char> alone;
+    {
+        FakeCache cache(dir.path());
+        alone = answers(cache, 0);
+        EXPECT_EQ(answers(cache, 3), alone);
+    }
+    EXPECT_EQ(std::count(alone.begin(), alone.end(), 1), 4 * 200 + 1);
+    // The files come, in a new cache and then a new pass of the same one:
+    // nothing a thread remembers of the first passes answers for them.
+    for (int f = 0; f < 4; ++f) {
+        for (int i = 0; i < 300; ++i)
+            std::ofstream(dir.file("F" + std::to_string(f) + "/b" + std::to_string(i) + ".gif")) << "x";
+        Age(dir.file("F" + std::to_string(f)), 30);
+    }
+    FakeCache cache(dir.path());
+    {
+        // The calling thread's last ask was about F3, in a pass now closed.
+        const CCache::FolderPass pass(cache);
+        EXPECT_FALSE(cache.IsCertainlyMissing(dir.file("F3/B1.GIF")));
+    }
+    const std::vector<char> later = answers(cache, 0);
+    EXPECT_EQ(std::count(later.begin(), later.end(), 1), 1);
+    EXPECT_EQ(answers(cache, 3), later);
+}
+
 } // namespace
 } // namespace oriel
