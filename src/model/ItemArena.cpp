@@ -29,35 +29,31 @@ char* ItemArena::Allocate(size_t size)
 
 char* ItemArena::AllocateLocked(size_t size)
 {
-    if (size > left_) {
-        if (size > kBlockSize / 4)
-            return AllocateLargeLocked(size);
-        next_ = TakeBlockLocked();
-        left_ = kBlockSize;
+    return CutLocked(next_, left_, size);
+}
+
+char* ItemArena::CutLocked(char*& next, size_t& left, size_t size)
+{
+    if (size > left) {
+        if (size > kBlockSize / 4) {
+            // A long text (a large header block) in a block of its own, so
+            // that the rest of the current block is not wasted.
+            large_.push_back(std::make_unique_for_overwrite<char[]>(size));
+            reserved_ += size;
+            return large_.back().get();
+        }
+        // Room in the list first, so that a slice once taken is never lost.
+        if (blocks_.size() == blocks_.capacity())
+            blocks_.reserve(std::max<size_t>(16, 2 * blocks_.capacity()));
+        blocks_.push_back(platform::LargePageSlices::Take());
+        reserved_ += kBlockSize;
+        next = blocks_.back();
+        left = kBlockSize;
     }
-    char* at = next_;
-    next_ += size;
-    left_ -= size;
+    char* at = next;
+    next += size;
+    left -= size;
     return at;
-}
-
-char* ItemArena::AllocateLargeLocked(size_t size)
-{
-    // A long text (a large header block) in a block of its own, so that the
-    // rest of the current block is not wasted.
-    large_.push_back(std::make_unique_for_overwrite<char[]>(size));
-    reserved_ += size;
-    return large_.back().get();
-}
-
-char* ItemArena::TakeBlockLocked()
-{
-    // Room in the list first, so that a slice once taken is never lost.
-    if (blocks_.size() == blocks_.capacity())
-        blocks_.reserve(std::max<size_t>(16, 2 * blocks_.capacity()));
-    blocks_.push_back(platform::LargePageSlices::Take());
-    reserved_ += kBlockSize;
-    return blocks_.back();
 }
 
 ItemArena::Lane::Lane(ItemArena& arena)
@@ -84,12 +80,10 @@ ItemArena::Lane::~Lane()
 
 char* ItemArena::Lane::Allocate(size_t size)
 {
+    // The lock only when the lane's block is used up.
     if (size > left_) {
         std::lock_guard lock(arena_.mutex_);
-        if (size > kBlockSize / 4)
-            return arena_.AllocateLargeLocked(size);
-        next_ = arena_.TakeBlockLocked();
-        left_ = kBlockSize;
+        return arena_.CutLocked(next_, left_, size);
     }
     char* at = next_;
     next_ += size;

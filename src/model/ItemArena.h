@@ -129,7 +129,8 @@ public:
     // in the arena take their room from a block of the lane's own, and its
     // common texts are first looked up in the lane's own table, all without
     // the arena's lock: for a decode that makes its items on two threads at
-    // once. The rest of the lane's block stays unused until Clear.
+    // once. A lane goes on in the arena's current block, and hands the rest
+    // of its own back when it closes.
     class Lane {
     public:
         explicit Lane(ItemArena& arena);
@@ -163,10 +164,10 @@ private:
     static constexpr size_t kBlockSize = platform::LargePageSlices::kSliceSize;
 
     char* AllocateLocked(size_t size);
-    // A text longer than a quarter block, in a block of its own.
-    char* AllocateLargeLocked(size_t size);
-    // A new block, kept until Clear.
-    char* TakeBlockLocked();
+    // `size` bytes cut from the block at `next` with `left` bytes left: the
+    // arena's own, or a lane's. A new block (kept until Clear) when they do
+    // not fit; a text longer than a quarter block gets a block of its own.
+    char* CutLocked(char*& next, size_t& left, size_t size);
     // Common, through the arena's table under its lock.
     ItemText CommonInTable(std::string_view text);
     // The lane open on this thread over this arena, if any.
