@@ -44,11 +44,7 @@ public:
         }
         if (rounded > left_)
             std::tie(next_, left_) = TakeChunkLocked();
-        void* at = next_;
-        next_ += rounded;
-        left_ -= rounded;
-        inUse_ += rounded;
-        return at;
+        return Cut(next_, left_, inUse_, rounded);
     }
 
     // Without the lock while nothing freed waits for reuse: the count of
@@ -62,11 +58,7 @@ public:
             std::lock_guard lock(mutex_);
             std::tie(next, left) = TakeChunkLocked();
         }
-        void* at = next;
-        next += rounded;
-        left -= rounded;
-        inUse += rounded;
-        return at;
+        return Cut(next, left, inUse, rounded);
     }
 
     void CloseLane(char* next, size_t left, size_t inUse)
@@ -103,6 +95,16 @@ public:
 private:
     static size_t ClassOf(size_t size) { return (size ? size - 1 : 0) / ItemHeap::kAlignment; }
     static size_t RoomOf(size_t cls) { return (cls + 1) * ItemHeap::kAlignment; }
+    // `rounded` bytes from the chunk at `next` (the heap's, or a lane's),
+    // which holds them, counted in `inUse`.
+    static void* Cut(char*& next, size_t& left, size_t& inUse, size_t rounded)
+    {
+        void* at = next;
+        next += rounded;
+        left -= rounded;
+        inUse += rounded;
+        return at;
+    }
 
     // The end of the current chunk is dropped: less than one item's room.
     // What closed lanes left is used before a new slice.
@@ -138,10 +140,8 @@ Pool& ThePool()
     return *pool;
 }
 
-} // namespace
-
-namespace {
 thread_local ItemHeap::Lane* tCurrentLane = nullptr;
+
 } // namespace
 
 void* ItemHeap::Allocate(size_t size)
