@@ -1,7 +1,5 @@
 #include "model/Cache.h"
 
-#include "model/RowsOnTwoThreads.h"
-
 #include "app/StringTable.h"
 #include "model/DecodeJob.h"
 #include "model/Progress.h"
@@ -373,14 +371,10 @@ struct KnownFolders {
         Answer answer = Answer::NotCertain;
         const std::vector<uint64_t>* names = nullptr; // the listing's, for ByName
     };
-    struct Hash {
-        using is_transparent = void;
-        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-    };
     // A cache has a few folders; one that names more is asked about afresh.
     static constexpr size_t kMostFolders = 256;
     uint64_t pass = 0;
-    std::unordered_map<std::string, Known, Hash, std::equal_to<>> folders;
+    std::unordered_map<std::string, Known, CCache::TextHash, std::equal_to<>> folders;
 };
 thread_local KnownFolders tKnownFolders;
 

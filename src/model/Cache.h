@@ -48,6 +48,13 @@ private:
 
 class CCache {
 public:
+    // A hash for the cache's tables of texts, which are looked up by a
+    // string_view without building a string.
+    struct TextHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+    };
+
     CCache(const AppContext& context, BrowserProfile* profile, std::string folder);
     virtual ~CCache();
     CCache(const CCache&) = delete;
@@ -220,12 +227,8 @@ private:
     std::unique_ptr<CNamedCacheItemArray> recovered_ = std::make_unique<CNamedCacheItemArray>(std::nullopt);
     // Beside the ordered groups: group name -> index, and every cache name,
     // so that AddItem and HasCacheName stay fast with 100,000 items.
-    // Looked up by string_view, so that finding a group or a name builds
-    // no string of its own.
-    struct TextHash {
-        using is_transparent = void;
-        size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-    };
+    // Looked up by string_view (TextHash), so that finding a group or a
+    // name builds no string of its own.
     // Keyed by a view of each group's own name: a group stays put (it is
     // held by pointer) and keeps its name, and a cache of many servers does
     // not keep every name twice.
