@@ -31,8 +31,7 @@ constexpr size_t kLaterStartWithin = 1 << 20;
 
 struct MadeItem {
     std::unique_ptr<CFileCacheItem> item;
-    std::string_view host; // a view into the record
-    size_t hostInUrl = 0;  // where the host begins in the URL
+    std::string_view host; // a view into the item's own URL
 };
 
 // The item of a URL or LEAK record; none for a freed record or one whose
@@ -70,7 +69,8 @@ MadeItem MakeUrlItem(CCache* cache, const IndexDatFile& index, const ByteReader&
     // The record's last-access time, shown as the download date, is also
     // when the browser last used the entry.
     item->SetLastAccessed(FileTimeToUnix(rec.lastAccessLow, rec.lastAccessHigh));
-    return {std::move(item), parts->host, size_t(parts->host.data() - rec.url->data())};
+    const std::string_view host(item->GetURL() + (parts->host.data() - rec.url->data()), parts->host.size());
+    return {std::move(item), host};
 }
 
 } // namespace
@@ -164,10 +164,9 @@ private:
                 held_ += made.item->HeldBytes() + made.host.size();
                 if (held_ > budget_)
                     return;
-                const std::string_view host(made.item->GetURL() + made.hostInUrl, made.host.size());
-                const auto [at, added] = hostIndex.try_emplace(host, uint32_t(hosts_.size()));
+                const auto [at, added] = hostIndex.try_emplace(made.host, uint32_t(hosts_.size()));
                 if (added)
-                    hosts_.push_back(host);
+                    hosts_.push_back(made.host);
                 hostOf_.push_back(at->second);
                 items_.push_back(std::move(made.item));
             }
@@ -290,16 +289,13 @@ int ClientUrlCache::DoDecode()
     int64_t offset = index_->FirstRecordOffset();
     if (std::unique_ptr<LaterPart> later = StartLaterPart()) {
         // Both parts make items at once, each with room of its own.
-        bool taken = false;
         {
             ItemHeap::Lane heapLane;
             ItemArena::Lane textLane(GetItemArena());
             offset = WalkRecords(offset, later->Start());
             later->Finish(offset != int64_t(later->Start()) || StopRequested());
         }
-        taken = TakeLaterPart(*later, offset);
-        later.reset();
-        if (taken)
+        if (TakeLaterPart(*later, offset))
             offset = -1;
     }
     WalkRecords(offset, SIZE_MAX);
