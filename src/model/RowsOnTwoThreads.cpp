@@ -114,7 +114,6 @@ void MakeRowsOnTwoThreads(size_t runs, const std::function<void(size_t run, RowR
     alignas(64) std::atomic<size_t> nextRun{0};
     alignas(64) std::atomic<size_t> written{0};
     std::atomic<bool> stop{false};
-    std::atomic<bool> failed{false};
     std::exception_ptr failure;
     std::thread helper([&, starter = platform::CurrentCore()] {
         platform::AvoidCore(starter);
@@ -132,7 +131,6 @@ void MakeRowsOnTwoThreads(size_t runs, const std::function<void(size_t run, RowR
                 make(run, slot.run);
             } catch (...) {
                 failure = std::current_exception();
-                failed.store(true, std::memory_order_release);
                 slot.made.store(kFailedRun, std::memory_order_release);
                 slot.made.notify_one();
                 return;
@@ -168,7 +166,9 @@ void MakeRowsOnTwoThreads(size_t runs, const std::function<void(size_t run, RowR
                     break;
                 continue;
             }
-            if (failed.load(std::memory_order_acquire))
+            // The helper makes its runs in order: the runs before the one
+            // it could not make are there to write, and then this one says so.
+            if (made == kFailedRun)
                 break;
             // The next run nobody has taken, made here if its slot is free.
             size_t next = nextRun.load(std::memory_order_acquire);
