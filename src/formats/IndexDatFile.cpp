@@ -224,11 +224,11 @@ std::optional<IndexDatFile::Record> IndexDatFile::NextRecord(size_t& cursor, siz
                 NoteIfStaleCandidate(offset, head);
             continue;
         }
-        uint64_t length = uint64_t(*blocks) * kBlockSize;
-        if (*blocks == 0 || length > size_ - offset) {
+        if (!RecordFits(offset, *blocks)) {
             ++impossibleBlockCounts_;
             continue;
         }
+        const uint64_t length = uint64_t(*blocks) * kBlockSize;
         ByteReader bytes = Span(offset, size_t(length));
         if (bytes.size() != length) // the file can be read no further
             return stop();
@@ -279,8 +279,7 @@ std::optional<size_t> IndexDatFile::NextRecordStart(size_t from, size_t end) con
         auto blocks = head.u32le(4);
         if (!sig || !blocks)
             return std::nullopt;
-        if (IsBlockAllocated(offset) && IsRecordSignature(*sig) && *blocks != 0 &&
-            uint64_t(*blocks) * kBlockSize <= size_ - offset)
+        if (IsBlockAllocated(offset) && IsRecordSignature(*sig) && RecordFits(offset, *blocks))
             return offset;
     }
     return std::nullopt;

@@ -144,6 +144,12 @@ public:
 private:
     // The header of `header`, its records read through `source`.
     IndexDatFile(const IndexDatFile& header, std::shared_ptr<const platform::ByteSource> source);
+    // Whether a record of `blocks` blocks at `offset` has blocks and ends
+    // inside the file.
+    bool RecordFits(size_t offset, uint32_t blocks) const
+    {
+        return blocks != 0 && uint64_t(blocks) * kBlockSize <= size_ - offset;
+    }
 
     std::string owned_;
     ByteReader reader_; // the whole file, unless read through source_
