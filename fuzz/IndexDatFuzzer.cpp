@@ -7,6 +7,7 @@
 
 #include "formats/ClientUrlCache.h"
 #include "formats/IndexDatRecovery.h"
+#include "support/CacheContents.h"
 #include "support/IndexDatWriter.h"
 #include "support/TestContext.h"
 
@@ -142,21 +143,6 @@ void WriteFuzzSeeds(const std::string& dir)
 
 namespace {
 
-void Describe(const oriel::CCacheItem& item, std::string& out)
-{
-    auto text = [&out](const char* t) {
-        out += t ? t : "(none)";
-        out += '|';
-    };
-    out += std::to_string(item.GetRecordKey()) + '|';
-    text(item.GetURL());
-    text(item.GetCacheName());
-    text(item.GetContentType());
-    text(item.GetHeaders());
-    out += std::to_string(item.GetSize()) + ' ' + std::to_string(item.GetLastModified()) + ' ' +
-           std::to_string(item.GetExpires()) + ' ' + std::to_string(item.GetLastAccessed()) + '\n';
-}
-
 // Decodes the input with the walk split between two threads wherever it can
 // be, or never; returns every group and item, the recovered ones too.
 std::string Decoded(const uint8_t* data, size_t size, bool split, size_t& sink)
@@ -171,17 +157,7 @@ std::string Decoded(const uint8_t* data, size_t size, bool split, size_t& sink)
             return cache;
         },
         {},
-        [&contents](oriel::CCache& cache, const std::string&) {
-            for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
-                const oriel::CNamedCacheItemArray& group = *cache.GetGroup(g);
-                contents += "[" + std::string(group.GetNameView()) + "]\n";
-                for (int32_t i = 0; i < group.GetCount(); ++i)
-                    Describe(*group.ItemAt(i), contents);
-            }
-            const oriel::CNamedCacheItemArray& recovered = cache.GetRecoveredItems();
-            for (int32_t i = 0; i < recovered.GetCount(); ++i)
-                Describe(*recovered.ItemAt(i), contents);
-        });
+        [&contents](oriel::CCache& cache, const std::string&) { contents = oriel::test::Contents(cache); });
     return contents;
 }
 

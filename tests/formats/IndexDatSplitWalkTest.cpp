@@ -32,21 +32,6 @@ struct Decoded {
     std::string trace;
 };
 
-std::string Field(const char* text)
-{
-    return text ? std::string(text) : std::string("(none)");
-}
-
-std::string Describe(const CCacheItem& item)
-{
-    return std::to_string(item.GetRecordKey()) + " " + Field(item.GetURL()) + " | " + Field(item.GetURLPath()) +
-           " | " + Field(item.GetCacheName()) + " | " + Field(item.GetContentType()) + " | " +
-           std::to_string(item.GetSize()) + " " + std::to_string(item.GetLastModified()) + " " +
-           std::to_string(item.GetDownloaded()) + " " + std::to_string(item.GetExpires()) + " " +
-           std::to_string(item.GetLastAccessed()) + " " + std::to_string(item.GetContentEncoding()) + " " +
-           (item.IsPartial() ? "partial " : "") + Field(item.GetHeaders()) + "\n";
-}
-
 class IndexDatSplitWalkTest : public testing::Test {
 protected:
     void SetUp() override
@@ -66,15 +51,7 @@ protected:
             cache.SetSplitWalkFrom(split ? 0 : UINT64_MAX);
             cache.SetDecodeBudget(budget);
             out.result = cache.Decode(nullptr, true);
-            for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
-                const CNamedCacheItemArray& group = *cache.GetGroup(g);
-                out.contents += "[" + std::string(group.GetNameView()) + "]\n";
-                for (int32_t i = 0; i < group.GetCount(); ++i)
-                    out.contents += Describe(*group.ItemAt(i));
-            }
-            out.contents += "[recovered]\n";
-            for (const CCacheItem* item : RecoveredItems(cache))
-                out.contents += Describe(*item);
+            out.contents = Contents(cache);
             out.trace = trace.Text();
         }
         for (const std::string& message : sink->messages)

@@ -45,4 +45,38 @@ int PresentCount(const CCache& cache)
     return present;
 }
 
+namespace {
+
+std::string Field(const char* text)
+{
+    return text ? std::string(text) : std::string("(none)");
+}
+
+std::string Describe(const CCacheItem& item)
+{
+    return std::to_string(item.GetRecordKey()) + " " + Field(item.GetURL()) + " | " + Field(item.GetURLPath()) +
+           " | " + Field(item.GetCacheName()) + " | " + Field(item.GetContentType()) + " | " +
+           std::to_string(item.GetSize()) + " " + std::to_string(item.GetLastModified()) + " " +
+           std::to_string(item.GetDownloaded()) + " " + std::to_string(item.GetExpires()) + " " +
+           std::to_string(item.GetLastAccessed()) + " " + std::to_string(item.GetContentEncoding()) + " " +
+           (item.IsPartial() ? "partial " : "") + Field(item.GetHeaders()) + "\n";
+}
+
+} // namespace
+
+std::string Contents(const CCache& cache)
+{
+    std::string out;
+    for (int32_t g = 0; g < cache.GetGroupCount(); ++g) {
+        const CNamedCacheItemArray& group = *cache.GetGroup(g);
+        out += "[" + std::string(group.GetNameView()) + "]\n";
+        for (int32_t i = 0; i < group.GetCount(); ++i)
+            out += Describe(*group.ItemAt(i));
+    }
+    out += "[recovered]\n";
+    for (const CCacheItem* item : RecoveredItems(cache))
+        out += Describe(*item);
+    return out;
+}
+
 } // namespace oriel::test

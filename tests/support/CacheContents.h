@@ -17,5 +17,8 @@ std::vector<CCacheItem*> RecoveredItems(const CCache& cache);
 std::vector<std::string> RecoveredUrls(const CCache& cache);
 // How many items find their body (CCacheItem::Exists).
 int PresentCount(const CCache& cache);
+// Every group's name and its items, then the recovered items, one line an
+// item with every field a decoder sets: for comparing two decodes whole.
+std::string Contents(const CCache& cache);
 
 } // namespace oriel::test
