@@ -10,6 +10,9 @@
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
+#include <array>
+#include <bit>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -46,6 +49,28 @@ std::string ExtensionOf(std::string_view name)
     if (dot == std::string_view::npos || dot + 1 == base.size())
         return {};
     return std::string(base.substr(dot));
+}
+
+// For a header line of 11 bytes or more that begins "Content-" (its
+// letters in any case): the next three bytes in lower case, "len", "typ" or
+// "enc" when it is a line the item reads. Empty for every other line.
+std::string_view ContentHeaderKind(std::string_view line)
+{
+    if (line.size() < 11)
+        return {};
+    // One compare of eight bytes, the letters folded to lower case; the
+    // constants are laid out as the bytes are, whatever the byte order.
+    constexpr uint64_t kContentDash = std::bit_cast<uint64_t>(std::array<char, 8>{'c', 'o', 'n', 't', 'e', 'n', 't', '-'});
+    constexpr uint64_t kLetters = std::bit_cast<uint64_t>(std::array<unsigned char, 8>{32, 32, 32, 32, 32, 32, 32, 0});
+    uint64_t head;
+    std::memcpy(&head, line.data(), sizeof head);
+    if ((head | kLetters) != kContentDash)
+        return {};
+    for (std::string_view kind : {"len", "typ", "enc"}) {
+        if (platform::EqualsNoCase(line.substr(8, 3), kind))
+            return kind;
+    }
+    return {};
 }
 
 } // namespace
@@ -293,42 +318,48 @@ void CCacheItem::ParseHeaders(std::string_view text)
     if (text.empty())
         return;
     // The text may carry its own terminating NUL; the walk ends there.
-    if (size_t nul = text.find('\0'); nul != std::string_view::npos)
-        text = text.substr(0, nul);
+    if (const void* nul = std::memchr(text.data(), '\0', text.size()))
+        text = text.substr(0, size_t(static_cast<const char*>(nul) - text.data()));
     bool haveLength = size_ > 0;
     bool haveType = contentType_.has_value();
     bool haveEncoding = false;
 
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find("\r\n", pos);
-        if (end == std::string_view::npos)
+    // Every item's headers pass here: a line is found with one search for
+    // its LF, and told "Content-..." or not with one compare.
+    const char* line = text.data();
+    const char* const end = line + text.size();
+    for (const char* from = line; from < end;) {
+        const char* lf = static_cast<const char*>(std::memchr(from, '\n', size_t(end - from)));
+        if (!lf)
             break; // a last line without CR LF is never examined
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 2;
-        // Only "Content-..." lines matter; most lines end here.
-        if (line.size() < 11 || (line[0] | 0x20) != 'c')
+        from = lf + 1;
+        if (lf == line || lf[-1] != '\r')
+            continue; // a bare LF is inside the line
+        const std::string_view kind = ContentHeaderKind(std::string_view(line, size_t(lf - 1 - line)));
+        const std::string_view value(line, size_t(lf - 1 - line));
+        line = from;
+        if (kind.empty())
             continue;
 
-        if (!haveLength && platform::StartsWithNoCase(line, "content-len")) {
-            size_ = uint32_t(line.size() > 16 ? ParseDecimal(line.substr(16)) : 0);
+        if (!haveLength && kind == "len") {
+            size_ = uint32_t(value.size() > 16 ? ParseDecimal(value.substr(16)) : 0);
             ForgetSizeText();
             haveLength = true;
-        } else if (!haveType && platform::StartsWithNoCase(line, "content-typ")) {
-            if (line.size() > 14) {
-                std::string_view value = line.substr(14);
-                if (size_t semi = value.find(';'); semi != std::string_view::npos)
-                    value = value.substr(0, semi);
-                contentType_ = Arena().Common(value);
+        } else if (!haveType && kind == "typ") {
+            if (value.size() > 14) {
+                std::string_view type = value.substr(14);
+                if (size_t semi = type.find(';'); semi != std::string_view::npos)
+                    type = type.substr(0, semi);
+                contentType_ = Arena().Common(type);
                 haveType = true;
             }
-        } else if (!haveEncoding && platform::StartsWithNoCase(line, "content-enc")) {
-            std::string_view value = line.size() > 18 ? line.substr(18) : std::string_view{};
-            if (platform::StartsWithNoCase(value, "gzip") || platform::StartsWithNoCase(value, "x-gzip"))
+        } else if (!haveEncoding && kind == "enc") {
+            std::string_view coding = value.size() > 18 ? value.substr(18) : std::string_view{};
+            if (platform::StartsWithNoCase(coding, "gzip") || platform::StartsWithNoCase(coding, "x-gzip"))
                 contentEncoding_ = kEncodingGzip;
-            else if (platform::StartsWithNoCase(value, "deflate"))
+            else if (platform::StartsWithNoCase(coding, "deflate"))
                 contentEncoding_ = kEncodingDeflate;
-            else if (platform::StartsWithNoCase(value, "compress") || platform::StartsWithNoCase(value, "x-compress"))
+            else if (platform::StartsWithNoCase(coding, "compress") || platform::StartsWithNoCase(coding, "x-compress"))
                 contentEncoding_ = kEncodingCompress;
             else
                 contentEncoding_ = kEncodingNone;

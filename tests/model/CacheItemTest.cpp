@@ -82,6 +82,35 @@ TEST(CacheItemHeaders, ShortAndOddLinesDoNotReadPastTheirEnd)
     EXPECT_EQ(item->GetContentEncoding(), -1);
 }
 
+// A line ends at CR LF only (a bare CR or LF is inside it), the text at
+// its first NUL, and only "Content-" itself opens a line the item reads.
+TEST(CacheItemHeaders, LinesEndAtCrLfTheTextAtItsFirstNulAndNamesMatchLetterForLetter)
+{
+    using namespace std::string_literals;
+    const struct {
+        std::string headers;
+        int32_t size;
+        const char* type;
+    } cases[] = {
+        {"Content-Length: 5\0\r\nContent-Type: a/b\r\n"s, 0, nullptr},
+        {"Content-Type: image/png\r\n\0Content-Length: 10\r\n"s, 0, "image/png"},
+        {"X: 1\nContent-Length: 5\r\n", 0, nullptr},
+        {"\nContent-Length: 6\r\n", 0, nullptr},
+        {"X: 1\r\nContent-Length: 5\r\rContent-Type: a/b\r\n", 5, nullptr},
+        {"HTTP/1.1 200 OK\r\nCONTENT-LENGTH: 8\r\ncOnTeNt-TyPe: c/d\r\n", 8, "c/d"},
+        {"Content_Length: 9\r\nContent\x0dLength: 9\r\nContenu-Length: 9\r\n", 0, nullptr},
+        {"\r\n\r\nContent-Length: 12\r\n", 12, nullptr},
+    };
+    for (const auto& c : cases) {
+        auto item = ItemWithHeaders(nullptr, 0, c.headers);
+        EXPECT_EQ(item->GetSize(), c.size) << c.headers;
+        if (c.type)
+            EXPECT_STREQ(item->GetContentType(), c.type) << c.headers;
+        else
+            EXPECT_EQ(item->GetContentType(), nullptr) << c.headers;
+    }
+}
+
 TEST(CacheItemTexts, SizeAndDateTextsFollowSetters)
 {
     CFileCacheItem item(nullptr, 1, "http://a/b", "/b", std::nullopt, std::nullopt, 1000, 0, -1, 0);
