@@ -7,9 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace oriel::platform {
 namespace {
@@ -142,6 +147,53 @@ TEST(FileCalls, WorkingCopiesGoToThePrivateFolderAlways)
     EXPECT_EQ(a.rfind(PrivateTempFolder(), 0), 0u) << a;
     EXPECT_NE(a, b); // two bodies of one name never share a copy
     EXPECT_EQ(FileNameOf(a), "uc_body");
+}
+
+// The pid of a process that has ended.
+pid_t EndedPid()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST(FileCalls, OnlyTheOwnPrivateFoldersOfEndedRunsAreSwept)
+{
+    TempDir tmp, outside;
+    const char* was = std::getenv("TMPDIR");
+    const std::string kept = was ? was : "";
+    ::setenv("TMPDIR", tmp.path().c_str(), 1);
+    namespace fs = std::filesystem;
+    const std::string ended = std::to_string(EndedPid());
+    const std::string dead = tmp.file("oriel-" + ended + "-Ab3dE9");
+    fs::create_directories(dead + "/1/deeper");
+    test::WriteFile(dead + "/1/deeper/copy.gif", "GIF89a");
+    // A live run's folder, this run's own, and names of another shape.
+    const std::vector<std::string> stay = {
+        "oriel-" + std::to_string(::getppid()) + "-XyZ123", "oriel-" + std::to_string(::getpid()) + "-abcdef",
+        "oriel-" + ended + "-abc", "oriel--abcdef", "oriel-12a4-abcdef", "other-" + ended + "-abcdef"};
+    for (const std::string& name : stay)
+        fs::create_directory(tmp.file(name));
+    // A file and a link in a dead run's name are not folders it made.
+    test::WriteFile(tmp.file("oriel-" + ended + "-fileXX"), "x");
+    test::WriteFile(outside.file("evidence.dat"), "keep");
+    fs::create_directory_symlink(outside.path(), tmp.file("oriel-" + ended + "-linkXX"));
+
+    const int removed = RemoveStalePrivateFolders();
+    if (was)
+        ::setenv("TMPDIR", kept.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+
+    EXPECT_EQ(removed, 1);
+    EXPECT_FALSE(fs::exists(dead));
+    for (const std::string& name : stay)
+        EXPECT_TRUE(fs::is_directory(tmp.file(name))) << name;
+    EXPECT_TRUE(fs::exists(tmp.file("oriel-" + ended + "-fileXX")));
+    EXPECT_TRUE(fs::is_symlink(tmp.file("oriel-" + ended + "-linkXX")));
+    EXPECT_EQ(test::ReadWholeFile(outside.file("evidence.dat")), "keep");
 }
 
 TEST(FileCalls, PathPartsSplitAtTheLastSeparator)
