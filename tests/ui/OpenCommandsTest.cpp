@@ -152,6 +152,38 @@ struct Window {
     }
 };
 
+// Environment variables set for as long as the object lives, then as they
+// were.
+class EnvironmentFor {
+public:
+    explicit EnvironmentFor(std::vector<std::pair<const char*, std::string>> values)
+    {
+        for (const auto& [name, value] : values) {
+            kept_.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
+            qputenv(name, value.c_str());
+        }
+    }
+    ~EnvironmentFor()
+    {
+        for (const Kept& kept : kept_) {
+            if (kept.set)
+                qputenv(kept.name, kept.value);
+            else
+                qunsetenv(kept.name);
+        }
+    }
+    EnvironmentFor(const EnvironmentFor&) = delete;
+    EnvironmentFor& operator=(const EnvironmentFor&) = delete;
+
+private:
+    struct Kept {
+        const char* name;
+        bool set;
+        QByteArray value;
+    };
+    std::vector<Kept> kept_;
+};
+
 // Runs `answer` on the next modal window of type T once it is up.
 template <typename T>
 void Answer(std::function<void(T*)> answer)
@@ -417,10 +449,13 @@ private slots:
     {
         TempDir xdg;
         const std::string data = xdg.file("share");
-        qputenv("XDG_DATA_HOME", data.c_str());
-        qputenv("XDG_DATA_DIRS", xdg.file("none").c_str());
-        qputenv("XDG_CONFIG_HOME", xdg.file("config").c_str());
-        qputenv("XDG_CONFIG_DIRS", xdg.file("none").c_str());
+        // Back to the run's own folders when the test ends: Qt writes its
+        // settings into the config folder at exit, which would make the
+        // removed temp folder again.
+        const EnvironmentFor desktop({{"XDG_DATA_HOME", data},
+                                      {"XDG_DATA_DIRS", xdg.file("none")},
+                                      {"XDG_CONFIG_HOME", xdg.file("config")},
+                                      {"XDG_CONFIG_DIRS", xdg.file("none")}});
         WriteDesktopEntry(data, "gifview.desktop", "Gif Viewer", "gifview --page 1 %f", "image/gif;");
         WriteDesktopEntry(data, "paint.desktop", "Paint", "paint %U", "image/gif;image/png;");
         WriteDesktopEntry(data, "editor.desktop", "Editor", "edit %f", "text/plain;");
