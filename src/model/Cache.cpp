@@ -312,8 +312,12 @@ CNamedCacheItemArray& CCache::GroupNamed(std::string_view groupName)
 
 void CCache::FileItem(CNamedCacheItemArray& group, std::unique_ptr<CCacheItem> item)
 {
-    if (const char* cacheName = item->GetCacheName(); cacheName && cacheNamesBuilt_)
-        cacheNames_.emplace(cacheName, size_t(item->GetCacheNameLength()));
+    // The item is read only when the names are kept: a decode files items
+    // made on another thread, no longer in this core's cache.
+    if (cacheNamesBuilt_) {
+        if (const char* cacheName = item->GetCacheName())
+            cacheNames_.emplace(cacheName, size_t(item->GetCacheNameLength()));
+    }
     group.Add(std::move(item));
 }
 
