@@ -92,10 +92,7 @@ public:
         const auto blocks = size_t((index_->Size() - start) / IndexDatFile::kBlockSize);
         items_.reserve(blocks);
         hostOf_.reserve(blocks);
-        thread_ = std::thread([this, starter = platform::CurrentCore()] {
-            platform::AvoidCore(starter);
-            Walk();
-        });
+        thread_ = std::make_unique<platform::SideThread>([this] { Walk(); });
     }
     ~LaterPart() { Finish(); }
     LaterPart(const LaterPart&) = delete;
@@ -107,8 +104,8 @@ public:
     {
         if (drop)
             dropped_ = true;
-        if (thread_.joinable())
-            thread_.join();
+        if (thread_)
+            thread_->join();
     }
     // After Finish: whether the walk went to the end of the file.
     bool Complete() const { return complete_; }
@@ -191,7 +188,7 @@ private:
     int32_t urlRecords_ = 0;
     bool complete_ = false;
     std::atomic<bool> dropped_{false};
-    std::thread thread_;
+    std::unique_ptr<platform::SideThread> thread_;
 };
 
 ClientUrlCache::ClientUrlCache(const AppContext& context, BrowserProfile* profile, std::string folder)

@@ -115,8 +115,7 @@ void MakeRowsOnTwoThreads(size_t runs, const std::function<void(size_t run, RowR
     alignas(64) std::atomic<size_t> written{0};
     std::atomic<bool> stop{false};
     std::exception_ptr failure;
-    std::thread helper([&, starter = platform::CurrentCore()] {
-        platform::AvoidCore(starter);
+    platform::SideThread helper([&] {
         for (;;) {
             const size_t run = nextRun.fetch_add(1);
             if (run >= runs)
@@ -144,7 +143,7 @@ void MakeRowsOnTwoThreads(size_t runs, const std::function<void(size_t run, RowR
     struct Ending {
         std::atomic<bool>& stop;
         std::atomic<size_t>& written;
-        std::thread& helper;
+        platform::SideThread& helper;
         ~Ending()
         {
             stop.store(true, std::memory_order_release);
