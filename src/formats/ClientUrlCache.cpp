@@ -6,6 +6,7 @@
 #include "platform/CopyBytes.h"
 #include "platform/Cores.h"
 #include "platform/FileSystem.h"
+#include "platform/LargeBuffer.h"
 
 #include "model/ItemArena.h"
 #include "model/ItemHeap.h"
@@ -281,6 +282,9 @@ int ClientUrlCache::DoDecode()
         return -1;
     }
     ProgressSetRange(GetProgressTotal());
+    // The items and their texts take about as many bytes as the records
+    // they come from.
+    platform::LargePageSlices::ExpectMany(size_t(index_->Size()));
 
     recordCount_ = 0;
     int64_t offset = index_->FirstRecordOffset();

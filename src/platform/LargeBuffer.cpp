@@ -64,6 +64,13 @@ public:
         return slice;
     }
 
+    void ExpectMany(size_t bytes) noexcept
+    {
+        std::lock_guard lock(mutex_);
+        if (taken_ == 0 && bytes > kLargePage)
+            firstSmall_ = false;
+    }
+
     void Give(char* slice) noexcept
     {
         std::lock_guard lock(mutex_);
@@ -80,8 +87,9 @@ private:
         given_.reserve(taken_ + kSliceRegion / LargePageSlices::kSliceSize);
         char* region = MapOnLargePages(kSliceRegion, MAP_NORESERVE);
         // Only advice: where the kernel gives no large pages, small ones
-        // serve. The process's first 2 MB stay small pages.
-        const size_t small = taken_ == 0 ? kLargePage : 0;
+        // serve. The process's first 2 MB stay small pages unless many
+        // slices were expected.
+        const size_t small = taken_ == 0 && firstSmall_ ? kLargePage : 0;
         ::madvise(region + small, kSliceRegion - small, MADV_HUGEPAGE);
         taken_ += kSliceRegion / LargePageSlices::kSliceSize;
         next_ = region;
@@ -92,6 +100,7 @@ private:
     char* next_ = nullptr;
     size_t left_ = 0;
     size_t taken_ = 0; // slices in the regions reserved so far
+    bool firstSmall_ = true;
     std::vector<char*> given_;
 };
 
@@ -109,6 +118,12 @@ char* LargePageSlices::Take()
     if (ORIEL_ADDRESS_SANITIZER)
         return static_cast<char*>(::operator new(kSliceSize));
     return TheSliceStream().Take();
+}
+
+void LargePageSlices::ExpectMany(size_t bytes) noexcept
+{
+    if (!ORIEL_ADDRESS_SANITIZER)
+        TheSliceStream().ExpectMany(bytes);
 }
 
 void LargePageSlices::Give(char* slice) noexcept

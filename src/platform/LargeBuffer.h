@@ -45,7 +45,8 @@ private:
 // page partly used at its end (2 MB, up to a hundred bytes an item over
 // 40,000 items); cut from one stream, all of them together leave at most
 // one. The first 2 MB are small pages, so that a process with a few items
-// stays small. A slice given back is kept for the next taker, not returned
+// stays small, unless many are expected before the first slice is taken
+// (ExpectMany). A slice given back is kept for the next taker, not returned
 // to the system. With AddressSanitizer the slices come from the general
 // heap, so that a use after a slice is given back is still caught.
 class LargePageSlices {
@@ -56,6 +57,11 @@ public:
     static char* Take();
     // A slice Take gave, for reuse.
     static void Give(char* slice) noexcept;
+    // Says that `bytes` of slices are about to be taken (a decoder that
+    // knows its index is megabytes long): when they fill more than the
+    // first 2 MB and no slice has been taken yet, those come in a large
+    // page too, one page fault instead of 512.
+    static void ExpectMany(size_t bytes) noexcept;
 };
 
 } // namespace oriel::platform

@@ -5,11 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <cstdint>
 #include <cstring>
 #include <set>
 #include <thread>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace oriel::platform {
 namespace {
@@ -88,6 +95,57 @@ TEST(LargePageSlices, SlicesNeverOverlapAndComeBackForReuse)
 #endif
     for (char* slice : again)
         LargePageSlices::Give(slice);
+}
+
+// Whether the system may back the mapping that holds `at` with large pages
+// (its "THPeligible" line), or -1 when that cannot be told.
+int LargePagesEligibleAt(const void* at)
+{
+    std::ifstream smaps("/proc/self/smaps");
+    const auto address = reinterpret_cast<uintptr_t>(at);
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        unsigned long long begin = 0, end = 0;
+        if (std::sscanf(line.c_str(), "%llx-%llx ", &begin, &end) == 2 && line.find(':') > line.find(' ')) {
+            inside = address >= begin && address < end;
+        } else if (inside && line.rfind("THPeligible:", 0) == 0) {
+            return std::stoi(line.substr(12));
+        }
+    }
+    return -1;
+}
+
+// In a process of its own (the slices are the process's): whether the
+// first slice taken lies where large pages may serve, with or without
+// many slices announced first.
+int FirstSliceEligible(bool expectMany)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (expectMany)
+            LargePageSlices::ExpectMany(size_t(64) << 20);
+        const int eligible = LargePagesEligibleAt(LargePageSlices::Take());
+        ::_exit(eligible < 0 ? 2 : eligible);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A process with few items keeps to small pages; a decode that announces
+// megabytes of them has its first slices in large pages too. Told only
+// where the system gives large pages on request alone.
+TEST(LargePageSlices, TheFirstSlicesAreLargePagesOnlyWhenManyAreExpected)
+{
+    if (ORIEL_ADDRESS_SANITIZER)
+        GTEST_SKIP() << "the slices come from the general heap";
+    std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
+    std::stringstream text;
+    text << mode.rdbuf();
+    if (text.str().find("[madvise]") == std::string::npos)
+        GTEST_SKIP() << "large pages are not given on request here: " << text.str();
+    EXPECT_EQ(FirstSliceEligible(false), 0);
+    EXPECT_EQ(FirstSliceEligible(true), 1);
 }
 
 } // namespace
