@@ -335,26 +335,26 @@ void CCacheItem::ParseHeaders(std::string_view text)
         from = lf + 1;
         if (lf == line || lf[-1] != '\r')
             continue; // a bare LF is inside the line
-        const std::string_view kind = ContentHeaderKind(std::string_view(line, size_t(lf - 1 - line)));
-        const std::string_view value(line, size_t(lf - 1 - line));
+        const std::string_view header(line, size_t(lf - 1 - line));
+        const std::string_view kind = ContentHeaderKind(header);
         line = from;
         if (kind.empty())
             continue;
 
         if (!haveLength && kind == "len") {
-            size_ = uint32_t(value.size() > 16 ? ParseDecimal(value.substr(16)) : 0);
+            size_ = uint32_t(header.size() > 16 ? ParseDecimal(header.substr(16)) : 0);
             ForgetSizeText();
             haveLength = true;
         } else if (!haveType && kind == "typ") {
-            if (value.size() > 14) {
-                std::string_view type = value.substr(14);
+            if (header.size() > 14) {
+                std::string_view type = header.substr(14);
                 if (size_t semi = type.find(';'); semi != std::string_view::npos)
                     type = type.substr(0, semi);
                 contentType_ = Arena().Common(type);
                 haveType = true;
             }
         } else if (!haveEncoding && kind == "enc") {
-            std::string_view coding = value.size() > 18 ? value.substr(18) : std::string_view{};
+            std::string_view coding = header.size() > 18 ? header.substr(18) : std::string_view{};
             if (platform::StartsWithNoCase(coding, "gzip") || platform::StartsWithNoCase(coding, "x-gzip"))
                 contentEncoding_ = kEncodingGzip;
             else if (platform::StartsWithNoCase(coding, "deflate"))
