@@ -51,13 +51,15 @@ std::string ExtensionOf(std::string_view name)
     return std::string(base.substr(dot));
 }
 
-// For a header line of 11 bytes or more that begins "Content-" (its
-// letters in any case): the next three bytes in lower case, "len", "typ" or
-// "enc" when it is a line the item reads. Empty for every other line.
-std::string_view ContentHeaderKind(std::string_view line)
+// The header lines an item reads.
+enum class ContentHeader { Other, Length, Type, Encoding };
+
+// Which of them a line is: 11 bytes or more that begin "Content-Len",
+// "Content-Typ" or "Content-Enc", the letters in any case.
+ContentHeader ContentHeaderOf(std::string_view line)
 {
     if (line.size() < 11)
-        return {};
+        return ContentHeader::Other;
     // One compare of eight bytes, the letters folded to lower case; the
     // constants are laid out as the bytes are, whatever the byte order.
     constexpr uint64_t kContentDash = std::bit_cast<uint64_t>(std::array<char, 8>{'c', 'o', 'n', 't', 'e', 'n', 't', '-'});
@@ -65,12 +67,15 @@ std::string_view ContentHeaderKind(std::string_view line)
     uint64_t head;
     std::memcpy(&head, line.data(), sizeof head);
     if ((head | kLetters) != kContentDash)
-        return {};
-    for (std::string_view kind : {"len", "typ", "enc"}) {
-        if (platform::EqualsNoCase(line.substr(8, 3), kind))
-            return kind;
-    }
-    return {};
+        return ContentHeader::Other;
+    const std::string_view kind = line.substr(8, 3);
+    if (platform::EqualsNoCase(kind, "len"))
+        return ContentHeader::Length;
+    if (platform::EqualsNoCase(kind, "typ"))
+        return ContentHeader::Type;
+    if (platform::EqualsNoCase(kind, "enc"))
+        return ContentHeader::Encoding;
+    return ContentHeader::Other;
 }
 
 } // namespace
@@ -336,16 +341,16 @@ void CCacheItem::ParseHeaders(std::string_view text)
         if (lf == line || lf[-1] != '\r')
             continue; // a bare LF is inside the line
         const std::string_view header(line, size_t(lf - 1 - line));
-        const std::string_view kind = ContentHeaderKind(header);
+        const ContentHeader kind = ContentHeaderOf(header);
         line = from;
-        if (kind.empty())
+        if (kind == ContentHeader::Other)
             continue;
 
-        if (!haveLength && kind == "len") {
+        if (!haveLength && kind == ContentHeader::Length) {
             size_ = uint32_t(header.size() > 16 ? ParseDecimal(header.substr(16)) : 0);
             ForgetSizeText();
             haveLength = true;
-        } else if (!haveType && kind == "typ") {
+        } else if (!haveType && kind == ContentHeader::Type) {
             if (header.size() > 14) {
                 std::string_view type = header.substr(14);
                 if (size_t semi = type.find(';'); semi != std::string_view::npos)
@@ -353,7 +358,7 @@ void CCacheItem::ParseHeaders(std::string_view text)
                 contentType_ = Arena().Common(type);
                 haveType = true;
             }
-        } else if (!haveEncoding && kind == "enc") {
+        } else if (!haveEncoding && kind == ContentHeader::Encoding) {
             std::string_view coding = header.size() > 18 ? header.substr(18) : std::string_view{};
             if (platform::StartsWithNoCase(coding, "gzip") || platform::StartsWithNoCase(coding, "x-gzip"))
                 contentEncoding_ = kEncodingGzip;
