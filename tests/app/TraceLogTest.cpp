@@ -90,10 +90,9 @@ TEST_F(TraceLogTest, ConcurrentWritersProduceOnlyWholeLines)
 
 TEST_F(TraceLogTest, RelativeNamesGoToTheStateFolderNotTheCurrentFolder)
 {
-    setenv("XDG_STATE_HOME", dir.path().c_str(), 1);
+    const test::EnvironmentFor state({{"XDG_STATE_HOME", dir.path()}});
     EXPECT_EQ(CTraceLog::ResolveLogFileName("Oriel.log"), dir.path() + "/Oriel/Oriel.log");
     EXPECT_EQ(CTraceLog::ResolveLogFileName("/var/log/o.log"), "/var/log/o.log");
-    unsetenv("XDG_STATE_HOME");
 }
 
 TEST_F(TraceLogTest, AnUncreatableFileDisablesTheLogSilently)

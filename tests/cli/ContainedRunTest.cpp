@@ -145,9 +145,7 @@ TEST(ContainedRun, PrivateFoldersOfRunsThatWereKilledGoAtTheNextStart)
     w.addDirectory("ABCD1234");
     w.writeCache(cache.path(), true);
     // A process that has ended, and one that runs (this test).
-    std::string pid;
-    ASSERT_EQ(RunCommand("sh -c 'echo $$'", &pid), 0);
-    pid = pid.substr(0, pid.find('\n'));
+    const std::string pid = std::to_string(test::EndedPid());
     const std::string dead = tmp.file("oriel-" + pid + "-a1b2c3");
     const std::string alive = tmp.file("oriel-" + std::to_string(::getpid()) + "-d4e5f6");
     const std::string other = tmp.file("oriel-notours");

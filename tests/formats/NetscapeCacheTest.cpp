@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -184,18 +183,14 @@ TEST(NetscapeCache, FastDeleteIsRefusedOnAnEmptyPathARootOrAHomeFolder)
     TempDir home;
     WriteFile(home.file("document.txt"), "mine");
     MozillaCacheWriter().Write(home.path());
-    const char* oldHome = std::getenv("HOME");
-    std::string saved = oldHome ? oldHome : "";
-    setenv("HOME", home.path().c_str(), 1);
-    for (const std::string& folder : {std::string(), std::string("/"), home.path()}) {
-        SCOPED_TRACE(folder);
-        NetscapeCacheMapCache cache(test::Context(), nullptr, folder);
-        EXPECT_EQ(cache.Empty(nullptr), -1);
+    {
+        const test::EnvironmentFor at({{"HOME", home.path()}});
+        for (const std::string& folder : {std::string(), std::string("/"), home.path()}) {
+            SCOPED_TRACE(folder);
+            NetscapeCacheMapCache cache(test::Context(), nullptr, folder);
+            EXPECT_EQ(cache.Empty(nullptr), -1);
+        }
     }
-    if (oldHome)
-        setenv("HOME", saved.c_str(), 1);
-    else
-        unsetenv("HOME");
     EXPECT_EQ(ReadWholeFile(home.file("document.txt")), "mine");
     EXPECT_TRUE(fs::exists(home.file("_CACHE_MAP_")));
 }

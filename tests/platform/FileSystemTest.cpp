@@ -7,13 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace oriel::platform {
@@ -149,24 +147,11 @@ TEST(FileCalls, WorkingCopiesGoToThePrivateFolderAlways)
     EXPECT_EQ(FileNameOf(a), "uc_body");
 }
 
-// The pid of a process that has ended.
-pid_t EndedPid()
-{
-    const pid_t child = ::fork();
-    if (child == 0)
-        ::_exit(0);
-    ::waitpid(child, nullptr, 0);
-    return child;
-}
-
 TEST(FileCalls, OnlyTheOwnPrivateFoldersOfEndedRunsAreSwept)
 {
     TempDir tmp, outside;
-    const char* was = std::getenv("TMPDIR");
-    const std::string kept = was ? was : "";
-    ::setenv("TMPDIR", tmp.path().c_str(), 1);
     namespace fs = std::filesystem;
-    const std::string ended = std::to_string(EndedPid());
+    const std::string ended = std::to_string(test::EndedPid());
     const std::string dead = tmp.file("oriel-" + ended + "-Ab3dE9");
     fs::create_directories(dead + "/1/deeper");
     test::WriteFile(dead + "/1/deeper/copy.gif", "GIF89a");
@@ -181,11 +166,10 @@ TEST(FileCalls, OnlyTheOwnPrivateFoldersOfEndedRunsAreSwept)
     test::WriteFile(outside.file("evidence.dat"), "keep");
     fs::create_directory_symlink(outside.path(), tmp.file("oriel-" + ended + "-linkXX"));
 
-    const int removed = RemoveStalePrivateFolders();
-    if (was)
-        ::setenv("TMPDIR", kept.c_str(), 1);
-    else
-        ::unsetenv("TMPDIR");
+    const int removed = [&tmp] {
+        const test::EnvironmentFor temp({{"TMPDIR", tmp.path()}});
+        return RemoveStalePrivateFolders();
+    }();
 
     EXPECT_EQ(removed, 1);
     EXPECT_FALSE(fs::exists(dead));

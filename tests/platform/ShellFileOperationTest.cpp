@@ -8,7 +8,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
 
 namespace oriel {
@@ -46,27 +45,6 @@ struct Fixture {
         return ReadWholeFile(outside + "/secret") == "secret" && ReadWholeFile(outside + "/sub/deep") == "deep";
     }
     ShellFileOperation op;
-};
-
-// Points $HOME elsewhere for the length of a test.
-class HomeAt {
-public:
-    explicit HomeAt(const std::string& home)
-    {
-        if (const char* old = std::getenv("HOME"))
-            old_ = old;
-        setenv("HOME", home.c_str(), 1);
-    }
-    ~HomeAt()
-    {
-        if (old_)
-            setenv("HOME", old_->c_str(), 1);
-        else
-            unsetenv("HOME");
-    }
-
-private:
-    std::optional<std::string> old_;
 };
 
 TEST(ShellFileOperation, ListsAreNulSeparatedPathsClosedByOneMoreNul)
@@ -205,7 +183,7 @@ TEST(ShellFileOperation, NoFolderThatIsARootOrAHomeIsEverEmptied)
     TempDir home;
     WriteFile(home.file("precious"), "p");
     WriteFile(home.file("cache/a"), "a");
-    HomeAt at(home.path());
+    const test::EnvironmentFor at({{"HOME", home.path()}});
     const struct {
         const char* name;
         std::string folder;

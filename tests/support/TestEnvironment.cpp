@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -46,6 +47,35 @@ TestEnvironment::TestEnvironment()
 }
 
 TestEnvironment::~TestEnvironment() = default;
+
+EnvironmentFor::EnvironmentFor(const std::vector<std::pair<std::string, std::string>>& values)
+{
+    for (const auto& [name, value] : values) {
+        const char* old = std::getenv(name.c_str());
+        kept_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+}
+
+EnvironmentFor::~EnvironmentFor()
+{
+    // Last set, first put back: a name given twice ends as it began.
+    for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) {
+        if (it->second)
+            setenv(it->first.c_str(), it->second->c_str(), 1);
+        else
+            unsetenv(it->first.c_str());
+    }
+}
+
+pid_t EndedPid()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
 
 void WriteFile(const std::string& path, const std::string& bytes)
 {

@@ -2,8 +2,12 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <sys/types.h>
 
 namespace oriel::test {
 
@@ -36,6 +40,22 @@ private:
     TempDir dir_;
     std::string config_;
 };
+
+// Environment variables set for as long as the object lives, then as they
+// were (set to their old value, or unset).
+class EnvironmentFor {
+public:
+    explicit EnvironmentFor(const std::vector<std::pair<std::string, std::string>>& values);
+    ~EnvironmentFor();
+    EnvironmentFor(const EnvironmentFor&) = delete;
+    EnvironmentFor& operator=(const EnvironmentFor&) = delete;
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> kept_;
+};
+
+// The pid of a process that has ended (and was waited for).
+pid_t EndedPid();
 
 // Writes `bytes` to `path`, creating parent folders.
 void WriteFile(const std::string& path, const std::string& bytes);

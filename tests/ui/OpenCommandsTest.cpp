@@ -152,38 +152,6 @@ struct Window {
     }
 };
 
-// Environment variables set for as long as the object lives, then as they
-// were.
-class EnvironmentFor {
-public:
-    explicit EnvironmentFor(std::vector<std::pair<const char*, std::string>> values)
-    {
-        for (const auto& [name, value] : values) {
-            kept_.push_back({name, qEnvironmentVariableIsSet(name), qgetenv(name)});
-            qputenv(name, value.c_str());
-        }
-    }
-    ~EnvironmentFor()
-    {
-        for (const Kept& kept : kept_) {
-            if (kept.set)
-                qputenv(kept.name, kept.value);
-            else
-                qunsetenv(kept.name);
-        }
-    }
-    EnvironmentFor(const EnvironmentFor&) = delete;
-    EnvironmentFor& operator=(const EnvironmentFor&) = delete;
-
-private:
-    struct Kept {
-        const char* name;
-        bool set;
-        QByteArray value;
-    };
-    std::vector<Kept> kept_;
-};
-
 // Runs `answer` on the next modal window of type T once it is up.
 template <typename T>
 void Answer(std::function<void(T*)> answer)
